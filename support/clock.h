@@ -1,0 +1,83 @@
+#pragma once
+// The one clock of the program. Every "now", every deadline and every wait goes through it, so that
+// tests replace it and a 120-second time-out takes milliseconds.
+
+#include <QDateTime>
+
+#include <cstdint>
+#include <functional>
+
+namespace tollan {
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    // Local date and time.
+    virtual QDateTime now() const = 0;
+    // Milliseconds on a steady scale, for deadlines.
+    virtual std::int64_t ms() const = 0;
+    // Let events run, sleeping until one arrives or `maxMs` pass (never spinning).
+    virtual void waitEvents(std::int64_t maxMs) = 0;
+    // Hold the thread for `ms` without letting events run (the pauses of the modem dialogue).
+    virtual void pause(std::int64_t ms) = 0;
+};
+
+// The clock in force; the real one unless a test has put another in place.
+Clock& Clock_Current();
+// Puts `clock` in force (nullptr restores the real clock). The caller keeps ownership.
+void Clock_Set(Clock* clock);
+
+inline QDateTime Clock_Now() { return Clock_Current().now(); }
+inline std::int64_t Clock_Ms() { return Clock_Current().ms(); }
+inline void Clock_Wait(std::int64_t maxMs) { Clock_Current().waitEvents(maxMs); }
+inline void Clock_Pause(std::int64_t ms) { Clock_Current().pause(ms); }
+
+// "DoEvents": let the pending events run once, without waiting.
+void Events_Pump();
+
+// Waits, letting events run, until `done` holds or `timeoutMs` have passed on the clock;
+// a negative time-out waits for `done` alone. Returns `done()`.
+bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs);
+
+// The real clock: system time, QElapsedTimer, and an event-loop wait woken by a timer.
+class RealClock final : public Clock {
+public:
+    QDateTime now() const override;
+    std::int64_t ms() const override;
+    void waitEvents(std::int64_t maxMs) override;
+    void pause(std::int64_t ms) override;
+};
+
+// A clock for tests. Time runs with the real clock, but whenever a wait finds nothing to do for
+// `idleSliceMs` of real time it jumps to the end of the wait; pauses and `advance` jump at once.
+// So the peers on loopback get real time to answer, and a silent peer times out quickly.
+class TestClock final : public Clock {
+public:
+    explicit TestClock(QDateTime start = QDateTime::currentDateTime(), std::int64_t idleSliceMs = 100);
+    QDateTime now() const override;
+    std::int64_t ms() const override;
+    void waitEvents(std::int64_t maxMs) override;
+    void pause(std::int64_t ms) override;
+
+    void advance(std::int64_t ms) { offsetMs_ += ms; }
+    void setNow(const QDateTime& t);
+    void setIdleSlice(std::int64_t ms) { idleSliceMs_ = ms; }
+
+private:
+    std::int64_t realMs() const;
+    QDateTime start_;
+    std::int64_t startReal_;
+    std::int64_t offsetMs_ = 0;
+    std::int64_t idleSliceMs_;
+};
+
+// Puts a clock in force for the life of the guard (tests).
+class ClockScope {
+public:
+    explicit ClockScope(Clock& c) { Clock_Set(&c); }
+    ~ClockScope() { Clock_Set(nullptr); }
+    ClockScope(const ClockScope&) = delete;
+    ClockScope& operator=(const ClockScope&) = delete;
+};
+
+} // namespace tollan

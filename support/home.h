@@ -1,0 +1,22 @@
+#pragma once
+// The home folder holds everything the terminal keeps: registry.ini, tollan.mdb, tollan.err,
+// trans.log, debug.log and prints/.
+
+#include <QString>
+
+namespace tollan {
+
+// The folder named by `--home DIR`, else $TOLLAN_HOME, else $XDG_DATA_HOME/tollan
+// (~/.local/share/tollan). An empty `option` means no --home was given.
+QString Home_Resolve(const QString& option);
+// Puts the home folder in force and creates it (mode 0700) when missing; false when it cannot be made.
+bool Home_Set(const QString& dir);
+// The home folder in force (Home_Resolve("") until Home_Set is called).
+QString Home_Dir();
+// The path of a file in the home folder.
+QString Home_File(const QString& name);
+// Creates or opens `path` for appending or writing with mode 0600, for files that hold card data
+// or passwords. Returns false when it cannot.
+bool Home_RestrictFile(const QString& path);
+
+} // namespace tollan

@@ -1,0 +1,52 @@
+#include "support/clock.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+TEST(TestClockWaits, ASilentWaitJumpsToItsDeadlineInRealMilliseconds)
+{
+    TestClock clock(QDateTime(QDate(2026, 12, 6), QTime(14, 0)), 20);
+    ClockScope scope(clock);
+    QElapsedTimer real;
+    real.start();
+    const auto t0 = Clock_Ms();
+    EXPECT_FALSE(Clock_WaitUntil([] { return false; }, 120'000));
+    EXPECT_GE(Clock_Ms() - t0, 120'000);
+    EXPECT_LT(real.elapsed(), 2'000);
+    EXPECT_GE(Clock_Now(), QDateTime(QDate(2026, 12, 6), QTime(14, 2)));
+}
+
+TEST(TestClockWaits, AnEventThatArrivesEndsTheWaitBeforeTheDeadline)
+{
+    TestClock clock(QDateTime::currentDateTime(), 500);
+    ClockScope scope(clock);
+    bool fired = false;
+    QTimer::singleShot(30, [&] { fired = true; });
+    const auto t0 = Clock_Ms();
+    EXPECT_TRUE(Clock_WaitUntil([&] { return fired; }, 15'000));
+    EXPECT_LT(Clock_Ms() - t0, 15'000);
+}
+
+TEST(TestClockWaits, PausesAdvanceTheClockWithoutSleeping)
+{
+    TestClock clock;
+    ClockScope scope(clock);
+    QElapsedTimer real;
+    real.start();
+    const auto t0 = Clock_Ms();
+    for (int i = 0; i < 30; ++i)
+        Clock_Pause(500);
+    EXPECT_GE(Clock_Ms() - t0, 15'000);
+    EXPECT_LT(real.elapsed(), 1'000);
+}
+
+TEST(RealClockWaits, AWaitSleepsUntilItsDeadline)
+{
+    QElapsedTimer real;
+    real.start();
+    EXPECT_FALSE(Clock_WaitUntil([] { return false; }, 60));
+    EXPECT_GE(real.elapsed(), 55);
+}

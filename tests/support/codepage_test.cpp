@@ -1,0 +1,33 @@
+#include "support/codepage.h"
+
+#include <QString>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+TEST(CodePage, EstonianLettersRoundTripThroughUtf8AndQString)
+{
+    const std::string cp = "L\xF5petan... \xDChendus katkes \x8A\x9E\x80";
+    const std::string utf8 = Text_Cp1252ToUtf8(cp);
+    EXPECT_EQ(utf8, "Lõpetan... Ühendus katkes Šž€");
+    EXPECT_EQ(Text_Utf8ToCp1252(utf8), cp);
+    EXPECT_EQ(Text_ToQString(cp), QString::fromUtf8(utf8.c_str()));
+    EXPECT_EQ(Text_FromQString(QString::fromUtf8(utf8.c_str())), cp);
+}
+
+TEST(CodePage, EveryByteSurvivesTheRoundTrip)
+{
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all += char(i);
+    EXPECT_EQ(Text_Utf8ToCp1252(Text_Cp1252ToUtf8(all)), all);
+    EXPECT_EQ(Text_FromQString(Text_ToQString(all)), all);
+}
+
+TEST(CodePage, UnmappableAndMalformedInputBecomesQuestionMarks)
+{
+    EXPECT_EQ(Text_Utf8ToCp1252("a\xE2\x82"), "a??");          // truncated sequence
+    EXPECT_EQ(Text_Utf8ToCp1252("\xFF" "b"), "?b");               // not a UTF-8 lead byte
+    EXPECT_EQ(Text_Utf8ToCp1252("\xE4\xB8\xAD"), "?");            // CJK has no place in the code page
+    EXPECT_EQ(Text_FromQString(QString::fromUtf8("\xF0\x9F\x98\x80")), "?");
+}
