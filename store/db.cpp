@@ -1,0 +1,810 @@
+#include "store/db.h"
+
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/home.h"
+#if __has_include("support/errors.h")
+#include "support/errors.h"
+#define TOLLAN_HAVE_ERRORS 1
+#endif
+
+#include <QFile>
+#include <QObject>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <unordered_map>
+
+namespace tollan {
+namespace {
+
+const char* const kConnection = "tollan";
+
+// The Trans fields in their table order, and the indexes; one place for the schema.
+const DbFieldDef kLogFields[] = {
+    {"Date", dbDate, 0}, {"Object", dbText, 50}, {"Message", dbText, 100}};
+const DbFieldDef kTransFields[] = {
+    {"Type", dbByte, 0},     {"PAN", dbText, 20},     {"WayOfUse", dbByte, 0},
+    {"Amount", dbCurrency, 0}, {"Date", dbLong, 0},   {"Time", dbLong, 0},
+    {"AuthCode", dbText, 6}, {"POSCode", dbByte, 0},  {"ExpDate", dbInteger, 0},
+    {"STAN", dbText, 6},     {"Track2", dbText, 50},  {"sent", dbBoolean, 0},
+    {"Toojaam", dbText, 8},  {"Trans", dbText, 8}};
+const DbIndexDef kTransIndexes[] = {
+    {"iDateTime", "+Date;+Time", 0},
+    {"iSentPAN", "+sent;+PAN", 0},
+    {"iSentToojaamPAN", "+sent;+Toojaam;+PAN", 0},
+    {"iSTAN", "+STAN", 0},
+    {"iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique}};
+
+// Declared column types, so that a field's engine type and size read back from the schema.
+struct TypeName { int type; const char* decl; };
+const TypeName kTypeNames[] = {
+    {dbBoolean, "BOOLEAN"}, {dbByte, "TINYINT"}, {dbInteger, "SMALLINT"}, {dbLong, "INTEGER"},
+    {dbCurrency, "CURRENCY"}, {dbDate, "DATETIME"}, {dbText, "VARCHAR"}};
+
+std::string declaredType(int type, int size)
+{
+    for (const auto& t : kTypeNames)
+        if (t.type == type)
+            return type == dbText ? std::string(t.decl) + "(" + std::to_string(size) + ")" : t.decl;
+    return "BLOB";
+}
+
+// (type, size) of a declared type; type 0 when it is none of ours.
+std::pair<int, int> parseDeclared(const QString& decl)
+{
+    const QString d = decl.trimmed().toUpper();
+    for (const auto& t : kTypeNames) {
+        const QString name = QString::fromLatin1(t.decl);
+        if (t.type == dbText && d.startsWith(name + "(") && d.endsWith(")"))
+            return {dbText, d.mid(name.size() + 1, d.size() - name.size() - 2).toInt()};
+        if (d == name)
+            return {t.type, 0};
+    }
+    return {0, 0};
+}
+
+QString sqlName(std::string_view name) { return "\"" + Text_ToQString(name) + "\""; }
+QString q(std::string_view s) { return Text_ToQString(s); }
+
+DbStatus failure(const QSqlError& e)
+{
+    DbStatus s;
+    s.ok = false;
+    s.number = e.nativeErrorCode().toInt();
+    if (s.number == 0)
+        s.number = int(e.type()) + 1;
+    const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+    s.description = Text_FromQString(text);
+    return s;
+}
+
+DbStatus failure(std::string text)
+{
+    DbStatus s;
+    s.ok = false;
+    s.number = 1;
+    s.description = std::move(text);
+    return s;
+}
+
+void report(const DbStatus& s, std::string_view message, const std::string& details)
+{
+#ifdef TOLLAN_HAVE_ERRORS
+    Err_Report(s.number, s.description, message, 16, details);
+#else
+    qWarning("%d %s: %s %s", s.number, s.description.c_str(), std::string(message).c_str(),
+             details.c_str());
+#endif
+}
+
+void logOnly(const DbStatus& s, std::string_view message)
+{
+#ifdef TOLLAN_HAVE_ERRORS
+    Err_Log(s.number, s.description, message);
+#else
+    qWarning("%d %s: %s", s.number, s.description.c_str(), std::string(message).c_str());
+#endif
+}
+
+DbStatus exec(QSqlDatabase db, const QString& sql)
+{
+    QSqlQuery query(db);
+    if (!query.exec(sql))
+        return failure(query.lastError());
+    return {};
+}
+
+// Rows written by Db_StoreTrans and Log_Event while a transaction is open, written again after
+// a roll-back so that only the sent marks are undone.
+struct PendingRow {
+    bool isLog = false;
+    TransRecord trans;
+    QString date, object, message;
+};
+bool g_inTrans = false;
+std::vector<PendingRow> g_pending;
+
+QString currencyText(std::int64_t amount)
+{
+    const bool neg = amount < 0;
+    const std::uint64_t a = neg ? std::uint64_t(0) - std::uint64_t(amount) : std::uint64_t(amount);
+    std::string t = std::to_string(a / 10000);
+    if (const std::uint64_t frac = a % 10000) {
+        std::string f = std::to_string(frac);
+        f.insert(0, 4 - f.size(), '0');
+        while (f.back() == '0')
+            f.pop_back();
+        t += "." + f;
+    }
+    return QString::fromStdString((neg ? "-" : "") + t);
+}
+
+// Exact ten-thousandths from the column's text ("12.345", "10", "-0.5").
+std::int64_t currencyValue(const QVariant& v)
+{
+    const std::string t = v.toString().trimmed().toStdString();
+    if (t.find_first_of("eE") != std::string::npos)
+        return std::llround(v.toDouble() * 10000.0);
+    std::size_t i = 0;
+    bool neg = false;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+'))
+        neg = t[i++] == '-';
+    std::int64_t whole = 0, frac = 0;
+    int fracDigits = 0;
+    for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
+        whole = whole * 10 + (t[i] - '0');
+    if (i < t.size() && t[i] == '.')
+        for (++i; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i)
+            if (fracDigits < 4) {
+                frac = frac * 10 + (t[i] - '0');
+                ++fracDigits;
+            }
+    for (; fracDigits < 4; ++fracDigits)
+        frac *= 10;
+    const std::int64_t r = whole * 10000 + frac;
+    return neg ? -r : r;
+}
+
+DbStatus insertTrans(QSqlDatabase db, const TransRecord& t)
+{
+    QSqlQuery query(db);
+    query.prepare("INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
+                  " ExpDate, STAN, Track2, sent, Toojaam, Trans)"
+                  " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
+    query.addBindValue(int(t.Type));
+    query.addBindValue(q(t.PAN));
+    query.addBindValue(int(t.WayOfUse));
+    query.addBindValue(currencyText(t.Amount));
+    query.addBindValue(t.Date);
+    query.addBindValue(t.Time);
+    query.addBindValue(q(t.AuthCode));
+    query.addBindValue(int(t.POSCode));
+    query.addBindValue(int(t.ExpDate));
+    query.addBindValue(q(t.STAN));
+    query.addBindValue(q(t.Track2));
+    query.addBindValue(q(t.Toojaam));
+    query.addBindValue(q(t.Trans));
+    if (!query.exec())
+        return failure(query.lastError());
+    return {};
+}
+
+DbStatus insertLog(QSqlDatabase db, const QString& date, const QString& object, const QString& message)
+{
+    QSqlQuery query(db);
+    query.prepare("INSERT INTO Log (Date, Object, Message) VALUES (?, ?, ?)");
+    query.addBindValue(date);
+    query.addBindValue(object);
+    query.addBindValue(message);
+    if (!query.exec())
+        return failure(query.lastError());
+    return {};
+}
+
+DbStatus notOpen() { return failure(std::string("database is not open")); }
+
+bool indexKnown(std::string_view index, std::vector<std::string>& columns)
+{
+    for (const auto& ix : kTransIndexes)
+        if (QString::fromStdString(ix.name).compare(q(index), Qt::CaseInsensitive) == 0) {
+            columns.clear();
+            for (const QString& k : QString::fromStdString(ix.keys).split(';'))
+                columns.push_back(k.mid(1).toStdString());
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+QSqlDatabase Db_Database() { return QSqlDatabase::database(kConnection, false); }
+
+bool Db_IsOpen(const QSqlDatabase& db) { return db.isValid() && db.isOpen(); }
+
+bool Db_TableExists(const QSqlDatabase& db, std::string_view table)
+{
+    if (!Db_IsOpen(db))
+        return false;
+    QSqlQuery query(db);
+    query.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ? COLLATE NOCASE");
+    query.addBindValue(q(table));
+    return query.exec() && query.next();
+}
+
+DbTableDef Db_TableDef(const QSqlDatabase& db, std::string_view table)
+{
+    DbTableDef def;
+    def.db = db;
+    def.name = std::string(table);
+    def.stored = Db_TableExists(db, table);
+    return def;
+}
+
+bool Db_FieldMatches(const DbTableDef& def, std::string_view field, int type, int size)
+{
+    const QString name = q(field);
+    auto matches = [&](int t, int s) { return t == type && (size == 0 || s == size); };
+    if (!def.stored) {
+        for (const auto& f : def.fields)
+            if (q(f.name).compare(name, Qt::CaseInsensitive) == 0)
+                return matches(f.type, f.size);
+        return false;
+    }
+    QSqlQuery query(def.db);
+    if (!query.exec("PRAGMA table_info(" + sqlName(def.name) + ")"))
+        return false;
+    while (query.next())
+        if (query.value(1).toString().compare(name, Qt::CaseInsensitive) == 0) {
+            const auto [t, s] = parseDeclared(query.value(2).toString());
+            return matches(t, s);
+        }
+    return false;
+}
+
+bool Db_EnsureField(DbTableDef& def, std::string_view field, int type, int size)
+{
+    if (Db_FieldMatches(def, field, type, size))
+        return true;
+    DbStatus s;
+    if (!def.stored) {
+        const bool taken = std::any_of(def.fields.begin(), def.fields.end(), [&](const DbFieldDef& f) {
+            return q(f.name).compare(q(field), Qt::CaseInsensitive) == 0;
+        });
+        if (taken)
+            s = failure("field '" + std::string(field) + "' already exists");
+        else
+            def.fields.push_back({std::string(field), type, type == dbText ? size : 0});
+    } else if (!Db_IsOpen(def.db)) {
+        s = notOpen();
+    } else {
+        // A boolean is never empty: old rows read false, as the engine's yes/no fields do.
+        QString sql = "ALTER TABLE " + sqlName(def.name) + " ADD COLUMN " + sqlName(field) + " " +
+                      QString::fromStdString(declaredType(type, size));
+        if (type == dbBoolean)
+            sql += " NOT NULL DEFAULT 0";
+        s = exec(def.db, sql);
+    }
+    if (s)
+        return true;
+    report(s, "viga uue v\xE4lja lisamisel",
+           "TableDef='" + def.name + "', field='" + std::string(field) + "'," + std::to_string(type) +
+               "," + std::to_string(size));
+    return false;
+}
+
+namespace {
+// The key text of an index of a stored table, "+Date;+Time"; empty when there is none.
+bool readIndex(const DbTableDef& def, std::string_view index, std::string& keys, bool& unique, bool& primary)
+{
+    QSqlQuery list(def.db);
+    if (!list.exec("PRAGMA index_list(" + sqlName(def.name) + ")"))
+        return false;
+    bool found = false;
+    while (list.next())
+        if (list.value(1).toString().compare(q(index), Qt::CaseInsensitive) == 0) {
+            found = true;
+            unique = list.value(2).toInt() != 0;
+            primary = list.value(3).toString() == "pk";
+            const QString name = list.value(1).toString();
+            list.finish();
+            QSqlQuery info(def.db);
+            if (!info.exec("PRAGMA index_xinfo(\"" + name + "\")"))
+                return false;
+            keys.clear();
+            while (info.next()) {
+                if (info.value(5).toInt() == 0)   // not a key column (the row id)
+                    continue;
+                if (!keys.empty())
+                    keys += ';';
+                keys += info.value(3).toInt() ? "-" : "+";
+                keys += Text_FromQString(info.value(2).toString());
+            }
+            break;
+        }
+    return found;
+}
+
+QString normalisedKeys(std::string_view keys)
+{
+    QStringList out;
+    for (QString k : q(keys).split(';', Qt::SkipEmptyParts)) {
+        k = k.trimmed();
+        if (!k.startsWith('+') && !k.startsWith('-'))
+            k.prepend('+');
+        out << k;
+    }
+    return out.join(';');
+}
+} // namespace
+
+bool Db_IndexMatches(const DbTableDef& def, std::string_view index, std::string_view keys, int flags)
+{
+    const bool wantUnique = flags & dbIndexUnique, wantPrimary = flags & dbIndexPrimary;
+    std::string have;
+    bool unique = false, primary = false;
+    if (!def.stored) {
+        for (const auto& ix : def.indexes)
+            if (q(ix.name).compare(q(index), Qt::CaseInsensitive) == 0) {
+                have = ix.keys;
+                unique = ix.flags & dbIndexUnique;
+                primary = ix.flags & dbIndexPrimary;
+                goto compare;
+            }
+        return false;
+    }
+    if (!readIndex(def, index, have, unique, primary))
+        return false;
+compare:
+    return normalisedKeys(have).compare(normalisedKeys(keys), Qt::CaseInsensitive) == 0 &&
+           unique == wantUnique && primary == wantPrimary;
+}
+
+namespace {
+QString createIndexSql(const std::string& table, const DbIndexDef& ix)
+{
+    QStringList cols;
+    for (const QString& k : normalisedKeys(ix.keys).split(';'))
+        cols << "\"" + k.mid(1) + "\"" + (k.startsWith('-') ? " DESC" : " ASC");
+    return QString("CREATE ") + ((ix.flags & dbIndexUnique) ? "UNIQUE " : "") + "INDEX " +
+           sqlName(ix.name) + " ON " + sqlName(table) + " (" + cols.join(", ") + ")";
+}
+} // namespace
+
+bool Db_EnsureIndex(DbTableDef& def, std::string_view index, std::string_view keys, int flags)
+{
+    if (Db_IndexMatches(def, index, keys, flags))
+        return true;
+    DbStatus s;
+    const DbIndexDef ix{std::string(index), std::string(keys), flags};
+    if (flags & dbIndexPrimary) {
+        s = failure(std::string("a primary index can only be made with its table"));
+    } else if (!def.stored) {
+        const bool taken = std::any_of(def.indexes.begin(), def.indexes.end(), [&](const DbIndexDef& i) {
+            return q(i.name).compare(q(index), Qt::CaseInsensitive) == 0;
+        });
+        if (taken)
+            s = failure("index '" + std::string(index) + "' already exists");
+        else
+            def.indexes.push_back(ix);
+    } else if (!Db_IsOpen(def.db)) {
+        s = notOpen();
+    } else {
+        s = exec(def.db, createIndexSql(def.name, ix));
+    }
+    if (s)
+        return true;
+    report(s, "viga uue indeksi lisamisel",
+           "TableDef='" + def.name + "', index='" + std::string(index) + "','" + std::string(keys) +
+               "'," + std::to_string(flags));
+    return false;
+}
+
+bool Db_AppendTable(DbTableDef& def)
+{
+    if (def.stored)
+        return true;
+    DbStatus s = Db_IsOpen(def.db) ? DbStatus{} : notOpen();
+    if (s && def.fields.empty())
+        s = failure(std::string("a table needs at least one field"));
+    if (s) {
+        QStringList cols;
+        for (const auto& f : def.fields)
+            cols << sqlName(f.name) + " " + QString::fromStdString(declaredType(f.type, f.size)) +
+                        (f.type == dbBoolean ? " NOT NULL DEFAULT 0" : "");
+        const bool own = !g_inTrans;
+        if (own)
+            s = exec(def.db, "BEGIN");
+        if (s)
+            s = exec(def.db, "CREATE TABLE " + sqlName(def.name) + " (" + cols.join(", ") + ")");
+        for (const auto& ix : def.indexes)
+            if (s)
+                s = exec(def.db, createIndexSql(def.name, ix));
+        if (own)
+            exec(def.db, s ? "COMMIT" : "ROLLBACK");
+    }
+    if (s) {
+        def.stored = true;
+        def.fields.clear();
+        def.indexes.clear();
+        return true;
+    }
+    report(s, "viga uue tabeli lisamisel", "TableDef='" + def.name + "'");
+    return false;
+}
+
+bool Db_Open()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db)) {
+        const QString path = Home_File("tollan.mdb");
+        if (!db.isValid())
+            db = QSqlDatabase::addDatabase("QSQLITE", kConnection);
+        db.setDatabaseName(path);
+        // Card numbers and track data: readable by the owner alone.
+        if (!QFile::exists(path))
+            Home_RestrictFile(path);
+        bool opened = db.open();
+        if (opened) {
+            // A file that is not a database is left as it is: it may hold someone's data.
+            QSqlQuery probe(db);
+            opened = probe.exec("SELECT count(*) FROM sqlite_master");
+        }
+        if (!opened) {
+            logOnly(failure(db.lastError().isValid() ? db.lastError() : QSqlError()),
+                    "tollan.mdb: cannot open or create " + Text_FromQString(path));
+            db.close();
+            return false;
+        }
+        exec(db, "PRAGMA synchronous = FULL");
+        exec(db, "PRAGMA foreign_keys = OFF");
+    }
+
+    DbTableDef log = Db_TableDef(db, "Log");
+    for (const auto& f : kLogFields)
+        Db_EnsureField(log, f.name, f.type, f.size);
+    if (!log.stored)
+        Db_AppendTable(log);
+
+    DbTableDef trans = Db_TableDef(db, "Trans");
+    for (const auto& f : kTransFields)
+        Db_EnsureField(trans, f.name, f.type, f.size);
+    for (const auto& ix : kTransIndexes)
+        Db_EnsureIndex(trans, ix.name, ix.keys, ix.flags);
+    if (!trans.stored)
+        Db_AppendTable(trans);
+    return true;
+}
+
+DbStatus Db_StoreTrans(const TransRecord& t)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    DbStatus s = insertTrans(db, t);
+    if (s && g_inTrans)
+        g_pending.push_back({false, t, {}, {}, {}});
+    return s;
+}
+
+std::string Log_ObjectName(const QObject* component)
+{
+    if (!component)
+        return "System";
+    std::string name = Text_FromQString(component->objectName());
+    const QVariant index = component->property("index");
+    if (index.isValid())
+        name += "(" + std::to_string(index.toInt()) + ")";
+    return name;
+}
+
+DbStatus Log_EventNamed(std::string_view name, int index, std::string_view text)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    std::string object(name);
+    if (index >= 0)
+        object += "(" + std::to_string(index) + ")";
+    const QString date = Clock_Now().toString("yyyy-MM-dd HH:mm:ss");
+    const QString message = Text_ToQString(text.substr(0, 100));
+    DbStatus s = insertLog(db, date, q(object), message);
+    if (s && g_inTrans)
+        g_pending.push_back({true, {}, date, q(object), message});
+    return s;
+}
+
+DbStatus Log_Event(const QObject* component, std::string_view text)
+{
+    return Log_EventNamed(Log_ObjectName(component), -1, text);
+}
+
+DbStatus Log_Event(std::string_view text) { return Log_EventNamed("System", -1, text); }
+
+DbStatus Db_BeginTrans()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    if (g_inTrans)
+        return failure(std::string("a transaction is already open"));
+    DbStatus s = exec(db, "BEGIN");
+    if (s) {
+        g_inTrans = true;
+        g_pending.clear();
+    }
+    return s;
+}
+
+DbStatus Db_CommitTrans()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    if (!g_inTrans)
+        return failure(std::string("no transaction is open"));
+    DbStatus s = exec(db, "COMMIT");
+    if (!s)
+        return s;   // still open: the caller rolls back
+    g_inTrans = false;
+    g_pending.clear();
+    return s;
+}
+
+DbStatus Db_Rollback()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    if (!g_inTrans)
+        return failure(std::string("no transaction is open"));
+    DbStatus s = exec(db, "ROLLBACK");
+    g_inTrans = false;
+    std::vector<PendingRow> pending;
+    pending.swap(g_pending);
+    // What was logged or stored meanwhile is not part of the transfer: write it again.
+    for (const auto& row : pending) {
+        const DbStatus w = row.isLog ? insertLog(db, row.date, row.object, row.message)
+                                     : insertTrans(db, row.trans);
+        if (!w)
+            logOnly(w, row.isLog ? "Log row lost in roll-back" : "Trans row lost in roll-back");
+    }
+    return s;
+}
+
+bool Db_InTransaction() { return g_inTrans; }
+
+// --- TransSet ---------------------------------------------------------------------------------
+
+struct TransSet::Impl {
+    std::vector<std::string> columns;   // key fields of the current index
+    std::vector<qint64> rowids;         // rows in index order from the position on
+    std::size_t pos = 0;
+    bool noMatch = false;
+    bool loaded = false;
+    std::unordered_map<qint64, std::pair<TransRecord, bool>> cache;
+    std::size_t cachedUpTo = 0;         // rowids[..cachedUpTo) are in the cache or passed
+    TransRecord current;
+    bool currentSent = false;
+    DbStatus status;
+    std::unique_ptr<QSqlQuery> mark;
+
+    QString orderBy() const
+    {
+        QStringList cols;
+        for (const auto& c : columns)
+            cols << "\"" + QString::fromStdString(c) + "\"";
+        return cols.join(", ") + ", rowid";
+    }
+
+    bool fetchRowids(const QString& where, const std::vector<DbKey>& key)
+    {
+        rowids.clear();
+        cache.clear();
+        pos = cachedUpTo = 0;
+        loaded = true;
+        QSqlQuery query(Db_Database());
+        query.setForwardOnly(true);
+        query.prepare("SELECT rowid FROM Trans" + (where.isEmpty() ? QString() : " WHERE " + where) +
+                      " ORDER BY " + orderBy());
+        for (const auto& k : key) {
+            if (auto n = std::get_if<std::int64_t>(&k.value))
+                query.addBindValue(qint64(*n));
+            else
+                query.addBindValue(Text_ToQString(std::get<std::string>(k.value)));
+        }
+        if (!query.exec()) {
+            status = failure(query.lastError());
+            return false;
+        }
+        while (query.next())
+            rowids.push_back(query.value(0).toLongLong());
+        return load();
+    }
+
+    // Reads the current row, and the next rows in one batch when it is not read yet.
+    bool load()
+    {
+        if (pos >= rowids.size())
+            return true;
+        auto it = cache.find(rowids[pos]);
+        if (it == cache.end()) {
+            cache.clear();
+            const std::size_t end = std::min(rowids.size(), pos + 512);
+            QStringList ids;
+            for (std::size_t i = pos; i < end; ++i)
+                ids << QString::number(rowids[i]);
+            QSqlQuery query(Db_Database());
+            query.setForwardOnly(true);
+            if (!query.exec("SELECT rowid, Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
+                            " ExpDate, STAN, Track2, sent, Toojaam, Trans FROM Trans WHERE rowid IN (" +
+                            ids.join(',') + ")")) {
+                status = failure(query.lastError());
+                return false;
+            }
+            while (query.next()) {
+                TransRecord t;
+                auto text = [&](int i) { return Text_FromQString(query.value(i).toString()); };
+                t.Type = std::int16_t(query.value(1).toInt());
+                t.PAN = text(2);
+                t.WayOfUse = std::int16_t(query.value(3).toInt());
+                t.Amount = currencyValue(query.value(4));
+                t.Date = query.value(5).toInt();
+                t.Time = query.value(6).toInt();
+                t.AuthCode = text(7);
+                t.POSCode = std::int16_t(query.value(8).toInt());
+                t.ExpDate = std::int16_t(query.value(9).toInt());
+                t.STAN = text(10);
+                t.Track2 = text(11);
+                const bool sent = query.value(12).toInt() != 0;
+                t.Toojaam = text(13);
+                t.Trans = text(14);
+                cache.emplace(query.value(0).toLongLong(), std::make_pair(std::move(t), sent));
+            }
+            it = cache.find(rowids[pos]);
+            if (it == cache.end()) {   // deleted meanwhile
+                rowids.erase(rowids.begin() + pos);
+                return load();
+            }
+        }
+        current = it->second.first;
+        currentSent = it->second.second;
+        return true;
+    }
+};
+
+TransSet::TransSet() : d(std::make_unique<Impl>()) {}
+TransSet::~TransSet() = default;
+TransSet::TransSet(TransSet&&) noexcept = default;
+TransSet& TransSet::operator=(TransSet&&) noexcept = default;
+
+bool TransSet::open(std::string_view index)
+{
+    d->status = {};
+    d->noMatch = false;
+    d->rowids.clear();
+    d->loaded = false;
+    if (!Db_IsOpen(Db_Database())) {
+        d->status = notOpen();
+        return false;
+    }
+    if (!indexKnown(index, d->columns)) {
+        d->columns.clear();
+        d->status = failure("Trans has no index '" + std::string(index) + "'");
+        return false;
+    }
+    return true;
+}
+
+bool TransSet::seek(std::string_view comparison, const std::vector<DbKey>& key)
+{
+    d->status = {};
+    d->noMatch = true;
+    d->rowids.clear();
+    d->loaded = true;
+    if (d->columns.empty()) {
+        d->status = failure(std::string("no index is set"));
+        return false;
+    }
+    if (key.empty() || key.size() > d->columns.size() ||
+        (comparison != "=" && comparison != ">=" && comparison != ">")) {
+        d->status = failure(std::string("invalid seek"));
+        return false;
+    }
+    QStringList cols, marks;
+    for (std::size_t i = 0; i < key.size(); ++i) {
+        cols << "\"" + QString::fromStdString(d->columns[i]) + "\"";
+        marks << "?";
+    }
+    const QString op = comparison == ">" ? ">" : ">=";
+    const QString where = "(" + cols.join(", ") + ") " + op + " (" + marks.join(", ") + ")";
+    if (!d->fetchRowids(where, key))
+        return false;
+    if (d->rowids.empty())
+        return false;
+    if (comparison == "=") {
+        // The first row at or after the key must equal it.
+        QSqlQuery query(Db_Database());
+        query.prepare("SELECT 1 FROM Trans WHERE rowid = ? AND (" + cols.join(", ") + ") = (" +
+                      marks.join(", ") + ")");
+        query.addBindValue(d->rowids.front());
+        for (const auto& k : key) {
+            if (auto n = std::get_if<std::int64_t>(&k.value))
+                query.addBindValue(qint64(*n));
+            else
+                query.addBindValue(Text_ToQString(std::get<std::string>(k.value)));
+        }
+        if (!query.exec() || !query.next()) {
+            d->rowids.clear();
+            return false;
+        }
+    }
+    d->noMatch = false;
+    return true;
+}
+
+bool TransSet::noMatch() const { return d->noMatch; }
+
+bool TransSet::eof() const
+{
+    if (!d->loaded && !d->columns.empty())
+        d->fetchRowids(QString(), {});
+    return d->pos >= d->rowids.size();
+}
+
+bool TransSet::moveNext()
+{
+    if (eof())
+        return false;
+    ++d->pos;
+    if (!d->load())
+        d->pos = d->rowids.size();
+    return !eof();
+}
+
+const TransRecord& TransSet::record() const
+{
+    eof();
+    return d->current;
+}
+
+bool TransSet::sent() const
+{
+    eof();
+    return d->currentSent;
+}
+
+DbStatus TransSet::markSent()
+{
+    if (eof())
+        return failure(std::string("no current row"));
+    if (!d->mark) {
+        d->mark = std::make_unique<QSqlQuery>(Db_Database());
+        d->mark->prepare("UPDATE Trans SET sent = -1 WHERE rowid = ?");
+    }
+    d->mark->bindValue(0, d->rowids[d->pos]);
+    if (!d->mark->exec())
+        return failure(d->mark->lastError());
+    d->currentSent = true;
+    if (auto it = d->cache.find(d->rowids[d->pos]); it != d->cache.end())
+        it->second.second = true;
+    return {};
+}
+
+const DbStatus& TransSet::status() const { return d->status; }
+
+std::int32_t Db_CountUnsent(TransSet& set)
+{
+    std::int32_t n = 0;
+    while (!set.eof() && !set.sent()) {
+        ++n;
+        set.moveNext();
+    }
+    return n;
+}
+
+} // namespace tollan

@@ -1,0 +1,28 @@
+#pragma once
+// One transaction as the flows, the messages, the transaction file and the receipts hand it on:
+// the fields of a row of the table Trans, plus the card centre's verdict. Texts are Windows-1252.
+
+#include <cstdint>
+#include <string>
+
+namespace tollan {
+
+struct TransRecord {
+    std::int16_t Type = 0;       // odd: a cancellation
+    std::string PAN;
+    std::int16_t WayOfUse = 0;
+    std::int64_t Amount = 0;     // currency: amount x 10 000
+    std::int32_t Date = 0;       // yyyymmdd
+    std::int32_t Time = 0;       // hhnnss
+    std::string AuthCode;
+    std::int16_t POSCode = 0;
+    std::int16_t ExpDate = 0;
+    std::string STAN;
+    std::string Track2;
+    std::string Toojaam;
+    std::string Trans;
+    // Not stored: the card centre's element 39.
+    std::int16_t ResponseCode = 0;
+};
+
+} // namespace tollan
