@@ -1,0 +1,315 @@
+#include "store/db.h"
+#include "support/home.h"
+
+#include <gtest/gtest.h>
+
+#include <QObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <unistd.h>
+
+using namespace tollan;
+
+namespace {
+
+// Looks at the file through a connection of its own, never through the store's code.
+struct Peek {
+    QString name;
+    explicit Peek(const QString& path) : name("peek" + QString::number(++counter))
+    {
+        auto db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(path);
+        db.open();
+    }
+    ~Peek()
+    {
+        QSqlDatabase::database(name).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+    QStringList column(const QString& sql, int col = 0) const
+    {
+        QSqlQuery q(QSqlDatabase::database(name));
+        QStringList out;
+        if (q.exec(sql))
+            while (q.next())
+                out << q.value(col).toString();
+        return out;
+    }
+    QString one(const QString& sql) const { auto c = column(sql); return c.isEmpty() ? QString() : c.front(); }
+    void exec(const QString& sql) const { QSqlQuery(QSqlDatabase::database(name)).exec(sql); }
+    static inline int counter = 0;
+};
+
+void closeStore()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database("tollan", false);
+        if (db.isValid())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase("tollan");
+}
+
+TransRecord purchase(std::string toojaam, std::string trans, std::string pan, std::int64_t amount)
+{
+    TransRecord t;
+    t.Type = 0;
+    t.PAN = std::move(pan);
+    t.WayOfUse = 1;
+    t.Amount = amount;
+    t.Date = 20261206;
+    t.Time = 140359;
+    t.AuthCode = "A1B2C3";
+    t.POSCode = 2;
+    t.ExpDate = 2812;
+    t.STAN = "000123";
+    t.Track2 = "4000001234567899=28121010000012300000";
+    t.Toojaam = std::move(toojaam);
+    t.Trans = std::move(trans);
+    return t;
+}
+
+class Store : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path;
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        Home_Set(dir.path());
+        path = dir.filePath("tollan.mdb");
+    }
+    void TearDown() override
+    {
+        if (Db_InTransaction())
+            Db_Rollback();
+        closeStore();
+    }
+};
+
+TEST_F(Store, FirstStartCreatesBothTablesWithEveryFieldAndIndex)
+{
+    ASSERT_TRUE(Db_Open());
+    Peek p(path);
+    EXPECT_EQ(p.column("PRAGMA table_info(Log)", 1), QStringList({"Date", "Object", "Message"}));
+    EXPECT_EQ(p.column("PRAGMA table_info(Log)", 2), QStringList({"DATETIME", "VARCHAR(50)", "VARCHAR(100)"}));
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1),
+              QStringList({"Type", "PAN", "WayOfUse", "Amount", "Date", "Time", "AuthCode", "POSCode",
+                           "ExpDate", "STAN", "Track2", "sent", "Toojaam", "Trans"}));
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 2),
+              QStringList({"TINYINT", "VARCHAR(20)", "TINYINT", "CURRENCY", "INTEGER", "INTEGER",
+                           "VARCHAR(6)", "TINYINT", "SMALLINT", "VARCHAR(6)", "VARCHAR(50)", "BOOLEAN",
+                           "VARCHAR(8)", "VARCHAR(8)"}));
+    const QStringList indexes =
+        p.column("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Trans' ORDER BY name");
+    EXPECT_EQ(indexes, QStringList({"iDateTime", "iSTAN", "iSentPAN", "iSentToojaamPAN", "iToojaamTrans"}));
+    EXPECT_EQ(p.column("PRAGMA index_info(iSentToojaamPAN)", 2), QStringList({"sent", "Toojaam", "PAN"}));
+    EXPECT_EQ(p.one("SELECT \"unique\" FROM pragma_index_list('Trans') WHERE name='iToojaamTrans'"), "1");
+    EXPECT_EQ(p.one("SELECT \"unique\" FROM pragma_index_list('Trans') WHERE name='iSTAN'"), "0");
+    QSqlQuery sync(Db_Database());
+    sync.exec("PRAGMA synchronous");
+    ASSERT_TRUE(sync.next());
+    EXPECT_EQ(sync.value(0).toInt(), 2);  // FULL
+    // A second start finds everything in place and changes nothing.
+    EXPECT_TRUE(Db_Open());
+}
+
+TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
+{
+    {
+        Peek p(path);
+        p.exec("CREATE TABLE Trans (Type TINYINT, PAN VARCHAR(20), Amount CURRENCY, Toojaam VARCHAR(8), Trans VARCHAR(8))");
+        p.exec("CREATE INDEX iSTAN ON Trans (PAN)");   // same name, other keys: left as it is
+        p.exec("INSERT INTO Trans VALUES (0, '4000001234567899', 10.5, 'POS001', '17')");
+        p.exec("CREATE TABLE Log (Date DATETIME, Message VARCHAR(100))");
+        p.exec("INSERT INTO Log VALUES ('2026-01-01 10:00:00', 'vana')");
+    }
+    ASSERT_TRUE(Db_Open());
+    Peek p(path);
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 14);
+    EXPECT_TRUE(p.column("PRAGMA table_info(Log)", 1).contains("Object"));
+    EXPECT_EQ(p.one("SELECT PAN || '/' || Amount || '/' || sent FROM Trans"), "4000001234567899/10.5/0");
+    EXPECT_EQ(p.one("SELECT Message FROM Log"), "vana");
+    EXPECT_EQ(p.column("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Trans'").size(), 5);
+    EXPECT_EQ(p.column("PRAGMA index_info(iSTAN)", 2), QStringList({"PAN"}));
+    DbTableDef def = Db_TableDef(Db_Database(), "Trans");
+    EXPECT_FALSE(Db_IndexMatches(def, "iSTAN", "+STAN", 0));
+    EXPECT_TRUE(Db_IndexMatches(def, "iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique));
+    EXPECT_FALSE(Db_IndexMatches(def, "iToojaamTrans", "+Toojaam;+Trans", 0));
+    EXPECT_TRUE(Db_FieldMatches(def, "PAN", dbText, 20));
+    EXPECT_TRUE(Db_FieldMatches(def, "PAN", dbText, 0));
+    EXPECT_FALSE(Db_FieldMatches(def, "PAN", dbText, 19));
+    EXPECT_FALSE(Db_FieldMatches(def, "PAN", dbLong, 0));
+    EXPECT_FALSE(Db_FieldMatches(def, "Nothing", dbLong, 0));
+    // A field of another type is not changed: the attempt fails and the table stays as it was.
+    EXPECT_FALSE(Db_EnsureField(def, "PAN", dbLong, 0));
+    EXPECT_EQ(p.one("SELECT type FROM pragma_table_info('Trans') WHERE name='PAN'"), "VARCHAR(20)");
+}
+
+TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefused)
+{
+    ASSERT_TRUE(Db_Open());
+    TransRecord t = purchase("POS001", "17", "4000001234567899", 123450);  // 12.345
+    t.AuthCode = "\xF5\xE4";  // õä
+    ASSERT_TRUE(Db_StoreTrans(t));
+    Peek p(path);
+    EXPECT_EQ(p.one("SELECT Amount || '|' || sent || '|' || AuthCode || '|' || Date FROM Trans"),
+              QString::fromUtf8("12.345|0|õä|20261206"));
+    const DbStatus again = Db_StoreTrans(t);
+    EXPECT_FALSE(again);
+    EXPECT_NE(again.description.find("UNIQUE"), std::string::npos) << again.description;
+    t.Trans = "18";
+    EXPECT_TRUE(Db_StoreTrans(t));
+
+    TransSet set;
+    ASSERT_TRUE(set.open("iToojaamTrans"));
+    ASSERT_TRUE(set.seek("=", {"POS001", "17"}));
+    EXPECT_EQ(set.record().Amount, 123450);
+    EXPECT_EQ(set.record().AuthCode, "\xF5\xE4");
+    EXPECT_EQ(set.record().Track2, t.Track2);
+    EXPECT_EQ(set.record().ExpDate, 2812);
+    EXPECT_FALSE(set.sent());
+    EXPECT_FALSE(set.seek("=", {"POS001", "19"}));
+    EXPECT_TRUE(set.noMatch());
+    EXPECT_TRUE(set.eof());
+    EXPECT_FALSE(set.open("iNothing"));
+}
+
+TEST_F(Store, CurrencyKeepsEveryTenThousandth)
+{
+    ASSERT_TRUE(Db_Open());
+    const std::int64_t amounts[] = {0, 1, 9999, 10000, 100000, -55000, 123456789012345, -1};
+    int n = 0;
+    for (std::int64_t a : amounts)
+        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(++n), "4", a)));
+    TransSet set;
+    ASSERT_TRUE(set.open("iToojaamTrans"));
+    for (std::int64_t a : amounts) {
+        ASSERT_FALSE(set.eof());
+        EXPECT_EQ(set.record().Amount, a) << set.record().Trans;
+        set.moveNext();
+    }
+}
+
+TEST_F(Store, LogNamesTheObjectAndCutsTheText)
+{
+    ASSERT_TRUE(Db_Open());
+    QObject array, single;
+    array.setObjectName("WSTJ");
+    array.setProperty("index", 3);
+    single.setObjectName("WSTollanauth");
+    EXPECT_TRUE(Log_Event(&array, "connected"));
+    EXPECT_TRUE(Log_Event(&single, "connected"));
+    EXPECT_TRUE(Log_Event(nullptr, "started"));
+    EXPECT_TRUE(Log_Event(std::string(150, 'x')));
+    Peek p(path);
+    EXPECT_EQ(p.column("SELECT Object FROM Log ORDER BY rowid"),
+              QStringList({"WSTJ(3)", "WSTollanauth", "System", "System"}));
+    EXPECT_EQ(p.one("SELECT length(Message) FROM Log WHERE rowid = 4"), "100");
+    EXPECT_TRUE(QDateTime::fromString(p.one("SELECT Date FROM Log"), "yyyy-MM-dd HH:mm:ss").isValid());
+}
+
+TEST_F(Store, RollBackUndoesSentMarksButKeepsLogAndStoredRows)
+{
+    ASSERT_TRUE(Db_Open());
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4000001111111111", 10000)));
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "4000002222222222", 20000)));
+    ASSERT_TRUE(Db_BeginTrans());
+    TransSet set;
+    ASSERT_TRUE(set.open("iSentToojaamPAN"));
+    ASSERT_TRUE(set.seek(">=", {false, "", ""}));
+    while (!set.eof()) {
+        ASSERT_TRUE(set.markSent());
+        set.moveNext();
+    }
+    ASSERT_TRUE(Log_Event("socket closed during the transfer"));
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS002", "9", "5000001111111111", 5000)));
+    ASSERT_TRUE(Db_Rollback());
+    Peek p(path);
+    EXPECT_EQ(p.column("SELECT sent FROM Trans ORDER BY rowid"), QStringList({"0", "0", "0"}));
+    EXPECT_EQ(p.column("SELECT Message FROM Log"), QStringList({"socket closed during the transfer"}));
+
+    ASSERT_TRUE(Db_BeginTrans());
+    ASSERT_TRUE(set.seek(">=", {false, "", ""}));
+    ASSERT_TRUE(set.markSent());
+    ASSERT_TRUE(Db_CommitTrans());
+    EXPECT_EQ(p.column("SELECT sent FROM Trans ORDER BY rowid"), QStringList({"-1", "0", "0"}));
+}
+
+TEST_F(Store, CountUnsentFollowsTheIndexWhereSentRowsComeFirst)
+{
+    ASSERT_TRUE(Db_Open());
+    for (int i = 1; i <= 4; ++i)
+        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(i), "40000" + std::to_string(i), 100)));
+    {
+        Peek p(path);
+        p.exec("UPDATE Trans SET sent = -1 WHERE Trans = '2'");
+    }
+    TransSet set;
+    ASSERT_TRUE(set.open("iSentPAN"));
+    EXPECT_TRUE(set.sent());   // the true row is first
+    EXPECT_EQ(Db_CountUnsent(set), 0);
+    ASSERT_TRUE(set.seek(">=", {false}));
+    EXPECT_EQ(set.record().PAN, "400001");
+    EXPECT_EQ(Db_CountUnsent(set), 3);
+    EXPECT_TRUE(set.eof());
+    EXPECT_EQ(Db_CountUnsent(set), 0);
+}
+
+TEST_F(Store, LockedFileGivesAFailureWithItsCause)
+{
+    ASSERT_TRUE(Db_Open());
+    Peek p(path);
+    p.exec("BEGIN EXCLUSIVE");
+    const DbStatus s = Db_StoreTrans(purchase("POS001", "1", "4", 1));
+    EXPECT_FALSE(s);
+    EXPECT_FALSE(s.description.empty());
+    EXPECT_FALSE(Log_Event("x"));
+    p.exec("ROLLBACK");
+    EXPECT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+}
+
+TEST_F(Store, ReadOnlyFileGivesAFailureWithItsCause)
+{
+    ASSERT_TRUE(Db_Open());
+    closeStore();
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther | QFile::ReadGroup));
+    QFile::setPermissions(dir.path(), QFile::Permissions(0x7777));
+    // Root writes anything: open the file as an ordinary user, who cannot.
+    const bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(seteuid(65534), 0);
+    }
+    const bool opened = Db_Open();
+    const DbStatus s = Db_StoreTrans(purchase("POS001", "1", "4", 1));
+    const DbStatus l = Log_Event("x");
+    if (root) {
+        ASSERT_EQ(seteuid(0), 0);
+    }
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(s);
+    EXPECT_NE(s.description.find("readonly"), std::string::npos) << s.description;
+    EXPECT_FALSE(l);
+}
+
+TEST_F(Store, NoFileAtAllStillLetsTheProgramGoOn)
+{
+    QFile blocker(dir.filePath("blocker"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));  // a file where the folder should be
+    blocker.close();
+    Home_Set(dir.filePath("blocker/home"));
+    EXPECT_FALSE(Db_Open());
+    EXPECT_FALSE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+    EXPECT_FALSE(Log_Event("x"));
+    EXPECT_FALSE(Db_BeginTrans());
+    TransSet set;
+    EXPECT_FALSE(set.open("iSTAN"));
+    EXPECT_TRUE(set.eof());
+    EXPECT_EQ(Db_CountUnsent(set), 0);
+}
+
+} // namespace
