@@ -1,0 +1,35 @@
+#pragma once
+// The configuration store: every setting of the terminal is a text value under one root path of the
+// registry (registry.ini in the home folder). A setting read while absent is written back with the
+// reader's default, so after the first run the file lists every setting the program asked for.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tollan {
+
+// The root that start-up puts in force before the first setting is read.
+inline constexpr std::string_view kCfgRoot = "SOFTWARE\\Valdrin\\Tollan";
+// The decimal text of the HKEY_LOCAL_MACHINE handle, the store's parameter list.
+inline constexpr std::string_view kCfgHklm = "-2147483646";
+
+bool Cfg_Init(std::string_view root, std::int16_t backend, std::string_view params);
+// The root the first Cfg_Get or Cfg_Put initialises the store with (default kCfgRoot).
+void Cfg_SetRoot(std::string_view root);
+// Forgets the initialisation, so that the next call starts over (tests, `tollan config`).
+void Cfg_Reset();
+// The stored text of the setting, or `def` (reported failures never reach the caller).
+std::string Cfg_Get(std::string_view key, std::string_view def);
+void Cfg_Put(std::string_view key, std::string_view value);
+// The result code of the most recent registry call (0 success).
+std::int32_t Cfg_LastError();
+
+// The subkey path and value name of a key below the root ("X25\Number" is Number of root\X25).
+struct CfgKey {
+    std::string subkey;
+    std::string name;
+};
+CfgKey Cfg_SplitKey(std::string_view root, std::string_view key);
+
+} // namespace tollan

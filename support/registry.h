@@ -1,0 +1,51 @@
+#pragma once
+// The registry below HKEY_LOCAL_MACHINE, kept as registry.ini in the home folder: a section per
+// subkey path ([SOFTWARE\Valdrin\Tollan\X25]) and name=value lines, UTF-8. Names of subkeys and values
+// are case-insensitive and keep the case they were first written with. Saved atomically, mode 0600,
+// and re-read when the file changed on disk. The calls answer with the registry's own result codes.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tollan {
+
+enum RegCode : std::int32_t {
+    kRegOk = 0,
+    kRegNotFound = 2,
+    kRegAccessDenied = 5,
+    kRegInvalidHandle = 6,
+    kRegMoreData = 234,
+};
+inline constexpr std::int32_t kRegHklm = -2147483646;
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+
+using RegKey = std::int32_t;
+
+std::int32_t Reg_OpenKey(std::int32_t hive, std::string_view subkey, std::uint32_t access, RegKey* key);
+std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint32_t access, RegKey* key);
+// Copies the value and its terminating zero into `buffer`; 234 when `*size` bytes cannot hold them.
+std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std::uint32_t* size);
+// Stores `data` (Windows-1252, without its zero byte) as a text value.
+std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view data);
+std::int32_t Reg_CloseKey(RegKey key);
+// The standard text of a result code ("Access is denied.").
+std::string Reg_ErrorText(std::int32_t code);
+
+// Every value as (subkey path, name, value), in file order (`tollan config list`).
+struct RegEntry {
+    std::string subkey, name, value;
+};
+std::vector<RegEntry> Reg_List();
+
+// The file's parsed form, for the parser's own tests and the fuzz target.
+struct RegSection {
+    std::string path;
+    std::vector<std::pair<std::string, std::string>> values;
+};
+std::vector<RegSection> Reg_Parse(std::string_view utf8);
+std::string Reg_Format(const std::vector<RegSection>& sections);
+
+} // namespace tollan
