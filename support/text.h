@@ -27,6 +27,7 @@ struct TextForms {
     std::string shortDate = "dd.mm.yyyy";
     std::string shortTime = "hh:nn:ss";
     char decimal = '.';
+    char group = ',';
 };
 TextForms& Text_Forms();
 // Copies the forms of QLocale::system() into Text_Forms().

@@ -1,0 +1,131 @@
+#include "support/config.h"
+
+#include "support/errors.h"
+#include "support/registry.h"
+#include "support/text.h"
+
+#include <array>
+#include <exception>
+
+namespace tollan {
+
+namespace {
+
+struct Store {
+    std::string root;
+    std::int16_t backend = 0;
+    std::string params;
+    bool initialised = false;
+    std::int32_t lastError = 0;
+    std::string startRoot = std::string(kCfgRoot);
+};
+
+Store& State()
+{
+    static Store store;
+    return store;
+}
+
+void EnsureInit()
+{
+    Store& s = State();
+    if (!s.initialised) Cfg_Init(s.startRoot, 3, kCfgHklm);
+}
+
+std::int32_t Hive()
+{
+    const Store& s = State();
+    return static_cast<std::int32_t>(Num_Value(Param_GetOr(s.params, "HKEY", s.params)));
+}
+
+std::string Details(std::string_view key)
+{
+    const Store& s = State();
+    std::string details;
+    Param_Set(details, "Type", std::to_string(s.backend));
+    Param_Set(details, "File", s.root);
+    Param_Set(details, "Key", key);
+    Param_Set(details, "Param", "\"" + s.params + "\"");
+    return details;
+}
+
+} // namespace
+
+bool Cfg_Init(std::string_view root, std::int16_t backend, std::string_view params)
+{
+    Store& s = State();
+    s.root = std::string(root);
+    s.backend = backend;
+    s.params = std::string(params);
+    s.initialised = true;
+    return true;
+}
+
+void Cfg_SetRoot(std::string_view root)
+{
+    State().startRoot = std::string(root);
+    State().initialised = false;
+}
+
+void Cfg_Reset() { State().initialised = false; }
+
+std::int32_t Cfg_LastError() { return State().lastError; }
+
+CfgKey Cfg_SplitKey(std::string_view root, std::string_view key)
+{
+    const std::size_t last = key.find_last_of("\\/.");
+    if (last == std::string_view::npos || last + 1 == key.size()) return {std::string(root), std::string(key)};
+    return {std::string(root) + "\\" + std::string(key.substr(0, last)), std::string(key.substr(last + 1))};
+}
+
+std::string Cfg_Get(std::string_view key, std::string_view def)
+{
+    EnsureInit();
+    Store& s = State();
+    try {
+        const CfgKey k = Cfg_SplitKey(s.root, key);
+        RegKey handle = 0;
+        std::int32_t code = Reg_OpenKey(Hive(), k.subkey, kKeyRead, &handle);
+        s.lastError = code;
+        const bool opened = code == kRegOk;
+        std::array<char, 1024> buffer{};
+        if (opened) {
+            std::uint32_t size = buffer.size();
+            code = Reg_QueryValue(handle, k.name, buffer.data(), &size);
+            s.lastError = code;
+        }
+        if (opened) Reg_CloseKey(handle);
+        if (code == kRegOk) return std::string(buffer.data());
+        if (code == kRegNotFound) {
+            if (Num_Value(Param_GetOr(s.params, "SaveDefaults", "-1")) != 0) Cfg_Put(key, def);
+            return std::string(def);
+        }
+        Err_Report(code, "", "viga registrist lugemisel", 48, "");
+        return std::string(def);
+    } catch (const std::exception& e) {
+        Err_Report(-1, e.what(), "Viga konf.-failist lugemisel", 48, Details(key));
+        return std::string(def);
+    }
+}
+
+void Cfg_Put(std::string_view key, std::string_view value)
+{
+    EnsureInit();
+    Store& s = State();
+    try {
+        const CfgKey k = Cfg_SplitKey(s.root, key);
+        RegKey handle = 0;
+        std::int32_t code = Reg_CreateKey(Hive(), k.subkey, kKeyAllAccess, &handle);
+        s.lastError = code;
+        if (code == kRegOk) {
+            code = Reg_SetValue(handle, k.name, value);
+            s.lastError = code;
+            Reg_CloseKey(handle);
+        }
+        if (code != kRegOk) Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
+    } catch (const std::exception& e) {
+        Err_Report(-1, e.what(), "Viga konf.-faili kirjutamisel", 48, Details(key));
+    }
+}
+
+} // namespace tollan

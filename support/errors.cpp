@@ -1,0 +1,134 @@
+#include "support/errors.h"
+
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/home.h"
+#include "support/msgbox.h"
+#include "support/text.h"
+#include "support/visuals.h"
+
+#include <QFile>
+#include <QMetaObject>
+#include <QObject>
+#include <QVariant>
+
+#include <array>
+
+namespace tollan {
+
+// The message box of a report: it is in the log already, so a headless box only goes to stderr.
+int Msg_BoxUnlogged(std::string_view text, int flags);
+
+namespace {
+
+struct ErrorState {
+    std::array<ErrorRecord, kErrRing> ring;
+    int index = 0;
+    std::int16_t pendingFlags = 0;
+    std::string pendingDetails;
+};
+
+ErrorState& State()
+{
+    static ErrorState state;
+    return state;
+}
+
+DateTime ToDateTime(const QDateTime& t)
+{
+    return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
+}
+
+void AppendLine(const std::string& line)
+{
+    // A full disk or a read-only folder loses the line; the record stays in the ring.
+    QFile file(Err_LogPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    const std::string utf8 = Text_Cp1252ToUtf8(line) + "\r\n";
+    file.write(utf8.data(), static_cast<qint64>(utf8.size()));
+}
+
+} // namespace
+
+const std::string& App_ProductName()
+{
+    static const std::string name = "Tollan terminal";
+    return name;
+}
+
+QString Err_LogPath() { return Home_File(QStringLiteral("tollan.err")); }
+
+std::string Err_LogLine(const ErrorRecord& r)
+{
+    const DateTime t = ToDateTime(r.time);
+    return "<" + App_ProductName() + ">\t" + r.message + " , " + Date_Long(t) + " kell " + Fmt_DateTime(t, "hh:nn:ss")
+        + "\t(" + std::to_string(r.number) + " - " + r.description + ")";
+}
+
+void Err_Store(const ErrorRecord& record)
+{
+    ErrorState& s = State();
+    s.index = (s.index + 1) % kErrRing;
+    s.ring[static_cast<std::size_t>(s.index)] = record;
+}
+
+void Err_Log(std::int32_t number, std::string_view description, std::string_view message)
+{
+    ErrorState& s = State();
+    ErrorRecord r;
+    r.number = number;
+    r.description = std::string(description);
+    r.message = std::string(message);
+    r.details = s.pendingDetails;
+    r.flags = s.pendingFlags;
+    r.time = Clock_Now();
+    Err_Store(r);
+    s.pendingFlags = 0;
+    s.pendingDetails.clear();
+    AppendLine(Err_LogLine(r));
+}
+
+void Err_Report(std::int32_t number, std::string_view description, std::string_view message, int flags,
+                std::string_view details)
+{
+    ErrorState& s = State();
+    s.pendingFlags = static_cast<std::int16_t>(flags);
+    s.pendingDetails = std::string(details);
+    Err_Log(number, description, message);
+    Err_Show(0);
+}
+
+void Err_Show(int back)
+{
+    const ErrorState& s = State();
+    int slot = (s.index - back) % kErrRing;
+    if (slot < 0) slot += kErrRing;
+    const int element = Visual_Find("ERRORSHOW");
+    if (element != -1) {
+        QObject* button = Visual_Element(element);
+        button->setProperty("Tag", slot);
+        if (QMetaObject::invokeMethod(button, "click")) return;
+    }
+    const ErrorRecord& r = s.ring[static_cast<std::size_t>(slot)];
+    Msg_BoxUnlogged(std::to_string(r.number) + " - " + r.message + "\r(" + r.description + ")!", r.flags);
+}
+
+const ErrorRecord& Err_Record(int slot)
+{
+    static const ErrorRecord none;
+    if (slot < 0 || slot >= kErrRing) return none;
+    return State().ring[static_cast<std::size_t>(slot)];
+}
+
+int Err_Index() { return State().index; }
+
+void Err_Clear()
+{
+    ErrorState& s = State();
+    s.ring.fill(ErrorRecord{});
+    s.index = 0;
+    s.pendingFlags = 0;
+    s.pendingDetails.clear();
+}
+
+} // namespace tollan

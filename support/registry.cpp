@@ -1,0 +1,306 @@
+#include "support/registry.h"
+
+#include "support/codepage.h"
+#include "support/home.h"
+#include "support/text.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <map>
+
+namespace tollan {
+
+namespace {
+
+struct Handle {
+    std::string subkey;
+};
+
+struct Registry {
+    std::vector<RegSection> sections;
+    QString loadedPath;
+    qint64 loadedSize = -1;
+    QDateTime loadedTime;
+    std::map<RegKey, Handle> handles;
+    RegKey nextHandle = 1;
+};
+
+Registry& State()
+{
+    static Registry registry;
+    return registry;
+}
+
+QString FilePath() { return Home_File(QStringLiteral("registry.ini")); }
+
+// Re-reads the file when it is not the one read last or it changed on disk since.
+void Refresh()
+{
+    Registry& r = State();
+    const QString path = FilePath();
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : -1;
+    const QDateTime time = info.exists() ? info.lastModified() : QDateTime();
+    if (path == r.loadedPath && size == r.loadedSize && time == r.loadedTime) return;
+    r.sections.clear();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray data = file.readAll();
+        r.sections = Reg_Parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    }
+    r.loadedPath = path;
+    r.loadedSize = size;
+    r.loadedTime = time;
+}
+
+RegSection* FindSection(std::string_view path)
+{
+    for (auto& s : State().sections)
+        if (Text_Equal(s.path, path)) return &s;
+    return nullptr;
+}
+
+// Writes the whole file atomically with mode 0600. Returns a registry result code.
+std::int32_t Save()
+{
+    Registry& r = State();
+    const QString path = FilePath();
+    const std::string text = Reg_Format(r.sections);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        r.loadedPath.clear();  // read the file again next time: memory no longer matches it
+        return file.error() == QFileDevice::PermissionsError ? kRegAccessDenied : 29;
+    }
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    if (!file.commit()) {
+        r.loadedPath.clear();
+        return 29;
+    }
+    const QFileInfo info(path);
+    r.loadedPath = path;
+    r.loadedSize = info.size();
+    r.loadedTime = info.lastModified();
+    return kRegOk;
+}
+
+// A value as it stands in the file: plain when it holds no control character, no leading or
+// trailing blank and no leading quote; otherwise quoted with backslash escapes.
+std::string FileValue(const std::string& utf8)
+{
+    bool plain = utf8.empty() || (utf8.front() != ' ' && utf8.front() != '"' && utf8.back() != ' ');
+    for (unsigned char c : utf8)
+        if (c < 0x20 || c == 0x7F) plain = false;
+    if (plain) return utf8;
+    std::string out = "\"";
+    for (unsigned char c : utf8) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '"': out += "\\\""; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20 || c == 0x7F) {
+                static constexpr char hex[] = "0123456789ABCDEF";
+                out += "\\x";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+std::string ReadFileValue(std::string_view v)
+{
+    if (v.size() < 2 || v.front() != '"' || v.back() != '"') return std::string(v);
+    std::string out;
+    for (std::size_t i = 1; i + 1 < v.size(); ++i) {
+        if (v[i] != '\\' || i + 2 >= v.size()) {
+            out += v[i];
+            continue;
+        }
+        const char e = v[++i];
+        auto hex = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        };
+        switch (e) {
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'x':
+            if (i + 3 < v.size() && hex(v[i + 1]) >= 0 && hex(v[i + 2]) >= 0) {
+                out += static_cast<char>(hex(v[i + 1]) * 16 + hex(v[i + 2]));
+                i += 2;
+            } else {
+                out += "\\x";
+            }
+            break;
+        default: out += e; break;
+        }
+    }
+    return out;
+}
+
+std::string Trimmed(std::string_view s)
+{
+    const std::size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string_view::npos) return {};
+    return std::string(s.substr(a, s.find_last_not_of(" \t\r") - a + 1));
+}
+
+} // namespace
+
+std::vector<RegSection> Reg_Parse(std::string_view utf8)
+{
+    std::vector<RegSection> sections;
+    RegSection* current = nullptr;
+    std::size_t from = 0;
+    if (utf8.starts_with("\xEF\xBB\xBF")) from = 3;
+    while (from <= utf8.size()) {
+        std::size_t end = utf8.find('\n', from);
+        if (end == std::string_view::npos) end = utf8.size();
+        const std::string line = Trimmed(utf8.substr(from, end - from));
+        from = end + 1;
+        if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+        if (line.front() == '[' && line.back() == ']') {
+            const std::string path = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(1, line.size() - 2)));
+            current = nullptr;
+            for (auto& s : sections)
+                if (Text_Equal(s.path, path)) current = &s;
+            if (!current) {
+                sections.push_back({path, {}});
+                current = &sections.back();
+            }
+            continue;
+        }
+        const std::size_t eq = line.find('=');
+        if (!current || eq == std::string::npos) continue;  // a line outside a section or without "=" is ignored
+        const std::string name = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(0, eq)));
+        const std::string value = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(eq + 1))));
+        bool replaced = false;
+        for (auto& [n, v] : current->values)
+            if (Text_Equal(n, name)) {
+                v = value;
+                replaced = true;
+            }
+        if (!replaced) current->values.emplace_back(name, value);
+    }
+    return sections;
+}
+
+std::string Reg_Format(const std::vector<RegSection>& sections)
+{
+    std::string out;
+    for (const auto& s : sections) {
+        if (!out.empty()) out += '\n';
+        out += "[" + Text_Cp1252ToUtf8(s.path) + "]\n";
+        for (const auto& [name, value] : s.values) out += Text_Cp1252ToUtf8(name) + "=" + FileValue(Text_Cp1252ToUtf8(value)) + "\n";
+    }
+    return out;
+}
+
+std::int32_t Reg_OpenKey(std::int32_t hive, std::string_view subkey, std::uint32_t, RegKey* key)
+{
+    if (hive != kRegHklm || !key) return kRegInvalidHandle;
+    Refresh();
+    if (!FindSection(subkey)) return kRegNotFound;
+    Registry& r = State();
+    *key = r.nextHandle++;
+    r.handles[*key] = {std::string(subkey)};
+    return kRegOk;
+}
+
+std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint32_t, RegKey* key)
+{
+    if (hive != kRegHklm || !key) return kRegInvalidHandle;
+    Refresh();
+    if (!FindSection(subkey)) {
+        State().sections.push_back({std::string(subkey), {}});
+        if (const std::int32_t code = Save()) return code;
+    }
+    Registry& r = State();
+    *key = r.nextHandle++;
+    r.handles[*key] = {std::string(subkey)};
+    return kRegOk;
+}
+
+std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std::uint32_t* size)
+{
+    Registry& r = State();
+    const auto h = r.handles.find(key);
+    if (h == r.handles.end() || !size) return kRegInvalidHandle;
+    Refresh();
+    const RegSection* section = FindSection(h->second.subkey);
+    if (!section) return kRegNotFound;
+    for (const auto& [n, v] : section->values) {
+        if (!Text_Equal(n, name)) continue;
+        const std::uint32_t needed = static_cast<std::uint32_t>(v.size()) + 1;
+        if (!buffer || needed > *size) {
+            *size = needed;
+            return kRegMoreData;
+        }
+        std::copy(v.begin(), v.end(), buffer);
+        buffer[v.size()] = '\0';
+        *size = needed;
+        return kRegOk;
+    }
+    return kRegNotFound;
+}
+
+std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view data)
+{
+    Registry& r = State();
+    const auto h = r.handles.find(key);
+    if (h == r.handles.end()) return kRegInvalidHandle;
+    Refresh();
+    RegSection* section = FindSection(h->second.subkey);
+    if (!section) {
+        r.sections.push_back({h->second.subkey, {}});
+        section = &r.sections.back();
+    }
+    bool found = false;
+    for (auto& [n, v] : section->values)
+        if (Text_Equal(n, name)) {
+            v = std::string(data);
+            found = true;
+            break;
+        }
+    if (!found) section->values.emplace_back(std::string(name), std::string(data));
+    return Save();
+}
+
+std::int32_t Reg_CloseKey(RegKey key)
+{
+    return State().handles.erase(key) ? kRegOk : kRegInvalidHandle;
+}
+
+std::string Reg_ErrorText(std::int32_t code)
+{
+    switch (code) {
+    case kRegOk: return "The operation completed successfully.";
+    case kRegNotFound: return "The system cannot find the file specified.";
+    case kRegAccessDenied: return "Access is denied.";
+    case kRegInvalidHandle: return "The handle is invalid.";
+    case 29: return "The system cannot write to the specified device.";
+    case kRegMoreData: return "More data is available.";
+    default: return "Unknown error " + std::to_string(code) + ".";
+    }
+}
+
+std::vector<RegEntry> Reg_List()
+{
+    Refresh();
+    std::vector<RegEntry> entries;
+    for (const auto& s : State().sections)
+        for (const auto& [n, v] : s.values) entries.push_back({s.path, n, v});
+    return entries;
+}
+
+} // namespace tollan

@@ -1,0 +1,150 @@
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/msgbox.h"
+#include "support/registry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tollan;
+
+namespace {
+
+class Store : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Ui_SetHeadless(true);
+        Cfg_SetRoot(kCfgRoot);
+        Err_Clear();
+    }
+    std::string File() const
+    {
+        QFile f(home.filePath("registry.ini"));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        return f.readAll().toStdString();
+    }
+    void Write(const std::string& text) const
+    {
+        QFile f(home.filePath("registry.ini"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.data(), static_cast<qint64>(text.size()));
+    }
+    QTemporaryDir home;
+};
+
+} // namespace
+
+TEST_F(Store, KeysSplitAtTheirLastSeparator)
+{
+    struct Case { const char* key; const char* subkey; const char* name; } cases[] = {
+        {"X25\\Number", "R\\X25", "Number"}, {"fMain.Left", "R\\fMain", "Left"}, {"Port", "R", "Port"},
+        {"X25\\", "R", "X25\\"}, {"A/B\\C", "R\\A/B", "C"}, {"POS001\\PrintSuccess", "R\\POS001", "PrintSuccess"},
+    };
+    for (const auto& c : cases) {
+        const CfgKey k = Cfg_SplitKey("R", c.key);
+        EXPECT_EQ(k.subkey, c.subkey) << c.key;
+        EXPECT_EQ(k.name, c.name) << c.key;
+    }
+}
+
+TEST_F(Store, AnAbsentSettingIsWrittenBackWithItsDefaultUnderItsSection)
+{
+    EXPECT_EQ(Cfg_Get("X25\\Settings", "9600,n,8,1"), "9600,n,8,1");
+    EXPECT_NE(File().find("[SOFTWARE\\Valdrin\\Tollan\\X25]\nSettings=9600,n,8,1\n"), std::string::npos) << File();
+    // The second read finds it in the store: a different default does not win any more.
+    EXPECT_EQ(Cfg_Get("x25\\SETTINGS", "other"), "9600,n,8,1");
+    EXPECT_EQ(Err_Index(), 0);  // an absent setting is no error
+    struct stat st {};
+    ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Store, AnEmptyValueIsReturnedAsItStandsAndNothingIsWritten)
+{
+    Cfg_Put("FirmaNimi", "");
+    const std::string before = File();
+    EXPECT_EQ(Cfg_Get("FirmaNimi", "default"), "");
+    EXPECT_EQ(File(), before);
+}
+
+TEST_F(Store, WithoutSaveDefaultsAnAbsentSettingStaysAbsent)
+{
+    Cfg_Init(kCfgRoot, 3, "HKEY=-2147483646;SaveDefaults=0;");
+    EXPECT_EQ(Cfg_Get("Port", "1280"), "1280");
+    EXPECT_EQ(File(), "");
+}
+
+TEST_F(Store, NamesKeepTheirFirstCaseAndHandEditsAreReadBack)
+{
+    Cfg_Put("TimeOut\\Connect", "60");
+    Cfg_Put("Timeout\\CONNECT", "45");
+    EXPECT_EQ(Cfg_Get("timeout\\connect", ""), "45");
+    EXPECT_NE(File().find("[SOFTWARE\\Valdrin\\Tollan\\TimeOut]\nConnect=45\n"), std::string::npos) << File();
+    // Texts with Estonian letters and line breaks survive the file (UTF-8, quoted when needed).
+    Cfg_Put("FirmaT\xE4nav", "P\xE4rnu mnt 5\r\nII korrus");
+    EXPECT_EQ(Cfg_Get("firmat\xC4nav", ""), "P\xE4rnu mnt 5\r\nII korrus");
+    EXPECT_NE(File().find("FirmaT\xC3\xA4nav="), std::string::npos);
+
+    Write("[SOFTWARE\\Valdrin\\Tollan]\n; a comment\nPort = 4000\n\n[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\n");
+    EXPECT_EQ(Cfg_Get("Port", "1280"), "4000");
+    EXPECT_EQ(Cfg_Get("X25\\Number", ""), "5551234");
+}
+
+TEST_F(Store, AValueOf1024CharactersCannotBeReadAndIsReported)
+{
+    Cfg_Put("Long", std::string(1023, 'x'));
+    EXPECT_EQ(Cfg_Get("Long", "d").size(), 1023u);
+    Cfg_Put("Long", std::string(1024, 'x'));
+    EXPECT_EQ(Cfg_Get("Long", "d"), "d");
+    EXPECT_EQ(Cfg_LastError(), 234);
+    const ErrorRecord& r = Err_Record(Err_Index());
+    EXPECT_EQ(r.number, 234);
+    EXPECT_EQ(r.message, "viga registrist lugemisel");
+    EXPECT_EQ(r.flags, 48);
+    EXPECT_EQ(r.details, "");
+}
+
+TEST_F(Store, AWriteThatFailsIsReportedWithItsDetails)
+{
+    // A folder where the file should be: nobody, not even root, can replace it with a file.
+    ASSERT_TRUE(QDir(home.path()).mkdir("registry.ini"));
+    Cfg_Put("X25\\Number", "5551234");
+    const ErrorRecord& r = Err_Record(Err_Index());
+    EXPECT_EQ(Err_Index(), 1);
+    EXPECT_NE(r.number, 0);
+    EXPECT_EQ(r.message, "Viga konf.-faili kirjutamisel");
+    EXPECT_EQ(r.flags, 48);
+    EXPECT_EQ(r.details, "Type=3;File=SOFTWARE\\Valdrin\\Tollan;Key=X25\\Number;Param=\"-2147483646\";");
+    EXPECT_EQ(Cfg_Get("X25\\Number", "none"), "none");
+}
+
+TEST_F(Store, AReadOnlyFileKeepsWhatItHolds)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+    Cfg_Put("Port", "1280");
+    ASSERT_EQ(chmod(home.path().toLocal8Bit().constData(), 0500), 0);
+    Cfg_Put("X25\\Number", "5551234");
+    chmod(home.path().toLocal8Bit().constData(), 0700);
+    EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
+    EXPECT_EQ(Cfg_Get("Port", ""), "1280");
+}
+
+TEST(RegistryFile, ParsesWhatItWritesAndIgnoresWhatItCannotRead)
+{
+    const auto sections = Reg_Parse("junk before\n[A]\nx=1\n[a]\nX=2\ny\n=3\n[B\\C]\nq=\"a\\\"b\\r\\n\"\n[");
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[0].values.size(), 2u);  // x (replaced by X=2) and the empty name
+    EXPECT_EQ(sections[0].values[0].second, "2");
+    EXPECT_EQ(sections[1].values[0].second, "a\"b\r\n");
+    EXPECT_EQ(Reg_Parse(Reg_Format(sections)).size(), 2u);
+    EXPECT_EQ(Reg_Format(Reg_Parse(Reg_Format(sections))), Reg_Format(sections));
+}

@@ -1,0 +1,136 @@
+#include "support/clock.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/msgbox.h"
+#include "support/visuals.h"
+
+#include <QFile>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QMessageBox>
+#include <QApplication>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+namespace {
+
+class Errors : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Home_Set(home.path());
+        Ui_SetHeadless(true);
+        Err_Clear();
+        Visual_Clear();
+    }
+    void TearDown() override { Ui_SetHeadless(false); }
+    std::string Log() const
+    {
+        QFile f(home.filePath("tollan.err"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    }
+    QTemporaryDir home;
+};
+
+} // namespace
+
+TEST_F(Errors, TheRingOf257StartsAtSlotOneAndWraps)
+{
+    Err_Log(1, "", "first");
+    EXPECT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Err_Record(1).message, "first");
+    for (int i = 2; i <= 257; ++i) Err_Log(i, "", "n");
+    EXPECT_EQ(Err_Index(), 0);
+    EXPECT_EQ(Err_Record(256).number, 256);
+    EXPECT_EQ(Err_Record(0).number, 257);
+    Err_Log(258, "", "n");
+    EXPECT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Err_Record(1).number, 258);
+}
+
+TEST_F(Errors, PendingFlagsAndDetailsGoWithTheReportOnly)
+{
+    Err_Report(5, "", "viga registrist lugemisel", 48, "Key=X;");
+    EXPECT_EQ(Err_Record(1).flags, 48);
+    EXPECT_EQ(Err_Record(1).details, "Key=X;");
+    Err_Log(10054, "Connection reset", "WSTJ(3)");
+    EXPECT_EQ(Err_Record(2).flags, 0);
+    EXPECT_EQ(Err_Record(2).details, "");
+}
+
+TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
+{
+    TestClock clock(QDateTime(QDate(1999, 12, 5), QTime(14, 3, 59)));
+    ClockScope scope(clock);
+    Err_Report(5, "", "viga registrist lugemisel", 48, "");
+    Err_Log(7, "M\xE4lu", "Lugemine");
+    const std::string log = Log();
+    EXPECT_EQ(log.substr(0, log.find("\r\n")),
+              "<Tollan terminal>\tviga registrist lugemisel , 05. detsember 1999 kell 14:03:59\t(5 - )");
+    EXPECT_NE(log.find("\t(7 - M\xC3\xA4lu)\r\n"), std::string::npos);
+    // The headless box of a report goes to stderr only: one line in the log per report.
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTag)
+{
+    QPushButton indicator;
+    int shown = -1;
+    QObject::connect(&indicator, &QPushButton::clicked, [&] { shown = indicator.property("Tag").toInt(); });
+    EXPECT_EQ(Visual_Find("ERRORSHOW"), -1);
+    EXPECT_EQ(Visual_Register(&indicator, 4, "ERRORSHOW"), 1);
+    EXPECT_EQ(Visual_Register(&indicator, 4, "errorshow"), -1);
+    EXPECT_EQ(Visual_Find("  ErrorShow "), 1);
+    EXPECT_EQ(Visual_Kind(1), 4);
+
+    Err_Report(1, "", "a", 48, "");
+    EXPECT_EQ(shown, 1);
+    Err_Show(2);  // two behind slot 1 is slot 256
+    EXPECT_EQ(shown, 256);
+}
+
+TEST_F(Errors, AClosedIndicatorIsNeverReached)
+{
+    {
+        QPushButton indicator;
+        Visual_Register(&indicator, 4, "ERRORSHOW");
+    }
+    EXPECT_EQ(Visual_Find("ERRORSHOW"), -1);
+    QPushButton other;
+    EXPECT_EQ(Visual_Register(&other, 1, "other"), 1);
+    Err_Report(3, "", "no window", 48, "");  // falls back to the (headless) box, no crash
+    EXPECT_EQ(Err_Record(1).number, 3);
+}
+
+TEST_F(Errors, BoxesAnswerTheirDefaultWhenHeadless)
+{
+    EXPECT_EQ(Msg_Box("x", 48), 1);
+    EXPECT_EQ(Msg_Box("x", 4 + 32), 6);
+    EXPECT_EQ(Msg_Box("x", 5), 4);
+    EXPECT_EQ(Inp_Box("Autoriseerimiskood", "123"), "");
+    EXPECT_NE(Log().find("<Tollan terminal>\tx , "), std::string::npos);
+}
+
+TEST_F(Errors, AReportShowsAnOkBoxWithTheExclamationTitledWithTheProduct)
+{
+    Ui_SetHeadless(false);
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int buttons = 0;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        buttons = static_cast<int>(box->buttons().size());
+        box->button(QMessageBox::Ok)->click();
+    });
+    Err_Report(5, "", "viga registrist lugemisel", 48, "");
+    EXPECT_EQ(title, "Tollan terminal");
+    EXPECT_EQ(text, "5 - viga registrist lugemisel\n()!");
+    EXPECT_EQ(icon, QMessageBox::Warning);
+    EXPECT_EQ(buttons, 1);
+}

@@ -1,0 +1,189 @@
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+namespace {
+// The Estonian forms: day.month.year, "," as the decimal point, a blank between thousands.
+struct EstonianForms {
+    EstonianForms() { saved = Text_Forms(); Text_Forms() = {"dd.mm.yyyy", "hh:nn:ss", ',', ' '}; }
+    ~EstonianForms() { Text_Forms() = saved; }
+    TextForms saved;
+};
+} // namespace
+
+TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBack)
+{
+    const DateTime d{1999, 12, 5, 14, 30, 59};
+    EXPECT_EQ(Date_Number(d), 19991205);
+    EXPECT_EQ(Time_Number(d), 143059);
+    EXPECT_EQ(Date_Number(DateTime{}), 0);
+    EXPECT_EQ(Date_Number("no date"), 0);
+    EXPECT_EQ(Time_Number("25:00"), 0);
+    EXPECT_EQ(Date_Number("1999-12-05 14:30:59"), 19991205);
+    EXPECT_EQ(Time_Number("1999-12-05 14:30:59"), 143059);
+
+    EXPECT_EQ(Date_FromNumber(19991205), (DateTime{1999, 12, 5}));
+    EXPECT_EQ(Date_FromNumber(991201), (DateTime{1999, 12, 1}));
+    EXPECT_EQ(Date_FromNumber(291201), (DateTime{2029, 12, 1}));
+    // Months and days beyond their range carry forward; day 0 is the last day of the month before.
+    EXPECT_EQ(Date_FromNumber(20261301), (DateTime{2027, 1, 1}));
+    EXPECT_EQ(Date_FromNumber(20260230), (DateTime{2026, 3, 2}));
+    EXPECT_EQ(Date_FromNumber(20260300), (DateTime{2026, 2, 28}));
+    // Numbers that are no date at all give no date rather than a crash.
+    EXPECT_EQ(Date_Number(Date_FromNumber(2147483647)), 0);
+    EXPECT_EQ(Date_Number(Date_FromNumber(-2147483647 - 1)), 0);
+    EXPECT_NE(Date_Number(Date_FromNumber(0)), 0);
+
+    const DateTime t = Time_FromNumber(143059);
+    EXPECT_EQ(Time_Number(t), 143059);
+    EXPECT_EQ(Date_Long(DateTime{1999, 12, 5}), "05. detsember 1999");
+    EXPECT_EQ(Date_Long(DateTime{2026, 3, 1}), "01. m\xE4rts 2026");
+    EXPECT_EQ(Date_Long("tomorrow"), "");
+}
+
+TEST(DateNumbers, ShortDatesAreReadInTheLocaleOrder)
+{
+    EstonianForms et;
+    EXPECT_EQ(Date_Number("05.12.1999"), 19991205);
+    EXPECT_EQ(Date_Number("5.12.99"), 19991205);
+    Text_Forms().shortDate = "m/d/yy";
+    EXPECT_EQ(Date_Number("12/5/99"), 19991205);
+    EXPECT_EQ(Date_Number("31/12/99"), 0);
+}
+
+TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
+{
+    struct Case { const char* text; double value; } cases[] = {
+        {"12.50", 12.5}, {"-12.5", -12.5}, {".5", 0.5}, {"-0.5", -0.5}, {"12abc", 12}, {"abc", 0},
+        {"", 0}, {"1,5", 1}, {"  42 ", 42}, {"000580", 580},
+    };
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(Num_Value(c.text), c.value) << c.text;
+    EstonianForms et;
+    EXPECT_DOUBLE_EQ(Num_Value("12.50"), 12.5);
+    EXPECT_DOUBLE_EQ(Num_Value("1,5"), 1.5);  // the locale's own numeric form
+    EXPECT_EQ(Num_Text("12.50"), "12,5");
+    EXPECT_EQ(Num_Text(" 7 "), "7");
+}
+
+TEST(Texts, AlignPadSplitCompare)
+{
+    EXPECT_EQ(Str_Align("12345", 3, 1), "123");
+    EXPECT_EQ(Str_Align("12345", 3, 2), "345");
+    EXPECT_EQ(Str_Align("12345", 3, 3), "234");
+    EXPECT_EQ(Str_Align("123456", 3, 3), "234");  // the odd character is cut on the right
+    EXPECT_EQ(Str_Align("ab", 5, 3), " ab  ");
+    EXPECT_EQ(Str_Align("ab", 4, 2), "  ab");
+    EXPECT_EQ(Str_Align("ab", -4, 2), "");
+    EXPECT_EQ(Str_Pad("7", '0', 8, 1), "00000007");
+    EXPECT_EQ(Str_Pad("123456789", '0', 8, 1), "123456789");
+    EXPECT_EQ(Str_Pad("7", ' ', 3, 2), "7  ");
+
+    EXPECT_EQ(Str_Split("a;;b", ";"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_EQ(Str_Split("a;", ";"), (std::vector<std::string>{"a", ""}));
+    EXPECT_TRUE(Str_Split("", ";").empty());
+    EXPECT_EQ(Str_Replace("a--b--", "--", "+"), "a+b+");
+
+    EXPECT_TRUE(Text_Equal("  errorShow ", "ERRORSHOW"));
+    EXPECT_TRUE(Text_Equal("\xF5un", "\xD5UN"));  // õ and Õ
+    EXPECT_FALSE(Text_Equal("ab", "abc"));
+
+    EXPECT_EQ(Path_Join("C:", "x.err"), "C:x.err");
+    EXPECT_EQ(Path_Join("C:\\dir", "x.err"), "C:\\dir\\x.err");
+    EXPECT_EQ(Path_Join("C:\\dir\\", "x.err"), "C:\\dir\\x.err");
+
+    EXPECT_EQ(Int16_FromWord(65535), std::optional<std::int16_t>(-1));
+    EXPECT_EQ(Int16_FromWord(32768), std::optional<std::int16_t>(-32768));
+    EXPECT_EQ(Int16_FromWord(-32768), std::optional<std::int16_t>(-32768));
+    EXPECT_FALSE(Int16_FromWord(65536).has_value());
+    EXPECT_EQ(Num_Hex(std::int16_t{-1}), "FFFF");
+    EXPECT_EQ(Num_Hex(std::int32_t{-1}), "FFFFFFFF");
+    EXPECT_EQ(Num_Hex(std::int32_t{0}), "0");
+    EXPECT_EQ(Num_Hex(std::int32_t{2748}), "ABC");
+
+    std::vector<std::string> a{"1", "2", "3"};
+    Arr_Append(a, {"x", "y"}, "|");
+    EXPECT_EQ(a, (std::vector<std::string>{"1|x", "2|y", "3|"}));
+    EXPECT_EQ(Arr_Join({"a", "b", "c"}, ","), "a,b,c");
+    Arr_Align(a, 2, 2);
+    EXPECT_EQ(Arr_Join(a, ";"), "|x;|y;3|");
+}
+
+TEST(Pictures, DatesTimesAndNumbers)
+{
+    EstonianForms et;
+    const DateTime d{2026, 3, 7, 9, 5, 2};
+    EXPECT_EQ(Fmt_DateTime(d, "dd.mm.yyyy"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "d.m.yy h:n:s"), "7.3.26 9:5:2");
+    EXPECT_EQ(Fmt_DateTime(d, "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_DateTime(d, "hh:nn:ss"), "09:05:02");
+    EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
+
+    EXPECT_EQ(Fmt_Number(12.345, "0.00"), "12,35");
+    EXPECT_EQ(Fmt_Number(1234567.5, "#,##0.00"), "1 234 567,50");
+    EXPECT_EQ(Fmt_Number(0.5, "#.##"), ",5");
+    EXPECT_EQ(Fmt_Number(5, "0.##"), "5,");
+    EXPECT_EQ(Fmt_Number(-3, "0000"), "-0003");
+    EXPECT_EQ(Fmt_Number(-0.001, "0.00"), "0,00");
+    EXPECT_EQ(Fmt_Number(7, "EUR 0"), "EUR 7");
+    EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
+
+    EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
+    EXPECT_EQ(Fmt_Text("2026-03-07", "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
+}
+
+TEST(Positions, FindBetweenAndFirstOf)
+{
+    EXPECT_EQ(Str_FindOrEnd(1, "abcabc", "c"), 3);
+    EXPECT_EQ(Str_FindOrEnd(4, "abcabc", "c"), 6);
+    EXPECT_EQ(Str_FindOrEnd(1, "abc", "x"), 4);
+    EXPECT_EQ(Str_FindOrEnd(99, "abc", "a"), 4);
+    EXPECT_EQ(Str_Between("abcdef", 1, 4), "bc");
+    EXPECT_EQ(Str_Between("abcdef", 7, 9), "");
+    EXPECT_EQ(Str_Between("abcdef", 3, 3), "");
+    EXPECT_EQ(Str_Between("abcdef", 4, 99), "ef");
+    EXPECT_EQ(Str_FindFirstOf(1, "a;b,c", "%2C,;"), 2);
+    EXPECT_EQ(Str_FindFirstOf(3, "a;b,c", "%2C,;"), 4);
+    EXPECT_EQ(Str_FindFirstOf(1, "abc", "x,y"), 4);
+}
+
+TEST(ParameterLists, GetAndSet)
+{
+    EXPECT_EQ(Param_Get("A=1;BB=2", "bb"), "2");
+    EXPECT_EQ(Param_Get("A=1;BB=2", "B"), "");
+    EXPECT_EQ(Param_Get("A=1;BB=2", ""), "A=1;BB=2");
+    EXPECT_EQ(Param_Get("A=1;A=2;", "a"), "1");
+    EXPECT_EQ(Param_Get("Type=3;File=x;", "File"), "x");
+    EXPECT_EQ(Param_GetOr("A=;", "A", "z"), "z");
+
+    std::string list = "A=1;B=2";
+    Param_Set(list, "a", "9");
+    EXPECT_EQ(list, "a=9;B=2");
+    list = "A=1";
+    Param_Set(list, "C", "3");
+    EXPECT_EQ(list, "A=1;C=3;");
+    list = "A=1;B=2";
+    Param_Set(list, "B", "xyz");
+    EXPECT_EQ(list, "A=1;B=xyz");
+    list.clear();
+    Param_Set(list, "Type", "3");
+    Param_Set(list, "Param", "\"-2147483646\"");
+    EXPECT_EQ(list, "Type=3;Param=\"-2147483646\";");
+    EXPECT_EQ(Param_Get(list, "param"), "\"-2147483646\"");
+}
+
+TEST(Escapes, PercentCodesAndLiterals)
+{
+    EXPECT_EQ(Tpl_Decode("%0D%0A"), "\r\n");
+    EXPECT_EQ(Tpl_Decode("Kassa%3A"), "Kassa:");
+    EXPECT_EQ(Tpl_Decode("%25"), "%");
+    EXPECT_EQ(Tpl_Decode("%%%:%;%+%{%}%<%>%]"), "%:;+{}<>]");
+    EXPECT_EQ(Tpl_Decode("100%"), "100");   // a "%" at the end is dropped
+    EXPECT_EQ(Tpl_Decode("%zz"), "zz");     // a lone "%" is dropped, what follows stays
+    EXPECT_EQ(Tpl_Decode("%4"), "4");
+    EXPECT_EQ(Tpl_Decode("%e4"), "\xE4");
+    EXPECT_EQ(Tpl_Decode("plain"), "plain");
+}
