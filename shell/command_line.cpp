@@ -1,0 +1,115 @@
+#include "shell/command_line.h"
+
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/registry.h"
+#include "support/text.h"
+
+#include <cstdio>
+
+namespace tollan {
+
+namespace {
+
+std::string ToBytes(const QString& s) { return Text_FromQString(s); }
+
+void PrintLine(std::FILE* to, const std::string& cp1252)
+{
+    std::fprintf(to, "%s\n", Text_Cp1252ToUtf8(cp1252).c_str());
+}
+
+} // namespace
+
+QString Cli_Usage()
+{
+    return QStringLiteral(
+        "Usage: tollan [--home DIR] [--headless]\n"
+        "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
+        "\n"
+        "Tollan terminal: the card-payment terminal of the shop's back office. Cash registers connect\n"
+        "to it over TCP; it asks the card centre for each purchase or cancellation and keeps every\n"
+        "approved transaction.\n"
+        "\n"
+        "Options:\n"
+        "  --home DIR   the folder that holds registry.ini, tollan.mdb, tollan.err, trans.log,\n"
+        "               debug.log and prints/ (default: $TOLLAN_HOME, else $XDG_DATA_HOME/tollan,\n"
+        "               else ~/.local/share/tollan); created on first start\n"
+        "  --headless   run without a window (also without a display), logging to stderr\n"
+        "  --help       show this text\n"
+        "  --version    show the version\n"
+        "\n"
+        "config list            every setting, one KEY=VALUE per line\n"
+        "config get KEY         print the setting's value; exit status 1 when it is absent\n"
+        "config set KEY VALUE   store a setting\n"
+        "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n");
+}
+
+CommandLine Cli_Parse(const QStringList& arguments)
+{
+    CommandLine line;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& a = arguments[i];
+        if (!line.command.isEmpty()) {
+            line.command << a;
+        } else if (a == "--home" || a.startsWith("--home=")) {
+            if (a.startsWith("--home=")) {
+                line.home = a.mid(7);
+            } else if (i + 1 < arguments.size()) {
+                line.home = arguments[++i];
+            } else {
+                line.error = QStringLiteral("--home needs a folder");
+            }
+            if (line.home.isEmpty() && line.error.isEmpty()) line.error = QStringLiteral("--home needs a folder");
+        } else if (a == "--headless") {
+            line.headless = true;
+        } else if (a == "--help" || a == "-h") {
+            line.help = true;
+        } else if (a == "--version") {
+            line.version = true;
+        } else if (a == "config") {
+            line.command << a;
+        } else {
+            line.error = QStringLiteral("unknown argument: %1").arg(a);
+            break;
+        }
+    }
+    return line;
+}
+
+int Cli_Config(const QStringList& command)
+{
+    const QString verb = command.value(1);
+    // The store as the program sees it, but a read never writes a default back.
+    Cfg_Init(kCfgRoot, 3, std::string("HKEY=") + std::string(kCfgHklm) + ";SaveDefaults=0;");
+    if (verb == "get" && command.size() == 3) {
+        const std::string value = Cfg_Get(ToBytes(command[2]), "");
+        if (Cfg_LastError() == kRegNotFound) return 1;
+        if (Cfg_LastError() != kRegOk) return 3;
+        PrintLine(stdout, value);
+        return 0;
+    }
+    if (verb == "set" && command.size() == 4) {
+        Cfg_Put(ToBytes(command[2]), ToBytes(command[3]));
+        return Cfg_LastError() == kRegOk ? 0 : 3;
+    }
+    if (verb == "list" && command.size() == 2) {
+        const std::string root(kCfgRoot);
+        for (const RegEntry& e : Reg_List()) {
+            std::string key;
+            if (Text_Equal(e.subkey, root)) {
+                key = e.name;
+            } else if (e.subkey.size() > root.size() && Text_Equal(e.subkey.substr(0, root.size()), root)
+                       && e.subkey[root.size()] == '\\') {
+                key = e.subkey.substr(root.size() + 1) + "\\" + e.name;
+            } else {
+                continue;
+            }
+            PrintLine(stdout, key + "=" + e.value);
+        }
+        return 0;
+    }
+    std::fprintf(stderr, "%s", Cli_Usage().toLocal8Bit().constData());
+    return 64;
+}
+
+} // namespace tollan

@@ -1,0 +1,25 @@
+#pragma once
+// The command line of `tollan`: options, and the `config` subcommand that reads and writes the same
+// store as the running program.
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace tollan {
+
+struct CommandLine {
+    QString home;           // --home DIR, empty when not given
+    bool headless = false;  // --headless
+    bool help = false, version = false;
+    QStringList command;    // "config" and its arguments, empty to run the terminal
+    QString error;          // a usage error, empty when the line is sound
+};
+
+CommandLine Cli_Parse(const QStringList& arguments);
+QString Cli_Usage();
+// Runs `config list|get KEY|set KEY VALUE` on the home folder in force; returns the exit status.
+int Cli_Config(const QStringList& command);
+
+} // namespace tollan

@@ -1,0 +1,68 @@
+// The `tollan` program run from outside, as an integrator or the set-up scripts run it.
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int status;
+    QString out, err;
+};
+
+Outcome Tollan(const QStringList& arguments, const QString& home = {})
+{
+    QProcess p;
+    QStringList a;
+    if (!home.isEmpty()) a << "--home" << home;
+    p.start(TOLLAN_EXE, a + arguments);
+    p.waitForFinished(20000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QString Ini(const QTemporaryDir& d)
+{
+    QFile f(d.filePath("registry.ini"));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+} // namespace
+
+TEST(ConfigCommand, SetThenGetInAnyCaseUnderTheSubkeySection)
+{
+    QTemporaryDir home;
+    EXPECT_EQ(Tollan({"config", "set", "X25\\Number", "5551234"}, home.path()).status, 0);
+    const Outcome got = Tollan({"config", "get", "x25\\NUMBER"}, home.path());
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, "5551234\n");
+    EXPECT_TRUE(Ini(home).contains("[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\n")) << Ini(home).toStdString();
+
+    EXPECT_EQ(Tollan({"config", "set", "FirmaT\u00e4nav", "P\u00e4rnu mnt 5"}, home.path()).status, 0);
+    const Outcome list = Tollan({"config", "list"}, home.path());
+    EXPECT_EQ(list.status, 0);
+    EXPECT_TRUE(list.out.contains("X25\\Number=5551234\n"));
+    EXPECT_TRUE(list.out.contains("FirmaT\u00e4nav=P\u00e4rnu mnt 5\n"));
+}
+
+TEST(ConfigCommand, AnAbsentSettingExitsOneAndWritesNothing)
+{
+    QTemporaryDir home;
+    const Outcome got = Tollan({"config", "get", "Port"}, home.path());
+    EXPECT_EQ(got.status, 1);
+    EXPECT_EQ(got.out, "");
+    EXPECT_EQ(Ini(home), "");
+}
+
+TEST(ConfigCommand, HelpVersionAndUsageErrors)
+{
+    const Outcome help = Tollan({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--home", "--headless", "--version", "config list", "config get", "config set"})
+        EXPECT_TRUE(help.out.contains(option)) << option;
+    EXPECT_TRUE(Tollan({"--version"}).out.startsWith("tollan "));
+    EXPECT_EQ(Tollan({"--bogus"}).status, 64);
+    QTemporaryDir home;
+    EXPECT_EQ(Tollan({"config", "get"}, home.path()).status, 64);
+    EXPECT_EQ(Tollan({"config", "frobnicate", "x"}, home.path()).status, 64);
+}
