@@ -71,14 +71,17 @@ public:
         if (role != Qt::DisplayRole && role != Qt::EditRole)
             return {};
         if (index.row() >= int(rows_.size()))
-            return role == Qt::DisplayRole && index.column() == 0 ? QVariant(QStringLiteral("*")) : QVariant();
+            return {};
         return rows_[index.row()].values[index.column()];
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+        if (role != Qt::DisplayRole)
             return QAbstractTableModel::headerData(section, orientation, role);
+        // The line for a new row is marked with "*" in the row header, as in the grid.
+        if (orientation == Qt::Vertical)
+            return section < int(rows_.size()) ? QString::number(section + 1) : QStringLiteral("*");
         static const char* const captions[] = {"Mask", "Category", "Action"};
         return section >= 0 && section < 3 ? QString::fromLatin1(captions[section]) : QVariant();
     }

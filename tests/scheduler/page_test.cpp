@@ -1,0 +1,236 @@
+// pagTimora: the working copy behind the unbound grid, and Apply writing it back.
+
+#include "scheduler/pagtimora.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QTableView>
+#include <QTest>
+
+namespace tollan {
+namespace {
+
+struct Row { QString bookmark, mask, category, action; };
+bool operator==(const Row& a, const Row& b)
+{
+    return a.bookmark == b.bookmark && a.mask == b.mask && a.category == b.category && a.action == b.action;
+}
+void PrintTo(const Row& r, std::ostream* os) { *os << r.bookmark.toStdString() << ":" << r.mask.toStdString(); }
+
+class PageTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        control.Insert("* * * 22 30", "SendTransTime", "first");
+        control.Insert("* * * 8 0 1", "Other", "second");
+        control.Insert("* * * 12 *", "SendTransTime", "third");
+        page.SetSelectedControls({&control, &other});
+        page.PropertyPage_Initialize();
+        page.PropertyPage_SelectionChanged();
+    }
+
+    std::vector<Row> Read(int rows, const QString& start = {}, bool backwards = false)
+    {
+        UnboundRowBuffer buf(rows);
+        page.DBGrid1_UnboundReadData(buf, start, backwards);
+        std::vector<Row> out;
+        for (int r = 0; r < buf.RowCount; ++r)
+            out.push_back({buf.Bookmark(r), buf.Value(0, r).toString(), buf.Value(1, r).toString(),
+                           buf.Value(2, r).toString()});
+        return out;
+    }
+
+    QString Relative(const QString& start, int offset)
+    {
+        QString out = QStringLiteral("unset");
+        page.DBGrid1_UnboundGetRelativeBookmark(start, offset, out);
+        return out;
+    }
+
+    Timora control;
+    Timora other;
+    pagTimora page;
+};
+
+TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControl)
+{
+    other.Insert("not", "this", "one");
+    page.PropertyPage_SelectionChanged();
+    EXPECT_EQ(page.WorkingRows(), 3);
+    EXPECT_EQ(Read(10), (std::vector<Row>{{"1", "* * * 22 30", "SendTransTime", "first"},
+                                          {"2", "* * * 8 0 1", "Other", "second"},
+                                          {"3", "* * * 12 *", "SendTransTime", "third"}}));
+    EXPECT_FALSE(page.Changed());
+    page.PropertyPage_Initialize();
+    EXPECT_EQ(page.WorkingRows(), 0);
+    EXPECT_TRUE(Read(5).empty());
+}
+
+TEST_F(PageTest, ReadingSkipsDeletedRowsForwardsAndBackwards)
+{
+    page.DBGrid1_UnboundDeleteRow("2");
+    EXPECT_TRUE(page.Changed());
+    const auto bookmarks = [](const std::vector<Row>& rows) {
+        QStringList b;
+        for (const Row& r : rows)
+            b << r.bookmark;
+        return b;
+    };
+    struct Case { int rows; QString start; bool backwards; QStringList expected; };
+    const Case cases[] = {
+        {10, "", false, {"1", "3"}},
+        {1, "", false, {"1"}},
+        {10, "1", false, {"3"}},
+        {10, "3", false, {}},
+        {10, "", true, {"3", "1"}},
+        {10, "3", true, {"1"}},
+        {10, "1", true, {}},
+        {10, "0", false, {"1", "3"}},
+        {10, "4", true, {"3", "1"}},
+        {10, "junk", false, {}},
+        {10, "99999999999", false, {}},
+        {0, "", false, {}},
+        {-3, "", false, {}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(bookmarks(Read(c.rows, c.start, c.backwards)), c.expected)
+            << c.rows << " from '" << c.start.toStdString() << "'" << (c.backwards ? " backwards" : "");
+    // A buffer is told how many rows it received when fewer were available.
+    UnboundRowBuffer buf(5);
+    page.DBGrid1_UnboundReadData(buf, {}, false);
+    EXPECT_EQ(buf.RowCount, 2);
+}
+
+TEST_F(PageTest, RelativeBookmarksAreRowNumbersAndDoNotSkipDeletedRows)
+{
+    page.DBGrid1_UnboundDeleteRow("2");
+    struct Case { QString start; int offset; QString expected; };
+    const Case cases[] = {{"", 1, "1"}, {"", 3, "3"}, {"", 0, ""}, {"1", 1, "2"}, {"2", 1, "3"}, {"3", 1, ""},
+                          {"1", -1, ""}, {"3", -2, "1"}, {"", 4, ""}, {"x", 1, ""}, {"1", INT_MAX, ""},
+                          {"-5", 7, "2"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(Relative(c.start, c.offset), c.expected) << c.start.toStdString() << " + " << c.offset;
+}
+
+TEST_F(PageTest, WritingCopiesOnlyTheColumnsTheGridChanged)
+{
+    UnboundRowBuffer buf(1);
+    buf.SetValue(pagTimora::ColCategory, 0, QStringLiteral("Changed"));
+    page.DBGrid1_UnboundWriteData(buf, "2");
+    EXPECT_TRUE(page.Changed());
+    EXPECT_EQ(Read(1, "1")[0], (Row{"2", "* * * 8 0 1", "Changed", "second"}));
+    // A bookmark of no row changes nothing.
+    buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
+    page.DBGrid1_UnboundWriteData(buf, "4");
+    page.DBGrid1_UnboundWriteData(buf, "");
+    EXPECT_EQ(Read(10).size(), 3u);
+    EXPECT_EQ(control.Category(2), QStringLiteral("Other")); // nothing reaches the control before Apply
+}
+
+TEST_F(PageTest, AddingUsesTheColumnDefaultsWhereTheGridHandsNothing)
+{
+    page.SetColumnDefault(pagTimora::ColMask, QStringLiteral("* * * * *"));
+    UnboundRowBuffer buf(1);
+    buf.SetValue(pagTimora::ColCategory, 0, QStringLiteral("New"));
+    QString bookmark;
+    page.DBGrid1_UnboundAddData(buf, bookmark);
+    EXPECT_EQ(bookmark, QStringLiteral("4"));
+    EXPECT_TRUE(page.Changed());
+    EXPECT_EQ(Read(1, "3")[0], (Row{"4", "* * * * *", "New", ""}));
+    // Added after a deletion: the deleted row keeps its number.
+    page.DBGrid1_UnboundDeleteRow("4");
+    page.DBGrid1_UnboundAddData(UnboundRowBuffer(1), bookmark);
+    EXPECT_EQ(bookmark, QStringLiteral("5"));
+    EXPECT_EQ(page.WorkingRows(), 5);
+}
+
+TEST_F(PageTest, ApplyingRenumbersTheEntriesWithoutGaps)
+{
+    page.DBGrid1_UnboundDeleteRow("2");
+    page.PropertyPage_ApplyChanges();
+    EXPECT_FALSE(page.Changed());
+    ASSERT_EQ(control.Count(), 2);
+    EXPECT_EQ(control.Action(1), QStringLiteral("first"));
+    EXPECT_EQ(control.Action(2), QStringLiteral("third"));
+    EXPECT_EQ(other.Count(), 0);
+
+    TimoraMapStore stored;
+    control.WriteProperties(stored);
+    EXPECT_EQ(stored.values.value("Count"), QVariant(2));
+    EXPECT_EQ(stored.values.value("Mask1"), QVariant(QStringLiteral("* * * 22 30")));
+    EXPECT_EQ(stored.values.value("Mask2"), QVariant(QStringLiteral("* * * 12 *")));
+    EXPECT_FALSE(stored.values.contains("Mask3"));
+}
+
+TEST_F(PageTest, ApplyingAPageWithEveryRowDeletedEmptiesTheControlAndTellsTheHost)
+{
+    QStringList changed;
+    QObject::connect(&control, &Timora::PropertyChanged, [&](const QString& n) { changed << n; });
+    for (const char* b : {"1", "2", "3"})
+        page.DBGrid1_UnboundDeleteRow(b);
+    page.PropertyPage_ApplyChanges();
+    EXPECT_EQ(control.Count(), 0);
+    EXPECT_EQ(changed, QStringList{"Count"});
+}
+
+TEST_F(PageTest, ClosingWithoutApplyingDiscardsTheEdits)
+{
+    page.DBGrid1_UnboundDeleteRow("1");
+    page.DBGrid1_UnboundAddData(UnboundRowBuffer(1), *std::make_unique<QString>());
+    page.PropertyPage_Initialize();
+    page.PropertyPage_SelectionChanged();
+    EXPECT_EQ(Read(10).size(), 3u);
+    EXPECT_EQ(control.Count(), 3);
+}
+
+TEST_F(PageTest, TheGridEditsThroughTheUnboundRowSource)
+{
+    auto* grid = page.findChild<QTableView*>(QStringLiteral("DBGrid1"));
+    ASSERT_NE(grid, nullptr);
+    QAbstractItemModel* model = grid->model();
+    ASSERT_EQ(model->rowCount(), 4); // three entries and the line for a new one
+    EXPECT_EQ(model->columnCount(), 3);
+    EXPECT_EQ(model->data(model->index(2, 2)).toString(), QStringLiteral("third"));
+
+    // Typing into the last line adds a row.
+    EXPECT_TRUE(model->setData(model->index(3, 0), QStringLiteral("* * * 6 0")));
+    EXPECT_EQ(page.WorkingRows(), 4);
+    ASSERT_EQ(model->rowCount(), 5);
+    EXPECT_EQ(model->data(model->index(3, 0)).toString(), QStringLiteral("* * * 6 0"));
+
+    // The Delete key deletes the current row; the grid no longer shows it.
+    grid->setCurrentIndex(model->index(1, 0));
+    auto* del = grid->findChild<QAction*>(QStringLiteral("actDeleteRow"));
+    ASSERT_NE(del, nullptr);
+    del->trigger();
+    EXPECT_EQ(model->rowCount(), 4);
+    EXPECT_EQ(model->data(model->index(1, 2)).toString(), QStringLiteral("third"));
+
+    EXPECT_TRUE(model->setData(model->index(0, 1), QStringLiteral("Renamed")));
+    page.PropertyPage_ApplyChanges();
+    ASSERT_EQ(control.Count(), 3);
+    EXPECT_EQ(control.Category(1), QStringLiteral("Renamed"));
+    EXPECT_EQ(control.Action(2), QStringLiteral("third"));
+    EXPECT_EQ(control.Mask(3), QStringLiteral("* * * 6 0"));
+}
+
+TEST_F(PageTest, ThePageDrawsItsGrid)
+{
+    page.resize(480, 220);
+    page.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&page));
+    const QImage image = page.grab().toImage();
+    EXPECT_EQ(image.size(), page.size() * image.devicePixelRatio());
+    // More than one colour: the header, the lines and the texts are drawn.
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3)
+            colours.insert(image.pixel(x, y));
+    EXPECT_GT(colours.size(), 3);
+    image.save(QStringLiteral("/tmp/timora-page.png"));
+}
+
+} // namespace
+} // namespace tollan

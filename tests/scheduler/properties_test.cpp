@@ -1,0 +1,189 @@
+// Timora's stored properties: the names, defaults and order of reading and writing, and what an
+// unusable store gives.
+
+#include "scheduler/timora.h"
+
+#include <gtest/gtest.h>
+
+namespace tollan {
+namespace {
+
+// A store that answers from a map and keeps every call in order.
+class RecordingStore final : public TimoraPropertyStore {
+public:
+    QVariantMap values;
+    QStringList calls;
+
+    QVariant ReadProperty(const QString& name, const QVariant& defaultValue) override
+    {
+        calls << QStringLiteral("read %1 (%2)").arg(name, defaultValue.toString());
+        return values.value(name, defaultValue);
+    }
+    void WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue) override
+    {
+        calls << QStringLiteral("write %1=%2 (%3)").arg(name, value.toString(), defaultValue.toString());
+        values.insert(name, value);
+    }
+};
+
+QTimer* TimerOf(Timora& t) { return t.findChild<QTimer*>(QStringLiteral("tmrTimora")); }
+
+TEST(TimoraProperties, AFreshControlStoresItsDefaultsAndTicksOnceASecond)
+{
+    Timora t;
+    EXPECT_TRUE(t.Enabled());
+    EXPECT_EQ(t.Interval(), 1000);
+    EXPECT_TRUE(TimerOf(t)->isActive());
+    RecordingStore store;
+    t.WriteProperties(store);
+    EXPECT_EQ(store.calls, (QStringList{"write Enabled=true (true)", "write Interval=1000 (1000)", "write Count=0 (0)"}));
+}
+
+TEST(TimoraProperties, WritesInTheirOrderWithEveryNameAndDefault)
+{
+    Timora t;
+    t.Enabled(false);
+    t.Interval(250);
+    t.Insert("* * * 22 30", "SendTransTime", "saada");
+    t.Insert("* * * 8 0 1", "Other", "");
+    RecordingStore store;
+    t.WriteProperties(store);
+    EXPECT_EQ(store.calls, (QStringList{"write Enabled=false (true)", "write Interval=250 (1000)", "write Count=2 (0)",
+                                        "write Mask1=* * * 22 30 ()", "write Category1=SendTransTime ()",
+                                        "write Action1=saada ()", "write Mask2=* * * 8 0 1 ()",
+                                        "write Category2=Other ()", "write Action2= ()"}));
+}
+
+TEST(TimoraProperties, ReadsInTheirOrderAndRestoresTheEntries)
+{
+    RecordingStore store;
+    store.values = {{"Enabled", false}, {"Interval", 250}, {"Count", 2}, {"Mask1", "* * * 22 30"},
+                    {"Category1", "SendTransTime"}, {"Action1", "a"}, {"Mask2", "m2"},
+                    {"Category2", "c2"}, {"Action2", "a2"}, {"Mask3", "left over"}};
+    Timora t;
+    QStringList changed;
+    QObject::connect(&t, &Timora::PropertyChanged, [&](const QString& n) { changed << n; });
+    EXPECT_TRUE(t.ReadProperties(store));
+    EXPECT_EQ(store.calls, (QStringList{"read Interval (1000)", "read Enabled (true)", "read Count (0)", "read Mask1 ()",
+                                        "read Category1 ()", "read Action1 ()", "read Mask2 ()", "read Category2 ()",
+                                        "read Action2 ()"}));
+    EXPECT_FALSE(t.Enabled());
+    EXPECT_EQ(t.Interval(), 250);
+    ASSERT_EQ(t.Count(), 2);
+    EXPECT_EQ(t.Mask(1), QStringLiteral("* * * 22 30"));
+    EXPECT_EQ(t.Category(1), QStringLiteral("SendTransTime"));
+    EXPECT_EQ(t.Action(2), QStringLiteral("a2"));
+    EXPECT_EQ(t.Mask(3), QString());
+    // Loading a window is not a change of it.
+    EXPECT_TRUE(changed.isEmpty());
+}
+
+TEST(TimoraProperties, AStoredCountWithoutItsMaskGivesAnEmptyMask)
+{
+    TimoraMapStore store;
+    store.values = {{"Count", 2}, {"Mask1", "* * * 22 30"}, {"Category1", "a"}, {"Category2", "b"}};
+    Timora t;
+    EXPECT_TRUE(t.ReadProperties(store));
+    ASSERT_EQ(t.Count(), 2);
+    EXPECT_EQ(t.Mask(2), QString());
+    EXPECT_EQ(t.Category(2), QStringLiteral("b"));
+    EXPECT_EQ(t.Action(1), QString());
+}
+
+TEST(TimoraProperties, TheStoredIntervalIsNotLimitedButANegativeOneStops)
+{
+    struct Case { QVariant stored; int interval; bool running; };
+    const Case cases[] = {{100000, 100000, true}, {1, 1, true}, {0, 0, false}, {-5, 0, false},
+                          {QStringLiteral("750"), 750, true}, {QStringLiteral("soon"), 1000, true},
+                          {QVariant(), 1000, true}, {qlonglong(1) << 40, 1000, true}};
+    for (const Case& c : cases) {
+        TimoraMapStore store;
+        if (c.stored.isValid())
+            store.values.insert("Interval", c.stored);
+        Timora t;
+        t.ReadProperties(store);
+        EXPECT_EQ(t.Interval(), c.interval) << c.stored.toString().toStdString();
+        EXPECT_EQ(TimerOf(t)->isActive(), c.running) << c.stored.toString().toStdString();
+    }
+}
+
+TEST(TimoraProperties, AnUnusableCountGivesNoEntriesAndSaysSo)
+{
+    for (const QVariant& count : {QVariant(-1), QVariant(Timora::kMaxEntries + 1), QVariant(INT_MAX),
+                                  QVariant(QStringLiteral("many")), QVariant(qlonglong(1) << 33)}) {
+        TimoraMapStore store;
+        store.values = {{"Count", count}, {"Mask1", "* * * 22 30"}};
+        Timora t;
+        t.Insert("old", "old", "old");
+        EXPECT_FALSE(t.ReadProperties(store)) << count.toString().toStdString();
+        EXPECT_EQ(t.Count(), 0) << count.toString().toStdString();
+    }
+    TimoraMapStore store;
+    store.values = {{"Count", "3"}};
+    Timora t;
+    EXPECT_TRUE(t.ReadProperties(store));
+    EXPECT_EQ(t.Count(), 3);
+}
+
+TEST(TimoraProperties, AWrittenControlReadsBackTheSame)
+{
+    Timora a;
+    a.Enabled(false);
+    a.Interval(60000);
+    a.Insert("* * * 22 30", "SendTransTime", "Lõpetan");
+    a.Insert("", "", "");
+    a.Insert("* * * 8 0 mon", "Ärka", "x");
+    TimoraMapStore store;
+    a.WriteProperties(store);
+    Timora b;
+    EXPECT_TRUE(b.ReadProperties(store));
+    EXPECT_FALSE(b.Enabled());
+    EXPECT_EQ(b.Interval(), 60000);
+    ASSERT_EQ(b.Count(), 3);
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(b.Mask(i), a.Mask(i));
+        EXPECT_EQ(b.Category(i), a.Category(i));
+        EXPECT_EQ(b.Action(i), a.Action(i));
+    }
+}
+
+TEST(TimoraProperties, TheObjectStoreKeepsEntriesOnTheWidgetAndLeavesDefaultsOut)
+{
+    Timora a;
+    a.Insert("* * * 22 30", "SendTransTime", "");
+    a.Insert("m2", "", "a2");
+    QObject form;
+    TimoraObjectStore out(&form);
+    a.WriteProperties(out);
+    EXPECT_EQ(form.property("Count"), QVariant(2));
+    EXPECT_EQ(form.property("Mask1"), QVariant(QStringLiteral("* * * 22 30")));
+    EXPECT_FALSE(form.property("Action1").isValid());
+    EXPECT_FALSE(form.property("Category2").isValid());
+
+    // As uic sets them on the widget of a Designer form.
+    Timora b;
+    b.setProperty("Interval", 5000);
+    b.setProperty("Count", 2);
+    b.setProperty("Mask1", QStringLiteral("* * * 22 30"));
+    b.setProperty("Action2", QStringLiteral("a2"));
+    TimoraObjectStore own(&b);
+    EXPECT_TRUE(b.ReadProperties(own));
+    EXPECT_EQ(b.Interval(), 5000);
+    ASSERT_EQ(b.Count(), 2);
+    EXPECT_EQ(b.Mask(1), QStringLiteral("* * * 22 30"));
+    EXPECT_EQ(b.Action(2), QStringLiteral("a2"));
+
+    // Fewer entries written later leave none of the old ones' values behind as defaults.
+    b.Clear();
+    b.Insert("only", "", "");
+    b.WriteProperties(own);
+    EXPECT_EQ(b.property("Count"), QVariant(1));
+    EXPECT_EQ(b.property("Action2"), QVariant(QStringLiteral("a2"))); // beyond Count: never read
+    Timora c;
+    TimoraObjectStore fromB(&b);
+    c.ReadProperties(fromB);
+    EXPECT_EQ(c.Count(), 1);
+}
+
+} // namespace
+} // namespace tollan

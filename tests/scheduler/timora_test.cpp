@@ -1,0 +1,266 @@
+// The control as a host sees it: ticks, alerts once a minute, the timer interval, the entries and
+// their change notices, the next time of a category and the control's fixed size.
+
+#include "scheduler/timora.h"
+
+#include <gtest/gtest.h>
+
+#include <QScreen>
+#include <QTest>
+
+#include <memory>
+
+namespace tollan {
+namespace {
+
+QDateTime At(int y, int mo, int d, int h = 0, int mi = 0, int s = 0) { return {QDate(y, mo, d), QTime(h, mi, s)}; }
+
+// A host window that embeds the control and keeps what it raised, in order.
+struct Host {
+    QWidget window;
+    Timora* timora = new Timora(&window);
+    QStringList events;
+    QStringList changed;
+    int timers = 0;
+    int alerts = 0;
+
+    Host()
+    {
+        QObject::connect(timora, &Timora::Timer, &window, [this] {
+            ++timers;
+            events << QStringLiteral("Timer");
+        });
+        QObject::connect(timora, &Timora::Alert, &window, [this](QString& category, QString& action) {
+            ++alerts;
+            events << category + QLatin1Char('/') + action;
+        });
+        QObject::connect(timora, &Timora::PropertyChanged, &window, [this](const QString& name) { changed << name; });
+    }
+
+    // Lets the control's own timer fire `ticks` more times.
+    void RunTicks(int ticks)
+    {
+        const int until = timers + ticks;
+        ASSERT_TRUE(QTest::qWaitFor([&] { return timers >= until; }, 5000)) << "the timer does not tick";
+    }
+};
+
+class TimoraTest : public ::testing::Test {
+protected:
+    TimoraTestClock clock{At(2026, 5, 5, 22, 30, 5)};
+    TimoraClockScope scope{clock};
+};
+
+TEST_F(TimoraTest, AlertIsRaisedOnceInTheMinuteHoweverManyTicksFallInIt)
+{
+    Host host;
+    host.timora->Insert("* * * 22 30", "SendTransTime", "send");
+    host.timora->Interval(1);
+    host.RunTicks(5);
+    EXPECT_EQ(host.alerts, 1);
+    EXPECT_EQ(host.events.mid(0, 2), (QStringList{"Timer", "SendTransTime/send"}));
+
+    clock.setNow(At(2026, 5, 5, 22, 30, 59));
+    host.RunTicks(5);
+    EXPECT_EQ(host.alerts, 1);
+
+    clock.setNow(At(2026, 5, 5, 22, 31, 0));
+    host.RunTicks(3);
+    EXPECT_EQ(host.alerts, 1);
+
+    clock.setNow(At(2026, 5, 6, 22, 30, 0));
+    host.RunTicks(3);
+    EXPECT_EQ(host.alerts, 2);
+}
+
+TEST_F(TimoraTest, EveryMatchingEntryAlertsInEntryOrderAfterTheTimerEvent)
+{
+    Host host;
+    host.timora->Insert("* * * 22 30", "A", "first");
+    host.timora->Insert("* * * 22 31", "B", "not now");
+    host.timora->Insert("* * * * *", "C", "every minute");
+    host.timora->Insert("* * * 22 30 2", "D", "on Tuesdays");
+    host.timora->Insert("* * * 22 30 tue", "E", "names never match here");
+    host.timora->Interval(1);
+    host.RunTicks(2);
+    EXPECT_EQ(host.events, (QStringList{"Timer", "A/first", "C/every minute", "D/on Tuesdays", "Timer"}));
+}
+
+TEST_F(TimoraTest, AClockSetBackChecksTheMinuteAgain)
+{
+    Host host;
+    host.timora->Insert("* * * * *", "tick", "");
+    host.timora->Interval(1);
+    host.RunTicks(2);
+    clock.setNow(At(2026, 5, 5, 22, 31, 0));
+    host.RunTicks(2);
+    clock.setNow(At(2026, 5, 5, 22, 30, 30));
+    host.RunTicks(2);
+    EXPECT_EQ(host.alerts, 3);
+}
+
+TEST_F(TimoraTest, ADisabledControlRaisesNothingAndCatchesNothingUp)
+{
+    Host host;
+    host.timora->Insert("* * * 22 30", "A", "a");
+    host.timora->Enabled(false);
+    host.timora->Interval(1);
+    QTest::qWait(30);
+    EXPECT_EQ(host.timers, 0);
+    EXPECT_EQ(host.alerts, 0);
+    clock.setNow(At(2026, 5, 5, 22, 31));
+    host.timora->Enabled(true);
+    host.RunTicks(2);
+    EXPECT_EQ(host.alerts, 0);
+}
+
+TEST_F(TimoraTest, AHandlerMayRebuildTheEntriesWhileAlertsAreRaised)
+{
+    Host host;
+    for (int i = 1; i <= 4; ++i)
+        host.timora->Insert("* * * 22 30", "A", QString::number(i));
+    QObject::connect(host.timora, &Timora::Alert, &host.window, [&](QString& category, QString& action) {
+        // The arguments are the handler's own: changing them leaves the entry alone.
+        category = QStringLiteral("changed");
+        if (action == QLatin1String("2")) {
+            host.timora->Clear();
+            host.timora->Insert("* * * 22 30", "B", "new");
+        }
+    });
+    host.timora->Interval(1);
+    host.RunTicks(1);
+    // Entries 3 and 4 are gone; the new entry 1 was already passed in this minute.
+    EXPECT_EQ(host.events.mid(0, 3), (QStringList{"Timer", "A/1", "A/2"}));
+    EXPECT_EQ(host.alerts, 2);
+    EXPECT_EQ(host.timora->Category(1), QStringLiteral("B"));
+}
+
+TEST_F(TimoraTest, IntervalIsLimitedAndZeroStopsTheTicks)
+{
+    Host host;
+    auto* timer = host.timora->findChild<QTimer*>(QStringLiteral("tmrTimora"));
+    ASSERT_NE(timer, nullptr);
+    EXPECT_EQ(host.timora->Interval(), 1000);
+    EXPECT_TRUE(timer->isActive());
+
+    struct Case { int set; int read; bool running; };
+    const Case cases[] = {{250, 250, true}, {100000, 60000, true}, {60000, 60000, true}, {60001, 60000, true},
+                          {0, 0, false},    {-5, 0, false},        {1, 1, true},         {INT_MIN, 0, false}};
+    for (const Case& c : cases) {
+        host.timora->Interval(c.set);
+        EXPECT_EQ(host.timora->Interval(), c.read) << c.set;
+        EXPECT_EQ(timer->isActive(), c.running) << c.set;
+    }
+    host.timora->Interval(0);
+    const int before = host.timers;
+    QTest::qWait(50);
+    EXPECT_EQ(host.timers, before);
+}
+
+TEST_F(TimoraTest, EntriesAreAddressedFromOneToCount)
+{
+    Host host;
+    Timora& t = *host.timora;
+    EXPECT_EQ(t.Count(), 0);
+    EXPECT_EQ(t.Mask(1), QString());
+    t.Insert("* * * 22 30", "SendTransTime", "a");
+    t.Insert("* * * 8 0 1", "Other", "b");
+    EXPECT_EQ(t.Count(), 2);
+    EXPECT_EQ(t.Mask(2), QStringLiteral("* * * 8 0 1"));
+    EXPECT_EQ(t.Category(1), QStringLiteral("SendTransTime"));
+    EXPECT_EQ(t.Action(2), QStringLiteral("b"));
+    for (int outside : {0, -1, 3, INT_MAX, INT_MIN}) {
+        EXPECT_EQ(t.Mask(outside), QString()) << outside;
+        EXPECT_EQ(t.Category(outside), QString()) << outside;
+        EXPECT_EQ(t.Action(outside), QString()) << outside;
+    }
+    host.changed.clear();
+    t.Mask(3, "x");
+    t.Category(0, "x");
+    t.Action(-1, "x");
+    EXPECT_EQ(t.Count(), 2);
+    EXPECT_TRUE(host.changed.isEmpty());
+    t.Action(2, "c");
+    EXPECT_EQ(t.Action(2), QStringLiteral("c"));
+    t.Clear();
+    EXPECT_EQ(t.Count(), 0);
+    EXPECT_EQ(t.Mask(1), QString());
+}
+
+TEST_F(TimoraTest, EveryChangeTellsTheHostWhichPropertyChanged)
+{
+    Host host;
+    Timora& t = *host.timora;
+    t.Enabled(false);
+    t.Interval(500);
+    t.Insert("m", "c", "a");
+    t.Insert("m", "c", "a");
+    t.Insert("m", "c", "a");
+    t.Mask(3, "x");
+    t.Category(2, "y");
+    t.Action(1, "z");
+    t.Clear();
+    t.Clear();
+    EXPECT_EQ(host.changed, (QStringList{"Enabled", "Interval", "Mask1", "Category1", "Action1", "Mask2", "Category2",
+                                         "Action2", "Mask3", "Category3", "Action3", "Mask3", "Category2", "Action1",
+                                         "Count"}));
+}
+
+TEST_F(TimoraTest, FitMaskOfTheControlUsesTheMaskRules)
+{
+    Host host;
+    EXPECT_TRUE(host.timora->FitMask("* * * 22 30", At(2026, 5, 5, 22, 30, 45)));
+    EXPECT_FALSE(host.timora->FitMask("* * * 8 0 mon", At(2026, 5, 11, 8, 0)));
+    EXPECT_TRUE(host.timora->FitMask("* * * 8 0 1", At(2026, 5, 11, 8, 0)));
+}
+
+TEST_F(TimoraTest, NextTimeOfACategory)
+{
+    Host host;
+    Timora& t = *host.timora;
+    clock.setNow(At(2026, 5, 5, 13, 5, 30));
+    TimoraError error;
+    EXPECT_EQ(t.NextTime("SendTransTime", &error), At(9999, 1, 1));
+    EXPECT_FALSE(error);
+
+    t.Insert("* * * 12 *", "SendTransTime", "");
+    EXPECT_EQ(t.NextTime("SendTransTime"), At(2026, 5, 6, 12, 6));
+    t.Insert("* * * * *", "Every", "");
+    EXPECT_EQ(t.NextTime("Every"), At(2026, 5, 5, 13, 6));
+    clock.setNow(At(2026, 5, 5, 13, 6, 0));
+    EXPECT_EQ(t.NextTime("Every"), At(2026, 5, 5, 13, 7));
+    t.Insert("* * * 8 0 mon", "Monday", "");
+    EXPECT_EQ(t.NextTime("Monday"), At(2026, 5, 11, 8, 0));
+}
+
+TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
+{
+    Host host;
+    host.timora->Insert("* * * * *", "Bad", "");
+    host.timora->Insert("* * * * * 10", "Bad", "");
+    TimoraError error;
+    const QDateTime next = host.timora->NextTime("Bad", &error);
+    EXPECT_FALSE(next.isValid());
+    EXPECT_EQ(error.code, TimoraError::Overflow);
+    EXPECT_FALSE(error.description.isEmpty());
+    // Without a place for the error the call still returns, with no date.
+    EXPECT_FALSE(host.timora->NextTime("Bad").isValid());
+    // The error is of that call only.
+    EXPECT_EQ(host.timora->NextTime("Good", &error), At(9999, 1, 1));
+    EXPECT_FALSE(error);
+}
+
+TEST_F(TimoraTest, TheControlKeepsItsSizeOf420Twips)
+{
+    Host host;
+    const int side = qRound(420.0 * host.timora->logicalDpiX() / 1440);
+    EXPECT_EQ(host.timora->size(), QSize(side, qRound(420.0 * host.timora->logicalDpiY() / 1440)));
+    host.timora->resize(300, 200);
+    EXPECT_EQ(host.timora->width(), side);
+    host.timora->setGeometry(10, 10, 100, 100);
+    EXPECT_EQ(host.timora->width(), side);
+    EXPECT_EQ(host.timora->pos(), QPoint(10, 10));
+}
+
+} // namespace
+} // namespace tollan
