@@ -42,9 +42,12 @@ public:
         return i >= 0 ? sheet_->property(i) : defaultValue;
     }
 
-    void WriteProperty(const QString& name, const QVariant& value, const QVariant&) override
+    void WriteProperty(const QString& name, const QVariant& value, const QVariant& defaultValue) override
     {
         const int i = sheet_->indexOf(name);
+        // An entry's empty text is its default and need not be kept in the form; "Count" always is.
+        if (i < 0 && value == defaultValue && name != QLatin1String("Count"))
+            return;
         if (i >= 0 && !dynamic_->isDynamicProperty(i)) {
             sheet_->setProperty(i, value);
             sheet_->setChanged(i, true);
@@ -132,6 +135,7 @@ void TimoraTaskMenu::EditSchedule()
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(page);
     layout->addWidget(buttons);
+    dialog.resize(540, 320);
 
     page->SetSelectedControls({timora_.data()});
     page->PropertyPage_SelectionChanged();
