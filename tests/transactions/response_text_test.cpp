@@ -1,0 +1,99 @@
+#include "transactions/response_text.h"
+
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+namespace {
+
+struct Row {
+    std::int16_t code;
+    const char* text;   // Windows-1252 bytes, spelled out so that the source encoding cannot hide a fault
+};
+
+} // namespace
+
+TEST(ResponseText, EveryVerdictOfTheCardCentreHasItsTextByteForByte)
+{
+    const Row rows[] = {
+        {0, "OK"},
+        {2, "Helista Kaardikeskusse"},
+        {3, "Tundmatu \xE4riklient"},
+        {4, "Kaart on suletud, v\xF5ta \xE4ra"},
+        {5, "Puudub m\xFC\xFCgiluba"},
+        {7, "Varastatud kaart, v\xF5ta \xE4ra!"},
+        {12, "N\xF5uab PIN-koodi"},
+        {14, "Tundmatu kaart"},
+        {19, "S\xFCsteemiviga"},
+        {22, "Autoriseerimine ei \xF5nnestu"},
+        {30, "Formaadiviga"},
+        {33, "Aegunud kaart"},
+        {38, "PIN katsete arv \xFCletatud, v\xF5ta \xE4ra"},
+        {51, "Arvel pole piisavalt raha"},
+        {55, "Vale PIN, proovi uuesti"},
+        {59, "V\xE4\xE4rkasutuse kahtlus, kontrolli dokumente"},
+        {61, "Limiit on \xFCletatud"},
+        {75, "PIN katsete arv on l\xE4" "bi"},
+        {88, "Vigane PIN blokk"},
+        {94, "Korduv p\xE4ring, helistage Kaardikeskusse"},
+        {97, "Kassa kuup\xE4" "ev on vale"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(KK_ResponseText(r.code), r.text) << r.code;
+    EXPECT_EQ(KK_ResponseText(59).size(), 41u);
+}
+
+TEST(ResponseText, AnUnknownVerdictShowsItsCodeUnpadded)
+{
+    const std::pair<std::int16_t, const char*> rows[] = {
+        {1, "Tundmatu kood: 1"},     {99, "Tundmatu kood: 99"},   {-1, "Tundmatu kood: -1"},
+        {6, "Tundmatu kood: 6"},     {100, "Tundmatu kood: 100"}, {-32768, "Tundmatu kood: -32768"},
+        {32767, "Tundmatu kood: 32767"},
+    };
+    for (const auto& [code, text] : rows)
+        EXPECT_EQ(KK_ResponseText(code), text) << code;
+}
+
+TEST(ErrorText, EveryErrorCodeHasItsTextByteForByte)
+{
+    const Row rows[] = {
+        {1, "Viga kaardikeskuse s\xFCsteemis"},
+        {2, "Mittekorrektne infopakett"},
+        {3, "Tundmatu t\xF6\xF6jaam"},
+        {4, "Korduv paketinumber"},
+        {5, "Tundmatu paketit\xFC\xFCp"},
+        {6, "Tundmatu dialoogiskeem"},
+        {7, "Paketit\xFC\xFCp"},
+        {10, "Tundmatu kaart"},
+        {11, "Mittekorrektne PIN-kood"},
+        {12, "PIN katsete arv \xFCletatud"},
+        {13, "Kaart on keelatud"},
+        {14, "Tehing \xFCletaks kaardi limiiti"},
+        {15, "Kaardi limiit \xFCletatud"},
+        {16, "Tehing \xFCletaks kaardi p\xE4" "evalimiiti"},
+        {17, "Kaardi p\xE4" "evalimiit \xFCletatud"},
+        {18, "Kaardi kehtivuse l\xF5ppkuup\xE4" "ev on \xFCletatud"},
+        {19, "Kaart ei luba seda t\xFC\xFCpi tehinguid"},
+    };
+    std::size_t longest = 0;
+    for (const auto& r : rows) {
+        EXPECT_EQ(KK_ErrorText(r.code), r.text) << r.code;
+        longest = std::max(longest, KK_ErrorText(r.code).size());
+    }
+    // Every text fits the error answer's 50 characters.
+    EXPECT_EQ(longest, 40u);
+}
+
+TEST(ErrorText, CodesOutsideTheTableFallToTheDefaultText)
+{
+    const std::pair<std::int16_t, const char*> rows[] = {
+        {8, "Tundmatu veakood: 8 (lisainfo kaardikeskusest)"},
+        {9, "Tundmatu veakood: 9 (lisainfo kaardikeskusest)"},
+        {20, "Tundmatu veakood: 20 (lisainfo kaardikeskusest)"},
+        {32, "Tundmatu veakood: 32 (lisainfo kaardikeskusest)"},
+        {0, "Tundmatu veakood: 0 (lisainfo kaardikeskusest)"},
+        {-5, "Tundmatu veakood: -5 (lisainfo kaardikeskusest)"},
+    };
+    for (const auto& [code, text] : rows)
+        EXPECT_EQ(KK_ErrorText(code), text) << code;
+}
