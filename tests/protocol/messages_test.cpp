@@ -1,0 +1,484 @@
+#include "protocol/messages.h"
+#include "support/clock.h"
+#include "support/config.h"
+#include "support/home.h"
+#include "support/msgbox.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <climits>
+#include <functional>
+
+using namespace tollan;
+
+namespace {
+
+std::string B(std::initializer_list<int> bytes)
+{
+    std::string s;
+    for (int b : bytes) s += static_cast<char>(b);
+    return s;
+}
+
+class Settings : public ::testing::Test {
+protected:
+    QTemporaryDir home;
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Ui_SetHeadless(true);
+        Cfg_SetRoot(kCfgRoot);
+    }
+};
+
+TransRecord Purchase()
+{
+    TransRecord t;
+    t.PAN = "4000001234567899";
+    t.Amount = 123450;   // 12.345
+    t.Date = 20261206;
+    t.Time = 140359;
+    t.STAN = "000123";
+    t.ExpDate = 2812;
+    t.Track2 = "4000001234567899=28121010000012300000";
+    t.Toojaam = "POS001";
+    return t;
+}
+
+// A response body for the decoder: the bitmap bytes, then the elements in the card centre's layouts.
+std::string Response(std::string bitmap, const std::vector<std::string>& elements)
+{
+    std::string body = bitmap;
+    for (const auto& e : elements) body += e;
+    return body;
+}
+
+} // namespace
+
+TEST(PackDigits, RunsOfDigitsPackTwoToAByteAndOtherCharactersStandBetween)
+{
+    const std::pair<std::string, std::string> rows[] = {
+        {"1234", B({0x12, 0x34})},
+        {"123", B({0x01, 0x23})},                           // an odd run gains a leading 0
+        {"233", B({0x02, 0x33})},
+        {"9\r28", B({0x9D, 0x28})},                          // CR is the nibble D
+        {"9\r2", B({0x09, 0xD2})},
+        {"1\n", B({0x1A})},                                  // LF is the nibble A
+        {"12A345", "\x12" "A" + B({0x03, 0x45})},            // each run on its own
+        {"-5", "-" + B({0x05})},
+        {"", ""},
+        {"AB", "AB"},
+    };
+    for (const auto& [text, packed] : rows)
+        EXPECT_EQ(KK_PackDigits(text), packed) << text;
+}
+
+TEST(UnpackDigits, WalksOnlyTheBytesItNeedsAndKeepsTheLastDigits)
+{
+    struct Row {
+        std::string body;
+        int count;
+        std::string digits;
+        std::size_t left;
+    } rows[] = {
+        {B({0x12, 0x34, 0x56}), 4, "1234", 1},
+        {B({0x01, 0x23}), 3, "123", 0},
+        {B({0x9D, 0x28}), 4, "9=28", 0},          // track-2's separator comes back as "="
+        {B({0xFF, 0x12}), 3, "\xFF" "12", 0},     // a byte that is no packed pair stands for itself
+        {B({0x12}), 0, "", 1},
+        {B({0x04, 0x00}), 3, "400", 0},
+    };
+    for (const auto& r : rows) {
+        std::string_view body = r.body;
+        std::string digits;
+        ASSERT_TRUE(KK_UnpackDigits(body, r.count, digits)) << r.digits;
+        EXPECT_EQ(digits, r.digits);
+        EXPECT_EQ(body.size(), r.left) << r.digits;
+    }
+}
+
+TEST(UnpackDigits, ABodyThatEndsTooSoonIsInvalidAndUntouched)
+{
+    const std::pair<std::string, int> rows[] = {{"", 1}, {B({0x12}), 3}, {B({0x12, 0x34}), 5}, {"\xFF", 2}};
+    for (const auto& [bytes, count] : rows) {
+        std::string_view body = bytes;
+        std::string digits = "kept";
+        EXPECT_FALSE(KK_UnpackDigits(body, count, digits)) << count;
+        EXPECT_EQ(body.size(), bytes.size());
+        EXPECT_EQ(digits, "kept");
+    }
+}
+
+TEST(FormatField, ElementsArePaddedCutPrefixedAndPackedByTheirLayout)
+{
+    struct Row {
+        int type, width;
+        bool fixed;
+        std::string value, encoded;
+    } rows[] = {
+        // a 16-digit PAN: length 16, then 8 bytes
+        {2, 19, false, "4000001234567899", B({0x16, 0x40, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x99})},
+        // a 19-digit PAN: length 19, then 10 bytes with a leading 0 nibble
+        {2, 19, false, "4000001234567899012",
+         B({0x19, 0x04, 0x00, 0x00, 0x01, 0x23, 0x45, 0x67, 0x89, 0x90, 0x12})},
+        {2, 3, true, "233", B({0x02, 0x33})},
+        {2, 6, true, "000580", B({0x00, 0x05, 0x80})},
+        {2, 6, true, "123", B({0x00, 0x01, 0x23})},              // short numbers gain zeros in front
+        {2, 4, true, "123456", B({0x34, 0x56})},                 // long numbers keep their right end
+        {2, 11, false, "123456789012345", B({0x11, 0x05, 0x67, 0x89, 0x01, 0x23, 0x45})},
+        {2, 11, false, "", B({0x00})},
+        {7, 8, true, "AB", "AB      "},                            // short texts gain spaces behind
+        {7, 4, true, "ABCDEF", "ABCD"},                             // long texts keep their left end
+        {8, 64, true, "", std::string(64, ' ')},
+        {7, 999, false, "abc", B({0x00, 0x03}) + "abc"},          // a width of 100 or more: 4 digits
+        {4, 38, false, "abc", B({0x03}) + "abc"},
+        {9, 37, false, "4000001234567899\r2812101",
+         B({0x24, 0x40, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x99, 0xD2, 0x81, 0x21, 0x01})},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(KK_FormatField(r.type, r.width, r.fixed, r.value), r.encoded) << r.value;
+}
+
+TEST(ParseField, WhatFormatFieldWritesReadsBackAndLeavesTheRest)
+{
+    struct Row {
+        int type, width;
+        bool fixed;
+        std::string value;
+    } rows[] = {
+        {2, 19, false, "4000001234567899"}, {2, 19, false, "4000001234567899012"}, {2, 6, true, "000580"},
+        {2, 12, true, "000000001234"},      {9, 37, false, "4000001234567899=28121010000012300000"},
+        {7, 8, true, "TERM0001"},           {7, 999, false, std::string(150, 'x')},
+        {2, 11, false, ""},                 {4, 6, true, "A1B2C3"},
+        {2, 42, true, "010000012312061403590000000000100000000002"},
+    };
+    for (const auto& r : rows) {
+        std::string wire = r.value;
+        if (r.type == 9)
+            for (char& c : wire)
+                if (c == '=') c = '\r';
+        const std::string encoded = KK_FormatField(r.type, r.width, r.fixed, wire) + "rest";
+        std::string_view body = encoded;
+        std::string value;
+        ASSERT_TRUE(KK_ParseField(r.type, r.width, r.fixed, body, value)) << r.value;
+        EXPECT_EQ(value, r.value);
+        EXPECT_EQ(body, "rest") << r.value;
+    }
+}
+
+TEST(ParseField, ALengthThatIsNoNumberOrRunsPastTheBodyIsInvalid)
+{
+    struct Row {
+        int type, width;
+        bool fixed;
+        std::string body;
+    } rows[] = {
+        {2, 19, false, ""},                          // no length at all
+        {2, 19, false, B({0x16, 0x40, 0x00})},       // 16 digits announced, 4 present
+        {7, 38, false, B({0x05}) + "abc"},
+        {7, 38, false, "\xAB" "abcdef"},             // the length byte is no pair of digits
+        {7, 38, false, B({0x3D}) + "abc"},           // nor is a D nibble
+        {7, 999, false, B({0x00})},                  // a 4-digit length needs two bytes
+        {7, 8, true, "TERM"},
+        {2, 6, true, B({0x00, 0x05})},
+    };
+    for (const auto& r : rows) {
+        std::string_view body = r.body;
+        std::string value;
+        EXPECT_FALSE(KK_ParseField(r.type, r.width, r.fixed, body, value)) << r.width;
+        EXPECT_EQ(body.size(), r.body.size());
+    }
+}
+
+TEST(Bitmaps, ElementNIsBitSevenMinusItsOffsetInItsByte)
+{
+    const int in0100[] = {2, 3, 4, 7, 11, 14, 18, 35, 41, 42, 43, 49};
+    const int in0400[] = {1, 2, 3, 4, 7, 11, 18, 38, 39, 41, 42, 43, 47, 49, 90};
+    for (int n = 1; n <= 128; ++n) {
+        EXPECT_EQ(KK_BitSet(kKK_Bitmap0100, n), std::find(std::begin(in0100), std::end(in0100), n) != std::end(in0100)) << n;
+        EXPECT_EQ(KK_BitSet(kKK_Bitmap0400, n), std::find(std::begin(in0400), std::end(in0400), n) != std::end(in0400)) << n;
+    }
+    EXPECT_FALSE(KK_BitSet(kKK_Bitmap0100, 0));
+    EXPECT_FALSE(KK_BitSet(kKK_Bitmap0100, 129));
+}
+
+TEST_F(Settings, AnAuthorisationRequestCarriesEveryElementOfItsBitmapInOrder)
+{
+    Cfg_Put("TerminaliTunnus", "TERM0001");
+    Cfg_Put("FirmaRegNr", "10203040");
+    Cfg_Put("FirmaLokaator", "Tallinn Pood");
+    const std::string body = KK_BuildRequest(kKK_Bitmap0100, Purchase());
+    const std::string expected =
+        B({0x72, 0x24, 0x40, 0x00, 0x20, 0xE0, 0x80, 0x00}) +
+        B({0x16, 0x40, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x99}) +             // 2
+        B({0x00, 0x05, 0x80}) +                                                 // 3: the default
+        B({0x00, 0x00, 0x00, 0x00, 0x12, 0x34}) +                               // 4: 12.345 as 1234
+        B({0x12, 0x06, 0x14, 0x03, 0x59}) +                                     // 7
+        B({0x00, 0x01, 0x23}) +                                                 // 11
+        B({0x28, 0x12}) +                                                       // 14
+        B({0x00, 0x00}) +                                                       // 18: "0000"
+        B({0x37, 0x04, 0x00, 0x00, 0x01, 0x23, 0x45, 0x67, 0x89, 0x9D, 0x28, 0x12, 0x10, 0x10,
+           0x00, 0x00, 0x12, 0x30, 0x00, 0x00}) +                               // 35: "=" as D
+        "TERM0001" +                                                            // 41
+        "10203040 001   " +                                                     // 42
+        "38Tallinn Pood" + std::string(26, ' ') +                               // 43
+        B({0x02, 0x33});                                                        // 49: the default
+    EXPECT_EQ(body, expected);
+    // Defaults are written back, so that the registry lists what is in use.
+    EXPECT_EQ(Cfg_Get("ProtsKood", "x"), "000580");
+    EXPECT_EQ(Cfg_Get("Valuutakood", "x"), "233");
+}
+
+TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
+{
+    Cfg_Put("TerminaliTunnus", "TERM0001");
+    Cfg_Put("FirmaRegNr", "10203040");
+    Cfg_Put("ProtsKood", "200000");
+    Cfg_Put("Valuutakood", "978");
+    TransRecord t = Purchase();
+    t.AuthCode = "A1B2C3";
+    t.ResponseCode = 5;
+    const std::string original = "0100000123120614035900000000001000000000002";
+    const std::string body = KK_BuildRequest(kKK_Bitmap0400, t, original.substr(0, 42));
+    const std::string expected =
+        B({0xF2, 0x20, 0x40, 0x00, 0x06, 0xE2, 0x80, 0x00}) +
+        B({0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00}) +                   // 1
+        B({0x16, 0x40, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x99}) +             // 2
+        B({0x20, 0x00, 0x00}) +                                                 // 3
+        B({0x00, 0x00, 0x00, 0x00, 0x12, 0x34}) +                               // 4
+        B({0x12, 0x06, 0x14, 0x03, 0x59}) +                                     // 7
+        B({0x00, 0x01, 0x23}) +                                                 // 11
+        B({0x00, 0x00}) +                                                       // 18
+        "A1B2C3" + "05" + "TERM0001" + "10203040 001   " +                      // 38, 39, 41, 42
+        "38" + std::string(38, ' ') +                                           // 43
+        B({0x00, 0x23}) + "10203040 001   TERM0001" +                           // 47: length 23
+        B({0x09, 0x78}) +                                                       // 49
+        KK_PackDigits(original.substr(0, 42));                                  // 90
+    EXPECT_EQ(body, expected);
+    EXPECT_EQ(KK_PackDigits(original.substr(0, 42)).size(), 21u);
+}
+
+TEST_F(Settings, AWorkstationWithItsOwnActivityCodeSendsItAndTheOthersTheGeneralOne)
+{
+    Cfg_Put("Tegevusala", "5999");
+    Cfg_Put("POS001\\Tegevusala", "5411");
+    // Element 18 follows 2 (9 bytes), 3, 4, 7, 11 and 14 in the 0100 body.
+    const std::size_t at = 8 + 9 + 3 + 6 + 5 + 3 + 2;
+    const std::pair<std::string, std::string> rows[] = {
+        {"POS001", B({0x54, 0x11})}, {"POS002", B({0x59, 0x99})}, {"KASSA001", B({0x54, 0x11})}, {"1", B({0x59, 0x99})},
+    };
+    for (const auto& [toojaam, code] : rows) {
+        TransRecord t = Purchase();
+        t.Toojaam = toojaam;
+        EXPECT_EQ(KK_BuildRequest(kKK_Bitmap0100, t).substr(at, 2), code) << toojaam;
+        EXPECT_EQ(KK_PosSetting(toojaam, "Tegevusala", "0000"), toojaam == "POS001" || toojaam == "KASSA001" ? "5411" : "5999");
+    }
+}
+
+TEST_F(Settings, ElementsOutsideTheTableAreSkippedWithoutOutput)
+{
+    std::string bitmap(16, '\0');
+    bitmap[0] = static_cast<char>(0x08);   // element 5, which the codec does not know
+    EXPECT_EQ(KK_BuildRequest(bitmap, Purchase()), bitmap.substr(0, 8));
+}
+
+TEST_F(Settings, CardAcceptorIdAndLocationHaveTheirFixedShapes)
+{
+    struct Row {
+        const char* regNr;
+        const char* toojaam;
+        const char* id;
+    } rows[] = {
+        {"10203040", "POS001", "10203040 001"},
+        {"1234567890123", "POS017", "123456789017"},
+        {"", "7", "         007"},
+        {"12345", "KASSA12", "12345    A12"},
+    };
+    for (const auto& r : rows) {
+        Cfg_Put("FirmaRegNr", r.regNr);
+        EXPECT_EQ(KK_CardAcceptorId(r.toojaam), r.id) << r.regNr;
+    }
+    const std::pair<std::string, std::string> places[] = {
+        {"", "38" + std::string(38, ' ')},
+        {"Tallinn", "38Tallinn" + std::string(31, ' ')},
+        {std::string(50, 'L'), "38" + std::string(38, 'L')},   // cut at 38
+    };
+    for (const auto& [place, field] : places) {
+        Cfg_Put("FirmaLokaator", place);
+        EXPECT_EQ(KK_LocationField(), field);
+        EXPECT_EQ(KK_LocationField().size(), 40u);
+    }
+}
+
+TEST(ResponseYear, AMonthMoreThanHalfAYearAwayBelongsToTheNeighbouringYear)
+{
+    struct Row {
+        int received, year, month, expected;
+    } rows[] = {
+        {1, 2026, 12, 2027},  {12, 2027, 1, 2026}, {12, 2026, 12, 2026}, {6, 2026, 12, 2026},
+        {5, 2026, 12, 2027},  {7, 2026, 1, 2026},  {8, 2026, 1, 2025},   {1, 2026, 1, 2026},
+        {11, 2027, 1, 2026}, {2, 2026, 11, 2027}, {0, 2026, 12, 2027},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(KK_ResponseYear(r.received, r.year, r.month), r.expected) << r.received << " " << r.month;
+}
+
+namespace {
+
+// The elements of an approval in the card centre's layouts.
+std::string Approval(const std::string& date7 = "1206140359", bool with39 = true)
+{
+    std::string bitmap = B({0x72, 0x24, 0x00, 0x00, 0x26, 0x80, 0x00, 0x00});   // 2 3 4 7 11 14 35 38 39 41
+    if (!with39) bitmap[4] = static_cast<char>(0x24);
+    std::vector<std::string> e = {
+        KK_FormatField(2, 19, false, "4000001234567899"),
+        KK_FormatField(2, 6, true, "000580"),
+        KK_FormatField(2, 12, true, "000000001234"),
+        KK_FormatField(2, 10, true, date7),
+        KK_FormatField(2, 6, true, "000124"),
+        KK_FormatField(2, 4, true, "2812"),
+        KK_FormatField(9, 37, false, "4000001234567899\r2812101"),
+        KK_FormatField(4, 6, true, "AB1234"),
+    };
+    if (with39) e.push_back("00");
+    e.push_back("TERM0001");
+    return Response(bitmap, e);
+}
+
+} // namespace
+
+TEST(DecodeResponse, AnApprovalFillsTheRecord)
+{
+    TransRecord t;
+    t.ResponseCode = 99;
+    ASSERT_TRUE(KK_DecodeResponse(Approval(), t, 2026, 12));
+    EXPECT_EQ(t.PAN, "4000001234567899");
+    EXPECT_EQ(t.WayOfUse, 3);            // digits 3 and 4 ("05") minus 2
+    EXPECT_EQ(t.Amount, 123400);         // 12.34
+    EXPECT_EQ(t.Date, 20261206);
+    EXPECT_EQ(t.Time, 140359);
+    EXPECT_EQ(t.STAN, "000124");
+    EXPECT_EQ(t.ExpDate, 2812);
+    EXPECT_EQ(t.Track2, "4000001234567899=2812101");
+    EXPECT_EQ(t.AuthCode, "AB1234");
+    EXPECT_EQ(t.ResponseCode, 0);
+}
+
+TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
+{
+    struct Row {
+        std::string element;   // bitmap byte offset, bit, encoded value
+        int byte, bit;
+        std::function<bool(const TransRecord&)> check;
+    } rows[] = {
+        {KK_FormatField(2, 6, true, "001080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 8; }},
+        {KK_FormatField(2, 6, true, "000080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 0; }},
+        {KK_FormatField(2, 12, true, "999999999999"), 0, 0x10, [](const TransRecord& t) { return t.Amount == 99999999999900; }},
+        {"51", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == 51; }},
+        {"xx", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == 0; }},
+        {KK_FormatField(7, 38, false, "Tallinn"), 5, 0x20, [](const TransRecord& t) { return t.PAN == "kept"; }},
+        {KK_FormatField(7, 40, false, std::string(23, 'a')), 5, 0x02, [](const TransRecord& t) { return t.PAN == "kept"; }},
+        {KK_FormatField(2, 3, true, "233"), 6, 0x80, [](const TransRecord& t) { return t.PAN == "kept"; }},
+        {KK_FormatField(8, 64, true, ""), 6, 0x10, [](const TransRecord& t) { return t.PAN == "kept"; }},
+    };
+    for (const auto& r : rows) {
+        std::string bitmap(8, '\0');
+        bitmap[r.byte] = static_cast<char>(r.bit);
+        TransRecord t;
+        t.PAN = "kept";
+        ASSERT_TRUE(KK_DecodeResponse(bitmap + r.element, t, 2026, 6)) << r.byte << " " << r.bit;
+        EXPECT_TRUE(r.check(t)) << r.byte << " " << r.bit;
+    }
+}
+
+TEST(DecodeResponse, TheYearOfTheDateFollowsTheClockAcrossTheTurnOfTheYear)
+{
+    struct Row {
+        QDate today;
+        const char* date7;
+        int expected;
+    } rows[] = {
+        {QDate(2026, 12, 31), "0101000001", 20270101},
+        {QDate(2027, 1, 1), "1231235959", 20261231},
+        {QDate(2026, 12, 6), "1206140359", 20261206},
+    };
+    for (const auto& r : rows) {
+        TestClock clock(QDateTime(r.today, QTime(12, 0)));
+        ClockScope scope(clock);
+        TransRecord t;
+        ASSERT_TRUE(KK_DecodeResponse(Approval(r.date7), t));
+        EXPECT_EQ(t.Date, r.expected) << r.date7;
+    }
+}
+
+TEST(DecodeResponse, ACompleteResponseWithoutElement39CountsAsApproved)
+{
+    TransRecord t;
+    t.ResponseCode = 5;
+    ASSERT_TRUE(KK_DecodeResponse(Approval("1206140359", false), t, 2026, 12));
+    EXPECT_EQ(t.ResponseCode, 0);
+    EXPECT_EQ(t.AuthCode, "AB1234");
+}
+
+TEST(DecodeResponse, ABodyEndingBeforeItsElementsIsNoResponseAndLeavesTheRecord)
+{
+    const std::string full = Approval();
+    for (std::size_t n = 0; n < full.size(); ++n) {
+        TransRecord t;
+        t.ResponseCode = 7;
+        t.PAN = "kept";
+        EXPECT_FALSE(KK_DecodeResponse(std::string_view(full).substr(0, n), t, 2026, 12)) << n;
+        EXPECT_EQ(t.ResponseCode, 7);
+        EXPECT_EQ(t.PAN, "kept");
+    }
+}
+
+TEST(DecodeResponse, ABitmapNamingAnElementOutsideTheTableIsNoResponse)
+{
+    const int unknown[] = {5, 6, 12, 37, 48, 64};
+    for (int n : unknown) {
+        std::string bitmap(8, '\0');
+        bitmap[(n - 1) / 8] = static_cast<char>(0x80 >> ((n - 1) % 8));
+        TransRecord t;
+        EXPECT_FALSE(KK_DecodeResponse(bitmap + std::string(64, '0'), t, 2026, 12)) << n;
+    }
+}
+
+TEST(DecodeResponse, TheSecondaryBitmapIsReadAsElementOne)
+{
+    const std::string primary = B({0x80, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00});   // 1, 39
+    const std::string with90 = B({0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00});
+    const std::string original = KK_FormatField(2, 42, true, "0100000123120614035900000000001000000000002");
+    TransRecord t;
+    ASSERT_TRUE(KK_DecodeResponse(primary + with90 + "05" + original, t, 2026, 12));
+    EXPECT_EQ(t.ResponseCode, 5);
+    // Without element 90's bytes, or with an element of the secondary bitmap we do not know.
+    EXPECT_FALSE(KK_DecodeResponse(primary + with90 + "05", t, 2026, 12));
+    const std::string with100 = B({0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00});
+    EXPECT_FALSE(KK_DecodeResponse(primary + with100 + "05" + original, t, 2026, 12));
+    EXPECT_FALSE(KK_DecodeResponse(primary + "\x00\x00\x00", t, 2026, 12));
+}
+
+TEST(DecodeResponse, NoBodyAndAnEmptyBitmap)
+{
+    TransRecord t;
+    EXPECT_FALSE(KK_DecodeResponse("", t, 2026, 12));
+    EXPECT_FALSE(KK_DecodeResponse(std::string(7, '\0'), t, 2026, 12));
+    t.ResponseCode = 3;
+    EXPECT_TRUE(KK_DecodeResponse(std::string(8, '\0'), t, 2026, 12));
+    EXPECT_EQ(t.ResponseCode, 0);
+}
+
+TEST(KKNumber, DigitsWithLeadingZerosAndASign)
+{
+    const std::tuple<std::int64_t, int, const char*> rows[] = {
+        {42, 5, "00042"}, {0, 6, "000000"}, {1234567, 5, "1234567"}, {-5, 3, "-005"},
+        {INT64_MIN, 1, "-9223372036854775808"}, {7, 0, "7"},
+    };
+    for (const auto& [v, digits, text] : rows)
+        EXPECT_EQ(KK_Number(v, digits), text) << v;
+}
