@@ -248,8 +248,14 @@ std::optional<Stamp> NextMatch(const QString& mask, Stamp start)
             const std::optional<Stamp> candidate = compose();
             if (!candidate)
                 return std::nullopt;
-            if (CandidateFits(start, *candidate, check))
+            if (CandidateFits(start, *candidate, check)) {
+                // Keep what was found as a calendar moment: a minute counted up to 60 is the next
+                // hour, and must stay so when a fixed hour above it is put in place (otherwise
+                // "* * * 22 *" from 15:59:30 would give 22:60, that is 23:00).
+                const Civil found = CivilOf(*candidate);
+                cur = {found.year, found.month, found.day, found.hour, found.minute};
                 break;
+            }
             if (cur[i - 1] == std::numeric_limits<std::int16_t>::max())
                 return std::nullopt;
             ++cur[i - 1];

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 
 namespace tollan::sched {
 namespace {
@@ -214,6 +215,11 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         // A "*" keeps the value found for it while the fields above it are searched.
         {"* * * 12 *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 6, 12, 6)},
         {"* * * * *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 5, 13, 6)},
+        // What a "*" search counted past the end of its range has carried, also under a fixed field.
+        {"* * * 22 *", At(2026, 5, 5, 15, 59, 30), At(2026, 5, 5, 22, 0)},
+        {"* * * 12 *", At(2026, 5, 5, 13, 59, 30), At(2026, 5, 6, 12, 0)},
+        {"* 6 * 12 0", At(2026, 5, 31, 13, 0), At(2026, 6, 1, 12, 0)},
+        {"* * * 23 59", At(2026, 12, 31, 23, 59, 30), At(2027, 1, 1, 23, 59)},
         {"* * * * *", At(2026, 5, 5, 13, 6), At(2026, 5, 5, 13, 6)},
         {"* * * 8 0 mon", At(2026, 5, 5, 13, 0), At(2026, 5, 11, 8, 0)},
         {"* * * 8 0 Esmaspäev", At(2026, 5, 5, 13, 0), At(2026, 5, 11, 8, 0)},
@@ -265,6 +271,55 @@ TEST_F(ClockedTest, NextTimeFromTakesTheEarliestEntryOfTheCategory)
     // The search starts one second after the moment asked about.
     EXPECT_EQ(Show(NextTimeFrom({"* * * * *"}, {"a"}, "a", At(2026, 5, 5, 13, 6))), Show(At(2026, 5, 5, 13, 7)));
     EXPECT_EQ(Show(NextTimeFrom({"* * * * *"}, {"a"}, "a", At(2026, 5, 5, 13, 5, 59))), Show(At(2026, 5, 5, 13, 6)));
+}
+
+} // namespace
+} // namespace tollan::sched
+
+namespace tollan::sched {
+namespace {
+
+// Masks of "*", hours, minutes and weekdays: whatever the start, the search lands at or after it,
+// within a week, on a minute that the mask matches.
+TEST_F(ClockedTest, NextMatchAgreesWithFitMaskForDailyAndWeeklyMasks)
+{
+    std::mt19937 random(20261207);
+    const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    for (int n = 0; n < 3000; ++n) {
+        const QString hour = pick(0, 2) ? QString::number(pick(0, 23)) : QStringLiteral("*");
+        const QString minute = pick(0, 2) ? QString::number(pick(0, 59)) : QStringLiteral("*");
+        QString mask = QStringLiteral("* * * %1 %2").arg(hour, minute);
+        if (pick(0, 1))
+            mask += QLatin1Char(' ') + (pick(0, 3) ? QString::number(pick(1, 7)) : QStringLiteral("*"));
+        const Stamp start = At(pick(1990, 2090), pick(1, 12), pick(1, 28), pick(0, 23), pick(0, 59), pick(0, 59));
+        const std::optional<Stamp> next = NextMatch(mask, start);
+        ASSERT_TRUE(next) << mask.toStdString() << " from " << Show(start);
+        EXPECT_GE(*next, start) << mask.toStdString() << " from " << Show(start);
+        EXPECT_LT(*next, start + 8 * kSecondsPerDay) << mask.toStdString() << " from " << Show(start);
+        EXPECT_TRUE(FitMask(mask, *next)) << mask.toStdString() << " from " << Show(start) << " gave " << Show(next);
+    }
+}
+
+// Whatever the mask, matching and searching return (a value or an overflow), quickly.
+TEST_F(ClockedTest, AnyMaskTextIsAnsweredWithoutCrashOrHang)
+{
+    static const char* const tokens[] = {"*", "", "0", "1", "7", "10", "69", "-1", "32767", "32768", "-32769", "1e9",
+                                         "12.5", "mon", "Pühapäev", "x", "2026", "99", "9999", "10000", "\t", "nan"};
+    std::mt19937 random(7);
+    const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    for (int n = 0; n < 2000; ++n) {
+        QStringList fields;
+        for (int f = pick(0, 8); f > 0; --f)
+            fields << QString::fromUtf8(tokens[pick(0, int(std::size(tokens)) - 1)]);
+        const QString mask = fields.join(u' ');
+        const Stamp start = At(pick(1, 9998), pick(1, 12), pick(1, 28), pick(0, 23), pick(0, 59));
+        (void)FitMask(mask, start);
+        const std::optional<Stamp> next = NextMatch(mask, start);
+        if (next) {
+            const int year = CivilOf(*next).year;
+            EXPECT_TRUE(year >= 1 && year <= 9999) << mask.toStdString();
+        }
+    }
 }
 
 } // namespace
