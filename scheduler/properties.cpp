@@ -54,12 +54,15 @@ void TimoraObjectStore::WriteProperty(const QString& name, const QVariant& value
     if (!object_)
         return;
     const QByteArray key = name.toUtf8();
-    // Static properties (Enabled, Interval) always hold their value; dynamic ones are left out
-    // when they equal their default.
-    if (object_->metaObject()->indexOfProperty(key.constData()) < 0 && value == defaultValue)
-        object_->setProperty(key.constData(), QVariant());
-    else
-        object_->setProperty(key.constData(), value);
+    if (object_->metaObject()->indexOfProperty(key.constData()) >= 0) {
+        // A control saving into itself already holds Enabled and Interval: setting them again would
+        // report a change at every save, and would limit a stored interval above 60000.
+        if (object_->property(key.constData()) != value)
+            object_->setProperty(key.constData(), value);
+        return;
+    }
+    // Dynamic properties are left out when they equal their default.
+    object_->setProperty(key.constData(), value == defaultValue ? QVariant() : value);
 }
 
 bool Timora::ReadProperties(TimoraPropertyStore& store)

@@ -185,5 +185,23 @@ TEST(TimoraProperties, TheObjectStoreKeepsEntriesOnTheWidgetAndLeavesDefaultsOut
     EXPECT_EQ(c.Count(), 1);
 }
 
+TEST(TimoraProperties, SavingIntoItselfChangesNothingAndReportsNoChange)
+{
+    Timora t;
+    t.setProperty("Interval", 1); // as uic would, before the stored properties are read
+    t.setProperty("Count", 1);
+    TimoraMapStore stored;
+    stored.values = {{"Interval", 100000}, {"Enabled", false}, {"Count", 1}, {"Mask1", "* * * 22 30"}};
+    ASSERT_TRUE(t.ReadProperties(stored));
+    QStringList changed;
+    QObject::connect(&t, &Timora::PropertyChanged, [&](const QString& n) { changed << n; });
+    TimoraObjectStore own(&t);
+    t.WriteProperties(own);
+    EXPECT_TRUE(changed.isEmpty()) << changed.join(',').toStdString();
+    EXPECT_EQ(t.Interval(), 100000);
+    EXPECT_FALSE(t.Enabled());
+    EXPECT_EQ(t.property("Mask1"), QVariant(QStringLiteral("* * * 22 30")));
+}
+
 } // namespace
 } // namespace tollan
