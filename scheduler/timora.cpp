@@ -41,6 +41,7 @@ bool Timora::Enabled() const { return enabled_; }
 void Timora::Enabled(bool on)
 {
     enabled_ = on;
+    update();
     emit PropertyChanged(QStringLiteral("Enabled"));
 }
 

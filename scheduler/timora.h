@@ -105,7 +105,8 @@ public:
     QSize minimumSizeHint() const override { return sizeHint(); }
 
 signals:
-    // Raised once for every entry whose mask matches the new minute, in entry order. The handler
+    // Raised once for every entry whose mask matches the new minute, in entry order, before the
+    // next entry is tested (connect it directly: the arguments are references). The handler
     // receives copies: changing them does not change the entry.
     void Alert(QString& Category, QString& Action);
     void Timer();
