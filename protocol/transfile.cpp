@@ -1,0 +1,305 @@
+#include "protocol/transfile.h"
+
+#include "protocol/messages.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace tollan {
+
+namespace {
+
+// One field of a line: where it starts (1-based), how wide it is, what it holds.
+template <typename Input>
+struct LineField {
+    int column;
+    int width;
+    std::string (*content)(const Input&);
+};
+
+// A line of 70 spaces with each field written at its column; a long value keeps its first characters.
+template <typename Input, std::size_t N>
+std::string Render(const LineField<Input> (&fields)[N], const Input& in)
+{
+    std::string line(kTransLineWidth, ' ');
+    for (const auto& f : fields) {
+        const std::string text = f.content(in);
+        const std::size_t n = std::min(text.size(), static_cast<std::size_t>(f.width));
+        line.replace(static_cast<std::size_t>(f.column - 1), n, text, 0, n);
+    }
+    return line;
+}
+
+std::string FirstChar(std::int64_t v) { return KK_Number(v, 0).substr(0, 1); }
+
+// Currency to hundredths, a fraction of a hundredth to the nearest.
+std::int64_t Hundredths(std::int64_t amount)
+{
+    return amount >= 0 ? (amount + 50) / 100 : -((-amount + 50) / 100);
+}
+
+std::int64_t Magnitude(std::int64_t v) { return v < 0 ? -v : v; }
+
+std::int64_t NumberOf(std::string_view text)
+{
+    const double v = Num_Value(text);
+    if (!std::isfinite(v) || std::fabs(v) > 9e18) return 0;
+    return static_cast<std::int64_t>(v);
+}
+
+std::string YyMmDdHhNn(const DateTime& d)
+{
+    return KK_Number(d.year % 100, 2) + KK_Number(d.month, 2) + KK_Number(d.day, 2) + KK_Number(d.hour, 2) +
+           KK_Number(d.minute, 2);
+}
+
+std::string_view TrimEnd(std::string_view s)
+{
+    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+    return s;
+}
+
+struct GroupInput {
+    std::string_view toojaam;
+    const TransGroup& g;
+};
+
+const LineField<GroupInput> kFileHeader[] = {
+    {1, 1, [](const GroupInput&) { return std::string("0"); }},
+    {2, 4, [](const GroupInput&) { return std::string("MT  "); }},
+    {6, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
+    {16, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
+    {28, 2, [](const GroupInput&) { return Cfg_Get("ReceiverID", "KK"); }},
+    {30, 7, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam); }},
+    {37, 5, [](const GroupInput& in) { return KK_Number(in.g.Number % 100000, 5); }},
+};
+
+const LineField<GroupInput> kGroupHeader[] = {
+    {1, 1, [](const GroupInput&) { return std::string("1"); }},
+    {2, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
+    {12, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
+    {26, 20, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam).substr(0, 20) + Cfg_Get("FirmaNimi", ""); }},
+    {46, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
+    {53, 8, [](const GroupInput&) { return Cfg_Get("TerminaliTunnus", ""); }},
+    {61, 4, [](const GroupInput&) { return Cfg_Get("TegevusAla", ""); }},
+};
+
+const LineField<GroupInput> kGroupTrailer[] = {
+    {1, 1, [](const GroupInput&) { return std::string("8"); }},
+    {2, 6, [](const GroupInput& in) { return KK_Number(in.g.Count, 6); }},
+    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(Hundredths(in.g.Total)), 12); }},
+    {20, 1, [](const GroupInput& in) { return std::string(in.g.Total < 0 ? "-" : " "); }},
+    {21, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
+    {28, 40, [](const GroupInput&) { return KK_LocationField(); }},
+};
+
+const LineField<GroupInput> kFileTrailer[] = {
+    {1, 1, [](const GroupInput&) { return std::string("9"); }},
+    {2, 6, [](const GroupInput& in) { return KK_Number(in.g.Count, 6); }},
+    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(Hundredths(in.g.Total)), 12); }},
+    {20, 1, [](const GroupInput& in) { return std::string(in.g.Total < 0 ? "-" : " "); }},
+};
+
+struct DetailInput {
+    const TransRecord& t;
+    std::string_view currency;
+};
+
+const LineField<DetailInput> kDetail[] = {
+    {1, 1, [](const DetailInput&) { return std::string("2"); }},
+    {2, 1, [](const DetailInput& in) { return FirstChar(in.t.Type); }},
+    {3, 19, [](const DetailInput& in) { return Str_Pad(in.t.PAN, '0', 19, 1); }},
+    {22, 1, [](const DetailInput& in) { return FirstChar(in.t.WayOfUse); }},
+    {23, 11, [](const DetailInput& in) { return KK_Number(Hundredths(in.t.Amount), 11); }},
+    {34, 6, [](const DetailInput& in) { return KK_Number(in.t.Date % 1000000, 6); }},
+    {40, 3, [](const DetailInput& in) { return std::string(KK_PosNumber(in.t.Toojaam)); }},
+    {43, 5, [](const DetailInput& in) { return KK_Number(NumberOf(in.t.STAN), 5); }},
+    {48, 2, [](const DetailInput&) { return std::string("A1"); }},
+    {50, 6, [](const DetailInput& in) { return in.t.AuthCode; }},
+    {56, 1, [](const DetailInput& in) { return FirstChar(in.t.POSCode); }},
+    {57, 6, [](const DetailInput& in) { return KK_Number(in.t.Time, 6); }},
+    {63, 4, [](const DetailInput& in) { return KK_Number(in.t.ExpDate, 4); }},
+    {67, 3, [](const DetailInput& in) { return KK_Number(NumberOf(in.currency), 3); }},
+    {70, 1, [](const DetailInput& in) {
+         const int digit = KK_Track2Digit(in.t.Track2);
+         return digit < 0 ? std::string("-") : KK_Number(digit, 1);
+     }},
+};
+
+DateTime Now()
+{
+    const QDateTime now = Clock_Now();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+}
+
+bool Failed(const DbStatus& s, std::vector<std::string>& lines)
+{
+    Err_Report(s.number, s.description, "Viga tehingufaili koostamisel", 48);
+    lines.clear();
+    return false;
+}
+
+} // namespace
+
+std::string KK_TransLine(int kind, std::string_view toojaam, const TransGroup& group)
+{
+    const GroupInput in{toojaam, group};
+    switch (kind) {
+    case 0: return Render(kFileHeader, in);
+    case 1: return Render(kGroupHeader, in);
+    case 8: return Render(kGroupTrailer, in);
+    case 9: return Render(kFileTrailer, in);
+    default: return std::string(kTransLineWidth, ' ');
+    }
+}
+
+std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode)
+{
+    return Render(kDetail, DetailInput{t, currencyCode});
+}
+
+std::string KK_TransDetail(const TransRecord& t) { return KK_TransDetail(t, Cfg_Get("ValuutaKood", "233")); }
+
+std::string KK_ReportLine(const TransRecord& t)
+{
+    std::string line;
+    line.reserve(80);
+    line += KK_Number(t.Date % 1000000, 6);
+    line += ' ';
+    line += KK_Number(t.Time, 6);
+    line += ' ';
+    line += KK_Number(NumberOf(t.STAN), 5);
+    line += ' ';
+    line += KK_PosNumber(t.Toojaam);
+    line += "   ";
+    line += Str_Align(t.PAN, 19, 1);
+    line += ' ';
+    // Right-aligned in 8, but never cut: a large amount in the log must stay the amount.
+    line += Str_Pad(Fmt_Number(static_cast<double>(t.Amount) / 10000.0, "0.00"), ' ', 8, 1);
+    line += ' ';
+    line += Str_Align(t.AuthCode, 6, 1);
+    line += ' ';
+    if (t.Type % 2 != 0) line += "T\xFCh.";
+    return line;
+}
+
+int KK_Track2Digit(std::string_view track2)
+{
+    const std::size_t separator = track2.find_first_not_of("0123456789");
+    if (separator == std::string_view::npos) return -1;
+    const std::string_view rest = track2.substr(separator + 1);
+    if (rest.size() < 13) return -1;
+    return static_cast<int>(NumberOf(rest.substr(12, 1)));
+}
+
+std::string KK_SenderId(std::string_view key, std::string_view toojaam)
+{
+    std::string v = Cfg_Get("SenderID\\" + std::string(key), "");
+    if (v.empty()) v = Cfg_Get("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
+    if (v.empty()) v = Cfg_Get("FirmaTunnus", "");
+    return Str_Pad(v, '0', 7, 1);
+}
+
+std::int32_t KK_TakeFileNumber()
+{
+    const double v = Num_Value(Cfg_Get("NextTransFileNr", "1")) + 1;
+    // A number the counter cannot hold starts the count over rather than overflowing.
+    std::int32_t n = 1;
+    if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+        n = static_cast<std::int32_t>(v);
+    Cfg_Put("NextTransFileNr", std::to_string(n));
+    return n;
+}
+
+bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report)
+{
+    lines.clear();
+    report += "\r\n";
+    report += kTransReportHeading;
+    report += "\r\n";
+    report += kTransReportRule;
+
+    if (!set.seek(">=", {false, "", ""})) {
+        if (!set.status()) return Failed(set.status(), lines);
+        return false;
+    }
+    if (set.eof() || set.sent()) return false;
+
+    const std::string w(TrimEnd(set.record().Toojaam));
+    TransGroup file;
+    file.Key = "xxxxxx";
+    file.Created = Now();
+    file.AcceptorId = KK_CardAcceptorId(w);
+    file.Number = KK_TakeFileNumber();
+    // The file is built at one moment: its currency code is read once, not once per line.
+    const std::string currency = Cfg_Get("ValuutaKood", "233");
+
+    std::vector<TransGroup> groups;
+    while (!set.eof() && !set.sent()) {
+        const TransRecord t = set.record();
+        const std::string key = t.PAN.substr(0, 6);
+        // Group 0 never holds lines, even for a card number that starts "xxxxxx".
+        if (groups.empty() || key != groups.back().Key) {
+            TransGroup g;
+            g.Key = key;
+            g.Created = Now();
+            g.AcceptorId = file.AcceptorId;
+            g.Index = static_cast<std::int16_t>(groups.size() + 1);
+            g.Number = file.Number * 100 + g.Index;
+            groups.push_back(std::move(g));
+        }
+        TransGroup& g = groups.back();
+        if (const DbStatus s = set.markSent(); !s) return Failed(s, lines);
+        const std::int64_t signedAmount = t.Type % 2 != 0 ? -t.Amount : t.Amount;
+        ++g.Count;
+        ++file.Count;
+        g.Total += signedAmount;
+        file.Total += signedAmount;
+        g.Lines.push_back(KK_TransDetail(t, currency));
+        report += "\r\n";
+        report += KK_ReportLine(t);
+        if (!set.moveNext()) break;
+        if (TrimEnd(set.record().Toojaam) != w) break;
+    }
+    if (!set.status()) return Failed(set.status(), lines);
+
+    std::size_t total = 2;
+    for (const auto& g : groups) total += g.Lines.size() + 2;
+    lines.reserve(total);
+    lines.push_back(KK_TransLine(0, w, file));
+    for (auto& g : groups) {
+        lines.push_back(KK_TransLine(1, w, g));
+        for (auto& l : g.Lines) lines.push_back(std::move(l));
+        lines.push_back(KK_TransLine(8, w, g));
+    }
+    lines.push_back(KK_TransLine(9, w, file));
+    return true;
+}
+
+bool KK_TransLogAppend(std::string_view report)
+{
+    try {
+        const QString path = Home_File("trans.log");
+        if (!Home_RestrictFile(path)) return false;
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
+        const std::string text = Text_Cp1252ToUtf8(report) + "\r\n";
+        const qint64 written = f.write(text.data(), static_cast<qint64>(text.size()));
+        f.close();
+        return written == static_cast<qint64>(text.size()) && f.error() == QFileDevice::NoError;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace tollan

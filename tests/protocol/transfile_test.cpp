@@ -1,0 +1,417 @@
+#include "protocol/transfile.h"
+#include "protocol/messages.h"
+#include "support/clock.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/msgbox.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+using namespace tollan;
+
+namespace {
+
+std::string Cols(const std::string& line, int from, int to) { return line.substr(from - 1, to - from + 1); }
+
+TransRecord Row(std::string toojaam, std::string trans, std::string pan, std::int64_t amount, std::int16_t type = 0)
+{
+    TransRecord t;
+    t.Type = type;
+    t.PAN = std::move(pan);
+    t.WayOfUse = 1;
+    t.Amount = amount;
+    t.Date = 20261206;
+    t.Time = 140359;
+    t.AuthCode = "A1B2C3";
+    t.POSCode = 2;
+    t.ExpDate = 2812;
+    t.STAN = "000123";
+    t.Track2 = "4000001234567899=28121010000012300000";
+    t.Toojaam = std::move(toojaam);
+    t.Trans = std::move(trans);
+    return t;
+}
+
+class TransFile : public ::testing::Test {
+protected:
+    QTemporaryDir home;
+    TestClock clock{QDateTime(QDate(2026, 12, 6), QTime(14, 5, 0))};
+    ClockScope scope{clock};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Ui_SetHeadless(true);
+        Cfg_SetRoot(kCfgRoot);
+        Err_Clear();
+        ASSERT_TRUE(Db_Open());
+        Cfg_Put("FirmaRegNr", "10203040");
+        Cfg_Put("FirmaTunnus", "12345");
+        Cfg_Put("FirmaNimi", "Pood OU");
+        Cfg_Put("FirmaLokaator", "Tallinn");
+        Cfg_Put("TerminaliTunnus", "TERM0001");
+        Cfg_Put("TegevusAla", "5411");
+        Cfg_Put("NextTransFileNr", "41");
+    }
+    void TearDown() override
+    {
+        if (Db_InTransaction()) Db_Rollback();
+        {
+            QSqlDatabase db = Db_Database();
+            if (db.isValid()) db.close();
+        }
+        QSqlDatabase::removeDatabase("tollan");
+    }
+
+    void Store(const std::vector<TransRecord>& rows)
+    {
+        for (const auto& r : rows) ASSERT_TRUE(Db_StoreTrans(r)) << r.Trans;
+    }
+
+    // Builds one file the way the transfer does: inside a database transaction, here committed.
+    bool Build(std::vector<std::string>& lines, std::string& report, bool commit = true)
+    {
+        TransSet set;
+        EXPECT_TRUE(set.open("iSentToojaamPAN"));
+        EXPECT_TRUE(Db_BeginTrans());
+        const bool built = KK_BuildTransFile(set, lines, report);
+        if (commit) {
+            EXPECT_TRUE(Db_CommitTrans());
+        }
+        return built;
+    }
+
+    int Unsent(const char* toojaam) const
+    {
+        QSqlQuery q(Db_Database());
+        q.prepare("SELECT count(*) FROM Trans WHERE sent = 0 AND Toojaam = ?");
+        q.addBindValue(toojaam);
+        if (!q.exec() || !q.next()) return -1;
+        return q.value(0).toInt();
+    }
+};
+
+} // namespace
+
+namespace {
+
+std::string Detail(const std::string& pan19, const std::string& amount11, const std::string& type = "0",
+                   const std::string& track = "1")
+{
+    return "2" + type + pan19 + "1" + amount11 + "261206" + "001" + "00123" + "A1" + "A1B2C3" + "2" + "140359" +
+           "2812" + "233" + track;
+}
+
+} // namespace
+
+// Two purchases whose card numbers share their first six digits: file header, group header, two
+// details, group trailer, file trailer (2 + 2 groups + rows: six lines in all).
+TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
+{
+    Store({Row("POS001", "1", "4000009876543210", 55000), Row("POS001", "2", "4000001234567899", 100000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    const std::vector<std::string> expected = {
+        "0MT  2612061405" "10203040 001" "KK" "0012345" "00042" + std::string(29, ' '),
+        "12612061405" "10203040 001" "  " "0012345Pood OU      " "0004201" "TERM0001" "5411" "      ",
+        Detail("0004000001234567899", "00000001000"),   // in card-number order
+        Detail("0004000009876543210", "00000000550"),
+        "8000002" "000000001550" " " "0004201" "38Tallinn" + std::string(31, ' ') + "   ",
+        "9000002" "000000001550" " " + std::string(50, ' '),
+    };
+    EXPECT_EQ(lines, expected);
+    for (const auto& l : lines) EXPECT_EQ(l.size(), 70u) << l;
+    EXPECT_EQ(Unsent("POS001"), 0);
+    EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), "42");
+}
+
+TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
+{
+    struct Case {
+        std::vector<std::pair<std::int64_t, std::int16_t>> rows;   // amount, Type
+        const char* total;
+        const char* sign;
+    } cases[] = {
+        {{{100000, 0}, {100000, 1}}, "000000000000", " "},              // a purchase and its cancellation
+        {{{50000, 0}, {125000, 1}}, "000000000750", "-"},               // cancellations outweigh purchases
+        {{{125000, 3}}, "000000001250", "-"},
+        {{{123450, 0}, {10, 0}}, "000000001235", " "},                  // 12.3450 + 0.0010: to the nearest
+    };
+    int trans = 0;
+    for (const auto& c : cases) {
+        std::vector<TransRecord> rows;
+        for (const auto& [amount, type] : c.rows)
+            rows.push_back(Row("POS001", std::to_string(++trans), "4000001234567899", amount, type));
+        Store(rows);
+        std::vector<std::string> lines;
+        std::string report;
+        ASSERT_TRUE(Build(lines, report));
+        ASSERT_EQ(lines.size(), 4 + c.rows.size());
+        const std::string& group = lines[lines.size() - 2];
+        const std::string& file = lines.back();
+        EXPECT_EQ(Cols(group, 2, 7), KK_Number(static_cast<std::int64_t>(c.rows.size()), 6));
+        EXPECT_EQ(Cols(group, 8, 19), c.total);
+        EXPECT_EQ(Cols(group, 20, 20), c.sign);
+        EXPECT_EQ(Cols(file, 8, 19), c.total);
+        EXPECT_EQ(Cols(file, 20, 20), c.sign);
+        for (std::size_t i = 0; i < c.rows.size(); ++i)
+            EXPECT_EQ(Cols(lines[2 + i], 2, 2), std::to_string(c.rows[i].second));
+    }
+}
+
+TEST_F(TransFile, EachFileHoldsOneWorkstationAndTheOthersWaitForTheNext)
+{
+    Store({Row("POS002", "1", "4000001111111111", 10000), Row("POS001", "1", "5100001111111111", 20000),
+           Row("POS001", "2", "4000002222222222", 30000), Row("POS002", "2", "5100002222222222", 40000),
+           Row("POS001", "3", "4000003333333333", 50000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    // POS001: groups 400000 (two rows) and 510000 (one row).
+    ASSERT_EQ(lines.size(), 2u + 2 * 2 + 3);
+    EXPECT_EQ(Cols(lines[0], 37, 41), "00042");
+    EXPECT_EQ(Cols(lines[1], 46, 52), "0004201");
+    EXPECT_EQ(Cols(lines[2], 3, 21), "0004000002222222222");
+    EXPECT_EQ(Cols(lines[3], 3, 21), "0004000003333333333");
+    EXPECT_EQ(Cols(lines[4], 21, 27), "0004201");
+    EXPECT_EQ(Cols(lines[5], 46, 52), "0004202");
+    EXPECT_EQ(Cols(lines[6], 3, 21), "0005100001111111111");
+    EXPECT_EQ(Cols(lines[7], 2, 20), "000001000000000200 ");
+    EXPECT_EQ(Cols(lines[8], 2, 20), "000003000000001000 ");
+    EXPECT_EQ(Unsent("POS001"), 0);
+    EXPECT_EQ(Unsent("POS002"), 2);
+
+    ASSERT_TRUE(Build(lines, report));
+    ASSERT_EQ(lines.size(), 2u + 2 * 2 + 2);
+    EXPECT_EQ(Cols(lines[0], 37, 41), "00043");
+    EXPECT_EQ(Cols(lines[2], 40, 42), "002");
+    EXPECT_EQ(Unsent("POS002"), 0);
+
+    // Nothing left: no file, no number taken, the report holds the heading alone.
+    std::string last;
+    EXPECT_FALSE(Build(lines, last));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(last, "\r\n" + std::string(kTransReportHeading) + "\r\n" + std::string(66, '-'));
+    EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), "43");
+}
+
+TEST_F(TransFile, AWorkstationNameWithTrailingSpacesIsTheSameWorkstation)
+{
+    Store({Row("POS001", "1", "4000001111111111", 10000), Row("POS001  ", "2", "4000002222222222", 20000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    EXPECT_EQ(lines.size(), 6u);
+}
+
+TEST_F(TransFile, RolledBackSentMarksAreUnsentAgainWhileTheEventLogKeepsItsRows)
+{
+    Store({Row("POS001", "1", "4000001234567899", 100000), Row("POS001", "2", "4000009876543210", 55000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report, false));
+    EXPECT_EQ(Unsent("POS001"), 0);
+    ASSERT_TRUE(Log_Event("Server said: fail vigane"));
+    ASSERT_TRUE(Db_Rollback());
+    EXPECT_EQ(Unsent("POS001"), 2);
+    QSqlQuery q(Db_Database());
+    ASSERT_TRUE(q.exec("SELECT count(*) FROM Log WHERE Message = 'Server said: fail vigane'") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), 1);
+    // The number stays consumed: the same rows go in the next file under the next number.
+    ASSERT_TRUE(Build(lines, report));
+    EXPECT_EQ(Cols(lines[0], 37, 41), "00043");
+}
+
+TEST_F(TransFile, AFailedMarkEndsTheBuildWithNoFile)
+{
+    Store({Row("POS001", "1", "4000001234567899", 100000)});
+    QSqlQuery(Db_Database()).exec("PRAGMA query_only = ON");
+    std::vector<std::string> lines{"old"};
+    std::string report;
+    const int before = Err_Index();
+    EXPECT_FALSE(Build(lines, report, false));
+    QSqlQuery(Db_Database()).exec("PRAGMA query_only = OFF");
+    EXPECT_TRUE(lines.empty());
+    EXPECT_NE(Err_Index(), before);
+    ASSERT_TRUE(Db_Rollback());
+    EXPECT_EQ(Unsent("POS001"), 1);
+}
+
+TEST_F(TransFile, TheReportHasAHeadingARuleAndALinePerTransaction)
+{
+    Store({Row("POS001", "1", "4000001234567899", 100000), Row("POS001", "2", "4000009876543210", 55000, 1)});
+    std::vector<std::string> lines;
+    std::string report = "before";
+    ASSERT_TRUE(Build(lines, report));
+    const std::string heading = "Kuup   Kell   Nr.   Kassa Kaart                  Summa Aut.k. T\xFC\xFCp";
+    EXPECT_EQ(report, "before\r\n" + heading + "\r\n" + std::string(66, '-') +
+                          "\r\n261206 140359 00123 001   4000001234567899       10.00 A1B2C3 " +
+                          "\r\n261206 140359 00123 001   4000009876543210        5.50 A1B2C3 T\xFCh.");
+}
+
+TEST_F(TransFile, ReportLinesAlignTheirFieldsAndNeverCutTheAmount)
+{
+    struct Case {
+        TransRecord t;
+        char decimal;
+        std::string line;
+    };
+    TransRecord big = Row("KASSA7", "1", "4000001234567899012", 1234567800);
+    big.STAN = "7";
+    big.AuthCode = "XY";
+    big.Date = 19991231;
+    big.Time = 5;
+    const Case cases[] = {
+        {Row("POS001", "1", "4000001234567899", 100000), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 "},
+        {Row("POS001", "1", "4000001234567899", 100000), ',', "261206 140359 00123 001   4000001234567899       10,00 A1B2C3 "},
+        {big, '.', "991231 000005 00007 SA7   4000001234567899012 123456.78 XY     "},
+        {Row("POS001", "1", "4000001234567899", 100000, 3), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 T\xFCh."},
+    };
+    const char saved = Text_Forms().decimal;
+    for (const auto& c : cases) {
+        Text_Forms().decimal = c.decimal;
+        EXPECT_EQ(KK_ReportLine(c.t), c.line);
+    }
+    Text_Forms().decimal = saved;
+}
+
+TEST_F(TransFile, FileNumbersCountOnFromTheSetting)
+{
+    const std::pair<const char*, std::int32_t> rows[] = {
+        {"41", 42}, {"0", 1}, {"abc", 1}, {"99999", 100000}, {"2147483647", 1}, {"41.6", 42},
+    };
+    for (const auto& [stored, number] : rows) {
+        Cfg_Put("NextTransFileNr", stored);
+        EXPECT_EQ(KK_TakeFileNumber(), number) << stored;
+        EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), std::to_string(number));
+    }
+}
+
+TEST(TransFileFresh, AFreshInstallationSendsFileNumberTwo)
+{
+    QTemporaryDir home;
+    Home_Set(home.path());
+    Cfg_SetRoot(kCfgRoot);
+    EXPECT_EQ(KK_TakeFileNumber(), 2);
+    EXPECT_EQ(KK_TakeFileNumber(), 3);
+}
+
+TEST_F(TransFile, AFileNumberBeyondFiveDigitsShowsItsLastFiveInTheHeader)
+{
+    Cfg_Put("NextTransFileNr", "123455");
+    Store({Row("POS001", "1", "4000001234567899", 100000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    EXPECT_EQ(Cols(lines[0], 37, 41), "23456");
+    EXPECT_EQ(Cols(lines[1], 46, 52), "1234560");   // 12345601 keeps its first seven
+}
+
+TEST_F(TransFile, TheSenderIsChosenByGroupThenWorkstationThenFirm)
+{
+    EXPECT_EQ(KK_SenderId("400000", "POS001"), "0012345");
+    Cfg_Put("POS001\\FirmaTunnus", "777");
+    EXPECT_EQ(KK_SenderId("400000", "POS001"), "0000777");
+    EXPECT_EQ(KK_SenderId("400000", "POS002"), "0012345");
+    Cfg_Put("SenderID\\400000", "ABCDEFGHIJ");
+    EXPECT_EQ(KK_SenderId("400000", "POS001"), "ABCDEFGHIJ");
+    EXPECT_EQ(KK_SenderId("510000", "POS001"), "0000777");
+    Cfg_Put("SenderID\\xxxxxx", "1");
+    EXPECT_EQ(KK_SenderId("xxxxxx", "POS001"), "0000001");
+}
+
+TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
+{
+    Cfg_Put("FirmaNimi", std::string(60, 'N'));
+    Cfg_Put("TerminaliTunnus", "T123456789");
+    Cfg_Put("TegevusAla", "123456");
+    Cfg_Put("ReceiverID", "RECEIVER");
+    Cfg_Put("FirmaLokaator", std::string(60, 'L'));
+    Cfg_Put("ValuutaKood", "97812");
+    TransRecord t = Row("POS001", "1", "40000012345678990123", 100000);
+    t.AuthCode = "ABCDEFGHI";
+    t.STAN = "123456";
+    Store({t});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    for (const auto& l : lines) EXPECT_EQ(l.size(), 70u) << l;
+    EXPECT_EQ(Cols(lines[0], 28, 29), "RE");
+    EXPECT_EQ(Cols(lines[1], 26, 45), "0012345NNNNNNNNNNNNN");
+    EXPECT_EQ(Cols(lines[1], 53, 64), "T1234567" "1234");
+    EXPECT_EQ(Cols(lines[2], 3, 21), "4000001234567899012");
+    EXPECT_EQ(Cols(lines[2], 43, 55), "12345" "A1" "ABCDEF");
+    EXPECT_EQ(Cols(lines[2], 67, 69), "978");
+    EXPECT_EQ(Cols(lines[3], 28, 70), "38" + std::string(38, 'L') + "   ");
+}
+
+TEST(Track2Digit, TheThirteenthCharacterAfterTheSeparator)
+{
+    const std::pair<const char*, int> rows[] = {
+        {"4000001234567899=28121010000012300000", 1},
+        {"4000001234567899=2812101", -1},          // too short after the separator: "-" in column 70
+        {"4000001234567899=2812101000007", 7},
+        {"4000001234567899D2812101000009", 9},
+        {"=1234567890123", 3},
+        {"123=123456789012X", 0},
+        {"4000001234567899", -1},                  // no separator at all
+        {"", -1},
+    };
+    for (const auto& [track, digit] : rows)
+        EXPECT_EQ(KK_Track2Digit(track), digit) << track;
+}
+
+TEST(TransDetail, AShortTrackGivesAMinusInColumn70)
+{
+    TransRecord t = Row("POS001", "1", "4000001234567899", 100000);
+    t.Track2 = "4000001234567899=2812101";
+    const std::string line = KK_TransDetail(t, "233");
+    ASSERT_EQ(line.size(), 70u);
+    EXPECT_EQ(line.back(), '-');
+    t.Track2 = "4000001234567899=2812101000005";
+    EXPECT_EQ(KK_TransDetail(t, "233").back(), '5');
+}
+
+TEST(TransLine, AnUnknownKindIsABlankLine)
+{
+    EXPECT_EQ(KK_TransLine(2, "POS001", TransGroup{}), std::string(70, ' '));
+}
+
+TEST(TransLog, ReportsAreAppendedInUtf8ForTheOwnerAlone)
+{
+    QTemporaryDir home;
+    Home_Set(home.path());
+    ASSERT_TRUE(KK_TransLogAppend("\r\nKuup T\xFC\xFCp\r\n261206 T\xFCh."));
+    ASSERT_TRUE(KK_TransLogAppend("teine"));
+    QFile f(home.filePath("trans.log"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), "\r\nKuup T\xC3\xBC\xC3\xBCp\r\n261206 T\xC3\xBCh.\r\nteine\r\n");
+    EXPECT_EQ(f.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
+}
+
+TEST(TransLog, AFileThatCannotBeWrittenGivesFalse)
+{
+    QTemporaryDir home;
+    Home_Set(home.path());
+    ASSERT_TRUE(QDir(home.path()).mkdir("trans.log"));   // a folder where the file should be
+    EXPECT_FALSE(KK_TransLogAppend("x"));
+}
+
+TEST_F(TransFile, ACardNumberThatLooksLikeTheFileKeyStillGetsItsOwnGroup)
+{
+    Store({Row("POS001", "1", "xxxxxx1234567899", 100000)});
+    std::vector<std::string> lines;
+    std::string report;
+    ASSERT_TRUE(Build(lines, report));
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(Cols(lines[2], 1, 21), "20000xxxxxx1234567899");
+    EXPECT_EQ(Cols(lines[3], 2, 7), "000001");
+}
