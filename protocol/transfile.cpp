@@ -142,6 +142,15 @@ DateTime Now()
     return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
 }
 
+// The row as the flows read it: text columns without trailing spaces.
+TransRecord ReadRow(const TransSet& set)
+{
+    TransRecord t = set.record();
+    for (std::string* text : {&t.PAN, &t.AuthCode, &t.STAN, &t.Track2, &t.Toojaam, &t.Trans})
+        text->resize(TrimEnd(*text).size());
+    return t;
+}
+
 bool Failed(const DbStatus& s, std::vector<std::string>& lines)
 {
     Err_Report(s.number, s.description, "Viga tehingufaili koostamisel", 48);
@@ -246,7 +255,7 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
 
     std::vector<TransGroup> groups;
     while (!set.eof() && !set.sent()) {
-        const TransRecord t = set.record();
+        const TransRecord t = ReadRow(set);
         const std::string key = t.PAN.substr(0, 6);
         // Group 0 never holds lines, even for a card number that starts "xxxxxx".
         if (groups.empty() || key != groups.back().Key) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <climits>
 #include <functional>
+#include <random>
 
 using namespace tollan;
 
@@ -481,4 +482,34 @@ TEST(KKNumber, DigitsWithLeadingZerosAndASign)
     };
     for (const auto& [v, digits, text] : rows)
         EXPECT_EQ(KK_Number(v, digits), text) << v;
+}
+
+TEST(DecodeResponse, ArbitraryBytesAreEitherReadWholeOrLeaveTheRecordAlone)
+{
+    std::mt19937 random(3);
+    const std::string approval = Approval();
+    int accepted = 0;
+    for (int i = 0; i < 20000; ++i) {
+        std::string body;
+        if (i % 2 == 0) {
+            // A real approval with a few bytes changed, cut or grown.
+            body = approval;
+            for (int k = 0; k < 3; ++k) body[random() % body.size()] = static_cast<char>(random());
+            body.resize(random() % (approval.size() + 8), '\x99');
+        } else {
+            body.resize(random() % 80);
+            for (char& c : body) c = static_cast<char>(random());
+        }
+        TransRecord t;
+        t.PAN = "kept";
+        t.ResponseCode = -123;   // two characters can never say this
+        if (KK_DecodeResponse(body, t, 2026, 12)) {
+            ++accepted;
+            EXPECT_NE(t.ResponseCode, -123);
+        } else {
+            EXPECT_EQ(t.PAN, "kept");
+            EXPECT_EQ(t.ResponseCode, -123);
+        }
+    }
+    EXPECT_GT(accepted, 0);
 }

@@ -205,11 +205,14 @@ TEST_F(TransFile, EachFileHoldsOneWorkstationAndTheOthersWaitForTheNext)
 
 TEST_F(TransFile, AWorkstationNameWithTrailingSpacesIsTheSameWorkstation)
 {
-    Store({Row("POS001", "1", "4000001111111111", 10000), Row("POS001  ", "2", "4000002222222222", 20000)});
+    Store({Row("POS001", "1", "4000001111111111", 10000), Row("POS001  ", "2", "4000002222222222  ", 20000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
-    EXPECT_EQ(lines.size(), 6u);
+    ASSERT_EQ(lines.size(), 6u);
+    // Text columns are read without their trailing spaces.
+    EXPECT_EQ(Cols(lines[3], 3, 21), "0004000002222222222");
+    EXPECT_EQ(Cols(lines[3], 40, 42), "001");
 }
 
 TEST_F(TransFile, RolledBackSentMarksAreUnsentAgainWhileTheEventLogKeepsItsRows)
