@@ -1,0 +1,193 @@
+#include "protocol/frame.h"
+
+#include <array>
+
+namespace tollan {
+
+namespace {
+
+constexpr char ToChar(int x) { return static_cast<char>(x + 32); }
+constexpr int UnChar(char c) { return static_cast<unsigned char>(c) - 32; }
+constexpr int Code(char c) { return static_cast<unsigned char>(c); }
+
+constexpr std::array<std::uint16_t, 256> MakeCrcTable()
+{
+    std::array<std::uint16_t, 256> table{};
+    for (int n = 0; n < 256; ++n) {
+        std::uint16_t crc = static_cast<std::uint16_t>(n << 8);
+        for (int b = 0; b < 8; ++b)
+            crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021)
+                                 : static_cast<std::uint16_t>(crc << 1);
+        table[n] = crc;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
+} // namespace
+
+std::optional<char> KK_CheckChar(std::string_view text)
+{
+    // The card centre keeps this sum in a signed 16-bit number; past 32 767 it has no defined value.
+    int s = 0;
+    for (char c : text) {
+        s += Code(c);
+        if (s > 32767)
+            return std::nullopt;
+    }
+    s += (s & 0xC0) / 64;
+    if (s > 32767)
+        return std::nullopt;
+    return ToChar(s & 63);
+}
+
+std::uint16_t KK_Crc16(std::string_view text)
+{
+    std::uint16_t crc = 0;
+    for (char c : text)
+        crc = static_cast<std::uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ Code(c)) & 0xFF]);
+    return crc;
+}
+
+std::string KK_CrcCheck(std::string_view text)
+{
+    const unsigned crc = KK_Crc16(text);
+    return {ToChar((crc >> 12) & 15), ToChar((crc >> 6) & 63), ToChar(crc & 63)};
+}
+
+std::string KK_Escape(std::string_view payload)
+{
+    std::string out;
+    out.reserve(payload.size() * 2);
+    for (char ch : payload) {
+        int c = Code(ch);
+        if (c >= 128) {
+            out += '&';
+            c -= 128;
+        }
+        if (c < 32 || c == 127) {
+            out += '#';
+            c ^= 64;
+        } else if (c == '#' || c == '&' || c == '~') {
+            out += '#';
+        }
+        out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::optional<std::string> KK_Unescape(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        char c = text[i];
+        int count = 1;
+        int high = 0;
+        if (c == '~') {
+            if (i + 2 >= n)
+                return std::nullopt;
+            count = UnChar(text[i + 1]);
+            i += 2;
+            c = text[i];
+        }
+        if (c == '&') {
+            if (++i >= n)
+                return std::nullopt;
+            high = 128;
+            c = text[i];
+        }
+        if (c == '#') {
+            if (++i >= n)
+                return std::nullopt;
+            c = text[i];
+            if (c != '#' && c != '&' && c != '~')
+                c = static_cast<char>(Code(c) ^ 64);
+        }
+        c = static_cast<char>(Code(c) | high);
+        out.append(count > 1 ? static_cast<std::size_t>(count) : 1u, c);
+        ++i;
+    }
+    return out;
+}
+
+std::string KK_Frame(std::string_view payload)
+{
+    const std::string escaped = KK_Escape(payload);
+    const std::size_t N = escaped.size() + 2; // check type digit, payload, one check character
+    if (N >= 95 * 95)
+        return {};  // the two length characters cannot say it
+    std::string t;
+    t.reserve(escaped.size() + 5);
+    t += KK_SOH;
+    t += ToChar(static_cast<int>(N / 95));
+    t += ToChar(static_cast<int>(N % 95));
+    t += '1';
+    t += escaped;
+    const auto check = KK_CheckChar(std::string_view(t).substr(1));
+    if (!check)
+        return {};
+    t += *check;
+    t += KK_CR;
+    return t;
+}
+
+std::string KK_Unframe(std::string_view m)
+{
+    if (m.size() < 2 || m.front() != KK_SOH || m.back() != KK_CR)
+        return {};
+    std::string_view inner = m.substr(1, m.size() - 2);
+    if (inner.size() < 3)
+        return {};
+    const int hi = UnChar(inner[0]);
+    const int lo = UnChar(inner[1]);
+    const int d = Code(inner[2]) - '0';
+    if (hi * 95 + lo != static_cast<int>(inner.size()) - 2)
+        return {};
+    if (d == 1) {
+        if (inner.size() < 4)
+            return {};
+        const auto check = KK_CheckChar(inner.substr(0, inner.size() - 1));
+        if (!check || *check != inner.back())
+            return {};
+        inner.remove_suffix(1);
+    } else if (d == 3) {
+        if (inner.size() < 6)
+            return {};
+        if (KK_CrcCheck(inner.substr(0, inner.size() - 3)) != inner.substr(inner.size() - 3))
+            return {};
+        inner.remove_suffix(3);
+    }
+    auto payload = KK_Unescape(inner.substr(3));
+    return payload ? std::move(*payload) : std::string();
+}
+
+std::string KK_FrameSimple(std::string_view text)
+{
+    const auto check = KK_CheckChar(text);
+    if (!check)
+        return {};
+    std::string t;
+    t.reserve(text.size() + 3);
+    t += KK_SOH;
+    t += text;
+    t += *check;
+    t += KK_CR;
+    return t;
+}
+
+std::string KK_UnframeSimple(std::string_view m)
+{
+    if (m.size() < 3 || m.front() != KK_SOH || m.back() != KK_CR)
+        return {};
+    const std::string_view x = m.substr(1, m.size() - 3);
+    const auto check = KK_CheckChar(x);
+    if (!check || *check != m[m.size() - 2])
+        return {};
+    return std::string(x);
+}
+
+} // namespace tollan
