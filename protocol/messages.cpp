@@ -67,23 +67,23 @@ struct RequestElement {
 const RequestElement kRequestElements[] = {
     {1, 8, 8, true, [](const RequestInput& in) { return std::string(in.bitmap.substr(8, 8)); }},
     {2, 2, 19, false, [](const RequestInput& in) { return in.t.PAN; }},
-    {3, 2, 6, true, [](const RequestInput&) { return Cfg_Get("ProtsKood", "000580"); }},
+    {3, 2, 6, true, [](const RequestInput&) { return KK_Get(kKK_ProtsKood); }},
     {4, 2, 12, true, [](const RequestInput& in) { return KK_Number(FloorDiv(in.t.Amount, 100), 12); }},
     {7, 2, 10, true, [](const RequestInput& in) { return KK_Number(in.t.Date % 10000, 4) + KK_Number(in.t.Time, 6); }},
     {11, 2, 6, true, [](const RequestInput& in) { return in.t.STAN; }},
     {14, 2, 4, true, [](const RequestInput& in) { return std::to_string(in.t.ExpDate); }},
-    {18, 2, 4, true, [](const RequestInput& in) { return KK_PosSetting(in.t.Toojaam, "Tegevusala", "0000"); }},
-    {32, 2, 11, false, [](const RequestInput&) { return Cfg_Get("AutoriseerijaID", ""); }},
-    {33, 2, 11, false, [](const RequestInput&) { return Cfg_Get("EdastajaID", ""); }},
+    {18, 2, 4, true, [](const RequestInput& in) { return KK_PosSetting(in.t.Toojaam, kKK_Tegevusala.key, kKK_Tegevusala.def); }},
+    {32, 2, 11, false, [](const RequestInput&) { return KK_Get(kKK_AutoriseerijaID); }},
+    {33, 2, 11, false, [](const RequestInput&) { return KK_Get(kKK_EdastajaID); }},
     // "=" travels as CR, which packs as the nibble D.
     {35, 9, 37, false, [](const RequestInput& in) { std::string s = in.t.Track2; std::replace(s.begin(), s.end(), '=', '\r'); return s; }},
     {38, 4, 6, true, [](const RequestInput& in) { return in.t.AuthCode; }},
     {39, 4, 2, true, [](const RequestInput& in) { return KK_Number(in.t.ResponseCode, 2); }},
-    {41, 7, 8, true, [](const RequestInput&) { return Cfg_Get("TerminaliTunnus", ""); }},
+    {41, 7, 8, true, [](const RequestInput&) { return KK_Get(kKK_TerminaliTunnus); }},
     {42, 7, 15, true, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam); }},
     {43, 7, 40, true, [](const RequestInput&) { return KK_LocationField(); }},
-    {47, 7, 999, false, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam) + "   " + Cfg_Get("TerminaliTunnus", ""); }},
-    {49, 2, 3, true, [](const RequestInput&) { return Cfg_Get("Valuutakood", "233"); }},
+    {47, 7, 999, false, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam) + "   " + KK_Get(kKK_TerminaliTunnus); }},
+    {49, 2, 3, true, [](const RequestInput&) { return KK_Get(kKK_Valuutakood); }},
     {52, 8, 64, true, [](const RequestInput&) { return std::string(); }},
     {90, 2, 42, true, [](const RequestInput& in) { return std::string(in.original); }},
 };
@@ -145,6 +145,8 @@ const ResponseElement* FindResponseElement(int n)
 }
 
 } // namespace
+
+std::string KK_Get(const KKSetting& s) { return Cfg_Get(s.key, s.def); }
 
 bool KK_IsNumericType(int type) { return type == 2 || type == 9; }
 
@@ -352,7 +354,7 @@ std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::s
 std::string KK_CardAcceptorId(std::string_view toojaam)
 {
     std::string id(12, ' ');
-    const std::string regNr = Cfg_Get("FirmaRegNr", "");
+    const std::string regNr = KK_Get(kKK_FirmaRegNr);
     id.replace(0, std::min<std::size_t>(9, regNr.size()), regNr.substr(0, 9));
     const std::string p = Str_Pad(KK_PosNumber(toojaam), '0', 3, 1);
     id.replace(12 - p.size(), p.size(), p);
@@ -363,7 +365,7 @@ std::string KK_LocationField()
 {
     std::string field(40, ' ');
     field.replace(0, 2, "38");
-    const std::string place = Cfg_Get("FirmaLokaator", "");
+    const std::string place = KK_Get(kKK_FirmaLokaator);
     field.replace(2, std::min<std::size_t>(38, place.size()), place.substr(0, 38));
     return field;
 }

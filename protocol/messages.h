@@ -20,6 +20,28 @@ inline const std::string kKK_Bitmap0100{"\x72\x24\x40\x00\x20\xE0\x80\x00"
 inline const std::string kKK_Bitmap0400{"\xF2\x20\x40\x00\x06\xE2\x80\x00"
                                         "\x00\x00\x00\x40\x00\x00\x00\x00", 16};
 
+// The settings the messages and the transaction file read, each with its one default.
+struct KKSetting {
+    std::string_view key;
+    std::string_view def;
+};
+inline constexpr KKSetting kKK_ProtsKood{"ProtsKood", "000580"};
+inline constexpr KKSetting kKK_AutoriseerijaID{"AutoriseerijaID", ""};
+inline constexpr KKSetting kKK_EdastajaID{"EdastajaID", ""};
+inline constexpr KKSetting kKK_TerminaliTunnus{"TerminaliTunnus", ""};
+inline constexpr KKSetting kKK_Valuutakood{"Valuutakood", "233"};
+inline constexpr KKSetting kKK_FirmaRegNr{"FirmaRegNr", ""};
+inline constexpr KKSetting kKK_FirmaLokaator{"FirmaLokaator", ""};
+// Element 18 sends "0000" for an unset activity code; the file's group header shows it blank.
+inline constexpr KKSetting kKK_Tegevusala{"Tegevusala", "0000"};
+inline constexpr KKSetting kKK_TegevusAlaOfFile{"TegevusAla", ""};
+inline constexpr KKSetting kKK_ReceiverID{"ReceiverID", "KK"};
+inline constexpr KKSetting kKK_FirmaNimi{"FirmaNimi", ""};
+inline constexpr KKSetting kKK_FirmaTunnus{"FirmaTunnus", ""};
+inline constexpr KKSetting kKK_NextTransFileNr{"NextTransFileNr", "1"};
+// Cfg_Get of the setting with its default.
+std::string KK_Get(const KKSetting& s);
+
 // Element types: 2 and 9 numeric (packed), 4, 7 and 8 characters sent as they are.
 bool KK_IsNumericType(int type);
 // True when element n (1..128) is set in the bitmap bytes (byte (n-1) div 8, bit 7 - (n-1) mod 8).

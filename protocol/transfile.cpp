@@ -77,7 +77,7 @@ const LineField<GroupInput> kFileHeader[] = {
     {2, 4, [](const GroupInput&) { return std::string("MT  "); }},
     {6, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
     {16, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
-    {28, 2, [](const GroupInput&) { return Cfg_Get("ReceiverID", "KK"); }},
+    {28, 2, [](const GroupInput&) { return KK_Get(kKK_ReceiverID); }},
     {30, 7, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam); }},
     {37, 5, [](const GroupInput& in) { return KK_Number(in.g.Number % 100000, 5); }},
 };
@@ -86,10 +86,10 @@ const LineField<GroupInput> kGroupHeader[] = {
     {1, 1, [](const GroupInput&) { return std::string("1"); }},
     {2, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
     {12, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
-    {26, 20, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam).substr(0, 20) + Cfg_Get("FirmaNimi", ""); }},
+    {26, 20, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam).substr(0, 20) + KK_Get(kKK_FirmaNimi); }},
     {46, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
-    {53, 8, [](const GroupInput&) { return Cfg_Get("TerminaliTunnus", ""); }},
-    {61, 4, [](const GroupInput&) { return Cfg_Get("TegevusAla", ""); }},
+    {53, 8, [](const GroupInput&) { return KK_Get(kKK_TerminaliTunnus); }},
+    {61, 4, [](const GroupInput&) { return KK_Get(kKK_TegevusAlaOfFile); }},
 };
 
 const LineField<GroupInput> kGroupTrailer[] = {
@@ -177,7 +177,7 @@ std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode)
     return Render(kDetail, DetailInput{t, currencyCode});
 }
 
-std::string KK_TransDetail(const TransRecord& t) { return KK_TransDetail(t, Cfg_Get("ValuutaKood", "233")); }
+std::string KK_TransDetail(const TransRecord& t) { return KK_TransDetail(t, KK_Get(kKK_Valuutakood)); }
 
 std::string KK_ReportLine(const TransRecord& t)
 {
@@ -215,18 +215,18 @@ std::string KK_SenderId(std::string_view key, std::string_view toojaam)
 {
     std::string v = Cfg_Get("SenderID\\" + std::string(key), "");
     if (v.empty()) v = Cfg_Get("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
-    if (v.empty()) v = Cfg_Get("FirmaTunnus", "");
+    if (v.empty()) v = KK_Get(kKK_FirmaTunnus);
     return Str_Pad(v, '0', 7, 1);
 }
 
 std::int32_t KK_TakeFileNumber()
 {
-    const double v = Num_Value(Cfg_Get("NextTransFileNr", "1")) + 1;
+    const double v = Num_Value(KK_Get(kKK_NextTransFileNr)) + 1;
     // A number the counter cannot hold starts the count over rather than overflowing.
     std::int32_t n = 1;
     if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
         n = static_cast<std::int32_t>(v);
-    Cfg_Put("NextTransFileNr", std::to_string(n));
+    Cfg_Put(kKK_NextTransFileNr.key, std::to_string(n));
     return n;
 }
 
@@ -251,7 +251,7 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
     file.AcceptorId = KK_CardAcceptorId(w);
     file.Number = KK_TakeFileNumber();
     // The file is built at one moment: its currency code is read once, not once per line.
-    const std::string currency = Cfg_Get("ValuutaKood", "233");
+    const std::string currency = KK_Get(kKK_Valuutakood);
 
     std::vector<TransGroup> groups;
     while (!set.eof() && !set.sent()) {

@@ -45,7 +45,7 @@ std::int32_t KK_TakeFileNumber();
 
 // The file header (0), a group header (1), a group trailer (8) or the file trailer (9).
 std::string KK_TransLine(int kind, std::string_view toojaam, const TransGroup& group);
-// The detail line of one transaction; the first form reads "ValuutaKood" itself.
+// The detail line of one transaction; the first form reads the currency code itself.
 std::string KK_TransDetail(const TransRecord& t);
 std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode);
 // One line of the trans.log report.
