@@ -383,11 +383,6 @@ TEST(TransDetail, AShortTrackGivesAMinusInColumn70)
     EXPECT_EQ(KK_TransDetail(t, "233").back(), '5');
 }
 
-TEST(TransLine, AnUnknownKindIsABlankLine)
-{
-    EXPECT_EQ(KK_TransLine(2, "POS001", TransGroup{}), std::string(70, ' '));
-}
-
 TEST(TransLog, ReportsAreAppendedInUtf8ForTheOwnerAlone)
 {
     QTemporaryDir home;
