@@ -1,5 +1,6 @@
 #include "protocol/frame.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tollan {
@@ -56,31 +57,47 @@ std::string KK_CrcCheck(std::string_view text)
     return {ToChar((crc >> 12) & 15), ToChar((crc >> 6) & 63), ToChar(crc & 63)};
 }
 
+namespace {
+
+// Appends the escaped payload; writes through a pointer into room made once, at most three
+// characters per code.
+void EscapeInto(std::string& out, std::string_view payload)
+{
+    const std::size_t start = out.size();
+    out.resize(start + payload.size() * 3);
+    char* w = out.data() + start;
+    for (char ch : payload) {
+        int c = Code(ch);
+        if (c >= 128) {
+            *w++ = '&';
+            c -= 128;
+        }
+        if (c < 32 || c == 127) {
+            *w++ = '#';
+            c ^= 64;
+        } else if (c == '#' || c == '&' || c == '~') {
+            *w++ = '#';
+        }
+        *w++ = static_cast<char>(c);
+    }
+    out.resize(static_cast<std::size_t>(w - out.data()));
+}
+
+} // namespace
+
 std::string KK_Escape(std::string_view payload)
 {
     std::string out;
     out.reserve(payload.size() * 2);
-    for (char ch : payload) {
-        int c = Code(ch);
-        if (c >= 128) {
-            out += '&';
-            c -= 128;
-        }
-        if (c < 32 || c == 127) {
-            out += '#';
-            c ^= 64;
-        } else if (c == '#' || c == '&' || c == '~') {
-            out += '#';
-        }
-        out += static_cast<char>(c);
-    }
+    EscapeInto(out, payload);
     return out;
 }
 
 std::optional<std::string> KK_Unescape(std::string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
+    // Room for one code per character; only repeats need more.
+    std::string out(text.size(), '\0');
+    std::size_t o = 0;
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
@@ -108,25 +125,31 @@ std::optional<std::string> KK_Unescape(std::string_view text)
                 c = static_cast<char>(Code(c) ^ 64);
         }
         c = static_cast<char>(Code(c) | high);
-        out.append(count > 1 ? static_cast<std::size_t>(count) : 1u, c);
+        if (count > 1) {
+            out.resize(out.size() + static_cast<std::size_t>(count));
+            std::fill_n(out.data() + o, count, c);
+            o += static_cast<std::size_t>(count);
+        } else {
+            out[o++] = c;
+        }
         ++i;
     }
+    out.resize(o);
     return out;
 }
 
 std::string KK_Frame(std::string_view payload)
 {
-    const std::string escaped = KK_Escape(payload);
-    const std::size_t N = escaped.size() + 2; // check type digit, payload, one check character
+    std::string t;
+    t.reserve(payload.size() * 3 + 6);
+    t += KK_SOH;
+    t += "  1";
+    EscapeInto(t, payload);
+    const std::size_t N = t.size() - 4 + 2; // check type digit, escaped payload, one check character
     if (N >= 95 * 95)
         return {};  // the two length characters cannot say it
-    std::string t;
-    t.reserve(escaped.size() + 5);
-    t += KK_SOH;
-    t += ToChar(static_cast<int>(N / 95));
-    t += ToChar(static_cast<int>(N % 95));
-    t += '1';
-    t += escaped;
+    t[1] = ToChar(static_cast<int>(N / 95));
+    t[2] = ToChar(static_cast<int>(N % 95));
     const auto check = KK_CheckChar(std::string_view(t).substr(1));
     if (!check)
         return {};
