@@ -1,0 +1,338 @@
+#include "workstation/packet.h"
+
+#include "protocol/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+using namespace tollan;
+
+namespace {
+
+WorkstationPacket InfoPacket(std::string data)
+{
+    WorkstationPacket r;
+    r.Workstation = "00000000";
+    r.WorkstationTrans = "00000000";
+    r.Word2 = 256;
+    r.Word20 = 0;
+    r.AnswerType = wsInfo;
+    r.AnswerData = std::move(data);
+    return r;
+}
+
+std::string Byte(int b) { return std::string(1, static_cast<char>(b)); }
+
+PurchaseRequest SamplePurchase()
+{
+    PurchaseRequest q;
+    q.Reference = "REF-0001";
+    q.Kind = 3;
+    q.Date = 20261207;
+    q.Time = 101530;
+    q.Amount = 125000;
+    q.Amount2 = -5;
+    q.Amount3 = 1234567890123LL;
+    q.Text60 = "M\xFC\xFCja";
+    q.PAN = "4761739001010010";
+    q.Text135 = "T135";
+    q.CardData = "4761739001010010=2512101000000000000 12512";
+    return q;
+}
+
+PurchaseItems SampleItems(int m)
+{
+    PurchaseItems items(static_cast<std::size_t>(m) + 1);
+    for (int i = 1; i <= m; ++i) {
+        auto& it = items[static_cast<std::size_t>(i)];
+        it.ItemCode = "C" + std::to_string(i);
+        it.ItemText = "Kohv " + std::to_string(i);
+        it.ItemLong = 1000 + i;
+        it.ItemQuantity = 1.5f * static_cast<float>(i);
+        it.ItemAmount1 = 10000 * i;
+        it.ItemAmount2 = 20000 * i;
+        it.ItemAmount3 = -30000 * i;
+    }
+    return items;
+}
+
+} // namespace
+
+TEST(WsBin, LittleEndianNumbers)
+{
+    EXPECT_EQ(Bin_Encode(std::int16_t(256)), Byte(0x00) + Byte(0x01));
+    EXPECT_EQ(Bin_Encode(std::int16_t(-2)), Byte(0xFE) + Byte(0xFF));
+    EXPECT_EQ(Bin_Encode(std::int32_t(20261207)), Byte(0x57) + Byte(0x29) + Byte(0x35) + Byte(0x01));
+    EXPECT_EQ(Bin_Encode(std::int64_t(125000)), std::string("\x48\xE8\x01\0\0\0\0\0", 8));
+    EXPECT_EQ(Bin_Encode(1.0f), std::string("\0\0\x80\x3F", 4));
+    EXPECT_EQ(Bin_Encode(true), Byte(0xFF));
+    EXPECT_EQ(Bin_Encode(false), Byte(0x00));
+    EXPECT_EQ(Bin_Encode(std::uint8_t(200)), Byte(200));
+    EXPECT_EQ(Bin_Encode(std::string_view("abc")), "abc");
+
+    EXPECT_EQ(Bin_Decode<std::int16_t>(Bin_Encode(std::int16_t(-32768))), -32768);
+    EXPECT_EQ(Bin_Decode<std::int32_t>(Bin_Encode(std::int32_t(-7))), -7);
+    EXPECT_EQ(Bin_Decode<std::int64_t>(Bin_Encode(std::int64_t(-125000))), -125000);
+    EXPECT_EQ(Bin_Decode<double>(Bin_Encode(2.5)), 2.5);
+    EXPECT_EQ(Bin_Decode<std::int16_t>(Byte(0x05)), 5);   // a short text reads as zero-filled
+    EXPECT_EQ(Bin_Decode<std::int32_t>(""), 0);
+}
+
+TEST(WsPacket, InformationMessageWorkedExample)
+{
+    const std::string bytes = WS_EncodePacket(InfoPacket("abc"));
+    ASSERT_EQ(bytes.size(), 31u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFF");
+    EXPECT_EQ(bytes.substr(2, 2), Byte(0x00) + Byte(0x01));
+    EXPECT_EQ(bytes.substr(4, 16), "0000000000000000");
+    EXPECT_EQ(bytes.substr(24, 2), Byte(0x06) + Byte(0x00));
+    EXPECT_EQ(bytes.substr(26, 2), Byte(0x03) + Byte(0x00));
+    EXPECT_EQ(bytes.substr(28), "abc");
+    std::string zeroed = bytes;
+    zeroed[22] = zeroed[23] = '\0';
+    EXPECT_EQ(Bin_Decode<std::uint16_t>(bytes.substr(22, 2)), KK_Crc16(zeroed));
+
+    std::string text = bytes;
+    WorkstationPacket r;
+    ASSERT_EQ(WS_DecodePacket(text, r), 31);
+    EXPECT_TRUE(text.empty());
+    EXPECT_EQ(r.Workstation, "00000000");
+    EXPECT_EQ(r.WorkstationTrans, "00000000");
+    EXPECT_EQ(r.Word2, 256);
+    EXPECT_EQ(r.Word20, 0);
+    EXPECT_EQ(r.RequestType, wsInfo);
+    EXPECT_EQ(r.RequestData, "abc");
+
+    // Every single changed byte is caught (the marker, the length or the CRC).
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        std::string bad = bytes;
+        bad[i] = static_cast<char>(bad[i] ^ 0x20);
+        const std::string before = bad;
+        WorkstationPacket out;
+        EXPECT_EQ(WS_DecodePacket(bad, out), 0) << i;
+        EXPECT_EQ(bad, before) << i;
+    }
+}
+
+TEST(WsPacket, HeaderTextsKeepTheirZeroBytesAndAreCut)
+{
+    WorkstationPacket p = InfoPacket("");
+    p.Workstation = "007";
+    p.WorkstationTrans = "123456789AB";
+    const std::string bytes = WS_EncodePacket(p);
+    EXPECT_EQ(bytes.substr(4, 8), std::string("007\0\0\0\0\0", 8));
+    EXPECT_EQ(bytes.substr(12, 8), "12345678");
+    std::string text = bytes;
+    WorkstationPacket r;
+    ASSERT_EQ(WS_DecodePacket(text, r), 28);
+    EXPECT_EQ(r.Workstation, std::string("007\0\0\0\0\0", 8));
+    EXPECT_EQ(r.WorkstationTrans, "12345678");
+    EXPECT_EQ(r.RequestData, "");
+}
+
+TEST(WsPacket, CrcAboveSignedRangeTravelsAsTwosComplement)
+{
+    // Look for data whose packet CRC is 0x8001: it must go out as 01 80 and be accepted.
+    for (int i = 0; i < 1 << 20; ++i) {
+        WorkstationPacket p = InfoPacket("n" + std::to_string(i));
+        const std::string bytes = WS_EncodePacket(p);
+        if (Bin_Decode<std::uint16_t>(bytes.substr(22, 2)) != 0x8001)
+            continue;
+        EXPECT_EQ(bytes.substr(22, 2), Byte(0x01) + Byte(0x80));
+        std::string text = bytes;
+        WorkstationPacket r;
+        EXPECT_EQ(WS_DecodePacket(text, r), static_cast<int>(bytes.size()));
+        EXPECT_EQ(r.RequestData, p.AnswerData);
+        return;
+    }
+    FAIL() << "no data with CRC 0x8001 found";
+}
+
+TEST(WsPacket, StreamOfPacketsWithGarbage)
+{
+    const std::string a = WS_EncodePacket(InfoPacket("first"));
+    const std::string b = WS_EncodePacket(InfoPacket(std::string("se\xFF\xFF" "cond", 8)));
+    std::string text = "junk\xFE" + a + b + a.substr(0, 20);
+    WorkstationPacket r;
+    EXPECT_EQ(WS_DecodePacket(text, r), static_cast<int>(5 + a.size()));
+    EXPECT_EQ(r.RequestData, "first");
+    EXPECT_EQ(WS_DecodePacket(text, r), static_cast<int>(b.size()));
+    EXPECT_EQ(r.RequestData, std::string("se\xFF\xFF" "cond", 8));
+    EXPECT_EQ(text, a.substr(0, 20));
+    EXPECT_EQ(WS_DecodePacket(text, r), 0);     // incomplete: kept for more bytes
+    EXPECT_EQ(text, a.substr(0, 20));
+    text += a.substr(20);
+    EXPECT_EQ(WS_DecodePacket(text, r), static_cast<int>(a.size()));
+    EXPECT_TRUE(text.empty());
+}
+
+TEST(WsPacket, NoValidPacket)
+{
+    std::string negative = WS_EncodePacket(InfoPacket("abc"));
+    negative[26] = '\x00';
+    negative[27] = '\x80';   // -32768
+    const std::string cases[] = {
+        "", "\xFF", "no marker here at all, long enough to hold a header",
+        std::string(27, '\xFF'), negative, WS_EncodePacket(InfoPacket("abc")).substr(0, 30),
+    };
+    for (const auto& c : cases) {
+        std::string text = c;
+        WorkstationPacket r;
+        EXPECT_EQ(WS_DecodePacket(text, r), 0) << c.size();
+        EXPECT_EQ(text, c);
+    }
+}
+
+TEST(WsPacket, ArbitraryBytesNeverCrash)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20000; ++round) {
+        std::string text(rng() % 80, '\0');
+        for (char& c : text)
+            c = static_cast<char>(rng() % 4 == 0 ? 0xFF : rng());
+        WorkstationPacket r;
+        const std::size_t before = text.size();
+        const int k = WS_DecodePacket(text, r);
+        EXPECT_TRUE(k == 0 || static_cast<std::size_t>(k) + text.size() == before);
+        PurchaseRequest q;
+        PurchaseItems items;
+        WS_DecodePurchase(std::string(196, '\x80') + text, q, items);
+    }
+}
+
+TEST(WsLayouts, PurchaseRoundTripAndPositions)
+{
+    const PurchaseRequest q = SamplePurchase();
+    const PurchaseItems items = SampleItems(2);
+    const std::string d = WS_EncodePurchase(q, items);
+    ASSERT_EQ(d.size(), 196u + 2 * 67u);
+    EXPECT_EQ(d.substr(0, 25), "REF-0001                 ");
+    EXPECT_EQ(d.substr(25, 2), Byte(3) + Byte(0));
+    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(35, 8)), 125000);
+    EXPECT_EQ(d.substr(109, 25), "4761739001010010         ");
+    EXPECT_EQ(d.substr(194, 2), Byte(2) + Byte(0));
+    EXPECT_EQ(d.substr(196, 10), "C1        ");
+
+    PurchaseRequest back;
+    PurchaseItems backItems;
+    ASSERT_TRUE(WS_DecodePurchase(d, back, backItems));
+    EXPECT_EQ(back.Reference, q.Reference);
+    EXPECT_EQ(back.Kind, q.Kind);
+    EXPECT_EQ(back.Date, q.Date);
+    EXPECT_EQ(back.Time, q.Time);
+    EXPECT_EQ(back.Amount, q.Amount);
+    EXPECT_EQ(back.Amount2, q.Amount2);
+    EXPECT_EQ(back.Amount3, q.Amount3);
+    EXPECT_EQ(back.Text60, q.Text60);
+    EXPECT_EQ(back.PAN, q.PAN);
+    EXPECT_EQ(back.Text135, q.Text135);
+    EXPECT_EQ(back.CardData, q.CardData);
+    ASSERT_EQ(WS_ItemCount(backItems), 2);
+    for (int i = 1; i <= 2; ++i) {
+        const auto& a = items[static_cast<std::size_t>(i)];
+        const auto& b = backItems[static_cast<std::size_t>(i)];
+        EXPECT_EQ(b.ItemCode, a.ItemCode);
+        EXPECT_EQ(b.ItemText, a.ItemText);
+        EXPECT_EQ(b.ItemLong, a.ItemLong);
+        EXPECT_EQ(b.ItemQuantity, a.ItemQuantity);
+        EXPECT_EQ(b.ItemAmount1, a.ItemAmount1);
+        EXPECT_EQ(b.ItemAmount2, a.ItemAmount2);
+        EXPECT_EQ(b.ItemAmount3, a.ItemAmount3);
+    }
+}
+
+TEST(WsLayouts, PurchaseThatDoesNotHoldItsItems)
+{
+    const std::string base = WS_EncodePurchase(SamplePurchase(), SampleItems(0));
+    ASSERT_EQ(base.size(), 196u);
+    struct Case { int count; std::size_t extra; bool ok; } cases[] = {
+        {0, 0, true}, {1, 67, true}, {1, 66, false}, {2, 133, false}, {2, 134 + 10, true},
+        {-1, 0, false}, {-32768, 67, false}, {32767, 67, false},
+    };
+    for (const auto& c : cases) {
+        std::string d = base + std::string(c.extra, 'x');
+        d[194] = Bin_Encode(static_cast<std::int16_t>(c.count))[0];
+        d[195] = Bin_Encode(static_cast<std::int16_t>(c.count))[1];
+        PurchaseRequest q;
+        PurchaseItems items;
+        EXPECT_EQ(WS_DecodePurchase(d, q, items), c.ok) << c.count << " " << c.extra;
+        if (c.ok) {
+            EXPECT_EQ(WS_ItemCount(items), c.count);
+        }
+    }
+    PurchaseRequest q;
+    PurchaseItems items;
+    EXPECT_FALSE(WS_DecodePurchase(base.substr(0, 195), q, items));
+}
+
+TEST(WsLayouts, ApprovalEchoesItemAmounts)
+{
+    const PurchaseItems items = SampleItems(2);
+    const std::string d = WS_ApprovalData({20261207, 101530, 125000}, items);
+    ASSERT_EQ(d.size(), 38u + 32u);
+    EXPECT_EQ(d.substr(0, 2), Byte(0) + Byte(0));
+    EXPECT_EQ(Bin_Decode<std::int32_t>(d.substr(2, 4)), 20261207);
+    EXPECT_EQ(Bin_Decode<std::int32_t>(d.substr(6, 4)), 101530);
+    for (std::size_t at : {10u, 18u, 26u})
+        EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(at, 8)), 125000) << at;
+    EXPECT_EQ(d.substr(34, 2), Byte(0xFF) + Byte(0xFF));
+    EXPECT_EQ(d.substr(36, 2), Byte(2) + Byte(0));
+    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(38, 8)), 20000);
+    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(46, 8)), -30000);
+    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(54, 8)), 40000);
+    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(62, 8)), -60000);
+    EXPECT_EQ(WS_ApprovalData({}, PurchaseItems{}).size(), 38u);
+}
+
+TEST(WsLayouts, CardQueryAndCardInformation)
+{
+    std::string card, second;
+    EXPECT_TRUE(WS_ParseCardQuery("4761739001010010         SECOND    ", card, second));
+    EXPECT_EQ(card, "4761739001010010");
+    EXPECT_EQ(second, "SECOND");
+    EXPECT_TRUE(WS_ParseCardQuery("47617", card, second));
+    EXPECT_EQ(card, "47617");
+    EXPECT_EQ(second, "");
+
+    for (std::int16_t flag : {0, 256}) {
+        const std::string d = WS_CardInfoData({"4761739001010010"}, flag);
+        ASSERT_EQ(d.size(), 320u);
+        EXPECT_EQ(d.substr(0, 25), "4761739001010010         ");
+        EXPECT_EQ(d.substr(45, 25), "(Pole k\xE4ttesaadav)       ");
+        EXPECT_EQ(d.substr(25, 20), std::string(20, '\0'));
+        EXPECT_EQ(d.substr(70), std::string(250, '\0'));
+    }
+}
+
+TEST(WsLayouts, ErrorAndDialogueReadBack)
+{
+    const std::string e = WS_ErrorData(7, "Tundmatu p\xE4ring");
+    ASSERT_EQ(e.size(), 54u);
+    EXPECT_EQ(e.substr(0, 2), Byte(7) + Byte(0));
+    EXPECT_EQ(e.substr(52), std::string(2, '\0'));
+    std::int16_t code = 0;
+    std::string text;
+    EXPECT_TRUE(WS_ParseError(e, code, text));
+    EXPECT_EQ(code, 7);
+    EXPECT_EQ(text, "Tundmatu p\xE4ring");
+    EXPECT_EQ(WS_ErrorData(32, std::string(60, 'y')).size(), 54u);
+
+    const std::string d = WS_DialogData("Kas allkiri on korras?\r\nJah/Ei", "");
+    ASSERT_EQ(d.size(), 170u);
+    std::string prompt, second;
+    EXPECT_TRUE(WS_ParseDialog(d, prompt, second));
+    EXPECT_EQ(prompt, "Kas allkiri on korras?\r\nJah/Ei");
+    EXPECT_EQ(second, "");
+
+    struct Case { std::string second; std::int16_t number; } cases[] = {
+        {"", 0}, {"12", 12}, {"12abc", 12}, {"-3", -3}, {"abc", 0}, {"99999", 32767}, {"4.7", 4},
+    };
+    for (const auto& c : cases) {
+        std::int16_t n = -1;
+        EXPECT_TRUE(WS_ParseDialogNumber(WS_DialogData("Summa?", c.second), prompt, n));
+        EXPECT_EQ(prompt, "Summa?");
+        EXPECT_EQ(n, c.number) << c.second;
+    }
+}
