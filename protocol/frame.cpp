@@ -11,20 +11,27 @@ constexpr char ToChar(int x) { return static_cast<char>(x + 32); }
 constexpr int UnChar(char c) { return static_cast<unsigned char>(c) - 32; }
 constexpr int Code(char c) { return static_cast<unsigned char>(c); }
 
-constexpr std::array<std::uint16_t, 256> MakeCrcTable()
+using CrcTable = std::array<std::uint16_t, 256>;
+
+// kCrc[k][x]: the CRC register after byte x followed by k zero bytes, so four bytes go through
+// four independent look-ups instead of a chain of four.
+constexpr std::array<CrcTable, 4> MakeCrcTables()
 {
-    std::array<std::uint16_t, 256> table{};
+    std::array<CrcTable, 4> t{};
     for (int n = 0; n < 256; ++n) {
         std::uint16_t crc = static_cast<std::uint16_t>(n << 8);
         for (int b = 0; b < 8; ++b)
             crc = (crc & 0x8000) ? static_cast<std::uint16_t>((crc << 1) ^ 0x1021)
                                  : static_cast<std::uint16_t>(crc << 1);
-        table[n] = crc;
+        t[0][n] = crc;
     }
-    return table;
+    for (int k = 1; k < 4; ++k)
+        for (int n = 0; n < 256; ++n)
+            t[k][n] = static_cast<std::uint16_t>((t[k - 1][n] << 8) ^ t[0][t[k - 1][n] >> 8]);
+    return t;
 }
 
-constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+constexpr std::array<CrcTable, 4> kCrc = MakeCrcTables();
 
 } // namespace
 
@@ -43,11 +50,18 @@ std::optional<char> KK_CheckChar(std::string_view text)
     return ToChar(s & 63);
 }
 
-std::uint16_t KK_Crc16(std::string_view text)
+std::uint16_t KK_Crc16(std::string_view text, std::uint16_t crc)
 {
-    std::uint16_t crc = 0;
-    for (char c : text)
-        crc = static_cast<std::uint16_t>((crc << 8) ^ kCrcTable[((crc >> 8) ^ Code(c)) & 0xFF]);
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const unsigned b0 = Code(text[i]) ^ (crc >> 8);
+        const unsigned b1 = Code(text[i + 1]) ^ (crc & 0xFF);
+        crc = static_cast<std::uint16_t>(kCrc[3][b0] ^ kCrc[2][b1] ^ kCrc[1][Code(text[i + 2])] ^
+                                         kCrc[0][Code(text[i + 3])]);
+    }
+    for (; i < n; ++i)
+        crc = static_cast<std::uint16_t>((crc << 8) ^ kCrc[0][((crc >> 8) ^ Code(text[i])) & 0xFF]);
     return crc;
 }
 

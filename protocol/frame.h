@@ -16,7 +16,8 @@ inline constexpr char KK_CR = '\x0D';
 // such a text cannot be checked, so nothing may be framed or accepted with it.
 std::optional<char> KK_CheckChar(std::string_view text);
 // CRC-16 with polynomial 0x1021, initial 0, most significant bit first, no final XOR.
-std::uint16_t KK_Crc16(std::string_view text);
+// `crc` carries on a CRC over text that went before, so a packet can be checked in pieces.
+std::uint16_t KK_Crc16(std::string_view text, std::uint16_t crc = 0);
 // The three CRC characters, high part first.
 std::string KK_CrcCheck(std::string_view text);
 

@@ -101,16 +101,19 @@ int WS_DecodePacket(std::string& text, WorkstationPacket& r)
     const std::size_t size = static_cast<std::size_t>(n) + kWsHeaderSize;
     if (s.size() < size)
         return 0;
-    std::string packet(s.substr(0, size));
+    const std::string_view packet = s.substr(0, size);
     r.Word2 = NumberField<std::int16_t>(packet, 3);
     r.Workstation = std::string(Field(packet, 5, 8));
     r.WorkstationTrans = std::string(Field(packet, 13, 8));
     r.Word20 = NumberField<std::int16_t>(packet, 21);
     r.RequestType = NumberField<std::int16_t>(packet, 25);
-    r.RequestData = packet.substr(kWsHeaderSize);
+    r.RequestData = std::string(packet.substr(kWsHeaderSize));
+    // The CRC covers the packet with its own two positions as zero bytes.
     const std::uint16_t crc = NumberField<std::uint16_t>(packet, 23);
-    packet[22] = packet[23] = '\0';
-    if (KK_Crc16(packet) != crc)
+    std::uint16_t c = KK_Crc16(packet.substr(0, 22));
+    c = KK_Crc16(std::string_view("\0\0", 2), c);
+    c = KK_Crc16(packet.substr(24), c);
+    if (c != crc)
         return 0;
     const std::size_t consumed = p + size;
     text.erase(0, consumed);

@@ -178,3 +178,27 @@ TEST(FrameSimple, FramesAndUnframes)
     for (const auto& b : bad)
         EXPECT_EQ(KK_UnframeSimple(b), "") << b.size();
 }
+
+TEST(FrameCheck, CrcInPiecesAndAtEveryLengthAgreesWithTheBitwiseRule)
+{
+    // the rule as written: bit by bit, most significant first
+    auto bitwise = [](const std::string& t) {
+        std::uint16_t crc = 0;
+        for (char ch : t)
+            for (int b = 7; b >= 0; --b) {
+                const int f = ((static_cast<unsigned char>(ch) >> b) & 1) ^ (crc >> 15);
+                crc = static_cast<std::uint16_t>((crc & 0x7FFF) * 2);
+                if (f)
+                    crc ^= 0x1021;
+            }
+        return crc;
+    };
+    std::string t;
+    for (int len = 0; len < 40; ++len) {
+        EXPECT_EQ(KK_Crc16(t), bitwise(t)) << len;
+        for (std::size_t cut = 0; cut <= t.size(); ++cut)
+            EXPECT_EQ(KK_Crc16(std::string_view(t).substr(cut), KK_Crc16(std::string_view(t).substr(0, cut))),
+                      bitwise(t));
+        t += static_cast<char>(len * 53 + 200);
+    }
+}
