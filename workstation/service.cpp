@@ -1,6 +1,7 @@
 #include "workstation/service.h"
 
 #include "store/db.h"
+#include "support/clock.h"
 #include "workstation/dispatch.h"
 
 namespace tollan {
@@ -32,6 +33,25 @@ void WSTJ_Process(PacketQueue& q)
     WorkstationPacket p;
     if (PacketQueue_Take(q, p))
         WS_Dispatch(p);
+}
+
+std::string WS_BusyNotice(const QDateTime& now)
+{
+    WorkstationPacket m;
+    m.Workstation = "00000000";
+    m.WorkstationTrans = "00000000";
+    m.Word2 = 256;
+    m.AnswerType = wsBusy;
+    m.AnswerData = now.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")).toStdString() + "\r\n";
+    return WS_EncodePacket(m);
+}
+
+void WS_SendBusyNotices(const PacketQueue& q, int first, int last)
+{
+    const std::string notice = WS_BusyNotice(Clock_Now());
+    for (int i = first; i <= last; ++i)
+        if (PacketQueue_InQueue(q, i) && Requester_State(i) == kRequesterConnected)
+            Requester_Reply(i, notice);
 }
 
 } // namespace tollan

@@ -4,6 +4,8 @@
 #include "workstation/queue.h"
 #include "workstation/reassembly.h"
 
+#include <QDateTime>
+
 #include <string>
 #include <string_view>
 
@@ -17,5 +19,10 @@ int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view re
 // Processes at most one waiting packet: nothing while the marker is held by another request or a
 // scheduled job, so the packet waits for the next call.
 void WSTJ_Process(PacketQueue& q);
+
+// The busy notice (type 5): the time as "dd.mm.yyyy hh:nn:ss" and CR LF, the notice header.
+std::string WS_BusyNotice(const QDateTime& now);
+// Sends the notice of Clock_Now() to every connection first..last that is connected and waits.
+void WS_SendBusyNotices(const PacketQueue& q, int first, int last);
 
 } // namespace tollan

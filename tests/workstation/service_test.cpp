@@ -1,5 +1,6 @@
 #include "workstation/service.h"
 
+#include "support/clock.h"
 #include "support/home.h"
 #include "workstation/dispatch.h"
 
@@ -67,4 +68,32 @@ TEST(WsService, ProcessOneAtATimeAndWaitWhileBusy)
     WSTJ_Process(*q);
     EXPECT_EQ(sent.size(), 2u);
     WS_SetRequesters({});
+}
+
+TEST(WsService, BusyNoticesGoToWaitingConnectedWorkstationsOnly)
+{
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(7, 5, 30)));
+    ClockScope scope(clock);
+    std::vector<int> to;
+    WS_SetRequesters({[](int r) { return r == 4 ? 0 : kRequesterConnected; },
+                      [&](int r, const std::string&) { to.push_back(r); },
+                      [](int) -> std::string* { return nullptr; }});
+    auto q = std::make_unique<PacketQueue>();
+    WS_SendBusyNotices(*q, 1, 32);
+    EXPECT_TRUE(to.empty());   // idle: nobody waits
+    for (int r : {2, 4, 7}) {
+        WorkstationPacket p;
+        p.Requester = static_cast<std::int16_t>(r);
+        PacketQueue_Add(*q, p);
+    }
+    WS_SendBusyNotices(*q, 1, 32);
+    EXPECT_EQ(to, (std::vector<int>{2, 7}));
+    WS_SetRequesters({});
+
+    std::string bytes = WS_BusyNotice(Clock_Now());
+    WorkstationPacket n;
+    ASSERT_GT(WS_DecodePacket(bytes, n), 0);
+    EXPECT_EQ(n.RequestType, wsBusy);
+    EXPECT_EQ(n.Word2, 256);
+    EXPECT_EQ(n.RequestData, "07.12.2026 07:05:30\r\n");
 }
