@@ -25,7 +25,7 @@ protected:
         Err_Clear();
         Visual_Clear();
     }
-    void TearDown() override { Ui_SetHeadless(false); }
+    void TearDown() override { Ui_SetHeadless(true); }
     std::string Log() const
     {
         QFile f(home.filePath("tollan.err"));
