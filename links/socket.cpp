@@ -1,0 +1,270 @@
+#include "links/socket.h"
+
+#include "support/codepage.h"
+#include "support/msgbox.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace tollan {
+namespace {
+
+int stateCode(QAbstractSocket::SocketState s)
+{
+    switch (s) {
+    case QAbstractSocket::UnconnectedState: return kSockClosed;
+    case QAbstractSocket::HostLookupState: return kSockResolvingHost;
+    case QAbstractSocket::ConnectingState: return kSockConnecting;
+    case QAbstractSocket::ConnectedState: return kSockConnected;
+    case QAbstractSocket::BoundState: return kSockOpen;
+    case QAbstractSocket::ListeningState: return kSockListening;
+    case QAbstractSocket::ClosingState: return kSockClosing;
+    }
+    return kSockError;
+}
+
+// The component shows a failure itself unless its owner's handler cancelled the display.
+void showUnlessCancelled(bool cancel, int number, const QString& description)
+{
+    if (!cancel)
+        Msg_Box(std::to_string(number) + " - " + Text_FromQString(description), 16);
+}
+
+// A socket that is being closed gets time to hand its last bytes over, then goes.
+void retire(QTcpSocket* s)
+{
+    s->disconnect();
+    if (s->state() == QAbstractSocket::UnconnectedState) {
+        s->deleteLater();
+        return;
+    }
+    QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+    s->disconnectFromHost();
+    if (s->state() != QAbstractSocket::UnconnectedState)
+        QTimer::singleShot(30000, s, [s] { s->abort(); s->deleteLater(); });
+    else
+        s->deleteLater();
+}
+
+} // namespace
+
+std::int32_t Socket_ErrorNumber(int e)
+{
+    switch (static_cast<QAbstractSocket::SocketError>(e)) {
+    case QAbstractSocket::ConnectionRefusedError: return 10061;
+    case QAbstractSocket::RemoteHostClosedError: return 10054;
+    case QAbstractSocket::HostNotFoundError: return 11001;
+    case QAbstractSocket::SocketAccessError: return 10013;
+    case QAbstractSocket::SocketResourceError: return 10055;
+    case QAbstractSocket::SocketTimeoutError: return 10060;
+    case QAbstractSocket::DatagramTooLargeError: return 10040;
+    case QAbstractSocket::NetworkError: return 10050;
+    case QAbstractSocket::AddressInUseError: return 10048;
+    case QAbstractSocket::SocketAddressNotAvailableError: return 10049;
+    case QAbstractSocket::UnsupportedSocketOperationError: return 10045;
+    case QAbstractSocket::UnfinishedSocketOperationError: return 10036;
+    default: return 10000;  // any other failure of the network layer
+    }
+}
+
+Socket::Socket(QObject* parent) : QObject(parent) {}
+
+Socket::~Socket()
+{
+    if (sock_)
+        sock_->disconnect(this);
+}
+
+void Socket::attach(QTcpSocket* s)
+{
+    sock_ = s;
+    connect(s, &QAbstractSocket::stateChanged, this, &Socket::onStateChanged);
+    connect(s, &QIODevice::readyRead, this, &Socket::onReadyRead);
+    connect(s, &QAbstractSocket::disconnected, this, &Socket::onDisconnected);
+    connect(s, &QAbstractSocket::errorOccurred, this, &Socket::onError);
+    connect(s, &QAbstractSocket::connected, this, &Socket::connected);
+}
+
+bool Socket::connectToRemote(SocketFailure* failure)
+{
+    auto fail = [&](std::int32_t number, std::string text) {
+        if (failure)
+            *failure = {number, std::move(text)};
+        return false;
+    };
+    if (state_ != kSockClosed)
+        return fail(10056, "the socket is not closed (state " + std::to_string(state_) + ")");
+    if (remoteHost_.trimmed().isEmpty())
+        return fail(10049, "no remote host");
+    if (remotePort_ < 1 || remotePort_ > 65535)
+        return fail(10049, "remote port " + std::to_string(remotePort_) + " is outside 1..65535");
+    auto* s = new QTcpSocket(this);
+    if (localPort_ != 0 && !s->bind(QHostAddress::Any, quint16(localPort_))) {
+        SocketFailure f{Socket_ErrorNumber(s->error()), Text_FromQString(s->errorString())};
+        delete s;
+        return fail(f.number, f.description);
+    }
+    inbox_.clear();
+    attach(s);
+    state_ = kSockResolvingHost;
+    s->connectToHost(remoteHost_, quint16(remotePort_));
+    return true;
+}
+
+bool Socket::accept(QTcpSocket* connection)
+{
+    if (!connection || state_ != kSockClosed)
+        return false;
+    connection->setParent(this);
+    inbox_.clear();
+    attach(connection);
+    remoteHost_ = connection->peerAddress().toString();
+    remotePort_ = connection->peerPort();
+    localPort_ = connection->localPort();
+    state_ = connection->state() == QAbstractSocket::ConnectedState ? kSockConnected : kSockClosing;
+    // Bytes may have come with the connection itself; they arrive as an event like any others.
+    if (connection->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Socket::onReadyRead, Qt::QueuedConnection);
+    return true;
+}
+
+void Socket::sendData(std::string_view bytes)
+{
+    if (sock_ && state_ == kSockConnected && !bytes.empty())
+        sock_->write(bytes.data(), qint64(bytes.size()));
+}
+
+std::string Socket::getData(std::size_t max)
+{
+    if (max == 0 || max >= inbox_.size())
+        return std::exchange(inbox_, {});
+    std::string taken = inbox_.substr(0, max);
+    inbox_.erase(0, max);
+    return taken;
+}
+
+void Socket::close()
+{
+    if (sock_) {
+        QTcpSocket* s = sock_;
+        sock_ = nullptr;
+        retire(s);
+    }
+    inbox_.clear();
+    state_ = kSockClosed;
+}
+
+void Socket::onStateChanged()
+{
+    if (!sock_)
+        return;
+    int code = stateCode(sock_->state());
+    // The error and the peer's close stay visible until the owner closes the socket.
+    if ((state_ == kSockError || state_ == kSockClosing) && code != kSockConnected)
+        return;
+    state_ = code;
+}
+
+void Socket::onReadyRead()
+{
+    if (!sock_)
+        return;
+    QByteArray got = sock_->readAll();
+    if (got.isEmpty())
+        return;
+    inbox_.append(got.constData(), std::size_t(got.size()));
+    emit dataArrival(int(std::min<std::size_t>(inbox_.size(), INT32_MAX)));
+}
+
+void Socket::onDisconnected()
+{
+    if (!sock_)
+        return;
+    onReadyRead();  // what came just before the close is still the peer's data
+    if (!sock_ || state_ == kSockError)  // the owner may have closed us on that data
+        return;
+    state_ = kSockClosing;
+    emit closed();
+}
+
+void Socket::onError()
+{
+    if (!sock_)
+        return;
+    // The peer's close is the close event, not a failure.
+    if (sock_->error() == QAbstractSocket::RemoteHostClosedError)
+        return;
+    state_ = kSockError;
+    int number = Socket_ErrorNumber(sock_->error());
+    QString text = sock_->errorString();
+    bool cancel = false;
+    emit error(number, text, &cancel);
+    showUnlessCancelled(cancel, number, text);
+}
+
+Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(this))
+{
+    connect(server_, &QTcpServer::newConnection, this, &Listener::onNewConnection);
+    connect(server_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError e) {
+        int number = Socket_ErrorNumber(e);
+        QString text = server_->errorString();
+        bool cancel = false;
+        emit error(number, text, &cancel);
+        showUnlessCancelled(cancel, number, text);
+    });
+}
+
+Listener::~Listener() = default;
+
+bool Listener::listen(std::int32_t port, SocketFailure* failure)
+{
+    if (port < 0 || port > 65535) {
+        if (failure)
+            *failure = {10049, "port " + std::to_string(port) + " is outside 0..65535"};
+        return false;
+    }
+    if (server_->listen(QHostAddress::Any, quint16(port)))
+        return true;
+    if (failure)
+        *failure = {Socket_ErrorNumber(server_->serverError()), Text_FromQString(server_->errorString())};
+    return false;
+}
+
+std::int32_t Listener::localPort() const { return server_->serverPort(); }
+int Listener::state() const { return server_->isListening() ? kSockListening : kSockClosed; }
+void Listener::close() { server_->close(); }
+
+QTcpSocket* Listener::take(std::int32_t requestId)
+{
+    auto it = offered_.find(requestId);
+    if (it == offered_.end())
+        return nullptr;
+    QTcpSocket* s = it->second;
+    offered_.erase(it);
+    return s;
+}
+
+void Listener::onNewConnection()
+{
+    while (server_->hasPendingConnections()) {
+        QTcpSocket* s = server_->nextPendingConnection();
+        std::int32_t id = nextId_++;
+        if (nextId_ <= 0)
+            nextId_ = 1;
+        offered_[id] = s;
+        emit connectionRequest(id);
+        // Not taken: the workstation is turned away at once rather than left hanging.
+        auto it = offered_.find(id);
+        if (it != offered_.end()) {
+            if (it->second) {
+                it->second->abort();
+                it->second->deleteLater();
+            }
+            offered_.erase(it);
+        }
+    }
+}
+
+} // namespace tollan

@@ -1,0 +1,130 @@
+#pragma once
+// The TCP socket component that the main window owns: the two card-centre sockets, the pool of
+// workstation connections and the listener. Its state is one of the codes the links compare
+// against (0 closed, 7 connected, 8 closing, 9 error ...); what arrives is kept as bytes, one
+// character per byte, until the owner takes it; the peer's close and every failure are events.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace tollan {
+
+enum SocketState : int {
+    kSockClosed = 0,
+    kSockOpen = 1,
+    kSockListening = 2,
+    kSockConnectionPending = 3,
+    kSockResolvingHost = 4,
+    kSockHostResolved = 5,
+    kSockConnecting = 6,
+    kSockConnected = 7,
+    kSockClosing = 8,
+    kSockError = 9,
+};
+
+// A failure of a socket call, with the number and text the socket component reports.
+struct SocketFailure {
+    std::int32_t number = 0;
+    std::string description;
+};
+
+class Socket : public QObject {
+    Q_OBJECT
+public:
+    explicit Socket(QObject* parent = nullptr);
+    ~Socket() override;
+
+    int state() const { return state_; }
+    const std::string& tag() const { return tag_; }
+    void setTag(std::string t) { tag_ = std::move(t); }
+    std::string& tagRef() { return tag_; }
+
+    QString remoteHost() const { return remoteHost_; }
+    void setRemoteHost(const QString& h) { remoteHost_ = h; }
+    std::int32_t remotePort() const { return remotePort_; }
+    void setRemotePort(std::int32_t p) { remotePort_ = p; }
+    std::int32_t localPort() const { return localPort_; }
+    void setLocalPort(std::int32_t p) { localPort_ = p; }
+
+    // Starts connecting to the remote host and port; the progress shows in the state. False with
+    // the failure when the call itself cannot start (no host, a port outside 1..65535, not closed).
+    bool connectToRemote(SocketFailure* failure = nullptr);
+    // Adopts a connection taken from a Listener; the socket is connected at once.
+    bool accept(QTcpSocket* connection);
+    // Queues bytes for sending; nothing when not connected.
+    void sendData(std::string_view bytes);
+    // What has arrived and not been taken.
+    const std::string& peekData() const { return inbox_; }
+    std::size_t bytesWaiting() const { return inbox_.size(); }
+    // Takes what has arrived: all of it when `max` is 0, else at most `max` bytes.
+    std::string getData(std::size_t max = 0);
+    // Closes whatever the state; what was waiting is dropped.
+    void close();
+
+signals:
+    void connected();
+    void dataArrival(int bytesTotal);
+    // The peer closed its side; the socket is closing (state 8) until the owner closes it.
+    void closed();
+    // A failure: the socket is in the error state (9) until the owner closes it. A handler sets
+    // *cancelDisplay to keep the component from showing the error itself.
+    void error(int number, const QString& description, bool* cancelDisplay);
+
+private:
+    void attach(QTcpSocket* s);
+    void onStateChanged();
+    void onReadyRead();
+    void onDisconnected();
+    void onError();
+
+    QPointer<QTcpSocket> sock_;
+    std::string tag_;
+    std::string inbox_;
+    QString remoteHost_;
+    std::int32_t remotePort_ = 0;
+    std::int32_t localPort_ = 0;
+    int state_ = kSockClosed;
+};
+
+// The listening socket: every incoming connection is offered to the owner as a connection
+// request; one that the owner does not take while handling the request is refused.
+class Listener : public QObject {
+    Q_OBJECT
+public:
+    explicit Listener(QObject* parent = nullptr);
+    ~Listener() override;
+
+    // Listens on `port` of every local address (0: the system picks). False with the failure.
+    bool listen(std::int32_t port, SocketFailure* failure = nullptr);
+    std::int32_t localPort() const;
+    int state() const;
+    void close();
+    // Hands over the connection of a request being offered; nullptr for an unknown id.
+    QTcpSocket* take(std::int32_t requestId);
+
+signals:
+    void connectionRequest(std::int32_t requestId);
+    void error(int number, const QString& description, bool* cancelDisplay);
+
+private:
+    void onNewConnection();
+
+    QTcpServer* server_;
+    std::map<std::int32_t, QPointer<QTcpSocket>> offered_;
+    std::int32_t nextId_ = 1;
+};
+
+// The socket component's number for a failure (the numbers cash-register integrators know from
+// the socket libraries of the old platform: 10061 refused, 10060 timed out, 11001 host not found ...).
+std::int32_t Socket_ErrorNumber(int qtSocketError);
+
+} // namespace tollan
