@@ -11,7 +11,7 @@ int PacketQueue_Count(const PacketQueue& q)
 bool PacketQueue_Add(PacketQueue& q, const WorkstationPacket& p, std::uint64_t connection)
 {
     if ((q.tail + 1) % kQueueSlots == q.head) return false;
-    q.slots[q.tail] = QueuedRequest{p, connection};
+    q.ring[q.tail] = QueuedRequest{p, connection};
     q.tail = (q.tail + 1) % kQueueSlots;
     return true;
 }
@@ -19,8 +19,8 @@ bool PacketQueue_Add(PacketQueue& q, const WorkstationPacket& p, std::uint64_t c
 bool PacketQueue_Take(PacketQueue& q, WorkstationPacket& p, std::uint64_t* connection)
 {
     if (q.head == q.tail) return false;
-    p = q.slots[q.head].packet;
-    if (connection) *connection = q.slots[q.head].connection;
+    p = q.ring[q.head].packet;
+    if (connection) *connection = q.ring[q.head].connection;
     q.head = (q.head + 1) % kQueueSlots;
     return true;
 }
@@ -32,7 +32,7 @@ bool PacketQueue_InQueue(const PacketQueue& q, int c)
     // would fail for the request taken from slot 1023.
     if (q.busy > 0) return true;
     for (int i = q.head; i != q.tail; i = (i + 1) % kQueueSlots)
-        if (q.slots[i].packet.Requester == c) return true;
+        if (q.ring[i].packet.Requester == c) return true;
     return false;
 }
 

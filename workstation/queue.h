@@ -20,10 +20,14 @@ struct QueuedRequest {
 };
 
 struct PacketQueue {
-    std::array<QueuedRequest, kQueueSlots> slots{};
+    std::array<QueuedRequest, kQueueSlots> ring{};
     int head = 0;  // the slot taken next
     int tail = 0;  // the slot filled next
     int busy = 0;  // 0 idle; a slot index + 1 while a request runs; -9 while a scheduled job runs
+    // The request being processed: its connection index and the connection it came on, so that
+    // nothing of it reaches a later connection on the same index.
+    int runningRequester = 0;
+    std::uint64_t runningConnection = 0;
     // Told whenever the marker is taken (true) or released (false): the traffic picture.
     std::function<void(bool busy)> busyChanged;
 };

@@ -5,8 +5,37 @@
 #include "workstation/dispatch.h"
 
 namespace tollan {
+namespace {
 
-int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag)
+// A request that finds the ring full is not dropped unseen: it is logged and answered with the
+// preset error answer, so the register knows to try again.
+void refuseQueueFull(int index, WorkstationPacket& p)
+{
+    Log_EventNamed("WSTJ", index, "request queue full: answered with the preset error");
+    p.AnswerType = wsError;
+    p.AnswerData = WS_ErrorAnswer(1);
+    Requester_Reply(index, WS_EncodePacket(p));
+}
+
+// Marks the request being processed for the life of its dispatch.
+struct RunningRequest {
+    PacketQueue& q;
+    RunningRequest(PacketQueue& queue, int requester, std::uint64_t connection) : q(queue)
+    {
+        q.runningRequester = requester;
+        q.runningConnection = connection;
+    }
+    ~RunningRequest()
+    {
+        q.runningRequester = 0;
+        q.runningConnection = 0;
+    }
+};
+
+} // namespace
+
+int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag,
+                 std::uint64_t connection)
 {
     StreamResult r = Stream_Feed(b, received);
     for (const std::string& d : r.dropped)
@@ -16,8 +45,10 @@ int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view re
         p.Requester = static_cast<std::int16_t>(index);
         if (p.RequestType == wsDialogAnswer)
             tag = p.RequestData;
-        else if (PacketQueue_Add(q, p))
+        else if (PacketQueue_Add(q, p, connection))
             ++queued;
+        else
+            refuseQueueFull(index, p);
     }
     return queued;
 }
@@ -31,8 +62,11 @@ void WSTJ_Process(PacketQueue& q)
     if (!busy.held())
         return;
     WorkstationPacket p;
-    if (PacketQueue_Take(q, p))
+    std::uint64_t connection = 0;
+    if (PacketQueue_Take(q, p, &connection)) {
+        RunningRequest running(q, p.Requester, connection);
         WS_Dispatch(p);
+    }
 }
 
 std::string WS_BusyNotice(const QDateTime& now)

@@ -11,10 +11,13 @@
 
 namespace tollan {
 
-// One arrival on connection `index`: every complete packet is taken; a dialogue answer (type 8)
-// goes to `tag`, any other packet joins the queue (dropped without a word when the ring is full);
-// bytes that make no packet are logged as "vigane pakett: ...". Returns the packets queued.
-int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag);
+// One arrival on connection `index` (`connection` tells this connection from later ones on the same
+// index): every complete packet is taken; a dialogue answer (type 8) goes to `tag`, any other
+// packet joins the queue; bytes that make no packet are logged as "vigane pakett: ...". When the
+// ring is full the request is logged and its workstation gets the preset error answer at once.
+// Returns the packets queued.
+int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag,
+                 std::uint64_t connection = 0);
 
 // Processes at most one waiting packet: nothing while the marker is held by another request or a
 // scheduled job, so the packet waits for the next call.

@@ -1,0 +1,69 @@
+#pragma once
+// The workstation service: the listener on "Port", the pool WSTJ of 32 connection sockets and
+// their events, feeding the request queue. The main window owns it; it runs and is tested without
+// a window. Requests are answered to the connection they came on and to no later one.
+
+#include "links/socket.h"
+#include "workstation/queue.h"
+#include "workstation/reassembly.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tollan {
+
+inline constexpr int kWstjCount = 32;  // WSTJ(1) .. WSTJ(32); WSTJ(0) is never used
+
+class WorkstationService : public QObject {
+public:
+    explicit WorkstationService(QObject* parent = nullptr);
+    ~WorkstationService() override;
+
+    // Creates the pool and listens on "Port" (default 1280). A port that cannot be had is
+    // reported and the service stays without a listener; the program goes on.
+    bool Start();
+    // Listens on `port` (0: the system picks; tests).
+    bool StartOn(std::int32_t port);
+    void Stop();
+
+    Listener& listener() { return *listener_; }
+    Socket& socket(int index) { return *sockets_[std::size_t(index)]; }
+    PacketQueue& queue() { return *queue_; }
+    std::int32_t port() const { return listener_->localPort(); }
+
+    // The console of the main window as requester -9: its reply and its dialogue-answer slot.
+    void setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag);
+    // The scheduler's tick: a waiting request is picked up, and every ten seconds the connected
+    // workstations that wait are sent the busy notice.
+    void Tick(const QDateTime& now);
+
+    // The handlers of the components' events.
+    void WSTJlistener_ConnectionRequest(std::int32_t requestId);
+    void WSTJlistener_Error(int number, const QString& description, bool* cancelDisplay);
+    void WSTJ_DataArrival(int index);
+    void WSTJ_Close(int index);
+    void WSTJ_Error(int index, int number, const QString& description, bool* cancelDisplay);
+    void WSTJ_Process();
+
+    int Requester_StateOf(int requester) const;
+
+private:
+    void installRequesters();
+
+    std::unique_ptr<PacketQueue> queue_;
+    Listener* listener_;
+    std::array<Socket*, kWstjCount + 1> sockets_{};
+    std::array<StreamBuffer, kWstjCount + 1> buffers_{};
+    std::array<std::uint64_t, kWstjCount + 1> connections_{};  // which connection each index holds
+    std::uint64_t lastConnection_ = 0;
+    std::function<void(const std::string&)> consoleReply_;
+    std::function<std::string*()> consoleTag_;
+};
+
+} // namespace tollan
