@@ -559,6 +559,26 @@ void Param_Set(std::string& list, std::string_view name, std::string_view value)
     list += std::string(name) + "=" + std::string(value) + ";";
 }
 
+std::string Url_Encode(std::string_view text, int flags)
+{
+    static constexpr std::string_view unsafe = " <>\"#%{}|\\^~[]`";
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool control = c < 32 || c > 126;
+        if (((flags & 1) && control) || ((flags & 2) && unsafe.find(ch) != std::string_view::npos)) {
+            out += '%';
+            out += digits[c >> 4];
+            out += digits[c & 15];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 std::string Tpl_Decode(std::string_view text)
 {
     if (text.find('%') == std::string_view::npos) return std::string(text);

@@ -109,5 +109,8 @@ void Param_Set(std::string& list, std::string_view name, std::string_view value)
 // Decodes "%" escapes: "%" + two hex digits is that byte; "%" + one of % : ; + { } < > ] is that
 // character; any other "%" is dropped. Used by templates, separators and the workstation texts.
 std::string Tpl_Decode(std::string_view text);
+// Percent-encoding: with flag 1 every character below 32 or above 126, with flag 2 the unsafe
+// characters (space < > " # % { } | \ ^ ~ [ ] `), each as "%" and two hexadecimal digits.
+std::string Url_Encode(std::string_view text, int flags = 3);
 
 } // namespace tollan

@@ -187,3 +187,13 @@ TEST(Escapes, PercentCodesAndLiterals)
     EXPECT_EQ(Tpl_Decode("%e4"), "\xE4");
     EXPECT_EQ(Tpl_Decode("plain"), "plain");
 }
+
+TEST(Escapes, PercentEncodingOfControlAndUnsafeCharacters)
+{
+    EXPECT_EQ(Url_Encode("\x01" "0110 a%b\r\xE4"), "%010110%20a%25b%0D%E4");
+    EXPECT_EQ(Url_Encode(" <>\"#%{}|\\^~[]`"), "%20%3C%3E%22%23%25%7B%7D%7C%5C%5E%7E%5B%5D%60");
+    EXPECT_EQ(Url_Encode("\r a", 1), "%0D a");
+    EXPECT_EQ(Url_Encode("\r a", 2), "\r%20a");
+    const std::string all = [] { std::string s; for (int c = 0; c < 256; ++c) s += char(c); return s; }();
+    EXPECT_EQ(Tpl_Decode(Url_Encode(all)), all);
+}
