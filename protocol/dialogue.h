@@ -1,0 +1,44 @@
+#pragma once
+// The two conversations with the card centre, each over a link of its own: the authorisation (one
+// framed request, answered within 15 seconds or sent once more as the repeat) and the transaction
+// file (lines under ACK/NAK, then the verdict). And the loop that sends every file waiting.
+
+#include "links/socket.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tollan {
+
+// The sockets of the main window that carry the two dialogues (WSTollanauth, WSTollanfile).
+void KK_SetSockets(Socket* auth, Socket* file);
+
+// Sends the request `body` of message type 100 or 400 and takes the response body (after its
+// message type). Tells the requester how it goes. True when a valid response of the right type came.
+bool KK_Authorize(int messageType, std::string_view body, std::string& response, int requester);
+
+// The card centre's verdict on a transaction file, read from its fixed columns.
+struct ServerReply {
+    std::string Message;   // columns 1-46, trailing spaces removed
+    std::int32_t Number1 = 0;
+    std::int16_t Status = 0;  // 1: the file was accepted
+    std::int32_t Number2 = 0;
+    double Amount = 0;        // in hundredths
+};
+ServerReply KK_ParseServerReply(std::string_view line);
+
+// Sends one file; true when the card centre accepted it. `report` gets "Server said: ..." added
+// when the card centre says why it did not.
+bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report);
+
+// Sends every file that the unsent transactions make, one database transaction each: an accepted
+// file is committed, logged to trans.log and dated in "LastSent_TransFile"; the first refusal rolls
+// its file back and stops. Returns the number of files accepted.
+int KK_SendTransFiles();
+
+// Appends "dd.mm.yy hh:nn:ss", a tab and `text` to debug.log in the home folder (mode 0600).
+bool KK_DebugLog(std::string_view text);
+
+} // namespace tollan
