@@ -134,13 +134,7 @@ const LineField<DetailInput> kDetail[] = {
      }},
 };
 
-DateTime Now()
-{
-    const QDateTime now = Clock_Now();
-    const QDate d = now.date();
-    const QTime t = now.time();
-    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
-}
+DateTime Now() { return Clock_NowDateTime(); }
 
 // The row as the flows read it: text columns without trailing spaces.
 TransRecord ReadRow(const TransSet& set)

@@ -68,12 +68,7 @@ TemplateItem ParseItem(std::string_view item)
     return t;
 }
 
-DateTime Now()
-{
-    const QDateTime now = Clock_Now();
-    return {now.date().year(), now.date().month(), now.date().day(), now.time().hour(), now.time().minute(),
-            now.time().second()};
-}
+DateTime Now() { return Clock_NowDateTime(); }
 
 std::string RenderField(const TemplateItem& item, std::string_view values)
 {

@@ -1,5 +1,7 @@
 #include "support/clock.h"
 
+#include "support/text.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -46,6 +48,14 @@ Clock& Clock_Current()
 }
 
 void Clock_Set(Clock* clock) { g_clock = clock; }
+
+DateTime Clock_NowDateTime()
+{
+    const QDateTime now = Clock_Now();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return {d.year(), d.month(), d.day(), t.hour(), t.minute(), t.second()};
+}
 
 void Events_Pump()
 {

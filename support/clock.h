@@ -28,6 +28,9 @@ Clock& Clock_Current();
 void Clock_Set(Clock* clock);
 
 inline QDateTime Clock_Now() { return Clock_Current().now(); }
+// The clock's "now" as the text functions take it.
+struct DateTime;
+DateTime Clock_NowDateTime();
 inline std::int64_t Clock_Ms() { return Clock_Current().ms(); }
 inline void Clock_Wait(std::int64_t maxMs) { Clock_Current().waitEvents(maxMs); }
 inline void Clock_Pause(std::int64_t ms) { Clock_Current().pause(ms); }
