@@ -47,6 +47,10 @@ public:
     const std::string& tag() const { return tag_; }
     void setTag(std::string t) { tag_ = std::move(t); }
     std::string& tagRef() { return tag_; }
+    // Whether a connect of ours counted this socket in with the dial-up connection: only such a
+    // socket is counted out when it closes (a workstation's never was).
+    bool dialCounted() const { return dialCounted_; }
+    void setDialCounted(bool counted) { dialCounted_ = counted; }
 
     QString remoteHost() const { return remoteHost_; }
     void setRemoteHost(const QString& h) { remoteHost_ = h; }
@@ -93,6 +97,7 @@ private:
     std::int32_t remotePort_ = 0;
     std::int32_t localPort_ = 0;
     int state_ = kSockClosed;
+    bool dialCounted_ = false;
 };
 
 // The listening socket: every incoming connection is offered to the owner as a connection

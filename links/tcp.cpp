@@ -71,8 +71,10 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
         },
         limit < 0 ? -1 : std::max<std::int64_t>(0, start + limit - Clock_Ms()));
 
-    if (socket.state() == kSockConnected)
+    if (socket.state() == kSockConnected) {
+        socket.setDialCounted(useRas());
         return true;
+    }
     if (socket.state() != kSockClosed)
         Tcp_Close(socket);
     report(0, "TCP timeout", "Ei õnnestu sidekanalit luua");
@@ -122,8 +124,11 @@ bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutS
 
 bool Tcp_Close(Socket& socket)
 {
-    if ((socket.state() == kSockClosing || socket.state() == kSockConnected) && useRas())
+    // A workstation's socket was never counted in: closing it must not count out a card-centre
+    // link that still uses the dial-up connection.
+    if ((socket.state() == kSockClosing || socket.state() == kSockConnected) && useRas() && socket.dialCounted())
         DialUse_Release();
+    socket.setDialCounted(false);
     socket.setTag({});
     socket.close();
     return true;
