@@ -119,24 +119,6 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
     return ok;
 }
 
-ServerReply KK_ParseServerReply(std::string_view line)
-{
-    auto column = [&](std::size_t from, std::size_t width) {
-        return from - 1 < line.size() ? line.substr(from - 1, width) : std::string_view();
-    };
-    auto number = [&](std::size_t from, std::size_t width) { return Num_Value(Str_Trim(column(from, width))); };
-    ServerReply r;
-    std::string_view text = column(1, 46);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
-    r.Message = std::string(text);
-    r.Number1 = std::int32_t(std::clamp(number(47, 5), -2147483648.0, 2147483647.0));
-    r.Status = std::int16_t(std::clamp(number(52, 1), -32768.0, 32767.0));
-    r.Number2 = std::int32_t(std::clamp(number(53, 6), -2147483648.0, 2147483647.0));
-    r.Amount = number(59, 12);
-    return r;
-}
-
 bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report)
 {
     Socket& s = socketOr(g_file);

@@ -4,6 +4,7 @@
 // file (lines under ACK/NAK, then the verdict). And the loop that sends every file waiting.
 
 #include "links/socket.h"
+#include "protocol/transfile.h"
 
 #include <cstdint>
 #include <string>
@@ -18,16 +19,6 @@ void KK_SetSockets(Socket* auth, Socket* file);
 // Sends the request `body` of message type 100 or 400 and takes the response body (after its
 // message type). Tells the requester how it goes. True when a valid response of the right type came.
 bool KK_Authorize(int messageType, std::string_view body, std::string& response, int requester);
-
-// The card centre's verdict on a transaction file, read from its fixed columns.
-struct ServerReply {
-    std::string Message;   // columns 1-46, trailing spaces removed
-    std::int32_t Number1 = 0;
-    std::int16_t Status = 0;  // 1: the file was accepted
-    std::int32_t Number2 = 0;
-    double Amount = 0;        // in hundredths
-};
-ServerReply KK_ParseServerReply(std::string_view line);
 
 // Sends one file; true when the card centre accepted it. `report` gets "Server said: ..." added
 // when the card centre says why it did not.

@@ -55,6 +55,16 @@ int KK_Track2Digit(std::string_view track2);
 // The sender: "SenderID\key", else "POSnnn\FirmaTunnus", else "FirmaTunnus", with zeros to 7.
 std::string KK_SenderId(std::string_view key, std::string_view toojaam);
 
+// The card centre's verdict on a transaction file, read from its fixed columns.
+struct ServerReply {
+    std::string Message;   // columns 1-46, trailing spaces removed
+    std::int32_t Number1 = 0;
+    std::int16_t Status = 0;  // 1: the file was accepted
+    std::int32_t Number2 = 0;
+    double Amount = 0;        // in hundredths
+};
+ServerReply KK_ParseServerReply(std::string_view line);
+
 // Appends the report and a line break to trans.log in the home folder (UTF-8, mode 0600: it holds
 // card numbers). False on any file error; nothing else is reported.
 bool KK_TransLogAppend(std::string_view report);

@@ -73,6 +73,11 @@ std::string Text_Utf8ToCp1252(std::string_view s)
             ok = (c & 0xC0) == 0x80;
             cp = (cp << 6) | (c & 0x3F);
         }
+        // An overlong form ("\xC0\x8D" for CR), a surrogate or a code beyond Unicode is no
+        // character: a control character must not slip in through a long spelling.
+        static constexpr char32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+        if (ok && extra > 0)
+            ok = cp >= kShortest[extra] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
         if (!ok) {
             out += '?';
             ++i;

@@ -29,5 +29,10 @@ TEST(CodePage, UnmappableAndMalformedInputBecomesQuestionMarks)
     EXPECT_EQ(Text_Utf8ToCp1252("a\xE2\x82"), "a??");          // truncated sequence
     EXPECT_EQ(Text_Utf8ToCp1252("\xFF" "b"), "?b");               // not a UTF-8 lead byte
     EXPECT_EQ(Text_Utf8ToCp1252("\xE4\xB8\xAD"), "?");            // CJK has no place in the code page
+    // Overlong spellings (of CR, "/"), a surrogate and a code beyond Unicode are no characters.
+    EXPECT_EQ(Text_Utf8ToCp1252("[m\xC0\x8D]"), "[m??]");
+    EXPECT_EQ(Text_Utf8ToCp1252("\xE0\x80\xAF"), "???");
+    EXPECT_EQ(Text_Utf8ToCp1252("\xED\xA0\x80"), "???");
+    EXPECT_EQ(Text_Utf8ToCp1252("\xF4\x90\x80\x80"), "????");
     EXPECT_EQ(Text_FromQString(QString::fromUtf8("\xF0\x9F\x98\x80")), "?");
 }
