@@ -1,0 +1,160 @@
+#include "links/tcp.h"
+
+#include "links/dialup.h"
+#include "links/matches.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/text.h"
+
+#include <algorithm>
+
+namespace tollan {
+namespace {
+
+constexpr int kCritical = 16;
+
+// Our messages are written here in UTF-8 and reported in Windows-1252, as every text is.
+void report(std::int32_t number, std::string_view description, std::string_view message)
+{
+    Err_Report(number, description, Text_Utf8ToCp1252(message), kCritical, {});
+}
+
+bool useRas() { return Num_Value(Cfg_Get("UseRAS", "0")) != 0; }
+
+bool allDigits(std::string_view t)
+{
+    return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A connection that has just closed still holds what the peer sent before it went.
+bool holdsData(const Socket& s) { return s.state() == kSockConnected || s.state() == kSockClosing; }
+
+} // namespace
+
+bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds)
+{
+    DialUse_Acquire();
+    const std::int64_t start = Clock_Ms();
+
+    auto failAtOnce = [&](std::int32_t number, std::string_view description) {
+        report(number, description, "Viga ühenduse loomisel");
+        socket.close();
+        DialUse_Release();
+        return false;
+    };
+
+    // An address without its port, or with a port that is no number, is a setting to correct: it
+    // fails like a connect call that cannot start, and the program goes on.
+    std::size_t colon = address.find(':');
+    if (colon == std::string_view::npos)
+        return failAtOnce(10049, "address \"" + std::string(address) + "\" is not host:port");
+    std::string portText = Str_Trim(address.substr(colon + 1));
+    if (!allDigits(portText))
+        return failAtOnce(10049, "port \"" + portText + "\" of \"" + std::string(address) + "\" is not a number");
+
+    socket.setLocalPort(0);
+    socket.setRemoteHost(Text_ToQString(address.substr(0, colon)));
+    socket.setRemotePort(std::int32_t(std::min(Num_Value(portText), 1e6)));
+    SocketFailure f;
+    if (!socket.connectToRemote(&f))
+        return failAtOnce(f.number, f.description);
+
+    // An error state does not end the wait: the socket's error event closes it, or the time passes.
+    const std::int64_t limit = timeoutSeconds < 0 ? -1 : std::int64_t(timeoutSeconds * 1000);
+    Clock_WaitUntil(
+        [&] {
+            int st = socket.state();
+            return st == kSockClosed || st == kSockConnected;
+        },
+        limit < 0 ? -1 : std::max<std::int64_t>(0, start + limit - Clock_Ms()));
+
+    if (socket.state() == kSockConnected) {
+        socket.setDialCounted(useRas());
+        return true;
+    }
+    if (socket.state() != kSockClosed)
+        Tcp_Close(socket);
+    report(0, "TCP timeout", "Ei õnnestu sidekanalit luua");
+    DialUse_Release();
+    return false;
+}
+
+bool Tcp_Send(Socket& socket, std::string_view data)
+{
+    if (socket.state() == kSockConnected)
+        Events_Pump();
+    if (socket.state() != kSockConnected)
+        return false;
+    socket.sendData(data);
+    DialUse_Touch();
+    return true;
+}
+
+std::string Tcp_Receive(Socket& socket, std::int32_t max)
+{
+    if (!holdsData(socket))
+        return {};
+    std::string taken = socket.getData(max > 0 ? std::size_t(max) : 0);
+    DialUse_Touch();
+    return taken;
+}
+
+bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutSeconds)
+{
+    const std::int64_t start = Clock_Ms();
+    const std::int64_t limit = std::int64_t(timeoutSeconds) * 1000;
+    for (;;) {
+        if (holdsData(socket) && Link_Matches(pattern, socket.peekData()))
+            return true;
+        const std::int64_t elapsed = Clock_Ms() - start;
+        if (timeoutSeconds != -1 && elapsed > limit) {
+            report(0, "TCP timeout", "Sidepartner ei vasta päringule");
+            return false;
+        }
+        if (socket.state() != kSockConnected) {
+            report(0, "TCP disconnect", "Ühendus katkes");
+            return false;
+        }
+        Clock_Wait(timeoutSeconds == -1 ? 1000 : limit - elapsed + 1);
+    }
+}
+
+bool Tcp_Close(Socket& socket)
+{
+    // A workstation's socket was never counted in: closing it must not count out a card-centre
+    // link that still uses the dial-up connection.
+    if ((socket.state() == kSockClosing || socket.state() == kSockConnected) && useRas() && socket.dialCounted())
+        DialUse_Release();
+    socket.setDialCounted(false);
+    socket.setTag({});
+    socket.close();
+    return true;
+}
+
+void Tcp_CardCentreClose(Socket& socket) { Tcp_Close(socket); }
+
+void Tcp_CardCentreError(Socket& socket, int number, std::string_view description, bool* cancelDisplay,
+                         std::string_view message)
+{
+    Log_Event(&socket, std::to_string(number) + " - " + std::string(description));
+    Err_Log(number, description, message);
+    if (cancelDisplay)
+        *cancelDisplay = true;
+    if (socket.state() != kSockClosed)
+        socket.close();
+}
+
+void Tcp_HandleCardCentreEvents(Socket& socket, std::string_view message)
+{
+    std::string msg(message);
+    QObject::connect(&socket, &Socket::closed, &socket, [&socket] { Tcp_CardCentreClose(socket); });
+    QObject::connect(&socket, &Socket::error, &socket,
+                     [&socket, msg](int number, const QString& description, bool* cancel) {
+                         Tcp_CardCentreError(socket, number, Text_FromQString(description), cancel, msg);
+                     });
+}
+
+} // namespace tollan

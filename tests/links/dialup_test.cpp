@@ -1,0 +1,145 @@
+#include "links/dialup.h"
+#include "links/ras.h"
+#include "links/ras_script.h"
+#include "links/tcp.h"
+
+#include "support/clock.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+namespace {
+
+class DialUp : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        Cfg_Put("UseRAS", "1");
+        Cfg_Put("RAS\\KeepActive", "10");
+        Err_Clear();
+        DialUse_Reset();
+        Ras_Reset();
+        Ras_SetBackend(&service);
+    }
+    void TearDown() override { Ras_SetBackend(nullptr); }
+    // One card-centre exchange: connect, some traffic, close.
+    void Exchange()
+    {
+        DialUse_Acquire();
+        DialUse_Touch();
+        DialUse_Release();
+    }
+
+    QTemporaryDir home;
+    TestClock clock;
+    ClockScope scope{clock};
+    RasScript service;
+};
+
+TEST_F(DialUp, TwoExchangesShareOneConnectionWhichHangsUpOnceIdleLongEnough)
+{
+    Exchange();
+    Exchange();
+    EXPECT_EQ(service.dials, 1);
+    EXPECT_EQ(service.lastDial.entry, "tollan");
+    clock.advance(9000);
+    DialUse_IdleCheck();
+    EXPECT_EQ(service.hangUps, 0);
+    clock.advance(2000);
+    DialUse_IdleCheck();
+    EXPECT_EQ(service.hangUps, 1);
+    Exchange();  // the next one dials afresh
+    EXPECT_EQ(service.dials, 2);
+}
+
+TEST_F(DialUp, AConnectionFoundUpIsUsedAndNeverHungUp)
+{
+    service.up = true;
+    Ras_Init();
+    Exchange();
+    clock.advance(60000);
+    DialUse_IdleCheck();
+    Ras_Release();
+    EXPECT_EQ(service.dials, 0);
+    EXPECT_EQ(service.hangUps, 0);
+}
+
+TEST_F(DialUp, AFailedDialIsReportedOnceAndTheNextConnectDialsAgain)
+{
+    service.dialCode = 676;
+    DialUse_Acquire();
+    ASSERT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Err_Record(1).number, 676);
+    EXPECT_EQ(Err_Record(1).description, "Modem reports busy.");
+    EXPECT_EQ(Ras_Count(), 0);
+    DialUse_Release();
+    service.dialCode = 0;
+    DialUse_Acquire();  // the check finds nothing up and the link dials again
+    EXPECT_EQ(service.dials, 2);
+    EXPECT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Ras_Count(), 1);
+}
+
+TEST_F(DialUp, ADroppedConnectionResetsTheCountsAtTheNextCheck)
+{
+    DialUse_Acquire();
+    DialUse_Acquire();
+    EXPECT_EQ(DialUse_Users(), 2);
+    service.up = false;  // the line went
+    DialUse_IdleCheck();
+    EXPECT_EQ(DialUse_Users(), 0);
+    EXPECT_EQ(Ras_Count(), 0);
+}
+
+TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOff)
+{
+    Ras_Release();  // shutdown with nothing used
+    EXPECT_EQ(service.finds + service.dials + service.hangUps, 0);
+    Cfg_Put("UseRAS", "0");
+    Exchange();
+    DialUse_IdleCheck();
+    EXPECT_EQ(service.finds + service.dials + service.hangUps, 0);
+}
+
+TEST_F(DialUp, AWorkstationLeavingDoesNotCountOutACardCentreLink)
+{
+    QTcpServer centre;
+    ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
+    Listener listener;
+    ASSERT_TRUE(listener.listen(0));
+    Socket auth, ws;
+    QObject::connect(&listener, &Listener::connectionRequest, [&](std::int32_t id) { ws.accept(listener.take(id)); });
+    ASSERT_TRUE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(centre.serverPort()), 5));
+    QTcpSocket reg;
+    reg.connectToHost(QHostAddress::LocalHost, quint16(listener.localPort()));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return ws.state() == kSockConnected; }, 3000));
+    EXPECT_EQ(DialUse_Users(), 1);
+    Tcp_Close(ws);
+    EXPECT_EQ(DialUse_Users(), 1);
+    Tcp_Close(auth);
+    EXPECT_EQ(DialUse_Users(), 0);
+}
+
+TEST(DialUpBackends, ReadWhatTheServicesPrint)
+{
+    const std::string nmcli = "Wired connection 1:802-3-ethernet:activated\n"
+                              "tollan:ppp:activated\n"
+                              "mobile\\:2:gsm:activated\n"
+                              "spare:ppp:deactivating\n";
+    EXPECT_EQ(Ras_NmcliDialUps(nmcli), (std::vector<std::string>{"tollan", "mobile:2"}));
+    EXPECT_TRUE(Ras_NmcliDialUps("").empty());
+    EXPECT_EQ(Ras_FirstPppUp("lo 0x9\neth0 0x1003\nppp1 0x10d1\nppp0 0x1090\n"), 1);  // ppp0 is down
+    EXPECT_EQ(Ras_FirstPppUp("ppp0 0x1090\npppx 0x1\n"), -1);
+}
+
+} // namespace

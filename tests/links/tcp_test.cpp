@@ -1,0 +1,221 @@
+#include "links/matches.h"
+#include "links/tcp.h"
+
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tollan;
+
+namespace {
+
+std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
+
+class TcpLink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        ASSERT_TRUE(Db_Open());
+        Err_Clear();
+        auth.setObjectName("WSTollanauth");
+    }
+    void TearDown() override { Db_Database().close(); }
+
+    // A card centre on loopback: listens, keeps the connection it accepts.
+    quint16 Listen()
+    {
+        EXPECT_TRUE(server.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&server, &QTcpServer::newConnection, [this] { peer = server.nextPendingConnection(); });
+        return server.serverPort();
+    }
+    // A port where nothing listens.
+    static quint16 DeadPort()
+    {
+        QTcpServer s;
+        s.listen(QHostAddress::LocalHost, 0);
+        return s.serverPort();
+    }
+    std::string Addr(quint16 port) const { return "127.0.0.1:" + std::to_string(port); }
+    void ConnectToPeer()
+    {
+        ASSERT_TRUE(Tcp_Connect(auth, Addr(Listen()), 5));
+        ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 2000));
+    }
+    void PeerSends(const char* bytes)
+    {
+        peer->write(bytes);
+        peer->flush();
+    }
+    const ErrorRecord& Last() const { return Err_Record(Err_Index()); }
+
+    QTemporaryDir home;
+    TestClock clock;
+    ClockScope scope{clock};
+    Socket auth;
+    QTcpServer server;
+    QTcpSocket* peer = nullptr;
+};
+
+TEST_F(TcpLink, AClosedPortGivesOneTimeoutReportAfterTheErrorEventClosedTheSocket)
+{
+    Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
+    EXPECT_FALSE(Tcp_Connect(auth, Addr(DeadPort()), -1));
+    EXPECT_EQ(auth.state(), kSockClosed);
+    // The socket's own error is recorded unseen, then the link's one report.
+    ASSERT_EQ(Err_Index(), 2);
+    EXPECT_EQ(Err_Record(1).number, 10061);
+    EXPECT_EQ(Err_Record(1).message, kMsgAuthSocket);
+    EXPECT_EQ(Last().description, "TCP timeout");
+    EXPECT_EQ(Last().message, W("Ei õnnestu sidekanalit luua"));
+    QSqlQuery q(Db_Database());
+    ASSERT_TRUE(q.exec("SELECT Object, Message FROM Log"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), "WSTollanauth");
+    EXPECT_TRUE(q.value(1).toString().startsWith("10061 - "));
+}
+
+TEST_F(TcpLink, WithoutAnErrorHandlerTheWaitEndsAtTheTimeOut)
+{
+    const std::int64_t t0 = Clock_Ms();
+    EXPECT_FALSE(Tcp_Connect(auth, Addr(DeadPort()), 30));
+    EXPECT_GE(Clock_Ms() - t0, 30000);  // the error state alone does not end the wait
+    EXPECT_EQ(auth.state(), kSockClosed);
+    EXPECT_EQ(Last().description, "TCP timeout");
+}
+
+TEST_F(TcpLink, TimeOutMinusOneWaitsForTheConnection)
+{
+    ASSERT_TRUE(Tcp_Connect(auth, Addr(Listen()), -1));
+    EXPECT_EQ(auth.state(), kSockConnected);
+    EXPECT_EQ(Err_Index(), 0);
+}
+
+TEST_F(TcpLink, BadAddressesFailAtOnceWithAReportAndTheProgramGoesOn)
+{
+    for (const char* address : {"127.0.0.1", "127.0.0.1:", "127.0.0.1:12ab", ":1280", "127.0.0.1:70000", ""}) {
+        SCOPED_TRACE(address);
+        Err_Clear();
+        EXPECT_FALSE(Tcp_Connect(auth, address, 5));
+        EXPECT_EQ(auth.state(), kSockClosed);
+        ASSERT_EQ(Err_Index(), 1);
+        EXPECT_EQ(Last().message, W("Viga ühenduse loomisel"));
+        EXPECT_NE(Last().number, 0);
+    }
+}
+
+TEST_F(TcpLink, WaitForTakesNothingAndReceiveTakesAtMostItsMaximum)
+{
+    ConnectToPeer();
+    PeerSends("0123456789");
+    ASSERT_TRUE(Tcp_WaitFor(auth, "", 5));  // any data ends a wait for nothing in particular
+    ASSERT_TRUE(Tcp_WaitFor(auth, "9", 5));
+    EXPECT_EQ(Tcp_Receive(auth, 3), "012");
+    EXPECT_EQ(Tcp_Receive(auth, 100), "3456789");
+    EXPECT_EQ(Tcp_Receive(auth, 0), "");
+
+    PeerSends("short\r");
+    EXPECT_FALSE(Tcp_WaitFor(auth, "????????*\r", 2));  // fewer than eight before the CR
+    EXPECT_EQ(Last().message, W("Sidepartner ei vasta päringule"));
+    PeerSends("0000000042\r");
+    EXPECT_TRUE(Tcp_WaitFor(auth, "????????*\r", 2));
+    EXPECT_EQ(Tcp_Receive(auth, 0), "short\r0000000042\r");
+    EXPECT_TRUE(Tcp_Send(auth, "ACK"));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return peer->bytesAvailable() >= 3; }, 2000));
+    EXPECT_EQ(peer->readAll(), "ACK");
+}
+
+TEST_F(TcpLink, APeerThatClosesBeforeThePatternEndsTheWaitWithDisconnect)
+{
+    ConnectToPeer();
+    PeerSends("half an ans");
+    peer->disconnectFromHost();
+    EXPECT_FALSE(Tcp_WaitFor(auth, "\r", 60));
+    EXPECT_EQ(Last().description, "TCP disconnect");
+    EXPECT_EQ(Last().message, W("Ühendus katkes"));
+    EXPECT_FALSE(Tcp_Send(auth, "x"));
+}
+
+TEST_F(TcpLink, AnAnswerFollowedAtOnceByTheCloseIsStillTheAnswer)
+{
+    ConnectToPeer();
+    PeerSends("answer\r");
+    peer->disconnectFromHost();
+    ASSERT_TRUE(Clock_WaitUntil([&] { return auth.state() == kSockClosing; }, 2000));
+    EXPECT_TRUE(Tcp_WaitFor(auth, "\r", 5));
+    EXPECT_EQ(Tcp_Receive(auth, 0), "answer\r");
+}
+
+TEST_F(TcpLink, CloseClearsTheTagWhateverTheState)
+{
+    auth.setTag("Jah");
+    EXPECT_TRUE(Tcp_Close(auth));
+    EXPECT_EQ(auth.tag(), "");
+    ConnectToPeer();
+    auth.setTag("Jah");
+    Tcp_Close(auth);
+    EXPECT_EQ(auth.state(), kSockClosed);
+    EXPECT_EQ(auth.tag(), "");
+    EXPECT_EQ(Tcp_Receive(auth, 0), "");
+}
+
+TEST(SocketListener, AConnectionNotTakenIsTurnedAwayAndATakenOneIsConnected)
+{
+    Listener listener;
+    ASSERT_TRUE(listener.listen(0));
+    Socket pool;
+    bool take = false;
+    QObject::connect(&listener, &Listener::connectionRequest, [&](std::int32_t id) {
+        if (take)
+            pool.accept(listener.take(id));
+    });
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, quint16(listener.localPort()));
+    EXPECT_TRUE(Clock_WaitUntil([&] { return refused.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_EQ(pool.state(), kSockClosed);
+
+    take = true;
+    QTcpSocket workstation;
+    workstation.connectToHost(QHostAddress::LocalHost, quint16(listener.localPort()));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return pool.state() == kSockConnected; }, 3000));
+    workstation.write("hello");
+    ASSERT_TRUE(Clock_WaitUntil([&] { return pool.bytesWaiting() == 5; }, 3000));
+    EXPECT_EQ(pool.getData(), "hello");
+    SocketFailure f;
+    EXPECT_FALSE(Listener().listen(listener.localPort(), &f));  // the port is taken
+    EXPECT_EQ(f.number, 10048);
+}
+
+TEST(LinkMatches, Wildcards)
+{
+    struct Case { const char* pattern; const char* data; bool match; };
+    const Case cases[] = {
+        {"", "", false},           {"", "x", true},
+        {"OK", "\r\nOK\r\n", true}, {"ok", "OK", false},
+        {"C?N", "CON", true},      {"C?N", "CN", false},
+        {"#", "abc", false},       {"##", "a12", true},
+        {"[a-c]x", "bx", true},    {"[a-c]x", "dx", false},
+        {"[!0-9]", "123", false},  {"[!0-9]", "12a", true},
+        {"[xyz]", "y", true},      {"a*b", "a--b", true},
+        {"a*b", "ba", false},      {"*", "", true},
+        {"????????*\r", "1234567\r", false}, {"????????*\r", "12345678\r", true},
+        {"[", "a[b", true},        {"a*b*c*d", std::string(2000, 'a').c_str(), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(Link_Matches(c.pattern, c.data), c.match) << c.pattern << " / " << c.data;
+}
+
+} // namespace

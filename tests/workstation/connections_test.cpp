@@ -1,0 +1,231 @@
+#include "workstation/connections.h"
+
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/text.h"
+#include "workstation/dispatch.h"
+
+#include <QSqlQuery>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+using namespace tollan;
+
+namespace {
+
+// A cash register on loopback. It reads in its own event handler, so it keeps receiving (and, when
+// told to, answers prompts at once) while a request's flow holds the test inside a wait.
+struct Register {
+    QTcpSocket sock;
+    std::string in;
+    std::vector<WorkstationPacket> got;
+    std::size_t taken = 0;
+    std::function<void(Register&, const WorkstationPacket&)> onPrompt;
+
+    explicit Register(quint16 port)
+    {
+        QObject::connect(&sock, &QIODevice::readyRead, [this] {
+            in += sock.readAll().toStdString();
+            WorkstationPacket p;
+            while (WS_DecodePacket(in, p) > 0) {
+                got.push_back(p);
+                if (p.RequestType == wsDialog && onPrompt)
+                    onPrompt(*this, p);
+            }
+        });
+        sock.connectToHost(QHostAddress::LocalHost, port);
+    }
+    bool Connected()
+    {
+        return Clock_WaitUntil([&] { return sock.state() == QAbstractSocket::ConnectedState; }, 3000);
+    }
+    // A register sends a "%" of its packet as "%25": the terminal percent-decodes what arrives.
+    void Send(const std::string& packetBytes)
+    {
+        const std::string bytes = Str_Replace(packetBytes, "%", "%25");
+        sock.write(bytes.data(), qint64(bytes.size()));
+        sock.flush();
+    }
+    // The next packet the terminal sent, or nothing within `ms`.
+    std::optional<WorkstationPacket> Next(int ms = 3000)
+    {
+        if (!Clock_WaitUntil([&] { return got.size() > taken; }, ms))
+            return std::nullopt;
+        return got[taken++];
+    }
+};
+
+std::string Request(std::int16_t type, const char* trans, std::string data = "4761")
+{
+    WorkstationPacket p;
+    p.Workstation = "POS00002";
+    p.WorkstationTrans = trans;
+    p.AnswerType = type;
+    p.AnswerData = std::move(data);
+    return WS_EncodePacket(p);
+}
+
+class Workstations : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        ASSERT_TRUE(Db_Open());
+        Err_Clear();
+        WS_SetFlows({});
+        service = std::make_unique<WorkstationService>();
+        ASSERT_TRUE(service->StartOn(0));
+        port = quint16(service->port());
+    }
+    void TearDown() override
+    {
+        service.reset();
+        WS_SetFlows({});
+        Db_Database().close();
+    }
+    std::vector<std::string> LogRows()
+    {
+        std::vector<std::string> rows;
+        QSqlQuery q(Db_Database());
+        q.exec("SELECT Object || ': ' || Message FROM Log ORDER BY rowid");
+        while (q.next())
+            rows.push_back(q.value(0).toString().toStdString());
+        return rows;
+    }
+    std::unique_ptr<Register> Connect()
+    {
+        auto r = std::make_unique<Register>(port);
+        EXPECT_TRUE(r->Connected());
+        return r;
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<WorkstationService> service;
+    quint16 port = 0;
+};
+
+TEST_F(Workstations, ThirtyTwoConnectAThirtyThirdIsRefusedAndAFreedIndexIsReused)
+{
+    std::vector<std::unique_ptr<Register>> regs;
+    for (int i = 0; i < kWstjCount; ++i)
+        regs.push_back(Connect());
+    ASSERT_TRUE(Clock_WaitUntil([&] { return service->socket(kWstjCount).state() == kSockConnected; }, 3000));
+    EXPECT_EQ(service->socket(0).state(), kSockClosed);  // WSTJ(0) never holds a connection
+
+    Register late(port);
+    ASSERT_TRUE(Clock_WaitUntil([&] { return late.sock.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    EXPECT_EQ(LogRows(), std::vector<std::string>{"WSTJlistener: all sockets already in use"});
+
+    regs[4]->sock.disconnectFromHost();  // the register on WSTJ(5) leaves
+    ASSERT_TRUE(Clock_WaitUntil([&] { return service->socket(5).state() == kSockClosed; }, 3000));
+    auto next = Connect();
+    EXPECT_TRUE(Clock_WaitUntil([&] { return service->socket(5).state() == kSockConnected; }, 3000));
+}
+
+TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
+{
+    auto r = Connect();
+    const std::string b = Request(wsCardQuery, "00000002");
+    r->Send(Request(wsCardQuery, "00000001") + b);  // two in one segment
+    r->Send("garbage" + b.substr(0, 10));           // noise, then half a packet ...
+    Clock_WaitUntil([] { return false; }, 100);
+    r->Send(b.substr(10));                          // ... and its other half
+    for (const char* trans : {"00000001", "00000002", "00000002"}) {
+        auto p = r->Next();
+        ASSERT_TRUE(p) << trans;
+        EXPECT_EQ(p->WorkstationTrans, trans);
+        EXPECT_EQ(p->RequestType, wsCardInfo);
+    }
+    EXPECT_FALSE(r->Next(300));
+    ASSERT_FALSE(LogRows().empty());
+    EXPECT_EQ(LogRows().front(), "WSTJ(1): vigane pakett: garbage");
+}
+
+TEST_F(Workstations, ARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheBusyNotice)
+{
+    auto a = Connect();
+    auto b = Connect();
+    a->onPrompt = [](Register& r, const WorkstationPacket& p) { r.Send(Request(wsDialogAnswer, p.WorkstationTrans.c_str(), "Jah")); };
+    std::string dialogAnswer;
+    bool bWaited = false;
+    std::optional<WorkstationPacket> busyA, busyB;
+    WS_SetFlows({[&](WorkstationPacket& p) {
+                     b->Send(Request(wsCardQuery, "00000008"));
+                     bWaited = !b->Next(300);  // behind the purchase
+                     service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
+                     busyA = a->Next();
+                     busyB = b->Next();
+                     dialogAnswer = WS_Dialog(p.Requester, p, "Allkiri korras?", "");
+                 },
+                 {}});
+    a->Send(Request(wsPurchase, "00000007", "x"));
+    auto prompt = a->Next();
+    auto final = a->Next();
+    ASSERT_TRUE(prompt && final);
+    EXPECT_TRUE(bWaited);
+    ASSERT_TRUE(busyA && busyB);
+    EXPECT_EQ(busyA->RequestType, wsBusy);
+    EXPECT_EQ(busyB->RequestType, wsBusy);
+    EXPECT_EQ(prompt->RequestType, wsDialog);
+    EXPECT_EQ(final->WorkstationTrans, "00000007");
+    EXPECT_EQ(dialogAnswer, "Jah");
+
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 31)));  // picks up the waiting query
+    auto answerB = b->Next();
+    ASSERT_TRUE(answerB);
+    EXPECT_EQ(answerB->WorkstationTrans, "00000008");
+    EXPECT_FALSE(a->Next(200));  // no busy notice at a second that is not a tenth
+}
+
+TEST_F(Workstations, NothingOfARequestReachesTheNextConnectionOnItsIndex)
+{
+    auto a = Connect();
+    a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
+    std::string dialogAnswer = "unset";
+    std::int64_t dialogMs = -1;
+    std::unique_ptr<Register> newcomer;
+    WS_SetFlows({[&](WorkstationPacket& p) {
+                     const std::int64_t t0 = Clock_Ms();
+                     dialogAnswer = WS_Dialog(p.Requester, p, "Allkiri korras?", "");
+                     dialogMs = Clock_Ms() - t0;
+                     newcomer = Connect();  // takes WSTJ(1) while the request still runs
+                     Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000);
+                     WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");
+                 },
+                 {}});
+    a->Send(Request(wsPurchase, "00000009", "x"));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return newcomer != nullptr; }, 5000));
+    EXPECT_EQ(dialogAnswer, "");
+    EXPECT_GE(dialogMs, 0);
+    EXPECT_LT(dialogMs, 2000);  // the dialogue ended with the connection, not at its time-out
+    EXPECT_EQ(service->socket(1).state(), kSockConnected);
+    EXPECT_FALSE(newcomer->Next(300));
+}
+
+TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
+{
+    auto r = Connect();
+    ASSERT_TRUE(PacketQueue_Bar_Set(service->queue(), -10));  // a scheduled job holds the marker
+    std::string burst;
+    for (int i = 0; i < kQueueSlots; ++i)
+        burst += Request(wsCardQuery, "00000001");
+    r->Send(burst);
+    auto refused = r->Next(5000);
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->RequestType, wsError);
+    EXPECT_EQ(PacketQueue_Count(service->queue()), kQueueSlots - 1);
+    EXPECT_EQ(LogRows().back(), "WSTJ(1): request queue full: answered with the preset error");
+}
+
+} // namespace

@@ -1,0 +1,183 @@
+#include "workstation/connections.h"
+
+#include "links/tcp.h"
+#include "store/db.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "workstation/dispatch.h"
+#include "workstation/service.h"
+
+namespace tollan {
+
+WorkstationService::WorkstationService(QObject* parent)
+    : QObject(parent), queue_(std::make_unique<PacketQueue>()), listener_(new Listener(this))
+{
+    listener_->setObjectName(QStringLiteral("WSTJlistener"));
+    connect(listener_, &Listener::connectionRequest, this, &WorkstationService::WSTJlistener_ConnectionRequest);
+    connect(listener_, &Listener::error, this, &WorkstationService::WSTJlistener_Error);
+    // The pool exists from the start, so that every index answers for its state.
+    for (int i = 0; i <= kWstjCount; ++i) {
+        auto* s = new Socket(this);
+        s->setObjectName(QStringLiteral("WSTJ"));
+        s->setProperty("index", i);
+        connect(s, &Socket::dataArrival, this, [this, i] { WSTJ_DataArrival(i); });
+        connect(s, &Socket::closed, this, [this, i] { WSTJ_Close(i); });
+        connect(s, &Socket::error, this,
+                [this, i](int n, const QString& d, bool* cancel) { WSTJ_Error(i, n, d, cancel); });
+        sockets_[std::size_t(i)] = s;
+    }
+    installRequesters();
+}
+
+WorkstationService::~WorkstationService()
+{
+    WS_SetRequesters({});
+}
+
+void WorkstationService::installRequesters()
+{
+    WsRequesters r;
+    r.state = [this](int requester) { return Requester_StateOf(requester); };
+    r.reply = [this](int requester, const std::string& bytes) {
+        if (requester == kRequesterConsole) {
+            if (consoleReply_)
+                consoleReply_(bytes);
+        } else if (requester >= 0 && requester <= kWstjCount) {
+            Tcp_Send(socket(requester), bytes);
+        }
+    };
+    r.tag = [this](int requester) -> std::string* {
+        if (requester == kRequesterConsole)
+            return consoleTag_ ? consoleTag_() : nullptr;
+        if (requester >= 0 && requester <= kWstjCount)
+            return &socket(requester).tagRef();
+        return nullptr;
+    };
+    WS_SetRequesters(std::move(r));
+}
+
+void WorkstationService::setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag)
+{
+    consoleReply_ = std::move(reply);
+    consoleTag_ = std::move(tag);
+}
+
+int WorkstationService::Requester_StateOf(int requester) const
+{
+    if (requester == kRequesterConsole)
+        return kRequesterConnected;
+    if (requester < 0 || requester > kWstjCount)
+        return kSockClosed;
+    // The request being processed belongs to the connection it came on: once that workstation
+    // has gone, a newcomer on the same index counts as nobody for it.
+    if (queue_->runningConnection != 0 && requester == queue_->runningRequester &&
+        connections_[std::size_t(requester)] != queue_->runningConnection)
+        return kSockClosed;
+    return sockets_[std::size_t(requester)]->state();
+}
+
+bool WorkstationService::Start()
+{
+    const std::string portText = Cfg_Get("Port", "1280");
+    const double port = Num_Value(portText);
+    if (!(port >= 0 && port <= 65535)) {
+        Err_Report(10049, "port \"" + portText + "\" is outside 0..65535", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
+        return false;
+    }
+    return StartOn(std::int32_t(port));
+}
+
+bool WorkstationService::StartOn(std::int32_t port)
+{
+    SocketFailure f;
+    if (listener_->listen(port, &f))
+        return true;
+    Err_Report(f.number, f.description + " (port " + std::to_string(port) + ")", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
+    return false;
+}
+
+void WorkstationService::Stop()
+{
+    listener_->close();
+    for (Socket* s : sockets_)
+        s->close();
+}
+
+void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
+{
+    // The lowest free index wins.
+    int i = 1;
+    while (i < kWstjCount && sockets_[std::size_t(i)]->state() != kSockClosed)
+        ++i;
+    Socket& s = socket(i);
+    if (s.state() != kSockClosed) {
+        Log_Event(listener_, "all sockets already in use");
+        return;  // the listener turns the connection away
+    }
+    s.setTag({});
+    buffers_[std::size_t(i)] = StreamBuffer{};
+    connections_[std::size_t(i)] = ++lastConnection_;
+    s.accept(listener_->take(requestId));
+}
+
+void WorkstationService::WSTJlistener_Error(int number, const QString& description, bool* cancelDisplay)
+{
+    const std::string d = Text_FromQString(description);
+    Log_Event(listener_, std::to_string(number) + " - " + d);
+    Err_Log(number, d, Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"));
+    if (cancelDisplay)
+        *cancelDisplay = true;
+}
+
+void WorkstationService::WSTJ_DataArrival(int index)
+{
+    Socket& s = socket(index);
+    const std::string received = Tcp_Receive(s, 0);
+    if (received.empty())
+        return;
+    // The request runs from the event loop, not from inside this arrival: the socket does not
+    // report its next arrival while we are still handling this one, so a prompt's answer from the
+    // same workstation could never be read by a flow started here.
+    if (WSTJ_Arrival(*queue_, buffers_[std::size_t(index)], index, received, s.tagRef(),
+                     connections_[std::size_t(index)]) > 0)
+        QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
+}
+
+void WorkstationService::WSTJ_Close(int index)
+{
+    Tcp_Close(socket(index));
+    buffers_[std::size_t(index)] = StreamBuffer{};
+}
+
+void WorkstationService::WSTJ_Error(int index, int number, const QString& description, bool* cancelDisplay)
+{
+    Socket& s = socket(index);
+    const std::string d = Text_FromQString(description);
+    Log_Event(&s, std::to_string(number) + " - " + d);
+    Err_Log(number, d, Text_Utf8ToCp1252("Ühenduse nr. ") + std::to_string(index) + " viga");
+    if (cancelDisplay)
+        *cancelDisplay = true;
+    if (s.state() != kSockClosed)
+        s.close();
+    buffers_[std::size_t(index)] = StreamBuffer{};
+}
+
+void WorkstationService::WSTJ_Process()
+{
+    tollan::WSTJ_Process(*queue_);
+    // One arrival may have queued several requests; the next runs as soon as this one has been
+    // answered rather than at the next tick.
+    if (PacketQueue_Count(*queue_) > 0 && queue_->busy == 0)
+        QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
+}
+
+void WorkstationService::Tick(const QDateTime& now)
+{
+    WSTJ_Process();
+    if (now.time().second() % 10 == 0)
+        WS_SendBusyNotices(*queue_, 0, kWstjCount);
+}
+
+} // namespace tollan
