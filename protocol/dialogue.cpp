@@ -1,0 +1,200 @@
+#include "protocol/dialogue.h"
+
+#include "links/link.h"
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "protocol/transfile.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/home.h"
+#include "support/text.h"
+#include "workstation/dispatch.h"
+
+#include <QFile>
+
+namespace tollan {
+namespace {
+
+constexpr char SOH = 1, EOT = 4, ENQ = 5, ACK = 6, NAK = 21;
+constexpr const char* kAnswerPattern = "????????*\r";  // a CR with at least eight characters before it
+constexpr std::int16_t kFirstAnswerSeconds = 15;
+constexpr std::int16_t kLineAnswerSeconds = 30;
+constexpr std::int16_t kVerdictSeconds = 10;
+constexpr int kRepeats = 3;  // a line, ENQ or ACK goes at most four times
+
+Socket* g_auth = nullptr;
+Socket* g_file = nullptr;
+
+// A dialogue without its socket (no window yet) still works over X.25; over TCP it fails to connect.
+Socket& socketOr(Socket*& s)
+{
+    static Socket none;
+    return s ? *s : none;
+}
+
+bool debugOn() { return Num_Value(Cfg_Get("Debug", "0")) != 0; }
+
+// Tells the requester how the dialogue goes, while it is there to hear it.
+void progress(int requester, const char* utf8)
+{
+    if (Requester_State(requester) == kRequesterConnected)
+        WS_Message(requester, Text_Utf8ToCp1252(utf8));
+}
+
+std::string messageType(int t) { return KK_FormatField(2, 4, true, KK_Number(t, 4)); }
+
+std::int16_t seconds(const char* key, const char* def)
+{
+    double v = Num_Value(Cfg_Get(key, def));
+    return std::int16_t(std::clamp(v, -1.0, 32767.0));
+}
+
+} // namespace
+
+void KK_SetSockets(Socket* auth, Socket* file)
+{
+    g_auth = auth;
+    g_file = file;
+}
+
+bool KK_DebugLog(std::string_view text)
+{
+    const QString path = Home_File("debug.log");
+    const bool fresh = !QFile::exists(path);
+    QFile f(path);
+    if (!f.open(QIODevice::Append | QIODevice::Text))
+        return false;
+    if (fresh)  // card data: readable by the owner alone
+        Home_RestrictFile(path);
+    const std::string line = Clock_Now().toString(QStringLiteral("dd.MM.yy hh:mm:ss")).toStdString() + "\t" +
+                             Text_Cp1252ToUtf8(text) + "\n";
+    return f.write(line.data(), qint64(line.size())) == qint64(line.size());
+}
+
+bool KK_Authorize(int type, std::string_view body, std::string& response, int requester)
+{
+    Socket& s = socketOr(g_auth);
+    progress(requester, "Loon ühendust...");
+    if (!Link_Connect(s, "Auth_Address", Num_Value(Cfg_Get("TimeOut\\Connect", "60")))) {
+        progress(requester, "Sidehäire!");
+        return false;
+    }
+    if (Requester_State(requester) != kRequesterConnected) {
+        Link_Close(s);  // nobody is waiting for the answer: nothing is sent
+        return false;
+    }
+    if (debugOn())
+        KK_DebugLog("Send query: " + Url_Encode(body, 3));
+    const std::string request = KK_Frame(messageType(type) + std::string(body));
+    const std::string repeat = KK_Frame(messageType(type + 1) + std::string(body));
+
+    progress(requester, "Edastan päringu...");
+    Link_Send(s, request);
+    progress(requester, "Ootan vastust...");
+    bool answered = Link_WaitFor(s, kAnswerPattern, kFirstAnswerSeconds);
+    if (!answered) {
+        progress(requester, "Edastan päringu korduse...");
+        Link_Send(s, repeat);
+        progress(requester, "Ootan vastust...");
+        answered = Link_WaitFor(s, kAnswerPattern, seconds("TimeOut\\Auth", "60"));
+    }
+    bool ok = false;
+    if (answered) {
+        std::string r = Link_Receive(s, 0);
+        std::size_t soh = r.find(SOH);
+        if (soh != std::string::npos && soh > 0)
+            r.erase(0, soh);  // noise before the frame
+        r = KK_Unframe(r);
+        if (debugOn())
+            KK_DebugLog("Received: " + Url_Encode(r, 3));
+        if (r.size() >= 2 && r.compare(0, 2, messageType(type + 10)) == 0) {
+            response = r.substr(2);
+            ok = true;
+        }
+    }
+    progress(requester, "Lõpetan...");
+    Link_Close(s);
+    return ok;
+}
+
+bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report)
+{
+    Socket& s = socketOr(g_file);
+    if (!Link_Connect(s, "Trans_Address", Num_Value(Cfg_Get("TimeOut\\Connect", "60"))))
+        return false;
+    // Sends `what` until the card centre's data matches `pattern`, at most four times.
+    auto sendUntilHeard = [&](char what, const std::string& pattern, std::int16_t wait) {
+        for (int budget = kRepeats;; --budget) {
+            Link_Send(s, std::string(1, what));
+            if (Link_WaitFor(s, pattern, wait))
+                return true;
+            if (budget == 0)
+                return false;
+        }
+    };
+    auto sendLine = [&](const std::string& line) {
+        const std::string frame = KK_FrameSimple(line);
+        const std::string ackOrNak = std::string("[") + ACK + NAK + "]";
+        for (int budget = kRepeats;; --budget) {
+            Link_Send(s, frame);
+            if (!Link_WaitFor(s, ackOrNak, kLineAnswerSeconds))
+                return false;  // no answer within 30 seconds ends the dialogue at once
+            const std::string got = Link_Receive(s, 0);
+            if (got.find(NAK) == std::string::npos)
+                return got.find(ACK) != std::string::npos;
+            if (budget == 0)
+                return false;
+        }
+    };
+
+    bool ok = false;
+    bool linesAccepted = true;
+    for (const std::string& line : lines)
+        if (!(linesAccepted = sendLine(line)))
+            break;
+    if (linesAccepted && sendUntilHeard(ENQ, "[!\r]\r", kVerdictSeconds)) {
+        std::string verdict = Link_Receive(s, 0);
+        if (!verdict.empty() && verdict.back() == '\n')
+            verdict.pop_back();
+        const ServerReply reply = KK_ParseServerReply(KK_UnframeSimple(verdict));
+        ok = reply.Status == 1;
+        Log_Event("Server said: " + reply.Message);
+        report += "\r\nServer said: " + reply.Message;
+        // The card centre ends with ENQ; without it after four ACKs the verdict still stands.
+        if (sendUntilHeard(ACK, std::string(1, ENQ), kVerdictSeconds))
+            Link_Receive(s, 0);
+    }
+    Link_Send(s, std::string(1, EOT));
+    Link_Close(s);
+    return ok;
+}
+
+int KK_SendTransFiles()
+{
+    int sent = 0;
+    for (;;) {
+        TransSet set;
+        if (!set.open("iSentToojaamPAN"))
+            return sent;
+        if (!Db_BeginTrans())
+            return sent;
+        std::vector<std::string> lines;
+        std::string report;
+        if (!KK_BuildTransFile(set, lines, report)) {
+            Db_Rollback();
+            return sent;
+        }
+        if (!KK_SendTransFile(lines, report)) {
+            Db_Rollback();  // the transactions stay unsent for the next run
+            return sent;
+        }
+        Db_CommitTrans();
+        KK_TransLogAppend(report);
+        Cfg_Put("LastSent_TransFile", Clock_Now().toString(QStringLiteral("yyyyMMdd")).toStdString());
+        ++sent;
+    }
+}
+
+} // namespace tollan

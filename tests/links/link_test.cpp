@@ -1,0 +1,66 @@
+#include "links/link.h"
+
+#include "support/clock.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+
+namespace {
+
+class LinkLayer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        Err_Clear();
+        ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&centre, &QTcpServer::newConnection, [this] { peer = centre.nextPendingConnection(); });
+        Cfg_Put("Tollan_Auth_Address", "127.0.0.1:" + std::to_string(centre.serverPort()));
+    }
+    QTemporaryDir home;
+    TestClock clock;
+    ClockScope scope{clock};
+    QTcpServer centre;
+    QTcpSocket* peer = nullptr;
+    Socket auth;
+};
+
+TEST_F(LinkLayer, TheTransportFollowsUseX25AtEveryCall)
+{
+    // X.25 switched on without a serial port attached: three quiet failures, half a second apart.
+    Cfg_Put("UseX25", "1");
+    const std::int64_t t0 = Clock_Ms();
+    EXPECT_FALSE(Link_Connect(auth, "Auth_Address", 5));
+    EXPECT_GE(Clock_Ms() - t0, 1500);
+    EXPECT_EQ(Err_Index(), 0);
+    EXPECT_EQ(centre.hasPendingConnections() || peer, false);
+
+    Cfg_Put("UseX25", "0");  // the next dialogue goes over TCP, without a restart
+    ASSERT_TRUE(Link_Connect(auth, "Auth_Address", 5));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 2000));
+    peer->write("0123456789");
+    EXPECT_TRUE(Link_WaitFor(auth, "", 5));  // any data, and it stays there
+    EXPECT_EQ(Link_Receive(auth, 4), "0123");
+    EXPECT_EQ(Link_Receive(auth, 100), "456789");
+    EXPECT_TRUE(Link_Send(auth, "x"));
+    Link_Close(auth);
+    EXPECT_EQ(auth.state(), kSockClosed);
+}
+
+TEST_F(LinkLayer, AnUnsetAddressFailsEachAttemptWithAReport)
+{
+    EXPECT_FALSE(Link_Connect(auth, "Trans_Address", 5));
+    EXPECT_EQ(Err_Index(), 3);
+    EXPECT_EQ(Err_Record(3).number, 10049);
+}
+
+} // namespace

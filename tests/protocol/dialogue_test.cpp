@@ -1,0 +1,242 @@
+#include "protocol/dialogue.h"
+
+#include "links/tcp.h"
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/text.h"
+#include "tests/common/card_centre.h"
+#include "workstation/dispatch.h"
+
+#include <QFile>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+using namespace tollan;
+using namespace tollan::test;
+
+namespace {
+
+std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
+
+class Dialogues : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        ASSERT_TRUE(Db_Open());
+        Err_Clear();
+        Cfg_Put("Tollan_Auth_Address", centre.Address());
+        Cfg_Put("Tollan_Trans_Address", centre.Address());
+        KK_SetSockets(&auth, &file);
+        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
+        Tcp_HandleCardCentreEvents(file, kMsgFileSocket);
+        WS_SetRequesters({[this](int) { return connected ? kRequesterConnected : 0; },
+                          [this](int, const std::string& bytes) {
+                              std::string b = bytes;
+                              WorkstationPacket p;
+                              if (WS_DecodePacket(b, p) > 0)
+                                  told.push_back(p.RequestData);
+                          },
+                          [](int) -> std::string* { return nullptr; }});
+    }
+    void TearDown() override
+    {
+        WS_SetRequesters({});
+        KK_SetSockets(nullptr, nullptr);
+        Db_Database().close();
+    }
+    static void Approve(Centre& c, const std::string& frame)
+    {
+        c.Send(KK_Frame(Type(110) + frame.substr(2)));
+    }
+
+    QTemporaryDir home;
+    TestClock clock;
+    ClockScope scope{clock};
+    Centre centre;
+    Socket auth, file;
+    bool connected = true;
+    std::vector<std::string> told;  // the progress texts the requester saw
+};
+
+TEST_F(Dialogues, AnAnswerToTheFirstRequestMeansNoRepeat)
+{
+    centre.onFrame = Approve;
+    std::string response;
+    ASSERT_TRUE(KK_Authorize(100, "BODY", response, 3));
+    EXPECT_EQ(response, "BODY");
+    EXPECT_EQ(centre.frames, std::vector<std::string>{Type(100) + "BODY"});
+    EXPECT_EQ(told, (std::vector<std::string>{W("Loon ühendust..."), W("Edastan päringu..."),
+                                              W("Ootan vastust..."), W("Lõpetan...")}));
+    EXPECT_EQ(auth.state(), kSockClosed);
+    EXPECT_FALSE(QFile::exists(home.filePath("debug.log")));
+}
+
+TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
+{
+    Cfg_Put("Debug", "1");
+    centre.onFrame = [](Centre& c, const std::string& f) {
+        if (f.compare(0, 2, Type(101)) == 0)
+            c.Send("noise" + KK_Frame(Type(110) + "OK"));  // and noise before SOH
+    };
+    std::string response;
+    ASSERT_TRUE(KK_Authorize(100, "B", response, 3));
+    EXPECT_EQ(response, "OK");
+    EXPECT_EQ(centre.frames, (std::vector<std::string>{Type(100) + "B", Type(101) + "B"}));
+    EXPECT_EQ(told[3], W("Edastan päringu korduse..."));
+    QFile log(home.filePath("debug.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    EXPECT_TRUE(text.contains("\tSend query: B\n"));
+    EXPECT_TRUE(text.contains("\tReceived: " + QString::fromStdString(Url_Encode(Type(110) + "OK")) + "\n"));
+}
+
+TEST_F(Dialogues, AWrongMessageTypeFailsWithoutARepeat)
+{
+    centre.onFrame = [](Centre& c, const std::string& f) { c.Send(KK_Frame(Type(210) + f.substr(2))); };
+    std::string response = "untouched";
+    EXPECT_FALSE(KK_Authorize(400, "B", response, 3));
+    EXPECT_EQ(response, "untouched");
+    EXPECT_EQ(centre.frames.size(), 1u);
+}
+
+TEST_F(Dialogues, ARequesterGoneWhileConnectingClosesTheLinkWithoutSending)
+{
+    int calls = 0;
+    WS_SetRequesters({[&](int) { return ++calls == 1 ? kRequesterConnected : 0; }, {}, {}});
+    std::string response;
+    EXPECT_FALSE(KK_Authorize(100, "B", response, 3));
+    EXPECT_EQ(auth.state(), kSockClosed);
+    Clock_WaitUntil([] { return false; }, 200);
+    EXPECT_TRUE(centre.frames.empty());
+    EXPECT_NE(centre.line, nullptr);  // it did connect
+}
+
+TEST_F(Dialogues, ACardCentreThatCannotBeReachedIsTriedThreeTimesHalfASecondApart)
+{
+    Cfg_Put("Tollan_Auth_Address", "127.0.0.1:1");
+    const std::int64_t t0 = Clock_Ms();
+    std::string response;
+    EXPECT_FALSE(KK_Authorize(100, "B", response, 3));
+    EXPECT_GE(Clock_Ms() - t0, 1500);
+    EXPECT_EQ(told.back(), W("Sidehäire!"));
+    int timeouts = 0;
+    for (int i = 1; i <= Err_Index(); ++i)
+        timeouts += Err_Record(i).description == "TCP timeout";
+    EXPECT_EQ(timeouts, 3);
+}
+
+// The card centre's verdict line: message, number, status, number, amount.
+std::string Verdict(char status, const char* message)
+{
+    std::string m = message;
+    m.resize(46, ' ');
+    return KK_FrameSimple(m + "00001" + status + "000002" + "000000012345") + "\n";
+}
+
+TEST_F(Dialogues, ALineIsSentAtMostFourTimes)
+{
+    centre.onFrame = [](Centre& c, const std::string&) { c.Send("\x15"); };
+    std::string report;
+    EXPECT_FALSE(KK_SendTransFile({"LINE1", "LINE2"}, report));
+    EXPECT_EQ(centre.frames, std::vector<std::string>(4, "LINE1"));
+    Clock_WaitUntil([&] { return !centre.controls.empty(); }, 2000);
+    EXPECT_EQ(centre.controls, "\x04");  // straight to EOT
+}
+
+TEST_F(Dialogues, ThreeNaksThenAckGoesOnAndTheVerdictIsAcknowledged)
+{
+    int naks = 3;
+    centre.onFrame = [&](Centre& c, const std::string& f) { c.Send(f == "LINE1" && naks-- > 0 ? "\x15" : "\x06"); };
+    centre.onControl = [](Centre& c, char ch) {
+        if (ch == '\x05')
+            c.Send(Verdict('1', "Fail vastu voetud"));
+        if (ch == '\x06')
+            c.Send("\x05");
+    };
+    std::string report = "R";
+    EXPECT_TRUE(KK_SendTransFile({"LINE1", "LINE2"}, report));
+    EXPECT_EQ(centre.frames, (std::vector<std::string>{"LINE1", "LINE1", "LINE1", "LINE1", "LINE2"}));
+    Clock_WaitUntil([&] { return centre.controls.size() >= 3; }, 2000);
+    EXPECT_EQ(centre.controls, "\x05\x06\x04");
+    EXPECT_EQ(report, "R\r\nServer said: Fail vastu voetud");
+}
+
+TEST_F(Dialogues, AVerdictWithoutTheClosingEnqStillCountsAndARefusalIsFalse)
+{
+    char status = '1';
+    centre.onFrame = [](Centre& c, const std::string&) { c.Send("\x06"); };
+    centre.onControl = [&](Centre& c, char ch) {
+        if (ch == '\x05')
+            c.Send(Verdict(status, "Vale summa"));
+    };
+    std::string report;
+    EXPECT_TRUE(KK_SendTransFile({"LINE1"}, report));
+    Clock_WaitUntil([&] { return centre.controls.size() >= 6; }, 2000);
+    EXPECT_EQ(centre.controls, "\x05\x06\x06\x06\x06\x04");  // four ACKs unanswered, then EOT
+    status = '0';
+    centre.controls.clear();
+    EXPECT_FALSE(KK_SendTransFile({"LINE1"}, report));
+    const ServerReply r = KK_ParseServerReply(KK_UnframeSimple(Verdict('0', "Vale summa").substr(0, 73)));
+    EXPECT_EQ(r.Message, "Vale summa");
+    EXPECT_EQ(r.Number1, 1);
+    EXPECT_EQ(r.Number2, 2);
+    EXPECT_EQ(r.Amount, 12345);
+}
+
+TEST_F(Dialogues, EachAcceptedFileIsCommittedAndLoggedAndTheFirstRefusalStopsWithItsRowsUnsent)
+{
+    auto row = [](const char* toojaam, const char* trans) {
+        TransRecord t;
+        t.PAN = "4000001234567899";
+        t.WayOfUse = 1;
+        t.Amount = 10000;
+        t.Date = 20261206;
+        t.Time = 140359;
+        t.AuthCode = "A1B2C3";
+        t.STAN = "000123";
+        t.Toojaam = toojaam;
+        t.Trans = trans;
+        return t;
+    };
+    ASSERT_TRUE(Db_StoreTrans(row("POS001", "1")));
+    ASSERT_TRUE(Db_StoreTrans(row("POS002", "1")));
+    int files = 0;
+    centre.onFrame = [](Centre& c, const std::string&) { c.Send("\x06"); };
+    centre.onControl = [&](Centre& c, char ch) {
+        if (ch == '\x05') {
+            const bool first = ++files == 1;
+            c.Send(first ? Verdict('1', "OK") : Verdict('0', "Vale fail"));
+        }
+        if (ch == '\x06')
+            c.Send("\x05");
+    };
+    EXPECT_EQ(KK_SendTransFiles(), 1);
+    EXPECT_EQ(files, 2);
+    QSqlQuery q(Db_Database());
+    ASSERT_TRUE(q.exec("SELECT Toojaam FROM Trans WHERE sent = 0") && q.next());
+    EXPECT_EQ(q.value(0).toString(), "POS002");  // the refused file's row waits for the next run
+    EXPECT_FALSE(q.next());
+    EXPECT_EQ(Cfg_Get("LastSent_TransFile", ""), Clock_Now().toString("yyyyMMdd").toStdString());
+    QFile log(home.filePath("trans.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    EXPECT_TRUE(text.contains("Server said: OK"));
+    EXPECT_FALSE(text.contains("Vale fail"));
+}
+
+} // namespace
