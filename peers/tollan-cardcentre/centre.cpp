@@ -1,0 +1,299 @@
+#include "peers/tollan-cardcentre/centre.h"
+
+#include "peers/tollan-cardcentre/auth.h"
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "support/codepage.h"
+#include "support/text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace tollan::peer {
+namespace {
+
+constexpr char kEOT = 4;
+constexpr char kENQ = 5;
+constexpr char kACK = 6;
+constexpr char kNAK = 21;
+// A frame longer than this is not one the terminal sends; what piles up without a CR is dropped.
+constexpr std::size_t kMaxFrame = 64 * 1024;
+
+bool IsControl(char c) { return c == kEOT || c == kENQ || c == kACK || c == kNAK; }
+
+const char* ControlName(char c)
+{
+    switch (c) {
+    case kEOT: return "EOT";
+    case kENQ: return "ENQ";
+    case kACK: return "ACK";
+    default: return "NAK";
+    }
+}
+
+} // namespace
+
+struct Centre::Line {
+    QPointer<QTcpSocket> socket;
+    std::string in;
+    std::vector<std::string> lines;   // accepted lines of the file in progress
+    int nakked = 0;                   // NAKs given to the line now expected
+    int enqs = 0;
+    bool verdictSent = false;
+    std::string verdict;              // the frame sent, for an ENQ asked again
+};
+
+std::string Centre_VerdictLine(std::string_view text, int status, const std::vector<std::string>& lines)
+{
+    // The file trailer (kind 9) carries the total in hundredths in columns 8-19.
+    double total = 0;
+    int details = 0;
+    for (const std::string& l : lines) {
+        if (!l.empty() && l[0] == '9' && l.size() >= 19)
+            total = Num_Value(l.substr(7, 12));
+        if (!l.empty() && l[0] != '0' && l[0] != '1' && l[0] != '8' && l[0] != '9')
+            ++details;
+    }
+    return Str_Align(text, 46, 1) + KK_Number(static_cast<std::int64_t>(lines.size()) % 100000, 5) +
+           static_cast<char>('0' + (status % 10 + 10) % 10) + KK_Number(details % 1000000, 6) +
+           KK_Number(static_cast<std::int64_t>(total) % 1000000000000LL, 12);
+}
+
+Centre::Centre(CentreOptions options) : o_(std::move(options))
+{
+    connect(&server_, &QTcpServer::newConnection, this, &Centre::Accept);
+}
+
+bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, port); }
+
+void Centre::Event(const std::string& utf8)
+{
+    std::fprintf(stdout, "%s\n", utf8.c_str());
+    std::fflush(stdout);
+    if (o_.log.isEmpty())
+        return;
+    QFile f(o_.log);
+    if (f.open(QIODevice::Append | QIODevice::Text)) {
+        f.write(utf8.data(), static_cast<qint64>(utf8.size()));
+        f.write("\n");
+    }
+}
+
+void Centre::Accept()
+{
+    while (QTcpSocket* s = server_.nextPendingConnection()) {
+        auto line = std::make_shared<Line>();
+        line->socket = s;
+        Event("connection from " + s->peerAddress().toString().toStdString() + ":" +
+              std::to_string(s->peerPort()));
+        connect(s, &QTcpSocket::readyRead, this, [this, line] { Read(*line); });
+        connect(s, &QTcpSocket::disconnected, this, [this, s, line] {
+            Event("closed");
+            s->deleteLater();   // and with it the handlers that hold `line`
+        });
+    }
+}
+
+void Centre::Read(Line& c)
+{
+    if (!c.socket)
+        return;
+    const QByteArray data = c.socket->readAll();
+    c.in.append(data.constData(), static_cast<std::size_t>(data.size()));
+    while (!c.in.empty() && c.socket) {
+        const char first = c.in[0];
+        if (IsControl(first)) {
+            c.in.erase(0, 1);
+            Control(c, first);
+            continue;
+        }
+        if (first != KK_SOH) {
+            // Noise before a frame or a control character is dropped.
+            std::size_t at = 1;
+            while (at < c.in.size() && c.in[at] != KK_SOH && !IsControl(c.in[at]))
+                ++at;
+            Event("dropped " + std::to_string(at) + " bytes: " + Url_Encode(c.in.substr(0, at), 3));
+            c.in.erase(0, at);
+            continue;
+        }
+        const std::size_t cr = c.in.find(KK_CR, 1);
+        if (cr == std::string::npos) {
+            if (c.in.size() > kMaxFrame) {
+                Event("dropped " + std::to_string(c.in.size()) + " bytes without CR");
+                c.in.clear();
+            }
+            return;
+        }
+        const std::string frame = c.in.substr(0, cr + 1);
+        c.in.erase(0, cr + 1);
+        Frame(c, frame);
+    }
+}
+
+void Centre::Frame(Line& c, const std::string& frame)
+{
+    const std::string message = KK_Unframe(frame);
+    if (message.size() >= 2) {
+        // The packed request types 0100, 0101, 0400, 0401.
+        static const std::string kTypes[] = {{"\x01\x00", 2}, {"\x01\x01", 2}, {"\x04\x00", 2}, {"\x04\x01", 2}};
+        if (std::find(std::begin(kTypes), std::end(kTypes), message.substr(0, 2)) != std::end(kTypes)) {
+            Authorisation(c, message);
+            return;
+        }
+    }
+    const std::string text = KK_UnframeSimple(frame);
+    if (!text.empty()) {
+        FileLine(c, text);
+        return;
+    }
+    Event("line " + std::to_string(c.lines.size() + 1) + " bad frame NAK: " + Url_Encode(frame, 3));
+    c.socket->write(&kNAK, 1);
+}
+
+void Centre::Authorisation(Line& c, const std::string& message)
+{
+    AuthRequest r;
+    std::string error;
+    if (!Auth_DecodeRequest(message, r, error)) {
+        Event("auth unreadable (" + error + "): " + Url_Encode(message, 3));
+        return;
+    }
+    if (o_.verbose)
+        std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(r)).c_str());
+    const std::int64_t amount = static_cast<std::int64_t>(Num_Value(r.Get(4)));
+    const Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10);
+    std::string what = "auth " + KK_Number(r.type, 4) + " pan=" + r.Get(2) + " amount=" + r.Get(4) +
+                       " stan=" + r.Get(11) + " -> ";
+    if (b.repeatOnly && r.type % 10 == 0) {
+        Event(what + "no answer, waiting for the repeat");
+        return;
+    }
+    if (b.verdict == Behaviour::Silent) {
+        Event(what + "silent");
+        return;
+    }
+    std::string wire;
+    if (b.verdict == Behaviour::Close) {
+        what += "close";
+    } else {
+        wire = Auth_Wire(Auth_Response(r, b), b);
+        what += KK_Number(r.type - r.type % 10 + 10, 4) + " 39=" +
+                KK_Number(b.verdict == Behaviour::Approve ? 0 : b.code, 2);
+        if (b.verdict == Behaviour::Approve)
+            what += " 38=" + b.authCode;
+        if (b.noise)
+            what += " noise";
+        if (b.badCheck)
+            what += " bad-check";
+    }
+    if (b.delayMs > 0)
+        what += " after " + std::to_string(b.delayMs) + " ms";
+    Event(what);
+    QPointer<QTcpSocket> s = c.socket;
+    auto answer = [s, wire] {
+        if (!s)
+            return;
+        if (wire.empty())
+            s->disconnectFromHost();
+        else
+            s->write(wire.data(), static_cast<qint64>(wire.size()));
+    };
+    if (b.delayMs > 0)
+        QTimer::singleShot(b.delayMs, this, answer);
+    else
+        answer();
+}
+
+void Centre::FileLine(Line& c, const std::string& text)
+{
+    if (c.verdictSent) {
+        // A line after the verdict begins the next file on the same connection.
+        c = Line{c.socket, std::move(c.in), {}, 0, 0, false, {}};
+    }
+    const int number = static_cast<int>(c.lines.size()) + 1;
+    const auto scripted = o_.nakLine.find(number);
+    if (o_.verbose)
+        std::fprintf(stderr, "line %d: %s\n", number, Text_Cp1252ToUtf8(text).c_str());
+    if (scripted != o_.nakLine.end() && c.nakked < scripted->second) {
+        ++c.nakked;
+        Event("line " + std::to_string(number) + " NAK " + std::to_string(c.nakked) + "/" +
+              std::to_string(scripted->second));
+        c.socket->write(&kNAK, 1);
+        return;
+    }
+    c.lines.push_back(text);
+    c.nakked = 0;
+    Event("line " + std::to_string(number) + " ACK");
+    c.socket->write(&kACK, 1);
+}
+
+void Centre::Control(Line& c, char code)
+{
+    const std::string name = ControlName(code);
+    if (code == kENQ) {
+        if (!c.verdictSent && c.enqs < o_.enqSilent) {
+            ++c.enqs;
+            Event("ENQ unanswered " + std::to_string(c.enqs) + "/" + std::to_string(o_.enqSilent));
+            return;
+        }
+        if (!c.verdictSent) {
+            c.verdict = KK_FrameSimple(Centre_VerdictLine(o_.verdictText, o_.verdictStatus, c.lines));
+            if (o_.verdictLf)
+                c.verdict += '\n';
+            c.verdictSent = true;
+            Event("ENQ -> verdict " + std::to_string(o_.verdictStatus) + " " + Text_Cp1252ToUtf8(o_.verdictText) +
+                  " (" + std::to_string(c.lines.size()) + " lines)");
+            if (o_.verdictStatus == 1)
+                Store(c.lines);
+        } else {
+            Event("ENQ -> verdict again");
+        }
+        c.socket->write(c.verdict.data(), static_cast<qint64>(c.verdict.size()));
+    } else if (code == kACK && c.verdictSent) {
+        if (o_.noEnq) {
+            Event("ACK");
+        } else {
+            Event("ACK -> ENQ");
+            c.socket->write(&kENQ, 1);
+        }
+    } else if (code == kEOT) {
+        Event("EOT");
+        c = Line{c.socket, std::move(c.in), {}, 0, 0, false, {}};
+    } else {
+        Event(name + " unexpected");
+    }
+}
+
+void Centre::Store(const std::vector<std::string>& lines)
+{
+    if (o_.store.isEmpty())
+        return;
+    QDir dir(o_.store);
+    if (!dir.mkpath(".")) {
+        Event("cannot create " + o_.store.toStdString());
+        return;
+    }
+    QString path;
+    do {
+        path = dir.filePath(QString("transfile-%1.txt").arg(++stored_, 4, 10, QChar('0')));
+    } while (QFile::exists(path));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        Event("cannot write " + path.toStdString());
+        return;
+    }
+    for (const std::string& l : lines) {
+        f.write(l.data(), static_cast<qint64>(l.size()));
+        f.write("\r\n");
+    }
+    Event("stored " + path.toStdString());
+}
+
+} // namespace tollan::peer

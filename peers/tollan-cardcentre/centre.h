@@ -1,0 +1,57 @@
+#pragma once
+// The card centre's listener: every connection is read frame by frame, authorisations answered by
+// the rules, transaction-file lines ACKed or NAKed as scripted, the verdict given on ENQ.
+#include "peers/tollan-cardcentre/rules.h"
+
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class QTcpSocket;
+
+namespace tollan::peer {
+
+struct CentreOptions {
+    std::vector<Rule> rules;
+    Behaviour fallback;
+    std::map<int, int> nakLine;        // line number (from 1) -> how many NAKs before the ACK
+    int verdictStatus = 1;
+    std::string verdictText;           // Windows-1252
+    bool verdictLf = false;            // the verdict frame followed by LF
+    int enqSilent = 0;                 // ENQs left unanswered before the verdict
+    bool noEnq = false;                // no ENQ after the terminal's ACK
+    QString store;                     // folder of the accepted files; empty: not stored
+    QString log;                       // file that gets every event line too
+    bool verbose = false;
+};
+
+// The verdict line: message text in 46, lines in 5, status, detail lines in 6, total in 12.
+std::string Centre_VerdictLine(std::string_view text, int status, const std::vector<std::string>& lines);
+
+class Centre : public QObject {
+public:
+    explicit Centre(CentreOptions options);
+    bool Listen(quint16 port);
+    quint16 Port() const { return server_.serverPort(); }
+
+private:
+    struct Line;
+    void Accept();
+    void Read(Line& c);
+    void Frame(Line& c, const std::string& frame);
+    void Authorisation(Line& c, const std::string& message);
+    void FileLine(Line& c, const std::string& text);
+    void Control(Line& c, char code);
+    void Store(const std::vector<std::string>& lines);
+    void Event(const std::string& utf8);
+
+    CentreOptions o_;
+    QTcpServer server_;
+    int stored_ = 0;
+};
+
+} // namespace tollan::peer

@@ -1,0 +1,141 @@
+// tollan-cardcentre: a card centre on TCP for tests, demos and integrators. It prints
+// "listening on PORT" as its first line, then one line for every event it sees.
+#include "peers/tollan-cardcentre/centre.h"
+#include "support/codepage.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+using namespace tollan;
+using namespace tollan::peer;
+
+namespace {
+
+int Usage(const std::string& why)
+{
+    std::fprintf(stderr, "tollan-cardcentre: %s\n", why.c_str());
+    return 64;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("tollan-cardcentre");
+    QCommandLineParser cli;
+    cli.setApplicationDescription(
+        "A card centre for tests, demos and integrators.\n"
+        "\n"
+        "Authorisations (full frames; noise before SOH is skipped): each 0100/0400 and each repeat\n"
+        "0101/0401 is read element by element and answered 0110/0410 with elements 2, 3, 4, 7, 11,\n"
+        "41, 42 and 49 echoed, 38 (authorisation code) on approval and 39 (response code).\n"
+        "How to answer comes from the first matching rule, else from the options below.\n"
+        "A rule is a line of words: match words pan=PREFIX, amount=HUNDREDTHS, type=100|400\n"
+        "(a repeat counts as its request), then behaviour words:\n"
+        "  approve | decline CODE | silent | close     the verdict (default approve)\n"
+        "  auth CODE        authorisation code of an approval (default 123456)\n"
+        "  repeat-only      leave the first request unanswered, answer the repeat\n"
+        "  delay MS         answer after MS milliseconds\n"
+        "  noise            send bytes before the SOH\n"
+        "  bad-check        send a wrong check character\n"
+        "Example rule file:\n"
+        "  pan=4111 decline 51     # this card has no money\n"
+        "  amount=99900 silent\n"
+        "  * approve auth AB12CD\n"
+        "\n"
+        "Transaction files (simple frames): each line is ACKed, or NAKed as --nak-line says, a bad\n"
+        "frame is NAKed; ENQ gets the verdict line (46 text, 5 lines, 1 status, 6 details,\n"
+        "12 total); the terminal's ACK gets ENQ; EOT ends the file. A file given status 1 is\n"
+        "stored in --store DIR as transfile-NNNN.txt, one line each, CR LF.\n"
+        "\n"
+        "Every event is printed on stdout (and appended to --log FILE): connection from, auth ...,\n"
+        "line N ACK, line N NAK k/n, ENQ -> verdict S TEXT, ACK -> ENQ, EOT, stored PATH, closed.");
+    cli.addHelpOption();
+    cli.addOptions({
+        {"port", "TCP port to listen on; 0 lets the system pick (default 0).", "N", "0"},
+        {"rule", "A rule line (repeatable, tried in order before the rule file's).", "rule"},
+        {"rules", "Rule file, one rule a line, # comments.", "file"},
+        {"decline", "Decline every request with response code CODE.", "code"},
+        {"auth-code", "Authorisation code of approvals (default 123456).", "code"},
+        {"repeat-only", "Answer only the repeats."},
+        {"silent", "Never answer an authorisation."},
+        {"close", "Close the line instead of answering."},
+        {"delay", "Answer after MS milliseconds.", "ms"},
+        {"noise", "Send noise before the SOH of each answer."},
+        {"bad-check", "Send each answer with a wrong check character."},
+        {"nak-line", "NAK line L of a file N times before the ACK (L:N, repeatable; lines from 1).", "L:N"},
+        {"verdict-status", "Status of the verdict line; 1 accepts the file (default 1).", "n", "1"},
+        {"verdict-text", "Message text of the verdict line.", "text", "Fail vastu v\u00f5etud"},
+        {"verdict-crlf", "Follow the verdict frame with LF."},
+        {"enq-silent", "Leave the first N ENQs of a file unanswered.", "n", "0"},
+        {"no-enq", "Do not send ENQ after the terminal acknowledges the verdict."},
+        {"store", "Folder for the accepted transaction files.", "dir"},
+        {"log", "Append every event line to FILE as well.", "file"},
+        {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
+    });
+    cli.process(app);
+
+    CentreOptions o;
+    std::string error;
+    for (const QString& r : cli.values("rule")) {
+        Rule rule;
+        if (!Rules_ParseLine(r.toStdString(), rule, error))
+            return Usage(error);
+        o.rules.push_back(rule);
+    }
+    if (cli.isSet("rules") && !Rules_ParseFile(cli.value("rules").toStdString(), o.rules, error))
+        return Usage(error);
+    // The options form the default rule, in the rule words' own terms.
+    QStringList words;
+    if (cli.isSet("decline"))
+        words << "decline" << cli.value("decline");
+    if (cli.isSet("auth-code"))
+        words << "auth" << cli.value("auth-code");
+    if (cli.isSet("delay"))
+        words << "delay" << cli.value("delay");
+    for (const char* flag : {"repeat-only", "silent", "close", "noise", "bad-check"})
+        if (cli.isSet(flag))
+            words << flag;
+    Rule fallback;
+    if (!Rules_ParseLine(words.join(' ').toStdString(), fallback, error))
+        return Usage(error);
+    o.fallback = fallback.behaviour;
+
+    for (const QString& n : cli.values("nak-line")) {
+        const QStringList parts = n.split(':');
+        bool okLine = false, okTimes = false;
+        const int line = parts.value(0).toInt(&okLine);
+        const int times = parts.value(1).toInt(&okTimes);
+        if (parts.size() != 2 || !okLine || !okTimes || line < 1 || times < 0)
+            return Usage("--nak-line wants LINE:TIMES, not " + n.toStdString());
+        o.nakLine[line] = times;
+    }
+    bool ok = false;
+    o.verdictStatus = cli.value("verdict-status").toInt(&ok);
+    if (!ok || o.verdictStatus < 0 || o.verdictStatus > 9)
+        return Usage("--verdict-status wants a digit");
+    o.verdictText = Text_FromQString(cli.value("verdict-text"));
+    o.verdictLf = cli.isSet("verdict-crlf");
+    o.enqSilent = cli.value("enq-silent").toInt(&ok);
+    if (!ok || o.enqSilent < 0)
+        return Usage("--enq-silent wants a number");
+    o.noEnq = cli.isSet("no-enq");
+    o.store = cli.value("store");
+    o.log = cli.value("log");
+    o.verbose = cli.isSet("verbose");
+    const uint port = cli.value("port").toUInt(&ok);
+    if (!ok || port > 65535)
+        return Usage("--port wants 0..65535");
+
+    Centre centre(std::move(o));
+    if (!centre.Listen(static_cast<quint16>(port))) {
+        std::fprintf(stderr, "tollan-cardcentre: cannot listen on port %u\n", port);
+        return 69;
+    }
+    std::fprintf(stdout, "listening on %u\n", static_cast<unsigned>(centre.Port()));
+    std::fflush(stdout);
+    return app.exec();
+}
