@@ -1,0 +1,112 @@
+#include "receipts/receipt.h"
+
+#include "protocol/messages.h"
+#include "receipts/template.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "workstation/dispatch.h"
+
+#include <algorithm>
+
+namespace tollan {
+
+namespace {
+
+inline constexpr std::string_view kManual = " (k\xE4sitsi)";
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A value in the parameter list: a ";" would end it early and could make the rest read as another
+// value (a merchant's street "Pärnu mnt 5; II korrus", or a card number "1;Amount=0").
+void PutValue(std::string& values, std::string_view name, std::string_view value)
+{
+    std::string v(value);
+    std::replace(v.begin(), v.end(), ';', ',');
+    Param_Set(values, name, v);
+}
+
+// A date of the transaction record in the short date form; empty when it is none.
+std::string ShortDate(const DateTime& d)
+{
+    return d.year == 0 ? std::string() : Fmt_DateTime(d, "short date");
+}
+
+// The card type's display name by the first digits of the card number. Only digits make a key:
+// the card number comes from the register, and anything else would name a registry key of its own.
+std::string CardTypeName(std::string_view pan)
+{
+    const std::string_view prefix = pan.substr(0, 6);
+    if (prefix.empty() || !std::all_of(prefix.begin(), prefix.end(), IsDigit))
+        return {};
+    return Cfg_Get("CardType\\" + std::string(prefix), "");
+}
+
+bool PrintCopy(int requester, const WorkstationPacket& request, const std::string& text)
+{
+    if (text.size() > kReceiptMaxText) {
+        Err_Report(0, "Kviitungi tekst on " + std::to_string(text.size()) + " m\xE4rki, pakett mahutab "
+                          + std::to_string(kReceiptMaxText),
+                   "Kviitungi tr\xFCkk", 48, "Toojaam=" + request.Workstation + ";");
+        return false;
+    }
+    WorkstationPacket p = request;
+    p.AnswerType = wsPrint;
+    p.AnswerData = text;
+    return Num_Value(WS_Exchange(requester, WS_EncodePacket(p))) != 0;
+}
+
+} // namespace
+
+std::string Receipt_MaskPan(std::string_view pan)
+{
+    if (pan.size() <= 4)
+        return std::string(pan);
+    return std::string(pan.size() - 4, '*') + std::string(pan.substr(pan.size() - 4));
+}
+
+std::string Receipt_Values(const TransRecord& t, std::string_view origStan)
+{
+    std::string v;
+    PutValue(v, "Name", KK_Get(kKK_FirmaNimi));
+    PutValue(v, "Address", Cfg_Get("FirmaT\xE4nav", "") + ", " + Cfg_Get("FirmaLinn", ""));
+    PutValue(v, "RegNr", KK_Get(kKK_FirmaRegNr));
+    PutValue(v, "Amount", Num_Text(static_cast<double>(t.Amount) / 10000.0));
+    PutValue(v, "Date", ShortDate(Date_FromNumber(t.Date)));
+    PutValue(v, "Time", Fmt_DateTime(Time_FromNumber(t.Time), "short time"));
+    PutValue(v, "PANhidden", Receipt_MaskPan(t.PAN));
+    PutValue(v, "PANfull", t.PAN);
+    PutValue(v, "PAN", t.PAN);
+    PutValue(v, "CardType", CardTypeName(t.PAN));
+    PutValue(v, "ExpDate", ShortDate(Date_FromNumber(t.ExpDate * 100 + 1)));
+    PutValue(v, "AuthCode", t.AuthCode);
+    PutValue(v, "POS", KK_PosNumber(t.Toojaam));
+    PutValue(v, "Number", t.STAN);
+    PutValue(v, "Terminal", KK_CardAcceptorId(t.Toojaam));
+    PutValue(v, "OrigSTAN", origStan);
+    PutValue(v, "T", std::to_string(t.POSCode));
+    if (t.POSCode % 2 == 0)
+        PutValue(v, "PANManual", kManual);
+    if (t.POSCode / 2 != 0)
+        PutValue(v, "AuthManual", kManual);
+    return v;
+}
+
+std::string Receipt_Template(const TransRecord& t)
+{
+    const std::string tpl = KK_PosSetting(t.Toojaam, t.Type % 2 != 0 ? "PrintReversal" : "PrintSuccess", "");
+    return tpl.empty() ? std::string(kBuiltinReceipt) : tpl;
+}
+
+bool Receipt_Print(int requester, const WorkstationPacket& request, const TransRecord& t,
+                   std::string_view cancelledStan)
+{
+    std::string values = Receipt_Values(t, cancelledStan);
+    const std::string tpl = Receipt_Template(t);
+    const bool printed1 = PrintCopy(requester, request, Tpl_Render(tpl, values));
+    PutValue(values, "PAN", Param_Get(values, "PANhidden"));
+    const bool printed2 = PrintCopy(requester, request, Tpl_Render(tpl, values));
+    return printed1 && printed2;
+}
+
+} // namespace tollan

@@ -1,0 +1,30 @@
+#pragma once
+// The receipt of an approved purchase or cancellation. The terminal has no receipt printer: the
+// workstation that asked prints it, twice, once with the full card number and once with it masked,
+// each copy a print request (type 24) answered through the workstation dialogue.
+
+#include "store/trans_record.h"
+#include "workstation/packet.h"
+
+#include <string>
+#include <string_view>
+
+namespace tollan {
+
+// A packet carries at most this many data bytes: its length travels as a signed 16-bit number.
+inline constexpr std::size_t kReceiptMaxText = 32767;
+
+// The card number with all but its last 4 characters as "*"; 4 characters or fewer unchanged.
+std::string Receipt_MaskPan(std::string_view pan);
+// The receipt values (a parameter list) of `t`, with "PAN" the full card number. `origStan` is the
+// STAN of the transaction a cancellation reverses, empty for a purchase.
+std::string Receipt_Values(const TransRecord& t, std::string_view origStan);
+// "POSnnn\PrintSuccess", then "PrintSuccess" (a cancellation: "PrintReversal"), then the built-in one.
+std::string Receipt_Template(const TransRecord& t);
+// Has the requester print both copies; true when both were printed. The second copy is sent
+// whatever became of the first. `request` is the request being served: its header goes on the
+// print requests.
+bool Receipt_Print(int requester, const WorkstationPacket& request, const TransRecord& t,
+                   std::string_view cancelledStan);
+
+} // namespace tollan
