@@ -33,6 +33,7 @@ int main(int argc, char** argv)
     cli.addOptions({
         {"dial", "Answer to dialling: connect, busy, nocarrier or silent.", "answer", "connect"},
         {"dial-delay", "Milliseconds before the answer to dialling.", "ms", "0"},
+        {"reset-ms", "Milliseconds a reset (ATZ) takes; input meanwhile is lost.", "ms", "100"},
         {"route", "Card centre for an X.25 address: ADDRESS=host:port (repeatable).", "route"},
         {"user", "Network user the PAD accepts (default: any).", "user"},
         {"password", "Password the PAD accepts (default: any).", "password"},
@@ -51,6 +52,12 @@ int main(int argc, char** argv)
     o.dialDelayMs = cli.value("dial-delay").toInt(&delayOk);
     if (!delayOk || o.dialDelayMs < 0) {
         std::fprintf(stderr, "tollan-modem: --dial-delay wants a number of milliseconds\n");
+        return 64;
+    }
+    bool resetOk = false;
+    o.resetMs = cli.value("reset-ms").toInt(&resetOk);
+    if (!resetOk || o.resetMs < 0) {
+        std::fprintf(stderr, "tollan-modem: --reset-ms wants a number of milliseconds\n");
         return 64;
     }
     for (const QString& r : cli.values("route")) {

@@ -64,8 +64,8 @@ void Modem::readLine()
         call_->write(buf, n);
         return;
     }
-    if (mode_ == Mode::Dialling || mode_ == Mode::Calling)
-        return;  // nothing goes through until the answer or the call is there
+    if (mode_ == Mode::Resetting || mode_ == Mode::Dialling || mode_ == Mode::Calling)
+        return;  // a modem busy resetting or dialling hears nothing; the call is not up yet
     if (mode_ == Mode::Command && echo_)
         answer(QByteArray(buf, n));
     pending_.append(buf, n);
@@ -130,8 +130,20 @@ void Modem::command(const QByteArray& line)
     }
     if (upper.startsWith("ATH"))
         hangUp("ATH");
-    if (upper.startsWith("ATZ"))
+    if (upper.startsWith("ATZ")) {
+        // The reset takes its time, and only then comes the OK: a terminal that does not wait for it
+        // loses its next command.
         echo_ = true;
+        mode_ = Mode::Resetting;
+        pending_.clear();
+        QTimer::singleShot(o_.resetMs, this, [this] {
+            if (mode_ != Mode::Resetting)
+                return;
+            mode_ = Mode::Command;
+            answer("\r\nOK\r\n");
+        });
+        return;
+    }
     // Echo follows the last E0 or E1 of the command line (ATM0E0 turns it off).
     for (qsizetype e = upper.indexOf('E', 2); e >= 0; e = upper.indexOf('E', e + 1))
         if (e + 1 < upper.size() && (upper[e + 1] == '0' || upper[e + 1] == '1'))

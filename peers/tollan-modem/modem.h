@@ -16,6 +16,7 @@ struct ModemOptions {
     QString user, password;            // empty: any is accepted
     QMap<QString, QString> routes;     // X.25 address -> host:port
     int dialDelayMs = 0;               // before the answer to dialling
+    int resetMs = 100;                 // a reset takes this long; what comes meanwhile is lost
     bool verbose = false;
 };
 
@@ -24,7 +25,7 @@ public:
     Modem(int masterFd, ModemOptions options, QObject* parent = nullptr);
 
 private:
-    enum class Mode { Command, Dialling, Pad, Calling, Data };
+    enum class Mode { Command, Resetting, Dialling, Pad, Calling, Data };
     void readLine();
     void lineGone();
     void watchForReopen();
