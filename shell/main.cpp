@@ -1,5 +1,6 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
+#include "shell/fmain.h"
 
 #include "support/home.h"
 #include "support/msgbox.h"
@@ -7,11 +8,45 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QSocketNotifier>
 
+#include <csignal>
 #include <cstdio>
-#include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace tollan;
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGTERM and SIGINT close the window as the operator's "Lõpp" does, so shutdown saves what it saves.
+void CloseOnSignals(fMain& window)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
+        window.close();
+        window.Form_Unload();  // a hidden window gets no close event
+    });
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -39,10 +74,19 @@ int main(int argc, char** argv)
         return Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (line.headless || noDisplay) qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool headless = line.headless || noDisplay;
+    if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    Ui_SetHeadless(line.headless || noDisplay);
+    Ui_SetHeadless(headless);
     Text_UseSystemLocale();
-    std::fprintf(stderr, "tollan: the main window is not built yet\n");
-    return 2;
+
+    fMain window;
+    QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
+    CloseOnSignals(window);
+    window.Form_Load();
+    if (headless)
+        std::fprintf(stderr, "tollan: running headless, home %s\n", Home_Dir().toLocal8Bit().constData());
+    else
+        window.show();
+    return app.exec();
 }

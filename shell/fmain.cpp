@@ -1,0 +1,319 @@
+#include "shell/fmain.h"
+
+#include "links/dialup.h"
+#include "links/ras.h"
+#include "links/socket.h"
+#include "links/tcp.h"
+#include "links/x25.h"
+#include "protocol/dialogue.h"
+#include "scheduler/timora.h"
+#include "shell/layout.h"
+#include "shell/print.h"
+#include "shell/twips.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "support/visuals.h"
+#include "workstation/connections.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSerialPort>
+
+namespace tollan {
+
+namespace {
+
+constexpr const char* kFormName = "fMain";
+
+QPixmap TrafficPicture(const QColor& light)
+{
+    QPixmap p(32, 32);
+    p.fill(Qt::transparent);
+    QPainter g(&p);
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(Qt::darkGray, 2));
+    g.drawLine(4, 16, 28, 16);  // the line to the registers
+    g.setBrush(light);
+    g.drawEllipse(QRect(8, 8, 16, 16));
+    return p;
+}
+
+} // namespace
+
+ImageList::ImageList(QObject* parent) : QObject(parent)
+{
+    setObjectName(QStringLiteral("ImageList1"));
+    images_ << TrafficPicture(QColor(90, 170, 90)) << TrafficPicture(QColor(220, 60, 40));
+}
+
+QPixmap ImageList::image(int index) const
+{
+    return index >= 1 && index <= images_.size() ? images_[index - 1] : QPixmap();
+}
+
+fMain::fMain(QWidget* parent)
+    : QWidget(parent), ImageList1_(new ImageList(this)), Timora1_(new Timora(this)),
+      MSComm1_(new QSerialPort(this)), WSTollanauth_(new Socket(this)), WSTollanfile_(new Socket(this))
+{
+    setObjectName(QString::fromLatin1(kFormName));
+    // Nothing runs from the schedule until start-up has loaded it.
+    Timora1_->Enabled(false);
+    Timora1_->setObjectName(QStringLiteral("Timora1"));
+    Timora1_->hide();
+    connect(Timora1_, &Timora::Alert, this, [this](QString& c, QString& a) { Timora1_Alert(c, a); });
+    connect(Timora1_, &Timora::Timer, this, &fMain::Timora1_Timer);
+    MSComm1_->setObjectName(QStringLiteral("MSComm1"));
+    WSTollanauth_->setObjectName(QStringLiteral("WSTollanauth"));
+    WSTollanfile_->setObjectName(QStringLiteral("WSTollanfile"));
+    Tcp_HandleCardCentreEvents(*WSTollanauth_, kMsgAuthSocket);
+    Tcp_HandleCardCentreEvents(*WSTollanfile_, kMsgFileSocket);
+    sendTransFiles = [] { return KK_SendTransFiles(); };
+    printDocument = [](const std::string& text) { return Print_Document(text); };
+    BuildLayout();
+    BuildMenu();
+}
+
+fMain::~fMain()
+{
+    KK_SetSockets(nullptr, nullptr);
+    if (X25_IsAttached()) X25_Attach(nullptr);
+}
+
+void fMain::BuildLayout()
+{
+    for (const LayoutPart& p : MainWindow_Layout()) {
+        const QString caption = QString::fromUtf8(p.caption);
+        QWidget* w = nullptr;
+        QWidget* parent = p.kind == PartKind::Frame ? static_cast<QWidget*>(this) : frames_[p.frame];
+        switch (p.kind) {
+        case PartKind::Frame: {
+            auto* f = new QGroupBox(caption, parent);
+            f->setProperty("index", p.frame);
+            frames_[p.frame] = f;
+            w = f;
+            break;
+        }
+        case PartKind::Picture: {
+            auto* l = new QLabel(parent);
+            l->setAlignment(Qt::AlignCenter);
+            w = l;
+            break;
+        }
+        case PartKind::Button:
+            w = new QPushButton(caption, parent);
+            break;
+        case PartKind::Label:
+        case PartKind::Status: {
+            auto* l = new QLabel(caption, parent);
+            if (p.kind == PartKind::Status) l->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+            w = l;
+            break;
+        }
+        case PartKind::Field:
+            w = new QLineEdit(parent);
+            break;
+        }
+        w->setObjectName(QString::fromLatin1(p.name));
+        w->setGeometry(Twips_ToPxX(p.left), Twips_ToPxY(p.top), Twips_ToPxX(p.width), Twips_ToPxY(p.height));
+    }
+    // The label's mnemonics lead to their fields.
+    Label("lbKaart")->setBuddy(Part("tKaart"));
+    Label("lbSumma")->setBuddy(Part("tSumma"));
+
+    auto* console = new QPushButton(QStringLiteral("CON"), this);
+    console->setObjectName(QStringLiteral("cConsole"));
+    console->hide();
+    connect(console, &QPushButton::clicked, this, &fMain::cConsole_Click);
+    auto* errShow = new QPushButton(QStringLiteral("ErrShow"), this);
+    errShow->setObjectName(QStringLiteral("cErrShow"));
+    errShow->hide();
+    connect(errShow, &QPushButton::clicked, this, &fMain::cErrShow_Click);
+
+    connect(static_cast<QPushButton*>(Part("cErrLog")), &QPushButton::clicked, this, &fMain::cErrLog_Click);
+    connect(static_cast<QPushButton*>(Part("cMenu")), &QPushButton::clicked, this, &fMain::cMenu_Click);
+}
+
+void fMain::BuildMenu()
+{
+    mToo_ = new QMenu(QString::fromUtf8("Töö"), this);
+    mToo_->setObjectName(QStringLiteral("mToo"));
+    const struct {
+        const char* name;
+        const char* caption;
+        void (fMain::*handler)();
+    } items[] = {
+        {"mTooSeaded", "S&eadista", &fMain::mTooSeaded_Click},
+        {nullptr, nullptr, nullptr},
+        {"mTooSendFile", "&Saada tehingud", &fMain::mTooSendFile_Click},
+        {"mTooVead", "&Vigade arhiiv", &fMain::mTooVead_Click},
+        {nullptr, nullptr, nullptr},
+        {"mTooLopp", "&Lõpp", &fMain::mTooLopp_Click},
+    };
+    for (const auto& i : items) {
+        if (!i.name) {
+            mToo_->addSeparator();
+            continue;
+        }
+        QAction* a = mToo_->addAction(QString::fromUtf8(i.caption));
+        a->setObjectName(QString::fromLatin1(i.name));
+        connect(a, &QAction::triggered, this, i.handler);
+    }
+}
+
+QWidget* fMain::Part(const char* name) const { return findChild<QWidget*>(QString::fromLatin1(name)); }
+QLabel* fMain::Label(const char* name) const { return findChild<QLabel*>(QString::fromLatin1(name)); }
+
+void fMain::ShowTraffic(int image)
+{
+    auto* p = Label("pTraffic");
+    p->setPixmap(ImageList1_->image(image));
+    p->setProperty("Picture", image);
+}
+
+void fMain::PlaceFrames()
+{
+    QGroupBox* f0 = frames_[0];
+    QGroupBox* f1 = frames_[1];
+    f1->show();
+    // In twips, as the frames were drawn: frame 1 overlaps frame 0 by one line.
+    const int top0 = 0;
+    const int height0 = Twips_FromPxY(f0->height());
+    const int top1 = top0 + height0 - 15;
+    int windowHeight = top1 + 420;
+    windowHeight = Twips_FromPxY(f1->height()) + windowHeight - 15;
+    const int windowWidth = Twips_FromPxX(f1->width()) + 90;
+    f0->move(f0->x(), Twips_ToPxY(top0));
+    f1->move(f1->x(), Twips_ToPxY(top1));
+    setFixedSize(Twips_ToPxX(windowWidth), Twips_ToPxY(windowHeight - kWindowChromeTwips));
+    setProperty("HeightTwips", windowHeight);
+}
+
+void fMain::PlaceWindow()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int screenHeight = screen ? Twips_FromPxY(screen->geometry().height()) : 0;
+    const int windowHeight = property("HeightTwips").toInt();
+    const std::string key = kFormName;
+    const double left = Num_Value(Cfg_Get(key + ".Left", "300"));
+    const double top = Num_Value(Cfg_Get(key + ".Top", std::to_string(screenHeight - windowHeight - 300)));
+    move(Twips_ToPxX(int(left)), Twips_ToPxY(int(top)));
+}
+
+void fMain::LoadSchedule()
+{
+    Timora1_->Clear();
+    for (int n = 1;; ++n) {
+        const std::string mask = Cfg_Get("SendTransTime" + std::to_string(n), "");
+        if (mask.empty()) break;
+        Timora1_->Insert(Text_ToQString(mask), QStringLiteral("side"), QString());
+    }
+}
+
+void fMain::SetUpSerialPort()
+{
+    // Settings the port refuses have been reported; the link then stays without a port and its
+    // connects fail, and the terminal goes on serving the registers.
+    if (X25_SetUpPort(*MSComm1_)) X25_Attach(MSComm1_);
+}
+
+void fMain::Form_Load()
+{
+    if (loaded_) return;
+    loaded_ = true;
+    setWindowTitle(Text_ToQString(App_ProductName()));                  // 1
+    Cfg_SetRoot(kCfgRoot);                                              // 2
+    Visual_Register(Part("cErrShow"), 4, "ERRORSHOW");                  // 3
+    PlaceFrames();                                                      // 4
+    ShowTraffic(1);                                                     // 5
+    PlaceWindow();                                                      // 6
+    service_ = new WorkstationService(this);                            // 7
+    Events_Pump();
+    service_->queue().busyChanged = [this](bool busy) { ShowTraffic(busy ? 2 : 1); };
+    service_->setConsole(
+        [this](const std::string& bytes) {
+            auto* console = static_cast<QPushButton*>(Part("cConsole"));
+            console->setText(QString::fromLatin1(Url_Encode(bytes)));
+            console->click();
+        },
+        [this] { return &consoleTag_; });
+    KK_SetSockets(WSTollanauth_, WSTollanfile_);
+    LoadSchedule();                                                     // 8
+    Db_Open();                                                          // 9
+    service_->Start();                                                  // 10
+    if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
+    if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12
+    Timora1_->Enabled(true);                                            // 13
+}
+
+void fMain::Form_Unload()
+{
+    if (!loaded_ || unloaded_) return;
+    unloaded_ = true;
+    Timora1_->Enabled(false);
+    if (!(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))) {
+        const std::string key = kFormName;
+        const QPoint at = isVisible() ? frameGeometry().topLeft() : pos();
+        Cfg_Put(key + ".Left", Num_Text(double(Twips_FromPxX(at.x()))));
+        Cfg_Put(key + ".Top", Num_Text(double(Twips_FromPxY(at.y()))));
+    }
+    if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Release();
+    emit ended();
+}
+
+void fMain::closeEvent(QCloseEvent* event)
+{
+    Form_Unload();
+    event->accept();
+}
+
+void fMain::PopUpMenu(const QPoint& global) { mToo_->popup(global); }
+
+void fMain::cMenu_Click()
+{
+    const QWidget* button = Part("cMenu");
+    // Below the button: frame 0's left plus the button's left, frame 0's top plus its bottom.
+    const QPoint local(frames_[0]->x() + button->x(), frames_[0]->y() + button->y() + button->height());
+    PopUpMenu(mapToGlobal(local));
+}
+
+void fMain::keyReleaseEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_F10 && (event->modifiers() & Qt::ShiftModifier)) {
+        // At the top left of the window's client area.
+        PopUpMenu(mapToGlobal(QPoint(0, 0)));
+        return;
+    }
+    QWidget::keyReleaseEvent(event);
+}
+
+void fMain::mTooSeaded_Click()
+{
+    if (settings_) {
+        settings_->raise();
+        settings_->activateWindow();
+        return;
+    }
+    if (!openSettings) return;
+    settings_ = openSettings(this);
+    if (settings_) settings_->show();
+}
+
+void fMain::mTooSendFile_Click() { Timora1_Alert(QStringLiteral("side"), QStringLiteral("manual")); }
+
+void fMain::mTooVead_Click() { cErrLog_Click(); }
+
+void fMain::mTooLopp_Click() { close(); }
+
+} // namespace tollan

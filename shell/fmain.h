@@ -1,0 +1,115 @@
+#pragma once
+// fMain, the terminal's only permanent window. Loading it starts the whole terminal; everything
+// afterwards runs as its handlers or those of the components it owns (the workstation service, the
+// card-centre sockets, the serial port, the scheduler Timora1). Closing it ends the program.
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSerialPort;
+
+namespace tollan {
+
+class Socket;
+class Timora;
+class WorkstationService;
+
+// The two pictures of the traffic indicator: 1 idle, 2 busy.
+class ImageList : public QObject {
+public:
+    explicit ImageList(QObject* parent);
+    QPixmap image(int index) const;  // 1-based; an empty picture outside 1..2
+
+private:
+    QList<QPixmap> images_;
+};
+
+class fMain : public QWidget {
+    Q_OBJECT
+public:
+    explicit fMain(QWidget* parent = nullptr);
+    ~fMain() override;
+
+    // Start-up, the thirteen steps of the window's load; shutdown, the three of its unload.
+    void Form_Load();
+    void Form_Unload();
+    void PlaceFrames();
+
+    // Procedures of the window that the operator's transactions use.
+    // The next console transaction number, eight upper-case hexadecimal digits.
+    std::string cConsole_FindTrans();
+    // `text` is a packet percent-encoded (Url_Encode): the packet's own bytes may hold "%".
+    void cConsole_Send(const std::string& text);
+    // Receipts come in pairs printed side by side; the first is held until the second arrives.
+    bool cConsole_Print(const std::string& text);
+
+    // Handlers of the window's components.
+    void cErrShow_Click();
+    void cConsole_Click();
+    void cErrLog_Click();
+    void cMenu_Click();
+    void mTooSeaded_Click();
+    void mTooSendFile_Click();
+    void mTooVead_Click();
+    void mTooLopp_Click();
+    void Timora1_Alert(const QString& category, const QString& action);
+    void Timora1_Timer();
+
+    // The components (valid from the construction; the workstation sockets from step 7 of start-up).
+    WorkstationService* service() const { return service_; }
+    Timora& timora() const { return *Timora1_; }
+    QSerialPort& comm() const { return *MSComm1_; }
+    QMenu& menu() const { return *mToo_; }
+    const std::string& pendingReceipt() const { return pendingReceipt_; }
+
+    // What the transfer job runs (the card-centre transfer loop) and where a console document is
+    // printed; tests put their own.
+    std::function<int()> sendTransFiles;
+    std::function<bool(const std::string& text)> printDocument;
+    // The settings dialog that the menu opens without blocking the window.
+    std::function<QWidget*(QWidget* parent)> openSettings;
+
+signals:
+    // The window has unloaded: the program ends.
+    void ended();
+
+protected:
+    void keyReleaseEvent(QKeyEvent* event) override;  // Form_KeyUp
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildLayout();
+    void BuildMenu();
+    void ShowTraffic(int image);
+    void PlaceWindow();
+    void LoadSchedule();
+    void SetUpSerialPort();
+    void RefreshUnsentStatus();
+    QWidget* Part(const char* name) const;
+    QLabel* Label(const char* name) const;
+    void PopUpMenu(const QPoint& global);
+
+    QGroupBox* frames_[2] = {};
+    ImageList* ImageList1_;
+    Timora* Timora1_;
+    QSerialPort* MSComm1_;
+    Socket* WSTollanauth_;
+    Socket* WSTollanfile_;
+    QMenu* mToo_;
+    WorkstationService* service_ = nullptr;
+    QPointer<QWidget> settings_;
+    std::string consoleTag_;       // the console's dialogue answer, read by the waiting dialogue
+    std::string pendingReceipt_;   // the first receipt of a pair
+    bool loaded_ = false, unloaded_ = false;
+};
+
+} // namespace tollan

@@ -1,0 +1,58 @@
+// The scheduled jobs: the transfer of the transaction file at the "SendTransTime" masks (and on the
+// operator's command), and the work of every tick of Timora1.
+#include "shell/fmain.h"
+#include "shell/status.h"
+
+#include "links/dialup.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "workstation/connections.h"
+
+#include <QLabel>
+
+namespace tollan {
+
+namespace {
+
+constexpr int kScheduledJob = -10;  // the busy marker's work index of the scheduled jobs
+
+// Whatever way the transfer ends, no database transaction stays open behind it.
+struct RollBackOpen {
+    ~RollBackOpen()
+    {
+        if (Db_InTransaction()) Db_Rollback();
+    }
+};
+
+} // namespace
+
+void fMain::Timora1_Alert(const QString& category, const QString& action)
+{
+    (void)action;
+    if (category != QLatin1String("side") || !service_) return;
+    // A request or another transfer in progress: this run is skipped, the rows wait for the next one.
+    BusyGuard busy(service_->queue(), kScheduledJob);
+    if (!busy.held()) return;
+    RollBackOpen rollBack;
+    if (sendTransFiles) sendTransFiles();
+}
+
+void fMain::Timora1_Timer()
+{
+    if (!service_) return;
+    const QDateTime now = Clock_Now();
+    // Busy notices every ten seconds and the waiting request picked up.
+    service_->Tick(now);
+    if (now.time().second() % 10 == 0) RefreshUnsentStatus();
+    DialUse_IdleCheck();
+}
+
+void fMain::RefreshUnsentStatus()
+{
+    const UnsentStatus s = Status_Unsent();
+    Label("lCount")->setText(Text_ToQString(Status_CountText(s.count)));
+    Label("lDate")->setText(Text_ToQString("alates " + s.since));
+}
+
+} // namespace tollan

@@ -1,0 +1,93 @@
+#include "shell/print.h"
+
+#include "support/codepage.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/clock.h"
+#include "support/text.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPrinter>
+#include <QPrinterInfo>
+
+#include <algorithm>
+#include <vector>
+
+namespace tollan {
+
+namespace {
+
+QString& LastPdf()
+{
+    static QString path;
+    return path;
+}
+
+std::vector<std::string> Lines(const std::string& text) { return Str_Split(text, "\r\n"); }
+
+} // namespace
+
+std::string Console_PairReceipts(const std::string& first, const std::string& second)
+{
+    const std::vector<std::string> a = Lines(first), b = Lines(second);
+    const std::size_t n = std::max(a.size(), b.size());
+    std::string page;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i) page += "\r\n";
+        page += "       " + Str_Align(i < a.size() ? a[i] : "", 36, 1) + "  |  " +
+                Str_Align(i < b.size() ? b[i] : "", 36, 1);
+    }
+    return page;
+}
+
+bool Print_Document(const std::string& text)
+{
+    QPrinter printer;
+    const bool toPdf = QPrinterInfo::defaultPrinter().isNull();
+    if (toPdf) {
+        const QString folder = Home_File(QStringLiteral("prints"));
+        if (!QDir().mkpath(folder)) {
+            Err_Report(75, Text_FromQString(folder), Text_Utf8ToCp1252("Printimise kausta ei saa luua"));
+            return false;
+        }
+        QString path;
+        const QString stamp = Clock_Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        for (int n = 1; path.isEmpty() || QFileInfo::exists(path); ++n)
+            path = folder + QStringLiteral("/receipt-%1-%2.pdf").arg(stamp).arg(n);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path);
+        LastPdf() = path;
+    } else {
+        LastPdf().clear();
+    }
+    printer.setDocName(QStringLiteral("Tollan"));
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        Err_Report(482, "", Text_Utf8ToCp1252("Printer ei ole kasutatav"));
+        return false;
+    }
+    QFont font(QStringLiteral("Monospace"), 9);
+    font.setStyleHint(QFont::TypeWriter);
+    painter.setFont(font);
+    const QFontMetrics metrics(font, &printer);
+    const int lineHeight = metrics.lineSpacing();
+    const int pageHeight = printer.pageLayout().paintRectPixels(printer.resolution()).height();
+    int y = metrics.ascent();
+    for (const std::string& line : Lines(text)) {
+        if (y > pageHeight) {
+            printer.newPage();
+            y = metrics.ascent();
+        }
+        painter.drawText(0, y, Text_ToQString(line));
+        y += lineHeight;
+    }
+    return painter.end();
+}
+
+QString Print_LastPdf() { return LastPdf(); }
+
+} // namespace tollan

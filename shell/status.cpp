@@ -1,0 +1,60 @@
+#include "shell/status.h"
+
+#include "store/db.h"
+#include "support/codepage.h"
+#include "support/config.h"
+
+namespace tollan {
+
+namespace {
+
+// The separator of the locale's short date: the first character of its picture that is no part of
+// a day, month or year.
+char DateSeparator()
+{
+    for (char c : Text_Forms().shortDate)
+        if (c != 'd' && c != 'm' && c != 'y' && c != 'D' && c != 'M' && c != 'Y') return c;
+    return '/';
+}
+
+} // namespace
+
+std::string Status_CountText(std::int32_t count)
+{
+    std::string text = std::to_string(count) + Text_Utf8ToCp1252(" saatmata päring");
+    if (count != 1) text += "ut";
+    return text;
+}
+
+std::string Status_SinceText(const DateTime& moment)
+{
+    const std::string s(1, DateSeparator());
+    return Fmt_DateTime(moment, "dd" + s + "mm" + s + "yy hh:nn");
+}
+
+std::string Status_LastSentText(std::int32_t date)
+{
+    return Fmt_DateTime(Date_FromNumber(date), "short date");
+}
+
+UnsentStatus Status_Unsent()
+{
+    UnsentStatus status;
+    TransSet set;
+    // In iSentPAN the unsent rows follow the sent ones, each part in card-number order.
+    if (set.open("iSentPAN") && set.seek("=", {DbKey(false)})) {
+        const TransRecord& row = set.record();
+        DateTime at = Date_FromNumber(row.Date);
+        const DateTime time = Time_FromNumber(row.Time == 0 ? 0 : row.Time);
+        at.hour = row.Time == 0 ? 0 : time.hour;
+        at.minute = row.Time == 0 ? 0 : time.minute;
+        at.second = 0;
+        status.since = Status_SinceText(at);
+        status.count = Db_CountUnsent(set);
+        return status;
+    }
+    status.since = Status_LastSentText(std::int32_t(Num_Value(Cfg_Get("LastSent_TransFile", "1000101"))));
+    return status;
+}
+
+} // namespace tollan
