@@ -1,7 +1,8 @@
 #pragma once
-// The X.25 link: a modem on a serial port dials the network's dial-in number, the network's PAD
-// places the call to the card centre's X.25 address, and then the line carries the exchange. One
-// serial port, so one X.25 connection at a time.
+// The X.25 link: a modem on the serial port dials the network's dial-in number, the network's PAD
+// places the call to the card centre's X.25 address, and then the line carries the exchange as it
+// is. There is one serial port, hence one X.25 call at a time. Until start-up has handed the port
+// over, every operation fails quietly.
 
 #include <cstdint>
 #include <string>
@@ -12,26 +13,36 @@ class QString;
 
 namespace tollan {
 
-// Hands the serial port to the link (closing an open one first); nullptr detaches it.
+// The output buffer's size, as the serial component has it by default; a send that does not fit
+// into its free part is refused whole.
+inline constexpr std::int64_t kX25OutBufferSize = 512;
+
+// Closes an open port, then keeps `port` (nullptr detaches the link). The caller keeps ownership;
+// a port destroyed later detaches the link by itself.
 bool X25_Attach(QSerialPort* port);
 bool X25_IsAttached();
-// Resets and sets up the modem, dials, and calls the card centre: the script is the telephone
-// number, the X.25 address, the network user and the password, joined by CR.
+// Resets and sets up the modem, dials, and has the PAD call the card centre. The script is the
+// telephone number, the X.25 address, the network user and the password, joined by CR. True when
+// the call is up; the port then stays open for the exchange. Whatever an earlier call left unread
+// is discarded first.
 bool X25_Connect(std::string_view script);
 // False, unreported, when the data does not fit into the free room of the output buffer.
 bool X25_Send(std::string_view data);
+// Moves what the port has read into the receive buffer; true when there was something.
 bool X25_Poll();
+// True once the receive buffer matches `pattern`; takes nothing. False after a report at the
+// time-out (seconds, -1: none) or when the port has closed.
 bool X25_WaitFor(std::string_view pattern, std::int16_t timeoutSeconds);
+// Takes at most `max` characters (0: all) from the front of the receive buffer; never waits.
 std::string X25_Receive(std::int32_t max);
+// Closes the port when it is open; false when not attached.
 bool X25_Close();
-
-// The output buffer's size, as the serial component has it.
-inline constexpr std::int64_t kX25OutBufferSize = 512;
 
 // The device of "X25\CommPort": a port number n is /dev/ttyS(n-1), anything else a device path.
 QString X25_PortName(std::string_view commPort);
-// Sets the port up from "X25\CommPort", "X25\Handshaking" and "X25\Settings"; false after a
-// report when a setting cannot be used.
+// Sets the port up from "X25\CommPort", "X25\Handshaking" and "X25\Settings" (start-up, before the
+// port is handed to the link); false after a report when a setting cannot be used, leaving the port
+// as it was. The port is not opened here.
 bool X25_SetUpPort(QSerialPort& port);
 
 } // namespace tollan

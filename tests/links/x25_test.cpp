@@ -15,7 +15,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 using namespace tollan;
 
@@ -253,6 +256,27 @@ TEST_F(X25Link, ASendThatDoesNotFitIntoTheFreeOutputBufferIsRefusedWhole)
     const QByteArray got = CentreReads(kX25OutBufferSize);
     EXPECT_EQ(got, QByteArray(kX25OutBufferSize, 'y'));
     EXPECT_EQ(Err_Index(), 0);
+}
+
+TEST_F(X25Link, AWaitOnASilentLineSleeps)
+{
+    Connected();
+    RealClock real;
+    Clock_Set(&real);
+    const auto cpuMs = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+    };
+    const double before = cpuMs();
+    const std::int64_t start = Clock_Ms();
+    EXPECT_FALSE(X25_WaitFor("never", 2));
+    const std::int64_t wall = Clock_Ms() - start;
+    const double used = cpuMs() - before;
+    Clock_Set(&clock);
+    EXPECT_GE(wall, 2000);
+    EXPECT_LT(used, 0.01 * double(wall)) << used << " ms of CPU in " << wall << " ms";
+    std::printf("X25_WaitFor on a silent line: %.1f ms of CPU in %lld ms\n", used, (long long)wall);
 }
 
 TEST_F(X25Link, AModemThatGoesAwayEndsTheWaitWithDisconnect)
