@@ -279,7 +279,7 @@ bool X25_Connect(std::string_view script)
 QString X25_PortName(std::string_view commPort)
 {
     const std::string t = Str_Trim(commPort);
-    if (allDigits(t) && t.size() <= 5 && Num_Value(t) >= 1)
+    if (allDigits(t) && t.size() <= 3 && Num_Value(t) >= 1)
         return QStringLiteral("/dev/ttyS%1").arg(qint64(Num_Value(t)) - 1);
     return Text_ToQString(t);
 }
@@ -295,8 +295,9 @@ bool X25_SetUpPort(QSerialPort& port)
                "X25 - Viga jadapordi seadetes");
         return false;
     };
+    // A port number is 1 to 255, as the serial component takes it; anything else must be a path.
     const std::string commTrim = Str_Trim(comm);
-    if (commTrim.empty() || (allDigits(commTrim) && X25_PortName(commTrim).isEmpty()) || commTrim == "0")
+    if (commTrim.empty() || (allDigits(commTrim) && (commTrim.size() > 3 || Num_Value(commTrim) < 1 || Num_Value(commTrim) > 255)))
         return refuse("X25\\CommPort", comm);
     const std::string handTrim = Str_Trim(hand);
     if (!allDigits(handTrim) || handTrim.size() > 1 || handTrim[0] > '3')

@@ -330,6 +330,8 @@ TEST_F(X25Link, ThePortIsSetUpFromItsSettings)
         {"3", "0", "19200,E,7,2", true, "/dev/ttyS2"},
         {"/dev/pts/4", "1", "1200,o,8,1", true, "/dev/pts/4"},
         {"0", "2", "9600,n,8,1", false, nullptr},
+        {"256", "2", "9600,n,8,1", false, nullptr},
+        {"", "2", "9600,n,8,1", false, nullptr},
         {"1", "7", "9600,n,8,1", false, nullptr},
         {"1", "2", "9600,x,8,1", false, nullptr},
         {"1", "2", "fast,n,8,1", false, nullptr},
