@@ -86,9 +86,9 @@ std::int16_t Kaart_GetDate(std::string_view si)
     return static_cast<std::int16_t>(v);
 }
 
-CardData CardData_Read(std::string_view field)
+CardDataField CardData_Read(std::string_view field)
 {
-    CardData c;
+    CardDataField c;
     std::string_view track = Field(field, 1, 40);
     while (!track.empty() && track.back() == ' ')
         track.remove_suffix(1);

@@ -39,13 +39,13 @@ std::int16_t Kaart_GetDate(std::string_view si);
 // The card data field of a purchase request: 1-40 the card text, 41 the entry flag ("0": read from
 // the card itself), 42-45 the expiry YYMM, 46-50 unused.
 inline constexpr int kCardDataSize = 50;
-struct CardData {
+struct CardDataField {
     std::string track2;        // positions 1-40, trailing spaces removed
     bool readFromCard = true;  // the flag reads as a number; a non-digit counts as "0"
     std::int16_t expDate = 0;  // YYMM
     std::string expiry;        // positions 42-45 as they stand, for the card-present answer
 };
-CardData CardData_Read(std::string_view field);
+CardDataField CardData_Read(std::string_view field);
 // The field the operator's own purchase sends for a card text: read from the card, with the expiry
 // that Kaart_GetDate finds. Always kCardDataSize characters.
 std::string CardData_FromCardText(std::string_view cardText);

@@ -59,7 +59,7 @@ TEST(CardDataField, PositionsGiveTrackFlagAndExpiry)
         {padded + "0" + "nan", track, true, 0}, {"4921", "4921", true, 0}, {"", "", true, 0},
     };
     for (const auto& c : cases) {
-        const CardData d = CardData_Read(c.field);
+        const CardDataField d = CardData_Read(c.field);
         EXPECT_EQ(d.track2, c.track2) << c.field;
         EXPECT_EQ(d.readFromCard, c.fromCard) << c.field;
         EXPECT_EQ(d.expDate, c.exp) << c.field;
