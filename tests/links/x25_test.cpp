@@ -60,13 +60,17 @@ protected:
     }
     void TearDown() override
     {
+        StopModem();
+        EXPECT_EQ(ModemChildren(), 0) << "a modem was left running";
+    }
+    void StopModem()
+    {
         X25_Close();
         X25_Attach(nullptr);
         if (modem.state() != QProcess::NotRunning) {
             modem.kill();
             modem.waitForFinished(5000);
         }
-        EXPECT_EQ(ModemChildren(), 0) << "a modem was left running";
     }
 
     // Starts the modem with its route to our card centre and hands its line to the link.
@@ -158,9 +162,7 @@ TEST_F(X25Link, ADialAnswerWithoutConnectFailsAtStageDialWithTheAnswerInTheMessa
         EXPECT_EQ(peer, nullptr);
         // The failed connect closed the port: the next one may open it again.
         EXPECT_FALSE(port.isOpen());
-        X25_Attach(nullptr);
-        modem.kill();
-        modem.waitForFinished(5000);
+        StopModem();
     }
 }
 
@@ -199,9 +201,7 @@ TEST_F(X25Link, ACallThePadClearsFailsAtStageCn)
         EXPECT_EQ(Last().description, "X25 unable to connect");
         EXPECT_EQ(Last().message.rfind("Mittekorrektne vastus tegevusele CN (clr", 0), 0u) << Last().message;
         EXPECT_FALSE(port.isOpen());
-        X25_Attach(nullptr);
-        modem.kill();
-        modem.waitForFinished(5000);
+        StopModem();
     }
     EXPECT_EQ(peer, nullptr);
 }
