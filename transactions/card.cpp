@@ -3,7 +3,6 @@
 #include "support/config.h"
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <tuple>
 
@@ -95,9 +94,8 @@ CardDataField CardData_Read(std::string_view field)
     c.track2 = track;
     c.readFromCard = Num_Value(Field(field, 41, 1)) == 0;
     c.expiry = Field(field, 42, 4);
-    // Four characters can still read as "9e99" or "nan": held within what four digits can say.
-    const double v = Num_Value(c.expiry);
-    c.expDate = std::isfinite(v) ? static_cast<std::int16_t>(std::clamp(v, -999.0, 9999.0)) : 0;
+    // Four characters can still read as "9e99": held within what four digits can say.
+    c.expDate = static_cast<std::int16_t>(std::clamp(Num_Value(c.expiry), -999.0, 9999.0));
     return c;
 }
 
