@@ -70,6 +70,7 @@ public:
     QSerialPort& comm() const { return *MSComm1_; }
     QMenu& menu() const { return *mToo_; }
     const std::string& pendingReceipt() const { return pendingReceipt_; }
+    const std::string& consoleTag() const { return consoleTag_; }
 
     // What the transfer job runs (the card-centre transfer loop) and where a console document is
     // printed; tests put their own.

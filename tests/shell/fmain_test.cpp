@@ -1,0 +1,408 @@
+// The main window on the offscreen platform, its components found by name: start-up and shutdown,
+// the error indicator, the console mailbox, the menu and the scheduled jobs.
+#include "shell/fmain.h"
+#include "shell/twips.h"
+
+#include "links/x25.h"
+
+#include "scheduler/timora.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/text.h"
+#include "support/visuals.h"
+#include "workstation/connections.h"
+#include "workstation/dispatch.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace tollan;
+
+namespace {
+
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_Reset();
+        Cfg_SetRoot(kCfgRoot);
+        Err_Clear();
+        Visual_Clear();
+        Text_Forms() = TextForms{};
+    }
+    void TearDown() override
+    {
+        window.reset();
+        Visual_Clear();
+        Db_Database().close();
+    }
+    // Start-up on a port of the system's choosing, unless the test has its own.
+    fMain& Load(bool ownPort = true)
+    {
+        if (ownPort) Cfg_Put("Port", "0");
+        window = std::make_unique<fMain>();
+        window->Form_Load();
+        return *window;
+    }
+    template <class T = QWidget> T* Find(const char* name) const
+    {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+    QString Caption(const char* label) const { return Find<QLabel>(label)->text(); }
+    std::vector<std::string> LogRows() const
+    {
+        std::vector<std::string> rows;
+        QSqlQuery q(Db_Database());
+        q.exec("SELECT Object || ': ' || Message FROM Log ORDER BY rowid");
+        while (q.next()) rows.push_back(q.value(0).toString().toStdString());
+        return rows;
+    }
+    // What Requester_Reply hands the console: a packet of `type` with `data`.
+    void ConsoleReceives(std::int16_t type, const std::string& data)
+    {
+        WorkstationPacket p;
+        p.Workstation = "CON00000";
+        p.WorkstationTrans = "00000007";
+        p.AnswerType = type;
+        p.AnswerData = data;
+        Requester_Reply(kRequesterConsole, WS_EncodePacket(p));
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<fMain> window;
+};
+
+TEST_F(MainWindow, EveryComponentOfTheLayoutByNameAndCaption)
+{
+    Load();
+    const struct {
+        const char* name;
+        const char* caption;
+    } buttons[] = {{"cErrLog", "&Vigade arhiiv"}, {"cMenu", "&Seaded..."}, {"cTehing", "&Tehing"},
+                   {"cTyhista", "Tü&hista"},      {"cConsole", "CON"},      {"cErrShow", "ErrShow"}};
+    for (const auto& b : buttons) {
+        ASSERT_NE(Find<QPushButton>(b.name), nullptr) << b.name;
+        EXPECT_EQ(Find<QPushButton>(b.name)->text(), U(b.caption)) << b.name;
+    }
+    const struct {
+        const char* name;
+        const char* caption;
+    } labels[] = {{"lCount", "0 saatmata päringut"}, {"lConsole", "Ootan..."}, {"lbViga", "Viga:"},
+                  {"lbKaart", "Kaart:"}, {"lbSumma", "Summa:"}, {"lbNumber", "Number:"},
+                  {"lError", ""}, {"lDate", ""}, {"lTransNr", ""}};
+    for (const auto& l : labels) {
+        ASSERT_NE(Find<QLabel>(l.name), nullptr) << l.name;
+        EXPECT_EQ(Caption(l.name), U(l.caption)) << l.name;
+    }
+    for (const char* name : {"tKaart", "tSumma"}) EXPECT_NE(Find<QLineEdit>(name), nullptr) << name;
+    for (const char* name : {"pTraffic", "Timora1", "MSComm1", "WSTollanauth", "WSTollanfile", "WSTJlistener",
+                             "ImageList1", "mToo"})
+        EXPECT_NE(window->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
+    EXPECT_EQ(window->findChildren<Socket*>(QStringLiteral("WSTJ")).size(), kWstjCount + 1);
+
+    QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
+    ASSERT_EQ(frames.size(), 2);
+    std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
+    EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
+    EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
+    EXPECT_EQ(Find("pTraffic")->parent(), frames[0]);
+    EXPECT_EQ(Find("tKaart")->parent(), frames[1]);
+    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
+
+    window->show();
+    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
+    EXPECT_TRUE(frames[1]->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
+}
+
+TEST_F(MainWindow, PlaceFramesPutsTheTransactionsFrameUnderTheSystemFrameOverlappingOneLine)
+{
+    Load();
+    auto frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
+    QGroupBox* f0 = frames[0]->property("index").toInt() == 0 ? frames[0] : frames[1];
+    QGroupBox* f1 = f0 == frames[0] ? frames[1] : frames[0];
+    EXPECT_EQ(f0->y(), 0);
+    EXPECT_EQ(f1->y(), Twips_ToPxY(Twips_FromPxY(f0->height()) - 15));
+    EXPECT_EQ(window->width(), Twips_ToPxX(Twips_FromPxX(f1->width()) + 90));
+    // The old window's height less its caption bar and borders: frame 1's bottom and a margin.
+    EXPECT_NEAR(window->height(), f1->y() + f1->height() + Twips_ToPxY(45), 2);
+}
+
+TEST_F(MainWindow, FirstStartOnAnEmptyHome)
+{
+    // The default port, unless another program has it: then the failure is reported and start-up goes on.
+    QTcpServer probe;
+    const bool portFree = probe.listen(QHostAddress::Any, 1280);
+    probe.close();
+    fMain& w = Load(false);
+
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const int heightTw = w.property("HeightTwips").toInt();
+    EXPECT_EQ(w.pos(), QPoint(Twips_ToPxX(300), Twips_ToPxY(Twips_FromPxY(screen->geometry().height()) - heightTw - 300)));
+    EXPECT_EQ(w.timora().Count(), 0);
+    EXPECT_TRUE(w.timora().Enabled());
+    EXPECT_TRUE(QFile::exists(home.filePath("tollan.mdb")));
+    EXPECT_TRUE(Db_TableExists(Db_Database(), "Trans"));
+    if (portFree) {
+        EXPECT_EQ(w.service()->port(), 1280);
+        EXPECT_EQ(w.service()->listener().state(), kSockListening);
+    } else {
+        EXPECT_FALSE(Caption("lError").isEmpty());
+    }
+    // Neither dial-up networking nor the serial port is touched.
+    EXPECT_EQ(Cfg_Get("UseRAS", "?"), "0");
+    EXPECT_EQ(Cfg_Get("UseX25", "?"), "0");
+    EXPECT_FALSE(X25_IsAttached());
+}
+
+TEST_F(MainWindow, TheScheduleEndsAtTheFirstEmptyTime)
+{
+    Cfg_Put("SendTransTime1", "* * * 12 00");
+    Cfg_Put("SendTransTime3", "* * * 18 00");
+    fMain& w = Load();
+    ASSERT_EQ(w.timora().Count(), 1);
+    EXPECT_EQ(w.timora().Mask(1), QStringLiteral("* * * 12 00"));
+    EXPECT_EQ(w.timora().Category(1), QStringLiteral("side"));
+    EXPECT_EQ(w.timora().Action(1), QString());
+}
+
+TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBeforeAMinimisedOne)
+{
+    Cfg_Put("fMain.Left", "1500");
+    Cfg_Put("fMain.Top", "3000");
+    fMain& w = Load();
+    EXPECT_EQ(w.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
+    w.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
+    w.setWindowState(Qt::WindowMinimized);
+    w.Form_Unload();
+    EXPECT_EQ(Cfg_Get("fMain.Left", ""), "1500");
+    EXPECT_EQ(Cfg_Get("fMain.Top", ""), "3000");
+
+    window.reset();
+    fMain& again = Load();
+    again.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
+    again.Form_Unload();
+    EXPECT_EQ(Cfg_Get("fMain.Left", ""), "2400");
+    EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
+}
+
+TEST_F(MainWindow, TwoErrorsInARowLeaveTheSecondShownAndBothLogged)
+{
+    Load();
+    Err_Report(5, "first cause", "Esimene viga", 48);
+    Err_Report(7, "second cause", "Teine viga", 48);
+    EXPECT_EQ(Caption("lError"), QStringLiteral("Teine viga"));
+    EXPECT_EQ(Find<QLabel>("lError")->toolTip(), QStringLiteral("7 - Teine viga (second cause)!"));
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{"System: 5 - Esimene viga (first cause)!",
+                                                   "System: 7 - Teine viga (second cause)!"}));
+}
+
+TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
+{
+    fMain& w = Load();
+    ConsoleReceives(wsInfo, "Kaart sisestatud");
+    EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kaart sisestatud"));
+    ConsoleReceives(wsBusy, "07.12.2026 10:00:00\r\n");
+    EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kaart sisestatud"));
+    ConsoleReceives(wsApproval, std::string(38, '\0'));
+    EXPECT_EQ(Caption("lConsole"), QString());
+
+    // Headless boxes answer with their defaults: an empty entry, and Yes of Yes/No.
+    ConsoleReceives(wsDialog, WS_DialogData("Kas kaart on olemas?", "jah"));
+    EXPECT_EQ(w.consoleTag(), "");
+    ConsoleReceives(9, WS_DialogData("Allkiri korras?", "36"));  // question, Yes/No
+    EXPECT_EQ(w.consoleTag(), "6");
+
+    ConsoleReceives(wsError, WS_ErrorData(42, "Side katkes"));
+    EXPECT_EQ(Caption("lError"), QStringLiteral("Kaardikeskus tagastas vea"));
+    EXPECT_EQ(Err_Record(Err_Index()).number, 42);
+    EXPECT_EQ(Err_Record(Err_Index()).description, "Side katkes");
+
+    ConsoleReceives(21, "");
+    EXPECT_EQ(Caption("lError"), QStringLiteral("Kaardikeskus keeldus tehingut sooritamast!"));
+
+    ConsoleReceives(77, "a b%");
+    EXPECT_EQ(Caption("lError"), QStringLiteral("Arusaamatu kaardikeskuse vastus: 77"));
+    EXPECT_EQ(Err_Record(Err_Index()).details, "Data=a%20b%25");
+    EXPECT_EQ(Err_Record(Err_Index()).flags, 16);
+}
+
+TEST_F(MainWindow, TheConsoleAnswersADialogueThatWaitsForIt)
+{
+    Load();
+    WorkstationPacket request;
+    request.Workstation = "CON00000";
+    request.Requester = kRequesterConsole;
+    TestClock clock;
+    ClockScope scope(clock);
+    const std::int64_t start = Clock_Ms();
+    // The prompt reaches the console, which answers at once: the dialogue does not wait out its time.
+    EXPECT_EQ(WS_Dialog(kRequesterConsole, request, "Sisesta kood", ""), "");
+    EXPECT_LT(Clock_Ms() - start, 1000);
+}
+
+TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerReceipt)
+{
+    fMain& w = Load();
+    std::vector<std::string> printed;
+    w.printDocument = [&](const std::string& page) {
+        printed.push_back(page);
+        return true;
+    };
+    ConsoleReceives(wsPrint, "A1\r\nA2");
+    EXPECT_TRUE(printed.empty());
+    EXPECT_EQ(w.consoleTag(), "-1");
+    ConsoleReceives(wsPrint, "B1\r\nB2\r\nB3");
+    ASSERT_EQ(printed.size(), 1u);
+    const std::string pad34(34, ' '), indent(7, ' ');
+    EXPECT_EQ(printed[0], indent + "A1" + pad34 + "  |  B1" + pad34 + "\r\n" +
+                          indent + "A2" + pad34 + "  |  B2" + pad34 + "\r\n" +
+                          indent + std::string(36, ' ') + "  |  B3" + pad34);
+    EXPECT_TRUE(w.pendingReceipt().empty());
+
+    w.printDocument = [](const std::string&) { return false; };
+    ConsoleReceives(wsPrint, "C1");
+    ConsoleReceives(wsPrint, "D1");
+    EXPECT_EQ(w.consoleTag(), "0");
+}
+
+TEST_F(MainWindow, APacketTheConsoleCannotReadIsLoggedAndDropped)
+{
+    fMain& w = Load();
+    w.cConsole_Send("no packet here");
+    EXPECT_EQ(LogRows(), std::vector<std::string>{"cConsole: vigane pakett: no packet here"});
+    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
+}
+
+TEST_F(MainWindow, ConsoleTransactionNumbersCountOnInHexadecimal)
+{
+    fMain& w = Load();
+    const struct {
+        const char* stored;
+        const char* next;
+    } cases[] = {{"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
+    for (const auto& c : cases) {
+        Cfg_Put("Console\\Trans", c.stored);
+        EXPECT_EQ(w.cConsole_FindTrans(), c.next) << c.stored;
+        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), c.next);
+    }
+}
+
+TEST_F(MainWindow, TheMenuPopsUpFromTheButtonAndOnShiftF10)
+{
+    fMain& w = Load();
+    w.show();
+    QStringList items;
+    for (QAction* a : w.menu().actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + "=" + a->text());
+    EXPECT_EQ(items, (QStringList{"mTooSeaded=S&eadista", "-", "mTooSendFile=&Saada tehingud", "mTooVead=&Vigade arhiiv",
+                                  "-", U("mTooLopp=&Lõpp")}));
+    EXPECT_EQ(w.menu().title(), U("Töö"));
+
+    QKeyEvent plain(QEvent::KeyRelease, Qt::Key_F10, Qt::NoModifier);
+    QApplication::sendEvent(&w, &plain);
+    EXPECT_FALSE(w.menu().isVisible());
+    QKeyEvent shifted(QEvent::KeyRelease, Qt::Key_F10, Qt::ShiftModifier | Qt::ControlModifier);
+    QApplication::sendEvent(&w, &shifted);
+    EXPECT_TRUE(w.menu().isVisible());
+    w.menu().hide();
+
+    Find<QPushButton>("cMenu")->click();
+    ASSERT_TRUE(w.menu().isVisible());
+    const QWidget* button = Find("cMenu");
+    EXPECT_EQ(w.menu().pos(), button->mapToGlobal(QPoint(0, button->height())));
+    w.menu().hide();
+}
+
+TEST_F(MainWindow, TheTransferRunsOnlyForSideAndOnlyWhenTheBusyMarkerIsFree)
+{
+    fMain& w = Load();
+    int runs = 0;
+    int pictureDuring = 0;
+    w.sendTransFiles = [&] {
+        ++runs;
+        pictureDuring = Find("pTraffic")->property("Picture").toInt();
+        Db_BeginTrans();  // a pass that leaves its transaction open
+        return 0;
+    };
+    PacketQueue& q = w.service()->queue();
+
+    w.Timora1_Alert(QStringLiteral("muu"), QString());
+    EXPECT_EQ(runs, 0);
+
+    ASSERT_TRUE(PacketQueue_Bar_Set(q, 3));  // a request in progress
+    w.Timora1_Alert(QStringLiteral("side"), QString());
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(q.busy, 4);
+    PacketQueue_Bar_Clear(q, 3);
+
+    QAction* send = w.menu().findChild<QAction*>(QStringLiteral("mTooSendFile"));
+    ASSERT_NE(send, nullptr);
+    send->trigger();
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(pictureDuring, 2);
+    EXPECT_EQ(q.busy, 0);
+    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
+    EXPECT_FALSE(Db_InTransaction());
+}
+
+TEST_F(MainWindow, TheTickShowsTheUnsentRowsEveryTenSeconds)
+{
+    fMain& w = Load();
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 0)));
+    ClockScope scope(clock);
+    w.Timora1_Timer();
+    EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));
+    EXPECT_EQ(Caption("lDate"), QStringLiteral("alates 01.01.100"));
+
+    const auto store = [](const char* pan, const char* trans, int date, int time) {
+        TransRecord t;
+        t.Type = 0;
+        t.PAN = pan;
+        t.Date = date;
+        t.Time = time;
+        t.Toojaam = "POS00002";
+        t.Trans = trans;
+        t.STAN = trans;
+        Db_StoreTrans(t);
+    };
+    Cfg_Put("LastSent_TransFile", "20261206");
+    store("5000000000000001", "1", 20261207, 93000);
+    clock.setNow(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 5)));
+    w.Timora1_Timer();  // not a tenth second: the labels stand
+    EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));
+    clock.setNow(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 10)));
+    w.Timora1_Timer();
+    EXPECT_EQ(Caption("lCount"), U("1 saatmata päring"));
+    EXPECT_EQ(Caption("lDate"), QStringLiteral("alates 07.12.26 09:30"));
+
+    // The first unsent row in card-number order, not the oldest.
+    store("4000000000000002", "2", 20261207, 95900);
+    clock.setNow(QDateTime(QDate(2026, 12, 7), QTime(10, 0, 20)));
+    w.Timora1_Timer();
+    EXPECT_EQ(Caption("lCount"), U("2 saatmata päringut"));
+    EXPECT_EQ(Caption("lDate"), QStringLiteral("alates 07.12.26 09:59"));
+}
+
+} // namespace
