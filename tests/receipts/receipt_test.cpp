@@ -105,7 +105,7 @@ TransRecord Purchase()
             .Track2 = "4921000000000008=2701101", .Toojaam = "POS00003", .Trans = "0000A042"};
 }
 
-std::string Receipt(const std::string& pan)
+std::string Receipt(const std::string& pan, const std::string& date)
 {
     return "\r\n"
            "Kohvik \xD5un\r\n"
@@ -113,7 +113,7 @@ std::string Receipt(const std::string& pan)
            "Reg. nr.: 10203040\r\n"
            "\r\n"
            "KVIITUNG NR. 42\r\n"
-           "Kassa: 003  Kuup: 06.12.2026 14:30:59\r\n"
+           "Kassa: 003  Kuup: " + date + " 14:30:59\r\n"
            "Kaart nr. " + pan + "\r\n"
            "Kehtivusaeg: 01/27\r\n"
            "Autoris. nr. A1B2C3\r\n"
@@ -135,23 +135,28 @@ TEST_F(Receipts, TwoCopiesFullThenMaskedEachAPrintRequestWithTheRequestHeader)
     Cfg_Put("FirmaT\xE4nav", "P\xE4rnu mnt 5; II korrus");
     Cfg_Put("FirmaLinn", "Tallinn");
     Cfg_Put("FirmaRegNr", "10203040");
-    regs.answers = {{Answer::text, "1"}, {Answer::text, "1"}};
-
-    EXPECT_TRUE(Receipt_Print(3, Request(), Purchase(), ""));
-
-    ASSERT_EQ(regs.sent.size(), 2u);
-    const std::string copies[] = {Receipt("4921000000000008"), Receipt("************0008")};
-    for (std::size_t i = 0; i < 2; ++i) {
-        EXPECT_EQ(regs.sent[i].first, 3);
-        const WorkstationPacket p = Sent(i);
-        EXPECT_EQ(p.RequestType, wsPrint);
-        EXPECT_EQ(p.Workstation, "POS00003");
-        EXPECT_EQ(p.WorkstationTrans, "0000A042");
-        EXPECT_EQ(p.Word2, 17);
-        EXPECT_EQ(p.Word20, 5);
-        EXPECT_EQ(p.RequestData, copies[i]) << i;
+    // The Estonian forms as the desktop has them and as Qt has them: the date goes into the values
+    // in the short form and is read back from it.
+    struct Forms { std::string shortDate, date; } forms[] = {{"dd.mm.yyyy", "06.12.2026"}, {"dd.mm.yy", "06.12.26"}};
+    for (const auto& f : forms) {
+        Text_Forms().shortDate = f.shortDate;
+        regs.sent.clear();
+        regs.answers = {{Answer::text, "1"}, {Answer::text, "1"}};
+        EXPECT_TRUE(Receipt_Print(3, Request(), Purchase(), ""));
+        ASSERT_EQ(regs.sent.size(), 2u);
+        const std::string copies[] = {Receipt("4921000000000008", f.date), Receipt("************0008", f.date)};
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(regs.sent[i].first, 3);
+            const WorkstationPacket p = Sent(i);
+            EXPECT_EQ(p.RequestType, wsPrint);
+            EXPECT_EQ(p.Workstation, "POS00003");
+            EXPECT_EQ(p.WorkstationTrans, "0000A042");
+            EXPECT_EQ(p.Word2, 17);
+            EXPECT_EQ(p.Word20, 5);
+            EXPECT_EQ(p.RequestData, copies[i]) << i << " " << f.shortDate;
+        }
+        EXPECT_EQ(regs.tags[3], "");   // the dialogue slot is free again
     }
-    EXPECT_EQ(regs.tags[3], "");   // the dialogue slot is free again
 }
 
 TEST_F(Receipts, EachCopyCountsOnItsOwnAnswerAndTheSecondIsAlwaysSent)
