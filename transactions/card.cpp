@@ -121,7 +121,7 @@ bool Card_Expired(std::int16_t expDate, const DateTime& now)
 {
     const int yy = expDate / 100;
     const int mm = expDate % 100;
-    if (expDate <= 0 || mm < 1 || mm > 12)
+    if (expDate <= 0 || expDate > 9999 || mm < 1 || mm > 12)
         return true;
     // Valid through the whole expiry month: the card expires at the start of the next one.
     const DateTime end = Date_FromNumber(ExpiryYear(yy, now.year) * 10000 + (mm + 1) * 100 + 1);

@@ -58,7 +58,7 @@ inline constexpr std::int16_t kPosPhoneAuth = 2;
 // False when the card number was keyed in and "AllowManualPAN" forbids it.
 bool Card_KeyedInAllowed(std::int16_t posCode);
 // True when `now` is past the expiry month of YYMM `expDate`. An expiry that is no month of a
-// year (0, negative, month 0 or above 12) counts as expired. The caller skips the test for an
+// year (0, negative, past four digits, month 0 or above 12) counts as expired. The caller skips the test for an
 // empty track 2.
 bool Card_Expired(std::int16_t expDate, const DateTime& now);
 // True when the cashier's answer is exactly the last 4 characters of the card number or the

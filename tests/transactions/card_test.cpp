@@ -100,7 +100,7 @@ TEST(CardChecks, ValidThroughTheWholeExpiryMonth)
         {2611, today, true}, {312, today, true}, {9912, today, true}, {0, {1999, 12, 7, 10, 0, 0}, true},
         // Two-digit years are read within fifty years of today, so cards into the 2030s pass.
         {3001, today, false}, {7512, today, false}, {7612, today, true}, {5001, {2049, 1, 15, 10, 0, 0}, false},
-        {2613, today, true}, {2700, today, true}, {-5, today, true},   // no month of a year
+        {2613, today, true}, {2700, today, true}, {-5, today, true}, {10012, today, true},   // no month of a year
     };
     for (const auto& c : cases)
         EXPECT_EQ(Card_Expired(c.exp, c.now), c.expired) << c.exp << " on " << c.now.year << "-" << c.now.month
