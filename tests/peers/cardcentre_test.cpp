@@ -1,0 +1,248 @@
+// tollan-cardcentre as a process, with the test as the terminal: authorisations framed as the
+// terminal frames them and read back with the terminal's own decoder, and transaction files.
+#include "protocol/frame.h"
+#include "protocol/messages.h"
+#include "protocol/transfile.h"
+#include "support/config.h"
+#include "support/home.h"
+#include "tests/peers/peer_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace tollan;
+using namespace tollan::test;
+
+namespace {
+
+constexpr char kENQ = 5, kACK = 6, kNAK = 21, kEOT = 4;
+
+bool HasCr(const std::string& b) { return b.find('\r') != std::string::npos; }
+
+class CardCentre : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        Cfg_Put("TerminaliTunnus", "T0000001");
+        Cfg_Put("FirmaRegNr", "10000001");
+    }
+    void Run(QStringList args)
+    {
+        args << "--port" << "0" << "--log" << home.filePath("centre.log");
+        ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
+        const quint16 port = centre.ListeningPort();
+        ASSERT_NE(port, 0) << centre.out;
+        line.connectToHost("127.0.0.1", port);
+        ASSERT_TRUE(line.waitForConnected(5000));
+    }
+    static TransRecord Purchase(const std::string& pan)
+    {
+        TransRecord t;
+        t.PAN = pan;
+        t.Amount = 125000;   // 12.50
+        t.Date = 20261207;
+        t.Time = 134501;
+        t.ExpDate = 2512;
+        t.STAN = "000123";
+        t.Track2 = pan + "=2512101";
+        t.Toojaam = "POS00007";
+        return t;
+    }
+    void SendRequest(int type, const TransRecord& t)
+    {
+        const bool reversal = type >= 400;
+        const std::string body = KK_BuildRequest(reversal ? kKK_Bitmap0400 : kKK_Bitmap0100, t,
+                                                 reversal ? std::string(42, '1') : std::string());
+        Send(KK_Frame(KK_FormatField(2, 4, true, KK_Number(type, 4)) + body));
+    }
+    void Send(const std::string& b) { ASSERT_EQ(line.write(b.data(), qint64(b.size())), qint64(b.size())); line.flush(); }
+    void SendControl(char c) { Send(std::string(1, c)); }
+    // Everything up to the frame's CR, or empty when nothing comes within `ms`.
+    std::string Answer(int ms = 5000)
+    {
+        std::string b;
+        return ReadUntil(line, b, HasCr, ms) ? b : std::string();
+    }
+    char Control(int ms = 5000)
+    {
+        std::string b;
+        return ReadUntil(line, b, [](const std::string& x) { return !x.empty(); }, ms) ? b[0] : '\0';
+    }
+    std::string Log()
+    {
+        QFile f(home.filePath("centre.log"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    }
+
+    QTemporaryDir home;
+    PeerProcess centre;
+    QTcpSocket line;
+};
+
+struct AuthCase {
+    const char* name;
+    QStringList args;
+    std::string pan;
+    int type;
+    enum { Answered, Noisy, BadCheck, Silent, Closed } expect;
+    int responseType;   // of an answer
+    int code;           // element 39 of an answer
+};
+
+TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
+{
+    const std::string visa = "4111111111111111", master = "5555555555554444";
+    const AuthCase cases[] = {
+        {"approve", {}, visa, 100, AuthCase::Answered, 110, 0},
+        {"repeat approved too", {}, visa, 101, AuthCase::Answered, 110, 0},
+        {"reversal", {}, visa, 400, AuthCase::Answered, 410, 0},
+        {"decline", {"--decline", "05"}, visa, 100, AuthCase::Answered, 110, 5},
+        {"rule by card", {"--rule", "pan=5555 decline 51"}, master, 100, AuthCase::Answered, 110, 51},
+        {"rule passes other cards", {"--rule", "pan=5555 decline 51"}, visa, 100, AuthCase::Answered, 110, 0},
+        {"rule by type", {"--rule", "type=400 decline 12"}, visa, 401, AuthCase::Answered, 410, 12},
+        {"noise before SOH", {"--noise"}, visa, 100, AuthCase::Noisy, 110, 0},
+        {"bad check", {"--bad-check"}, visa, 100, AuthCase::BadCheck, 0, 0},
+        {"silent", {"--silent"}, visa, 100, AuthCase::Silent, 0, 0},
+        {"close", {"--close"}, visa, 100, AuthCase::Closed, 0, 0},
+    };
+    for (const AuthCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        line.abort();
+        centre.process.kill();
+        centre.process.waitForFinished();
+        centre.out.clear();
+        QFile::remove(home.filePath("centre.log"));
+        Run(c.args);
+        const TransRecord sent = Purchase(c.pan);
+        SendRequest(c.type, sent);
+        if (c.expect == AuthCase::Silent || c.expect == AuthCase::Closed) {
+            EXPECT_EQ(Answer(500), "");
+            if (c.expect == AuthCase::Closed)
+                EXPECT_TRUE(line.state() == QAbstractSocket::UnconnectedState || line.waitForDisconnected(3000));
+            else
+                EXPECT_EQ(line.state(), QAbstractSocket::ConnectedState);
+            continue;
+        }
+        std::string wire = Answer();
+        ASSERT_FALSE(wire.empty());
+        if (c.expect == AuthCase::Noisy) {
+            ASSERT_NE(wire[0], KK_SOH);
+            wire.erase(0, wire.find(KK_SOH));
+        } else {
+            ASSERT_EQ(wire[0], KK_SOH);
+        }
+        const std::string message = KK_Unframe(wire);
+        if (c.expect == AuthCase::BadCheck) {
+            EXPECT_EQ(message, "");
+            continue;
+        }
+        ASSERT_GE(message.size(), 2u);
+        EXPECT_EQ(message.substr(0, 2), KK_FormatField(2, 4, true, KK_Number(c.responseType, 4)));
+        TransRecord back;
+        back.AuthCode = "(none)";
+        ASSERT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));
+        EXPECT_EQ(back.ResponseCode, c.code);
+        EXPECT_EQ(back.AuthCode, c.code == 0 ? "123456" : "(none)");
+        EXPECT_EQ(back.PAN, c.pan);
+        EXPECT_EQ(back.STAN, sent.STAN);
+        EXPECT_EQ(back.Amount, sent.Amount);
+        EXPECT_EQ(back.Date, sent.Date);
+        EXPECT_EQ(back.Time, sent.Time);
+        EXPECT_NE(Log().find("auth " + KK_Number(c.type, 4) + " pan=" + c.pan), std::string::npos) << Log();
+    }
+}
+
+TEST_F(CardCentre, RepeatOnlyLeavesTheRequestUnansweredAndAnswersTheRepeat)
+{
+    Run({"--repeat-only", "--auth-code", "AB12CD"});
+    SendRequest(100, Purchase("4111111111111111"));
+    EXPECT_EQ(Answer(500), "");
+    SendRequest(101, Purchase("4111111111111111"));
+    const std::string message = KK_Unframe(Answer());
+    ASSERT_GE(message.size(), 2u);
+    EXPECT_EQ(message.substr(0, 2), std::string("\x01\x10", 2));
+    TransRecord back;
+    ASSERT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));
+    EXPECT_EQ(back.AuthCode, "AB12CD");
+}
+
+TEST_F(CardCentre, DelayHoldsTheAnswerBack)
+{
+    Run({"--delay", "700"});
+    SendRequest(100, Purchase("4111111111111111"));
+    EXPECT_EQ(Answer(200), "");
+    EXPECT_NE(KK_Unframe(Answer(5000)), "");
+}
+
+TEST_F(CardCentre, NaksALineAsScriptedAndStoresTheAcceptedFile)
+{
+    const QString store = home.filePath("files");
+    Run({"--nak-line", "1:3", "--store", store, "--verdict-text", "Fail OK"});
+    const std::string first = std::string("0") + std::string(69, 'a');
+    const std::string trailer = "9" + std::string(6, '0') + "000000001550" + std::string(51, ' ');
+    for (int i = 0; i < 3; ++i) {
+        Send(KK_FrameSimple(first));
+        EXPECT_EQ(Control(), kNAK) << i;
+    }
+    Send(KK_FrameSimple(first));
+    EXPECT_EQ(Control(), kACK);
+    // A frame whose check is wrong is asked again, and does not count as the next line.
+    std::string broken = KK_FrameSimple(trailer);
+    broken[broken.size() - 2] ^= 1;
+    Send(broken);
+    EXPECT_EQ(Control(), kNAK);
+    Send(KK_FrameSimple(trailer));
+    EXPECT_EQ(Control(), kACK);
+
+    SendControl(kENQ);
+    const std::string verdict = KK_UnframeSimple(Answer());
+    ASSERT_EQ(verdict.size(), kTransLineWidth);
+    const ServerReply reply = KK_ParseServerReply(verdict);
+    EXPECT_EQ(reply.Status, 1);
+    EXPECT_EQ(reply.Message, "Fail OK");
+    EXPECT_EQ(reply.Number1, 2);
+    EXPECT_EQ(reply.Amount, 1550);
+    SendControl(kACK);
+    EXPECT_EQ(Control(), kENQ);
+    SendControl(kEOT);
+    ASSERT_TRUE(centre.WaitFor("EOT"));
+
+    QFile stored(QDir(store).filePath("transfile-0001.txt"));
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_EQ(stored.readAll().toStdString(), first + "\r\n" + trailer + "\r\n");
+    const std::string log = Log();
+    for (const char* event : {"line 1 NAK 1/3", "line 1 NAK 3/3", "line 1 ACK", "line 2 ACK", "ENQ -> verdict 1",
+                              "ACK -> ENQ", "EOT", "stored "})
+        EXPECT_NE(log.find(event), std::string::npos) << event << "\n" << log;
+}
+
+TEST_F(CardCentre, RefusedFileIsNotStoredAndItsVerdictCanEndInLf)
+{
+    const QString store = home.filePath("files");
+    Run({"--verdict-status", "0", "--verdict-text", "Vigane fail", "--verdict-crlf", "--enq-silent", "1",
+         "--no-enq", "--store", store});
+    Send(KK_FrameSimple(std::string(70, '0')));
+    EXPECT_EQ(Control(), kACK);
+    SendControl(kENQ);
+    EXPECT_EQ(Answer(400), "");   // the first ENQ goes unanswered as asked
+    SendControl(kENQ);
+    std::string wire = Answer();
+    ASSERT_TRUE(ReadUntil(line, wire, [](const std::string& b) { return b.back() == '\n'; }));
+    ASSERT_EQ(wire.back(), '\n');
+    wire.pop_back();
+    const ServerReply reply = KK_ParseServerReply(KK_UnframeSimple(wire));
+    EXPECT_EQ(reply.Status, 0);
+    EXPECT_EQ(reply.Message, "Vigane fail");
+    SendControl(kACK);
+    EXPECT_EQ(Control(400), '\0');   // --no-enq
+    SendControl(kEOT);
+    ASSERT_TRUE(centre.WaitFor("EOT"));
+    EXPECT_FALSE(QDir(store).exists() && !QDir(store).isEmpty());
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#pragma once
+// A peer program run as a real process, and the waits a test needs on it and on its sockets.
+// The peers keep their own wall-clock time, so these waits are bounded real time; each returns as
+// soon as what it waits for arrives.
+#include <QProcess>
+#include <QStringList>
+#include <QTcpSocket>
+
+#include <string>
+
+namespace tollan::test {
+
+struct PeerProcess {
+    QProcess process;
+    std::string out;   // everything it printed on stdout so far
+
+    bool Start(const char* exe, const QStringList& args)
+    {
+        process.start(exe, args);
+        return process.waitForStarted(5000);
+    }
+    // Waits until stdout holds `text`; false after `ms` of nothing new.
+    bool WaitFor(const std::string& text, int ms = 5000)
+    {
+        while (out.find(text) == std::string::npos) {
+            if (!process.waitForReadyRead(ms) && process.bytesAvailable() == 0)
+                return false;
+            out += process.readAllStandardOutput().toStdString();
+        }
+        return true;
+    }
+    // The port of a card centre: its first line says "listening on PORT".
+    quint16 ListeningPort()
+    {
+        if (!WaitFor("\n"))
+            return 0;
+        const std::string first = out.substr(0, out.find('\n'));
+        return first.rfind("listening on ", 0) == 0 ? static_cast<quint16>(std::stoi(first.substr(13))) : 0;
+    }
+    int Exit(int ms = 10000)
+    {
+        if (!process.waitForFinished(ms))
+            return -1;
+        out += process.readAllStandardOutput().toStdString();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+    ~PeerProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+
+// Reads from `s` until `done` says the bytes are complete; false when nothing more comes in `ms`.
+template <class Done>
+bool ReadUntil(QTcpSocket& s, std::string& bytes, Done done, int ms = 5000)
+{
+    while (!done(bytes)) {
+        if (s.bytesAvailable() == 0 && !s.waitForReadyRead(ms))
+            return false;
+        const QByteArray b = s.readAll();
+        bytes.append(b.constData(), static_cast<std::size_t>(b.size()));
+    }
+    return true;
+}
+
+} // namespace tollan::test

@@ -1,0 +1,173 @@
+// tollan-register as a process, with the test as the terminal: the request read back with the
+// terminal's decoders after the percent-decoding every arrival gets, prompts and print requests
+// answered from the register's script, and the exit status of each final answer.
+#include "support/text.h"
+#include "tests/peers/peer_process.h"
+#include "workstation/packet.h"
+
+#include <QTcpServer>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace tollan;
+using namespace tollan::test;
+
+namespace {
+
+class Register : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(server.listen(QHostAddress::LocalHost, 0)); }
+    void Run(QStringList args)
+    {
+        args << "--port" << QString::number(server.serverPort()) << "--timeout" << "20";
+        ASSERT_TRUE(peer.Start(TOLLAN_REGISTER_EXE, args));
+    }
+    QTcpSocket* Accept()
+    {
+        if (!server.hasPendingConnections() && !server.waitForNewConnection(5000))
+            return nullptr;
+        return server.nextPendingConnection();
+    }
+    // The next packet from `s` as the terminal reads it: percent-decoded, then decoded.
+    static bool Receive(QTcpSocket& s, WorkstationPacket& p)
+    {
+        std::string raw;
+        return ReadUntil(s, raw, [&p](const std::string& b) {
+            std::string text = Tpl_Decode(b);
+            return WS_DecodePacket(text, p) > 0;
+        });
+    }
+    static void Reply(QTcpSocket& s, const WorkstationPacket& request, std::int16_t type, const std::string& data)
+    {
+        WorkstationPacket r = request;
+        r.AnswerType = type;
+        r.AnswerData = data;
+        const std::string bytes = WS_EncodePacket(r);
+        s.write(bytes.data(), qint64(bytes.size()));
+        s.flush();
+    }
+
+    QTcpServer server;
+    PeerProcess peer;
+};
+
+TEST_F(Register, PurchaseAnsweredThroughPromptAndReceipt)
+{
+    Run({"--workstation", "POS00007", "--trans", "00000042", "--card", "4111111111111111=2512101", "--amount",
+         "12.50", "--item", "A1;Piim 100%;2;0.85", "--answer", "J"});
+    std::unique_ptr<QTcpSocket> s(Accept());
+    ASSERT_TRUE(s);
+    WorkstationPacket request;
+    ASSERT_TRUE(Receive(*s, request));
+    EXPECT_EQ(request.RequestType, wsPurchase);
+    EXPECT_EQ(request.Workstation, "POS00007");
+    EXPECT_EQ(request.WorkstationTrans, "00000042");
+    PurchaseRequest q;
+    PurchaseItems items;
+    ASSERT_TRUE(WS_DecodePurchase(request.RequestData, q, items));
+    EXPECT_EQ(q.Amount, 125000);
+    EXPECT_EQ(q.PAN, "4111111111111111");
+    EXPECT_EQ(q.CardData, Str_Align("4111111111111111=2512101", 40, 1) + "02512");
+    ASSERT_EQ(WS_ItemCount(items), 1);
+    EXPECT_EQ(items[1].ItemCode, "A1");
+    EXPECT_EQ(items[1].ItemText, "Piim 100%");   // sent as %25, read back as %
+    EXPECT_FLOAT_EQ(items[1].ItemQuantity, 2.0f);
+    EXPECT_EQ(items[1].ItemAmount1, 8500);
+    EXPECT_EQ(items[1].ItemAmount2, 17000);
+
+    Reply(*s, request, wsInfo, "Kaardi kontroll...");
+    Reply(*s, request, wsDialog, WS_DialogData("Kas kaart on olemas?", ""));
+    WorkstationPacket answer;
+    ASSERT_TRUE(Receive(*s, answer));
+    EXPECT_EQ(answer.RequestType, wsDialogAnswer);
+    EXPECT_EQ(answer.RequestData, "J");
+    EXPECT_EQ(answer.WorkstationTrans, "00000042");
+    Reply(*s, request, wsPrint, "KVIITUNG\r\nSumma 12.50\r\n");
+    ASSERT_TRUE(Receive(*s, answer));
+    EXPECT_EQ(answer.RequestData, "-1");
+    // A prompt beyond the script gets the empty answer: no answer.
+    Reply(*s, request, wsDialog, WS_DialogData("Autoriseerimiskood?", ""));
+    ASSERT_TRUE(Receive(*s, answer));
+    EXPECT_EQ(answer.RequestData, "");
+    Reply(*s, request, wsApproval, WS_ApprovalData({20261207, 134501, 125000}, items));
+    EXPECT_EQ(peer.Exit(), 0) << peer.out;
+    for (const char* shown : {"6 info: Kaardi kontroll...", "10 prompt: Kas kaart on olemas?", "KVIITUNG\nSumma 12.50",
+                              "22 approved: date 20261207 time 134501 amount 12.50 items 1"})
+        EXPECT_NE(peer.out.find(shown), std::string::npos) << shown << "\n" << peer.out;
+}
+
+struct FinalCase {
+    const char* name;
+    QStringList args;
+    std::int16_t requestType;
+    std::string requestData;
+    std::int16_t answerType;   // -1: the terminal closes the line
+    int status;
+};
+
+TEST_F(Register, ExitStatusTellsTheFinalAnswer)
+{
+    const FinalCase cases[] = {
+        {"refusal", {"--card", "4111111111111111", "--amount", "1"}, wsPurchase, "", wsError, 1},
+        {"unfinished", {"--card", "4111111111111111", "--amount", "1"}, wsPurchase, "", wsUnfinished, 2},
+        {"card query", {"--query", "4111111111111111"}, wsCardQuery, Str_Align("4111111111111111", 35, 1), wsCardInfo, 3},
+        {"cancellation", {"--cancel", "000123"}, wsCancel, "000123", wsError, 1},
+        {"line closed", {"--cancel", "000123"}, wsCancel, "000123", -1, 4},
+    };
+    for (const FinalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        PeerProcess one;
+        ASSERT_TRUE(one.Start(TOLLAN_REGISTER_EXE, QStringList(c.args) << "--port" << QString::number(server.serverPort())));
+        std::unique_ptr<QTcpSocket> s(Accept());
+        ASSERT_TRUE(s);
+        WorkstationPacket request;
+        ASSERT_TRUE(Receive(*s, request));
+        EXPECT_EQ(request.RequestType, c.requestType);
+        if (c.requestType != wsPurchase) {
+            EXPECT_EQ(request.RequestData, c.requestData);
+        }
+        if (c.answerType < 0)
+            s->disconnectFromHost();
+        else
+            Reply(*s, request, c.answerType, c.answerType == wsCardInfo ? WS_CardInfoData({"4111111111111111"}, 0)
+                                                                         : WS_ErrorData(7, "Tundmatu"));
+        EXPECT_EQ(one.Exit(), c.status) << one.out;
+    }
+}
+
+TEST_F(Register, PrintAnswerZeroTellsNotPrinted)
+{
+    Run({"--cancel", "000123", "--print-answer", "0"});
+    std::unique_ptr<QTcpSocket> s(Accept());
+    ASSERT_TRUE(s);
+    WorkstationPacket request, answer;
+    ASSERT_TRUE(Receive(*s, request));
+    Reply(*s, request, wsPrint, "KVIITUNG");
+    ASSERT_TRUE(Receive(*s, answer));
+    EXPECT_EQ(answer.RequestType, wsDialogAnswer);
+    EXPECT_EQ(answer.RequestData, "0");
+    Reply(*s, request, wsError, WS_ErrorData(1, "Viga"));
+    EXPECT_EQ(peer.Exit(), 1);
+}
+
+TEST_F(Register, ManyRegistersEachWithItsOwnName)
+{
+    Run({"--count", "3", "--workstation", "POS00009", "--card", "4111111111111111", "--amount", "2.00"});
+    std::vector<std::unique_ptr<QTcpSocket>> lines;
+    std::vector<std::string> names;
+    for (int i = 0; i < 3; ++i) {
+        lines.emplace_back(Accept());
+        ASSERT_TRUE(lines.back());
+        WorkstationPacket request;
+        ASSERT_TRUE(Receive(*lines.back(), request));
+        names.push_back(request.Workstation);
+        Reply(*lines.back(), request, wsApproval, WS_ApprovalData({20261207, 120000, 20000}, {}));
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"POS00009", "POS00010", "POS00011"}));
+    EXPECT_EQ(peer.Exit(), 0) << peer.out;
+    EXPECT_NE(peer.out.find("3 registers: 3 approved"), std::string::npos) << peer.out;
+}
+
+} // namespace
