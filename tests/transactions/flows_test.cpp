@@ -1,0 +1,364 @@
+#include "transactions/flows.h"
+
+#include "links/tcp.h"
+#include "protocol/dialogue.h"
+#include "store/db.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/home.h"
+#include "support/text.h"
+#include "tests/common/card_centre.h"
+#include "transactions/response_text.h"
+#include "workstation/dispatch.h"
+
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <vector>
+
+using namespace tollan;
+using namespace tollan::test;
+
+namespace {
+
+std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
+
+constexpr int kRegister = 4;
+
+// The register as the flows see it: it answers prompts from a script and print requests at once,
+// and keeps every packet it was sent.
+struct Register {
+    std::vector<WorkstationPacket> got;
+    std::deque<std::string> answers;  // for the prompts, in order; "" lets a prompt go unanswered
+    std::string tag;
+
+    std::vector<std::int16_t> Types() const
+    {
+        std::vector<std::int16_t> t;
+        for (const auto& p : got)
+            t.push_back(p.RequestType);
+        return t;
+    }
+    long Count(std::int16_t type) const
+    {
+        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
+    }
+    std::vector<std::string> Infos() const
+    {
+        std::vector<std::string> t;
+        for (const auto& p : got)
+            if (p.RequestType == wsInfo)
+                t.push_back(p.RequestData);
+        return t;
+    }
+};
+
+// Card data: the track (40), the entry flag, the expiry YYMM as printed on the card.
+std::string CardData(const std::string& track, char entry, const std::string& expiry)
+{
+    std::string d = track;
+    d.resize(40, ' ');
+    return d + entry + expiry;
+}
+
+class Flows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        Home_Set(home.path());
+        Cfg_SetRoot(kCfgRoot);
+        ASSERT_TRUE(Db_Open());
+        Err_Clear();
+        Cfg_Put("Tollan_Auth_Address", centre.Address());
+        KK_SetSockets(&auth, nullptr);
+        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
+        WS_SetRequesters({[](int r) { return r == kRegister ? kRequesterConnected : 0; },
+                          [this](int, const std::string& bytes) { Hear(bytes); },
+                          [this](int) { return &reg.tag; }});
+        centre.onFrame = [this](Centre& c, const std::string& f) {
+            requests.push_back(f);
+            if (verdict >= 0)
+                c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", verdict)));
+        };
+    }
+    void TearDown() override
+    {
+        WS_SetRequesters({});
+        KK_SetSockets(nullptr, nullptr);
+        Db_Database().close();
+    }
+    void Hear(const std::string& bytes)
+    {
+        std::string b = bytes;
+        WorkstationPacket p;
+        ASSERT_GT(WS_DecodePacket(b, p), 0);
+        reg.got.push_back(p);
+        if (p.RequestType == wsPrint)
+            reg.tag = "-1";
+        if (p.RequestType == wsDialog) {
+            std::string a = reg.answers.empty() ? std::string() : reg.answers.front();
+            if (!reg.answers.empty())
+                reg.answers.pop_front();
+            if (!a.empty())
+                reg.tag = a;
+        }
+    }
+    WorkstationPacket Purchase(const char* trans, std::int64_t amount = 125000, std::int16_t kind = 0,
+                               std::string cardData = CardData("4000001234567899=28121010000012300000", '0', "2812"),
+                               std::string pan = "4000001234567899")
+    {
+        PurchaseRequest q;
+        q.Kind = kind;
+        q.Date = 20261207;
+        q.Time = 123000;
+        q.Amount = amount;
+        q.PAN = pan;
+        q.CardData = cardData;
+        PurchaseItems items(2);
+        items[1].ItemCode = "A1";
+        items[1].ItemAmount1 = amount;
+        WorkstationPacket r;
+        r.Workstation = "POS00001";
+        r.WorkstationTrans = trans;
+        r.Requester = kRegister;
+        r.RequestType = wsPurchase;
+        r.RequestData = WS_EncodePurchase(q, items);
+        return r;
+    }
+    // What the dispatcher would send back.
+    WorkstationPacket Run(WorkstationPacket r, void (*flow)(WorkstationPacket&) = Trans_Purchase)
+    {
+        r.AnswerType = wsError;
+        r.AnswerData = WS_ErrorAnswer(1);
+        flow(r);
+        return r;
+    }
+    static std::string Refusal(const WorkstationPacket& r)
+    {
+        std::int16_t code = 0;
+        std::string text;
+        WS_ParseError(r.AnswerData, code, text);
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        return code == 32 ? text : "code " + std::to_string(code);
+    }
+    int Rows(const char* where = "1")
+    {
+        QSqlQuery q(Db_Database());
+        q.exec(QString("SELECT count(*) FROM Trans WHERE %1").arg(where));
+        return q.next() ? q.value(0).toInt() : -1;
+    }
+
+    QTemporaryDir home;
+    TestClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 30, 0))};
+    ClockScope scope{clock};
+    Centre centre;
+    Socket auth;
+    Register reg;
+    int verdict = 0;  // the card centre's response code; -1: silent
+    std::vector<std::string> requests;
+};
+
+TEST_F(Flows, AnApprovedPurchaseIsStoredPrintedTwiceAndAnsweredWithItsItems)
+{
+    reg.answers = {"7899"};
+    const WorkstationPacket r = Run(Purchase("00000011"));
+    EXPECT_EQ(r.AnswerType, wsApproval);
+    EXPECT_EQ(r.AnswerData, WS_ApprovalData(Approval{20261207, 123000, 125000}, PurchaseItems(2, [] {
+                                                PurchaseItem i;
+                                                i.ItemCode = "A1";
+                                                i.ItemAmount1 = 125000;
+                                                return i;
+                                            }())));
+    // The check comes first, then the card centre, then the two receipts.
+    const auto types = reg.Types();
+    ASSERT_GE(types.size(), 4u);
+    EXPECT_EQ(types.front(), wsInfo);
+    EXPECT_EQ(types[1], wsDialog);
+    EXPECT_EQ(std::count(types.begin(), types.end(), wsPrint), 2);
+    EXPECT_EQ(types.back(), wsPrint);
+    EXPECT_EQ(reg.Infos().front(), "Kaardi kontroll...");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].compare(0, 2, Type(100)), 0);
+    EXPECT_EQ(Rows("Toojaam = 'POS00001' AND Trans = '00000011' AND AuthCode = 'A1B2C3' AND Type = 0 AND POSCode = 1"), 1);
+    EXPECT_EQ(Cfg_Get("NextNumber", ""), "2");
+}
+
+TEST_F(Flows, RefusalsBeforeTheCardCentre)
+{
+    struct Case {
+        const char* name;
+        WorkstationPacket r;
+        const char* allowManual;  // nullptr: the setting is missing
+        std::string refusal;
+    };
+    const std::string keyed = CardData("", '1', "2812");
+    const std::string expired = CardData("4000001234567899=25111010000012300000", '0', "2511");
+    const Case cases[] = {
+        {"kind 1", Purchase("1", 100, 1), nullptr, "code 19"},
+        {"negative amount", Purchase("2", -1), nullptr, "code 19"},
+        {"keyed in, forbidden", Purchase("3", 100, 0, keyed), "0", W("Kaardinumbrit pole lubatud käsitsi sisestada!")},
+        {"expired", Purchase("4", 100, 0, expired), nullptr, W("Kaart on kehtivusaja ületanud!")},
+        {"digits differ", Purchase("5"), nullptr, std::string("Sisestatud numbrid erinevad kaardi magnetrajal ole")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.allowManual)
+            Cfg_Put("AllowManualPAN", c.allowManual);
+        reg.answers = {"1111"};
+        EXPECT_EQ(Refusal(Run(c.r)), c.refusal);
+    }
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Cfg_Get("NextNumber", ""), "4");  // every request past the first checks took a number
+}
+
+TEST_F(Flows, WhatPassesTheChecks)
+{
+    reg.answers = {"2812", "7899", "7899"};
+    // The expiry as printed on the card answers the check too; kind 3 is a purchase.
+    EXPECT_EQ(Run(Purchase("1", 100, 3)).AnswerType, wsApproval);
+    // A card that expires this month is good until its end; no track skips the expiry check.
+    EXPECT_EQ(Run(Purchase("2", 100, 0, CardData("4000001234567899=26121010000012300000", '0', "2612"))).AnswerType, wsApproval);
+    EXPECT_EQ(Run(Purchase("3", 100, 0, CardData("", '1', "0001"))).AnswerType, wsApproval);
+    EXPECT_EQ(Rows("Type = 0"), 3);
+    EXPECT_EQ(Rows("POSCode = 0"), 1);  // the keyed-in one
+}
+
+TEST_F(Flows, ADeclineIsReportedAtTheTerminalAndNotStored)
+{
+    verdict = 5;
+    reg.answers = {"7899"};
+    const WorkstationPacket r = Run(Purchase("1"));
+    EXPECT_EQ(Refusal(r), W("Viga nr. 05 - Puudub müügiluba"));
+    EXPECT_EQ(Err_Record(Err_Index()).message, "Kaardikeskuse vastus");
+    EXPECT_EQ(Err_Record(Err_Index()).number, 5);
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Cfg_Get("NextNumber", ""), "2");
+}
+
+TEST_F(Flows, ASilentCardCentreLeadsToTheTelephoneCode)
+{
+    verdict = -1;
+    reg.answers = {"7899", "12345678"};
+    const WorkstationPacket r = Run(Purchase("1"));
+    EXPECT_EQ(r.AnswerType, wsApproval);
+    EXPECT_EQ(requests.size(), 2u);  // the request and its one repeat
+    std::vector<std::string> prompts;
+    for (const auto& p : reg.got) {
+        std::string prompt, second;
+        if (p.RequestType == wsDialog && WS_ParseDialog(p.RequestData, prompt, second))
+            prompts.push_back(prompt);
+    }
+    ASSERT_EQ(prompts.size(), 2u);
+    EXPECT_EQ(prompts[1].substr(0, 33), W("Autoriseerige telefonitsi tehing:"));
+    EXPECT_NE(prompts[1].find("Kehtivusaeg   12/28"), std::string::npos);
+    EXPECT_EQ(Rows("AuthCode = '123456' AND POSCode = 3"), 1);
+
+    reg.got.clear();
+    reg.answers = {"7899", ""};  // and when nobody enters a code, nothing is stored
+    EXPECT_EQ(Run(Purchase("2")).AnswerType, wsUnfinished);
+    EXPECT_EQ(Rows(), 1);
+}
+
+TEST_F(Flows, NoAnswerToTheCardCheckAbandonsThePurchase)
+{
+    reg.answers = {""};
+    EXPECT_EQ(Run(Purchase("1")).AnswerType, wsUnfinished);
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(Rows(), 0);
+}
+
+TEST_F(Flows, ARepeatedRequestNumberIsRefusedBeforeTheCardCentreHearsOfIt)
+{
+    reg.answers = {"7899", "7899"};
+    ASSERT_EQ(Run(Purchase("1")).AnswerType, wsApproval);
+    EXPECT_EQ(Refusal(Run(Purchase("1"))), W("Selle numbriga tehing on juba tehtud!"));
+    EXPECT_EQ(requests.size(), 1u);
+}
+
+TEST_F(Flows, AnApprovalThatCannotBeStoredIsToldToTheRegisterAndTheTerminal)
+{
+    reg.answers = {"7899"};
+    centre.onFrame = [](Centre& c, const std::string&) {
+        QSqlQuery(Db_Database()).exec("DROP TABLE Trans");  // the disk gives way after the approval
+        c.Send(KK_Frame(Type(110) + Verdict0110("A1B2C3", 0)));
+    };
+    const WorkstationPacket r = Run(Purchase("1"));
+    EXPECT_EQ(Refusal(r), W("Tehing jäi salvestamata, kaupa mitte väljastada!"));
+    EXPECT_EQ(reg.Count(wsPrint), 0);
+    EXPECT_NE(Err_Record(Err_Index()).message.find("A1B2C3"), std::string::npos);
+    QSqlQuery q(Db_Database());
+    ASSERT_TRUE(q.exec("SELECT Message FROM Log") && q.next());
+    EXPECT_TRUE(q.value(0).toString().startsWith("salvestamata kinnitatud tehing"));
+}
+
+class Cancels : public Flows {
+protected:
+    void SetUp() override
+    {
+        Flows::SetUp();
+        reg.answers = {"7899", "7899"};
+        ASSERT_EQ(Run(Purchase("00000011")).AnswerType, wsApproval);  // STAN 2
+        ASSERT_EQ(Run(Purchase("00000002")).AnswerType, wsApproval);  // STAN 3, Trans "2" coincides
+        requests.clear();
+        reg.got.clear();
+    }
+    WorkstationPacket Cancel(const char* workstation, const char* trans, const char* data)
+    {
+        WorkstationPacket r;
+        r.Workstation = workstation;
+        r.WorkstationTrans = trans;
+        r.Requester = kRegister;
+        r.RequestType = wsCancel;
+        r.RequestData = data;
+        return Run(r, Trans_Cancel);
+    }
+};
+
+TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
+{
+    const WorkstationPacket byStan = Cancel("POS00009", "C1", "2");  // STAN 2 wins over Trans "2"
+    EXPECT_EQ(byStan.AnswerType, wsApproval);
+    EXPECT_EQ(Rows("Type = 1 AND Toojaam = 'POS00009' AND Trans = 'C1' AND PAN = '4000001234567899'"), 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].compare(0, 2, Type(400)), 0);
+    EXPECT_EQ(reg.Count(wsPrint), 2);
+
+    EXPECT_EQ(Cancel("POS00009", "C2", "00000011").AnswerType, wsError);  // another register's number
+    EXPECT_EQ(Cancel("POS00001", "C3", "00000011").AnswerType, wsApproval);
+    EXPECT_EQ(Cancel("POS00001", "C4", "C1").AnswerType, wsError);  // a cancellation is not cancelled
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "C1")), "code 1");
+    QSqlQuery(Db_Database()).exec("UPDATE Trans SET sent = -1");
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C5", "3")), "code 1");  // gone in a file already
+    EXPECT_EQ(requests.size(), 2u);
+}
+
+TEST_F(Cancels, ADeclineOrSilenceRefusesWithoutStoring)
+{
+    verdict = 12;
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C1", "2")), "Viga nr. 12 - " + KK_ResponseText(12));
+    verdict = -1;
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "2")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
+    EXPECT_EQ(Rows("Type = 1"), 0);
+}
+
+TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
+{
+    QTemporaryDir home;
+    Home_Set(home.path());
+    Cfg_SetRoot(kCfgRoot);
+    Cfg_Put("AutoriseerijaID", "1234");
+    TransRecord o;
+    o.STAN = "57";
+    o.Date = 19990705;
+    o.Time = 93015;
+    EXPECT_EQ(Trans_OriginalData(o), "010000005707050930150000000123400000000000");
+}
+
+} // namespace

@@ -1,0 +1,232 @@
+#include "transactions/flows.h"
+
+#include "protocol/dialogue.h"
+#include "protocol/messages.h"
+#include "receipts/receipt.h"
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/errors.h"
+#include "support/text.h"
+#include "transactions/card.h"
+#include "transactions/response_text.h"
+#include "workstation/dispatch.h"
+
+namespace tollan {
+namespace {
+
+constexpr std::int16_t kRefusal = 32;
+constexpr std::int16_t kBadRequest = 19;
+
+// Every text of the flows is written here in UTF-8 and goes to the register in Windows-1252.
+std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
+
+void refuse(WorkstationPacket& r, const std::string& text) { r.AnswerData = WS_ErrorData(kRefusal, text); }
+
+std::string declined(std::int16_t code)
+{
+    return "Viga nr. " + Fmt_Number(code, "00") + " - " + KK_ResponseText(code);
+}
+
+// A register that repeats a request number would have it authorised twice: such a request is
+// refused before the card centre hears of it.
+bool alreadyStored(const std::string& toojaam, const std::string& trans)
+{
+    TransSet set;
+    return set.open("iToojaamTrans") && set.seek("=", {DbKey(toojaam), DbKey(trans)});
+}
+
+// After the card centre approved, a row that cannot be written must not pass unseen: the operator
+// sees it with the transaction's data, the event log keeps it, and the register is told that the
+// payment was not recorded, so the goods are not handed over on a payment that is never settled.
+bool storeOrTell(WorkstationPacket& r, const TransRecord& t, const char* refusalUtf8)
+{
+    const DbStatus s = Db_StoreTrans(t);
+    if (s)
+        return true;
+    const std::string what = "Kassa " + t.Toojaam + " tehing " + t.Trans + ", STAN " + t.STAN + ", summa " +
+                             Fmt_Number(double(t.Amount) / 10000.0, "0.00") + ", aut.kood " + t.AuthCode;
+    Err_Report(s.number, s.description, W("Kinnitatud tehingut ei õnnestunud salvestada: ") + what, 16);
+    Log_Event(W("salvestamata kinnitatud tehing: ") + what);
+    refuse(r, W(refusalUtf8));
+    r.AnswerType = wsError;
+    return false;
+}
+
+void approve(WorkstationPacket& r, const TransRecord& t, const PurchaseItems& items)
+{
+    r.AnswerType = wsApproval;
+    r.AnswerData = WS_ApprovalData(Approval{t.Date, t.Time, t.Amount}, items);
+}
+
+// The response body as a verdict: a body we cannot read is no answer, never an approval.
+bool readVerdict(const std::string& body, TransRecord& into)
+{
+    return KK_DecodeResponse(body, into);
+}
+
+} // namespace
+
+std::int32_t Trans_NextStan()
+{
+    const double last = Num_Value(Cfg_Get("NextNumber", "1"));
+    const std::int32_t n = std::int32_t(std::clamp(last, -2147483648.0, 2147483646.0)) + 1;
+    Cfg_Put("NextNumber", std::to_string(n));
+    return n;
+}
+
+bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, TransRecord& t)
+{
+    const CardDataField card = CardData_Read(q.CardData);
+    t.Type = 0;
+    t.PAN = q.PAN;
+    t.WayOfUse = 1;
+    t.Amount = q.Amount;
+    t.Date = q.Date;
+    t.Time = q.Time;
+    t.STAN = std::to_string(Trans_NextStan());
+    t.ExpDate = card.expDate;
+    t.Track2 = card.track2;
+    t.Toojaam = r.Workstation;
+    t.Trans = r.WorkstationTrans;
+    t.POSCode = card.readFromCard ? kPosReadFromCard : 0;
+    return true;
+}
+
+void Trans_Purchase(WorkstationPacket& r)
+{
+    PurchaseRequest q;
+    PurchaseItems items;
+    if (!WS_DecodePurchase(r.RequestData, q, items))
+        return;
+    if ((q.Kind != 0 && q.Kind != 3) || q.Amount < 0) {
+        r.AnswerData = WS_ErrorAnswer(kBadRequest);
+        return;
+    }
+    if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
+        refuse(r, W("Selle numbriga tehing on juba tehtud!"));
+        return;
+    }
+    TransRecord t;
+    Trans_FromRequest(r, q, t);
+
+    if (!Card_KeyedInAllowed(t.POSCode)) {
+        refuse(r, std::string(kCardKeyedInRefused));
+        return;
+    }
+    if (!t.Track2.empty() && Card_Expired(t.ExpDate, Clock_NowDateTime())) {
+        refuse(r, std::string(kCardExpired));
+        return;
+    }
+
+    WS_Message(r.Requester, W("Kaardi kontroll..."));
+    const std::string check = WS_Dialog(r.Requester, r, std::string(kCardPresentPrompt), "");
+    if (check.empty()) {
+        r.AnswerType = wsUnfinished;
+        return;
+    }
+    if (!Card_PresentAnswerMatches(check, q.PAN, q.CardData)) {
+        refuse(r, std::string(kCardPresentMismatch));
+        return;
+    }
+
+    std::string response;
+    TransRecord verdict;
+    if (KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t, {}), response, r.Requester) &&
+        readVerdict(response, verdict)) {
+        t.ResponseCode = verdict.ResponseCode;
+        t.AuthCode = verdict.AuthCode;
+    } else {
+        const std::string prompt = W("Autoriseerige telefonitsi tehing:") + "\r\n" + "Kaardi number " + t.PAN +
+                                   "\r\n" + "Kehtivusaeg   " +
+                                   Fmt_DateTime(Date_FromNumber(std::int32_t(t.ExpDate) * 100 + 1), "mm/yy") +
+                                   "\r\n" + "Ostusumma     " + Fmt_Number(double(t.Amount) / 10000.0, "0.00");
+        const std::string code = WS_Dialog(r.Requester, r, prompt, "");
+        if (code.empty()) {
+            r.AnswerType = wsUnfinished;
+            return;
+        }
+        t.ResponseCode = 0;
+        t.AuthCode = code.substr(0, 6);
+        t.POSCode |= kPosPhoneAuth;
+    }
+
+    if (t.ResponseCode != 0) {
+        Err_Report(t.ResponseCode, KK_ResponseText(t.ResponseCode), "Kaardikeskuse vastus", 48);
+        refuse(r, declined(t.ResponseCode));
+        return;
+    }
+    if (!storeOrTell(r, t, "Tehing jäi salvestamata, kaupa mitte väljastada!"))
+        return;
+    Receipt_Print(r.Requester, r, t, "");
+    approve(r, t, items);
+}
+
+bool Trans_Read(TransSet& set, TransRecord& t, bool markSent)
+{
+    const std::int16_t code = t.ResponseCode;
+    t = set.record();
+    t.ResponseCode = code;
+    return markSent ? bool(set.markSent()) : true;
+}
+
+std::string Trans_OriginalData(const TransRecord& o)
+{
+    auto id = [](const KKSetting& s) { return std::int64_t(Num_Value(KK_Get(s))); };
+    return "0100" + KK_Number(std::int64_t(Num_Value(o.STAN)), 6) + KK_Number(o.Date % 10000, 4) +
+           KK_Number(o.Time, 6) + KK_Number(id(kKK_AutoriseerijaID), 11) + KK_Number(id(kKK_EdastajaID), 11);
+}
+
+void Trans_Cancel(WorkstationPacket& r)
+{
+    TransRecord o;
+    {
+        TransSet set;
+        bool found = set.open("iSTAN") && set.seek("=", {DbKey(r.RequestData)});
+        if (!found)
+            found = set.open("iToojaamTrans") && set.seek("=", {DbKey(r.Workstation), DbKey(r.RequestData)});
+        // Not found, already sent to the card centre in a file, or itself a cancellation: the
+        // preset answer goes.
+        if (!found || set.sent())
+            return;
+        Trans_Read(set, o, false);
+    }
+    if (o.Type % 2 != 0)
+        return;
+    if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
+        refuse(r, W("Selle numbriga tehing on juba tehtud!"));
+        return;
+    }
+
+    TransRecord n = o;
+    n.Type = std::int16_t(o.Type + 1);
+    const DateTime now = Clock_NowDateTime();
+    n.Date = Date_Number(now);
+    n.Time = Time_Number(now);
+    n.STAN = std::to_string(Trans_NextStan());
+    n.Toojaam = r.Workstation;
+    n.Trans = r.WorkstationTrans;
+
+    std::string response;
+    if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester) ||
+        !readVerdict(response, o)) {
+        refuse(r, W("Ei õnnestunud kaardikeskusega ühendust luua!"));
+        return;
+    }
+    n.ResponseCode = o.ResponseCode;
+    n.AuthCode = o.AuthCode;
+    if (n.ResponseCode != 0) {
+        refuse(r, declined(n.ResponseCode));
+        return;
+    }
+    // Stored before the receipt: a cancellation that is not recorded gets no receipt.
+    if (!storeOrTell(r, n, "Tühistus jäi salvestamata, raha mitte tagastada!"))
+        return;
+    Receipt_Print(r.Requester, r, n, o.STAN);
+    // An approved cancellation is answered as approved, not with the preset error.
+    approve(r, n, {});
+}
+
+void Trans_InstallFlows() { WS_SetFlows({Trans_Purchase, Trans_Cancel}); }
+
+} // namespace tollan

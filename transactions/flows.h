@@ -1,0 +1,31 @@
+#pragma once
+// The two requests that move money: a purchase (type 18) and the cancellation of one (type 25).
+// Each runs under the busy marker, talks to the register through prompts and messages, asks the
+// card centre, stores what was approved, has the register print the receipt, and leaves the
+// answer in the packet record for the dispatcher to send.
+
+#include "store/db.h"
+#include "store/trans_record.h"
+#include "workstation/packet.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tollan {
+
+void Trans_Purchase(WorkstationPacket& r);
+void Trans_Cancel(WorkstationPacket& r);
+
+// The transaction record of a purchase request (consumes a STAN).
+bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, TransRecord& t);
+// The next system trace audit number, counted on in "NextNumber" (a fresh installation starts at 2).
+std::int32_t Trans_NextStan();
+// The current row of `set` into `t` (ResponseCode left as it is); marks the row sent when asked.
+bool Trans_Read(TransSet& set, TransRecord& t, bool markSent);
+// The 42 digits of element 90: the original's type, STAN, month and day, time and the two ids.
+std::string Trans_OriginalData(const TransRecord& original);
+
+// Puts both flows into the dispatcher.
+void Trans_InstallFlows();
+
+} // namespace tollan
