@@ -75,15 +75,16 @@ bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, por
 
 void Centre::Event(const std::string& utf8)
 {
+    // The log first: whoever reads stdout may look into the log as soon as the line shows.
+    if (!o_.log.isEmpty()) {
+        QFile f(o_.log);
+        if (f.open(QIODevice::Append | QIODevice::Text)) {
+            f.write(utf8.data(), static_cast<qint64>(utf8.size()));
+            f.write("\n");
+        }
+    }
     std::fprintf(stdout, "%s\n", utf8.c_str());
     std::fflush(stdout);
-    if (o_.log.isEmpty())
-        return;
-    QFile f(o_.log);
-    if (f.open(QIODevice::Append | QIODevice::Text)) {
-        f.write(utf8.data(), static_cast<qint64>(utf8.size()));
-        f.write("\n");
-    }
 }
 
 void Centre::Accept()

@@ -171,6 +171,28 @@ TEST_F(CardCentre, RepeatOnlyLeavesTheRequestUnansweredAndAnswersTheRepeat)
     EXPECT_EQ(back.AuthCode, "AB12CD");
 }
 
+TEST_F(CardCentre, UnreadableRequestGoesUnansweredAndTheLineStaysUsable)
+{
+    Run({"--verbose"});
+    TransRecord t = Purchase("4111111111111111");
+    const std::string body = KK_BuildRequest(kKK_Bitmap0100, t);
+    // Cut inside its elements, then one naming an element no terminal sends (64).
+    Send(KK_Frame(std::string("\x01\x00", 2) + body.substr(0, 20)));
+    Send(KK_Frame(std::string("\x01\x00", 2) + std::string("\0\0\0\0\0\0\0\x01", 8)));
+    EXPECT_EQ(Answer(400), "");
+    SendRequest(100, t);
+    EXPECT_NE(KK_Unframe(Answer()), "");
+    EXPECT_NE(Log().find("auth unreadable (message ends in element"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("auth unreadable (element 64 is not known)"), std::string::npos) << Log();
+    // --verbose shows the readable request field by field.
+    centre.process.kill();
+    centre.process.waitForFinished();
+    const std::string shown = centre.process.readAllStandardError().toStdString();
+    EXPECT_NE(shown.find("message 0100"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("002 card number: 4111111111111111"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("035 track 2: 4111111111111111=2512101"), std::string::npos) << shown;
+}
+
 TEST_F(CardCentre, DelayHoldsTheAnswerBack)
 {
     Run({"--delay", "700"});
