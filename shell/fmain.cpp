@@ -7,6 +7,7 @@
 #include "links/x25.h"
 #include "protocol/dialogue.h"
 #include "scheduler/timora.h"
+#include "settings/fseaded.h"
 #include "shell/layout.h"
 #include "shell/print.h"
 #include "shell/twips.h"
@@ -81,6 +82,11 @@ fMain::fMain(QWidget* parent)
     Tcp_HandleCardCentreEvents(*WSTollanfile_, kMsgFileSocket);
     sendTransFiles = [] { return KK_SendTransFiles(); };
     printDocument = [](const std::string& text) { return Print_Document(text); };
+    openSettings = [](QWidget* parent) -> QWidget* {
+        auto* dialog = new fSeaded(parent);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        return dialog;
+    };
     BuildLayout();
     BuildMenu();
 }

@@ -335,6 +335,21 @@ TEST_F(MainWindow, TheMenuPopsUpFromTheButtonAndOnShiftF10)
     w.menu().hide();
 }
 
+TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
+{
+    fMain& w = Load();
+    w.show();
+    QAction* open = w.menu().findChild<QAction*>(QStringLiteral("mTooSeaded"));
+    ASSERT_NE(open, nullptr);
+    open->trigger();
+    open->trigger();
+    const auto dialogs = w.findChildren<QWidget*>(QStringLiteral("fSeaded"));
+    ASSERT_EQ(dialogs.size(), 1);
+    EXPECT_TRUE(dialogs[0]->isVisible());
+    EXPECT_FALSE(dialogs[0]->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
 TEST_F(MainWindow, TheTransferRunsOnlyForSideAndOnlyWhenTheBusyMarkerIsFree)
 {
     fMain& w = Load();

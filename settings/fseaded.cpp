@@ -1,0 +1,380 @@
+#include "settings/fseaded.h"
+
+#include "support/codepage.h"
+#include "support/config.h"
+#include "support/text.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include <map>
+
+namespace tollan {
+
+namespace {
+
+using F = FieldKind;
+
+constexpr const char* kPages[] = {"Firma", "Kaardikeskus", "X.25 modem", "Sissehelistamine", "Kviitungid", "Saatmine"};
+
+constexpr const char* kLine = "X25\\Settings";
+constexpr const char* kLineDefault = "9600,n,8,1";
+
+// In tab order: a field's row is its tab index.
+constexpr SettingsField kFields[] = {
+    {"tFirmaNimi", F::Text, 0, "Nimi:", "FirmaNimi", "", -1},
+    {"tFirmaAadress", F::Text, 0, "Aadress:", "FirmaTänav", "", -1},
+    {"tFirmaLinn", F::Text, 0, "Linn:", "FirmaLinn", "", -1},
+    {"tFirmaZip", F::Text, 0, "Postiindeks:", nullptr, "", -1},
+    {"tFirmaRegNr", F::Text, 0, "Registrikood:", "FirmaRegNr", "", -1},
+    {"tFirmaTunnus", F::Text, 0, "Kaupmehe tunnus:", "FirmaTunnus", "", -1},
+    {"tFirmaLokaator", F::Text, 0, "Asukoht:", "FirmaLokaator", "", -1},
+    {"tFirmaMCC", F::Text, 0, "Tegevusala (MCC):", nullptr, "", -1},
+    {"tTerminal", F::Text, 0, "Terminali tunnus:", "TerminaliTunnus", "", -1},
+
+    {"tAddrTCPauth", F::Text, 1, "TCP, autoriseerimine:", "Tollan_Auth_Address", "", -1},
+    {"tAddrTCPfile", F::Text, 1, "TCP, tehingufail:", "Tollan_Trans_Address", "", -1},
+    {"tAddrX25auth", F::Text, 1, "X.25, autoriseerimine:", "X25\\Auth_Address", "", -1},
+    {"tAddrX25file", F::Text, 1, "X.25, tehingufail:", "X25\\Trans_Address", "", -1},
+    {"tTOauth", F::Text, 1, "Vastuse ooteaeg (s):", "TimeOut\\Auth", "60", -1},
+    {"tTOconnect", F::Text, 1, "Ühenduse ooteaeg (s):", "TimeOut\\Connect", "60", -1},
+    {"tTOws", F::Text, 1, "Kassa ooteaeg (s):", "Timeout\\Workstation", "120", -1},
+
+    {"tX25Number", F::Text, 2, "Telefon:", "X25\\Number", "", -1},
+    {"tX25UserName", F::Text, 2, "Kasutaja:", "X25\\Username", "", -1},
+    {"tX25Password", F::Password, 2, "Parool:", "X25\\Password", "", -1},
+    {"tModemInit", F::Text, 2, "Modemi lähtestus:", "X25\\ModemInit", "atz", -1},
+    {"tModemSettings", F::Text, 2, "Modemi seaded:", "X25\\ModemSettings", "ATM0E0", -1},
+    {"cmPort", F::List, 2, "Port:", "X25\\CommPort", "1", -1},
+    {"cmSpeed", F::List, 2, "Kiirus:", kLine, kLineDefault, -1},
+    {"cmParity", F::List, 2, "Paarsus:", kLine, kLineDefault, -1},
+    {"cmDataBits", F::List, 2, "Andmebitte:", kLine, kLineDefault, -1},
+    {"cmStopBits", F::List, 2, "Stoppbitte:", kLine, kLineDefault, -1},
+    {"cmFlowControl", F::List, 2, "Voojuhtimine:", "X25\\Handshaking", "2", -1},
+
+    {"chUseRAS", F::Check, 3, "Kasuta sissehelistamist", "UseRAS", "0", -1},
+    {"tRASconnectoid", F::Text, 3, "Ühendus:", "RAS\\Connectoid", "tollan", -1},
+    {"tRASusername", F::Text, 3, "Kasutaja:", "RAS\\UserName", "", -1},
+    {"tRASpassword", F::Password, 3, "Parool:", "RAS\\Password", "", -1},
+    {"tRASdomain", F::Text, 3, "Domeen:", "RAS\\Domain", "", -1},
+    {"tRAStimeout", F::Text, 3, "Jõudeaeg enne katkestust (s):", "RAS\\KeepActive", "10", -1},
+
+    {"tKviitung", F::Text, 4, "Ostu kviitung:", "PrintSuccess", "", -1},
+    {"tKviitungTyhista", F::Text, 4, "Tühistuse kviitung:", "PrintReversal", "", -1},
+
+    {"tSideAjad", F::Text, 5, "1. saatmisaeg:", "SendTransTime1", "", 1},
+    {"tSideAjad", F::Text, 5, "2. saatmisaeg:", "SendTransTime2", "", 2},
+    {"tSideAjad", F::Text, 5, "3. saatmisaeg:", "SendTransTime3", "", 3},
+    {"tSideAjad", F::Text, 5, "4. saatmisaeg:", "SendTransTime4", "", 4},
+    {"tSideAjad", F::Text, 5, "5. saatmisaeg:", "SendTransTime5", "", 5},
+    {"tSideAjad", F::Text, 5, "6. saatmisaeg:", "SendTransTime6", "", 6},
+};
+static_assert(std::size(kFields) <= 5 * 31, "the change set holds 155 fields");
+
+struct Choice {
+    const char* value;
+    const char* caption;
+};
+// The drop-down lists: the value stored (or composed into "X25\Settings") and what the operator reads.
+const std::map<std::string, std::vector<Choice>>& Choices()
+{
+    static const std::map<std::string, std::vector<Choice>> lists = {
+        {"cmPort", {{"1", "1 (/dev/ttyS0)"}, {"2", "2 (/dev/ttyS1)"}, {"3", "3 (/dev/ttyS2)"}, {"4", "4 (/dev/ttyS3)"}}},
+        {"cmSpeed", {{"1200", "1200"}, {"2400", "2400"}, {"4800", "4800"}, {"9600", "9600"}, {"19200", "19200"},
+                     {"38400", "38400"}, {"57600", "57600"}, {"115200", "115200"}}},
+        {"cmParity", {{"n", "puudub"}, {"e", "paaris"}, {"o", "paaritu"}, {"m", "märk"}, {"s", "tühik"}}},
+        {"cmDataBits", {{"5", "5"}, {"6", "6"}, {"7", "7"}, {"8", "8"}}},
+        {"cmStopBits", {{"1", "1"}, {"1.5", "1,5"}, {"2", "2"}}},
+        {"cmFlowControl", {{"0", "puudub"}, {"1", "XON/XOFF"}, {"2", "RTS/CTS"}, {"3", "RTS/CTS ja XON/XOFF"}}},
+    };
+    return lists;
+}
+
+// Which part of "X25\Settings" a list holds, or -1.
+int LinePart(const char* name)
+{
+    static const char* const parts[] = {"cmSpeed", "cmParity", "cmDataBits", "cmStopBits"};
+    for (int i = 0; i < 4; ++i)
+        if (std::string_view(name) == parts[i]) return i;
+    return -1;
+}
+
+// The hourglass for the life of the guard.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+std::span<const SettingsField> Settings_Fields() { return kFields; }
+std::span<const char* const> Settings_Pages() { return kPages; }
+
+std::string Settings_ComposeLine(const std::string& speed, const std::string& parity, const std::string& dataBits,
+                                 const std::string& stopBits)
+{
+    return speed + "," + parity + "," + dataBits + "," + stopBits;
+}
+
+bool Settings_SplitLine(const std::string& line, std::string& speed, std::string& parity, std::string& dataBits,
+                        std::string& stopBits)
+{
+    const std::vector<std::string> p = Str_Split(line, ",");
+    if (p.size() != 4) return false;
+    speed = Str_Trim(p[0]);
+    parity = Str_Trim(p[1]);
+    dataBits = Str_Trim(p[2]);
+    stopBits = Str_Trim(p[3]);
+    return true;
+}
+
+fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("fSeaded"));
+    setWindowTitle(QString::fromUtf8("Seaded"));
+    setModal(false);
+    TabStrip1_ = new QTabBar(this);
+    TabStrip1_->setObjectName(QStringLiteral("TabStrip1"));
+    TabStrip1_->setExpanding(false);
+    for (const char* caption : kPages) TabStrip1_->addTab(QString::fromUtf8(caption));
+
+    std::vector<QFormLayout*> forms;
+    for (std::size_t i = 0; i < std::size(kPages); ++i) {
+        auto* f = new QFrame(this);
+        f->setObjectName(QStringLiteral("Frame"));
+        f->setProperty("index", int(i));
+        forms.push_back(new QFormLayout(f));
+        forms.back()->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+        frames_.push_back(f);
+    }
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const SettingsField& d = kFields[i];
+        QFrame* frame = frames_[std::size_t(d.page)];
+        const int index = int(i);
+        QWidget* w = nullptr;
+        switch (d.kind) {
+        case F::Text:
+        case F::Password: {
+            auto* e = new QLineEdit(frame);
+            if (d.kind == F::Password) e->setEchoMode(QLineEdit::Password);
+            connect(e, &QLineEdit::textChanged, this, [this, index] { SetChanged(index, true); });
+            w = e;
+            break;
+        }
+        case F::List: {
+            auto* c = new QComboBox(frame);
+            for (const Choice& ch : Choices().at(d.name)) c->addItem(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.value));
+            connect(c, &QComboBox::currentIndexChanged, this, [this, index] { SetChanged(index, true); });
+            w = c;
+            break;
+        }
+        case F::Check: {
+            auto* c = new QCheckBox(QString::fromUtf8(d.caption), frame);
+            connect(c, &QCheckBox::toggled, this, [this, index] { SetChanged(index, true); });
+            w = c;
+            break;
+        }
+        }
+        w->setObjectName(QString::fromLatin1(d.name));
+        if (d.index >= 0) w->setProperty("index", d.index);
+        if (d.kind == F::Check)
+            forms[std::size_t(d.page)]->addRow(w);
+        else
+            forms[std::size_t(d.page)]->addRow(QString::fromUtf8(d.caption), w);
+        fields_.push_back(w);
+    }
+
+    cOK_ = new QPushButton(QStringLiteral("OK"), this);
+    cOK_->setObjectName(QStringLiteral("cOK"));
+    cApply_ = new QPushButton(QStringLiteral("&Rakenda"), this);
+    cApply_->setObjectName(QStringLiteral("cApply"));
+    cCancel_ = new QPushButton(QStringLiteral("&Loobu"), this);
+    cCancel_->setObjectName(QStringLiteral("cCancel"));
+    cOK_->setDefault(true);
+    connect(cOK_, &QPushButton::clicked, this, &fSeaded::cOK_Click);
+    connect(cApply_, &QPushButton::clicked, this, &fSeaded::cApply_Click);
+    connect(cCancel_, &QPushButton::clicked, this, &fSeaded::cCancel_Click);
+    connect(TabStrip1_, &QTabBar::currentChanged, this, [this](int i) { TabStrip1_Click(i + 1); });
+
+    Form_Load();
+    LoadSettings();
+}
+
+void fSeaded::Form_Load()
+{
+    // Every page at the same place (240, 480 twips), borderless, enabled, hidden; the first shown.
+    const int left = 240 * logicalDpiX() / 1440, top = 480 * logicalDpiY() / 1440;
+    int width = 0, height = 0;
+    for (QFrame* f : frames_) {
+        width = std::max(width, f->sizeHint().width());
+        height = std::max(height, f->sizeHint().height());
+    }
+    width = std::max(width, TabStrip1_->sizeHint().width() - left) + 40;
+    for (QFrame* f : frames_) {
+        f->setFrameShape(QFrame::NoFrame);
+        f->setEnabled(true);
+        f->setGeometry(left, top, width, height);
+        f->hide();
+    }
+    frames_[0]->show();
+    currentTab_ = 1;
+    TabStrip1_->setGeometry(left / 2, top / 4, width + left, TabStrip1_->sizeHint().height());
+    const int buttonsTop = top + height + 12;
+    const QSize button(96, cOK_->sizeHint().height());
+    const int right = left + width;
+    cCancel_->setGeometry(right - button.width(), buttonsTop, button.width(), button.height());
+    cApply_->setGeometry(right - 2 * button.width() - 8, buttonsTop, button.width(), button.height());
+    cOK_->setGeometry(right - 3 * button.width() - 16, buttonsTop, button.width(), button.height());
+    setFixedSize(right + left, buttonsTop + button.height() + 12);
+}
+
+QFrame* fSeaded::page(int frame) const
+{
+    return frame >= 0 && frame < int(frames_.size()) ? frames_[std::size_t(frame)] : nullptr;
+}
+
+QWidget* fSeaded::Field(int index) const { return fields_[std::size_t(index)]; }
+
+int fSeaded::FieldIndex(const char* name) const
+{
+    for (std::size_t i = 0; i < std::size(kFields); ++i)
+        if (std::string_view(kFields[i].name) == name) return int(i);
+    return -1;
+}
+
+std::string fSeaded::Value(int index) const
+{
+    QWidget* w = Field(index);
+    switch (kFields[index].kind) {
+    case F::Text:
+    case F::Password: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
+    case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
+    case F::Check: return static_cast<QCheckBox*>(w)->isChecked() ? "-1" : "0";
+    }
+    return {};
+}
+
+void fSeaded::SetValue(int index, const std::string& value)
+{
+    QWidget* w = Field(index);
+    const QString v = Text_ToQString(value);
+    switch (kFields[index].kind) {
+    case F::Text:
+    case F::Password: static_cast<QLineEdit*>(w)->setText(v); break;
+    case F::List: {
+        auto* c = static_cast<QComboBox*>(w);
+        int at = c->findData(v);
+        // A value the list does not offer (a device path, an odd speed) is kept, not lost.
+        if (at < 0) {
+            c->addItem(v, v);
+            at = c->count() - 1;
+        }
+        c->setCurrentIndex(at);
+        break;
+    }
+    case F::Check: static_cast<QCheckBox*>(w)->setChecked(Num_Value(value) != 0); break;
+    }
+}
+
+void fSeaded::SetChanged(int index, bool changed)
+{
+    if (loading_ || index < 0 || index >= 5 * 31) return;
+    const std::uint32_t bit = std::uint32_t(1) << (index % 31);
+    if (changed) {
+        changes_[std::size_t(index / 31)] |= bit;
+        cApply_->setEnabled(true);
+    } else {
+        changes_[std::size_t(index / 31)] &= ~bit;
+    }
+}
+
+bool fSeaded::IsChanged(int index) const
+{
+    if (index < 0 || index >= 5 * 31) return false;
+    return (changes_[std::size_t(index / 31)] >> (index % 31)) & 1;
+}
+
+void fSeaded::LoadSettings()
+{
+    loading_ = true;
+    std::string parts[4];
+    if (!Settings_SplitLine(Cfg_Get(kLine, kLineDefault), parts[0], parts[1], parts[2], parts[3]))
+        Settings_SplitLine(kLineDefault, parts[0], parts[1], parts[2], parts[3]);
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const SettingsField& d = kFields[i];
+        if (!d.key) continue;
+        const int part = LinePart(d.name);
+        SetValue(int(i), part >= 0 ? parts[part] : Cfg_Get(Text_Utf8ToCp1252(d.key), d.def));
+    }
+    changes_.fill(0);
+    cApply_->setEnabled(false);
+    loading_ = false;
+}
+
+bool fSeaded::SaveSettings()
+{
+    bool ok = true;
+    bool lineChanged = false;
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const SettingsField& d = kFields[i];
+        if (!d.key || !IsChanged(int(i))) continue;
+        if (LinePart(d.name) >= 0) {
+            lineChanged = true;
+            continue;
+        }
+        Cfg_Put(Text_Utf8ToCp1252(d.key), Value(int(i)));
+        ok = ok && Cfg_LastError() == 0;
+    }
+    if (lineChanged) {
+        Cfg_Put(kLine, Settings_ComposeLine(Value(FieldIndex("cmSpeed")), Value(FieldIndex("cmParity")),
+                                            Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits"))));
+        ok = ok && Cfg_LastError() == 0;
+    }
+    return ok;
+}
+
+void fSeaded::TabStrip1_Click(int tab)
+{
+    if (tab == currentTab_) return;
+    if (cApply_->isEnabled()) cApply_Click();
+    QFrame* next = page(tab - 1);
+    if (!next || !next->isEnabled()) {
+        // The strip stays on the page that is shown.
+        const QSignalBlocker quiet(TabStrip1_);
+        TabStrip1_->setCurrentIndex(currentTab_ - 1);
+        return;
+    }
+    page(currentTab_ - 1)->hide();
+    next->show();
+    currentTab_ = tab;
+    if (TabStrip1_->currentIndex() != tab - 1) {
+        const QSignalBlocker quiet(TabStrip1_);
+        TabStrip1_->setCurrentIndex(tab - 1);
+    }
+}
+
+void fSeaded::cApply_Click()
+{
+    WaitCursor hourglass;
+    SaveSettings();
+    LoadSettings();
+}
+
+void fSeaded::cOK_Click()
+{
+    if (cApply_->isEnabled()) cApply_Click();
+    cCancel_Click();
+}
+
+void fSeaded::cCancel_Click() { close(); }
+
+} // namespace tollan

@@ -1,0 +1,79 @@
+#pragma once
+// fSeaded, the operator's window for the settings: a tab strip with one page per group, a change
+// set that remembers which fields the operator touched, and OK, Apply and Cancel. Only the changed
+// fields are written back; the dialog does not block the main window.
+
+#include <QDialog>
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+
+class QPushButton;
+class QTabBar;
+class QFrame;
+
+namespace tollan {
+
+enum class FieldKind { Text, Password, List, Check };
+
+// One field of the dialog; its position in the table is its tab index, which addresses its flag in
+// the change set.
+struct SettingsField {
+    const char* name;     // objectName; tSideAjad fields are "tSideAjad" with an index
+    FieldKind kind;
+    int page;             // 0-based frame
+    const char* caption;  // UTF-8
+    const char* key;      // the setting it edits; nullptr for a field that no setting reads
+    const char* def;      // the default its readers use
+    int index;            // element index of an indexed field, else -1
+};
+std::span<const SettingsField> Settings_Fields();
+// The captions of the pages, in tab order (UTF-8).
+std::span<const char* const> Settings_Pages();
+
+// "X25\Settings" from its four parts ("9600", "n", "8", "1"), and back; false when the text has
+// not four parts.
+std::string Settings_ComposeLine(const std::string& speed, const std::string& parity, const std::string& dataBits,
+                                 const std::string& stopBits);
+bool Settings_SplitLine(const std::string& line, std::string& speed, std::string& parity, std::string& dataBits,
+                        std::string& stopBits);
+
+class fSeaded : public QDialog {
+    Q_OBJECT
+public:
+    explicit fSeaded(QWidget* parent = nullptr);
+
+    void SetChanged(int index, bool changed);
+    bool IsChanged(int index) const;
+    void LoadSettings();
+    bool SaveSettings();
+
+    void TabStrip1_Click(int tab);  // 1-based, as the tab strip counts
+    void cApply_Click();
+    void cOK_Click();
+    void cCancel_Click();
+
+    int currentTab() const { return currentTab_; }
+    QFrame* page(int frame) const;
+
+private:
+    void Form_Load();
+    QWidget* Field(int index) const;
+    std::string Value(int index) const;
+    void SetValue(int index, const std::string& value);
+    int FieldIndex(const char* name) const;
+
+    std::array<std::uint32_t, 5> changes_{};  // 5 words of 31 flags
+    bool loading_ = false;
+    int currentTab_ = 1;
+    QTabBar* TabStrip1_;
+    QPushButton* cOK_;
+    QPushButton* cApply_;
+    QPushButton* cCancel_;
+    std::vector<QFrame*> frames_;
+    std::vector<QWidget*> fields_;
+};
+
+} // namespace tollan
