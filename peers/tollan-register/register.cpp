@@ -207,11 +207,31 @@ void Register::Arrived()
     const QByteArray data = socket_.readAll();
     in_.append(data.constData(), static_cast<std::size_t>(data.size()));
     WorkstationPacket p;
-    while (status_ < 0 && WS_DecodePacket(in_, p) > 0)
-        Handle(p);
-    // Whatever cannot start a packet is not kept past the largest one there can be.
-    if (in_.size() > 2 * (kWsHeaderSize + 32767))
-        in_.erase(0, in_.size() - (kWsHeaderSize + 32767));
+    while (status_ < 0) {
+        if (WS_DecodePacket(in_, p) > 0)
+            Handle(p);
+        else if (!DropBroken(in_))
+            break;
+    }
+}
+
+bool Register::DropBroken(std::string& in)
+{
+    // A packet that is all there and still does not decode (its CRC, a negative length) would
+    // hold up every packet behind it: its marker goes, and the search starts after it.
+    const std::size_t marker = in.find("\xFF\xFF");
+    if (marker == std::string::npos) {
+        in.erase(0, in.size() > 0 && in.back() == '\xFF' ? in.size() - 1 : in.size());
+        return false;
+    }
+    if (in.size() - marker < kWsHeaderSize)
+        return false;
+    const std::int16_t n = Bin_Decode<std::int16_t>(std::string_view(in).substr(marker + 26, 2));
+    if (n >= 0 && in.size() - marker < kWsHeaderSize + static_cast<std::size_t>(n))
+        return false;
+    print_("[" + o_.workstation + "] dropped a broken packet");
+    in.erase(0, marker + 2);
+    return true;
 }
 
 std::string Register::NextAnswer(const std::string& prompt)

@@ -75,6 +75,7 @@ public:
 
 private:
     void Arrived();
+    bool DropBroken(std::string& in);
     void Handle(const WorkstationPacket& p);
     void Send(WorkstationPacket p, const std::string& prefix);
     void Finish(int status);

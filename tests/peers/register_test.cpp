@@ -151,6 +151,24 @@ TEST_F(Register, PrintAnswerZeroTellsNotPrinted)
     EXPECT_EQ(peer.Exit(), 1);
 }
 
+TEST_F(Register, BrokenPacketDoesNotHoldUpTheNext)
+{
+    Run({"--cancel", "000123"});
+    std::unique_ptr<QTcpSocket> s(Accept());
+    ASSERT_TRUE(s);
+    WorkstationPacket request;
+    ASSERT_TRUE(Receive(*s, request));
+    WorkstationPacket info = request;
+    info.AnswerType = wsInfo;
+    info.AnswerData = "abc";
+    std::string broken = WS_EncodePacket(info);
+    broken[29] ^= 1;   // a data byte: the CRC no longer holds
+    s->write(broken.data(), qint64(broken.size()));
+    Reply(*s, request, wsCardInfo, WS_CardInfoData({"4111111111111111"}, 0));
+    EXPECT_EQ(peer.Exit(), 3) << peer.out;
+    EXPECT_NE(peer.out.find("dropped a broken packet"), std::string::npos) << peer.out;
+}
+
 TEST_F(Register, ManyRegistersEachWithItsOwnName)
 {
     Run({"--count", "3", "--workstation", "POS00009", "--card", "4111111111111111", "--amount", "2.00"});
