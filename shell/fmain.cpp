@@ -18,6 +18,7 @@
 #include "support/errors.h"
 #include "support/text.h"
 #include "support/visuals.h"
+#include "transactions/flows.h"
 #include "workstation/connections.h"
 
 #include <QCloseEvent>
@@ -255,6 +256,7 @@ void fMain::Form_Load()
         },
         [this] { return &consoleTag_; });
     KK_SetSockets(WSTollanauth_, WSTollanfile_);
+    Trans_InstallFlows();
     LoadSchedule();                                                     // 8
     Db_Open();                                                          // 9
     service_->Start();                                                  // 10

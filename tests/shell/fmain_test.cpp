@@ -26,6 +26,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSerialPort>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -418,6 +419,49 @@ TEST_F(MainWindow, TheTickShowsTheUnsentRowsEveryTenSeconds)
     w.Timora1_Timer();
     EXPECT_EQ(Caption("lCount"), U("2 saatmata päringut"));
     EXPECT_EQ(Caption("lDate"), QStringLiteral("alates 07.12.26 09:59"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindow, APortAlreadyTakenOrSerialSettingsRefusedAreReportedAndStartUpGoesOn)
+{
+    QTcpServer other;
+    ASSERT_TRUE(other.listen(QHostAddress::Any, 0));
+    Cfg_Put("Port", std::to_string(other.serverPort()));
+    Cfg_Put("UseX25", "1");
+    Cfg_Put("X25\\Settings", "fast,n,8,1");
+    fMain& w = Load(false);
+    EXPECT_NE(w.service()->listener().state(), kSockListening);
+    ASSERT_GE(Err_Index(), 2);
+    EXPECT_EQ(Err_Record(Err_Index()).number, 380);
+    EXPECT_FALSE(Caption("lError").isEmpty());
+    EXPECT_FALSE(X25_IsAttached());
+    EXPECT_TRUE(w.timora().Enabled());
+}
+
+TEST_F(MainWindow, SerialSettingsTheLinkAcceptsAttachThePort)
+{
+    Cfg_Put("UseX25", "1");
+    Cfg_Put("X25\\CommPort", "/dev/ttyUSB7");
+    Cfg_Put("X25\\Settings", "19200,e,7,2");
+    Cfg_Put("X25\\Handshaking", "0");
+    fMain& w = Load();
+    EXPECT_TRUE(X25_IsAttached());
+    EXPECT_EQ(w.comm().portName(), QStringLiteral("ttyUSB7"));
+    EXPECT_EQ(w.comm().baudRate(), 19200);
+    EXPECT_FALSE(w.comm().isOpen());  // opened only when a call needs it
+    window.reset();
+    EXPECT_FALSE(X25_IsAttached());
+}
+
+TEST_F(MainWindow, TheRealTransferWithNothingToSendLeavesNoTransactionAndTheMarkerFree)
+{
+    fMain& w = Load();
+    w.Timora1_Alert(QStringLiteral("side"), QStringLiteral("manual"));
+    EXPECT_FALSE(Db_InTransaction());
+    EXPECT_EQ(w.service()->queue().busy, 0);
 }
 
 } // namespace
