@@ -6,6 +6,7 @@
 #include "links/x25.h"
 
 #include "scheduler/timora.h"
+#include "scheduler/timora_clock.h"
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/codepage.h"
@@ -462,6 +463,25 @@ TEST_F(MainWindow, TheRealTransferWithNothingToSendLeavesNoTransactionAndTheMark
     w.Timora1_Alert(QStringLiteral("side"), QStringLiteral("manual"));
     EXPECT_FALSE(Db_InTransaction());
     EXPECT_EQ(w.service()->queue().busy, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(MainWindow, Timora1sAlertAtAScheduledTimeSendsTheFileOnce)
+{
+    TimoraTestClock schedule(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)));
+    TimoraClockScope scope(schedule);
+    Cfg_Put("SendTransTime1", "* * * 12 0");
+    fMain& w = Load();
+    w.timora().Insert(QStringLiteral("* * * 12 0"), QStringLiteral("muu"), QString());
+    int runs = 0, ticks = 0;
+    w.sendTransFiles = [&] { return ++runs; };
+    QObject::connect(&w.timora(), &Timora::Timer, [&] { ++ticks; });
+    w.timora().Interval(1);
+    ASSERT_TRUE(Clock_WaitUntil([&] { return ticks >= 5; }, 5000));
+    EXPECT_EQ(runs, 1);  // one "side" entry, once in its minute; the other category does nothing
 }
 
 } // namespace
