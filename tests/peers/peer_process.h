@@ -29,6 +29,12 @@ struct PeerProcess {
         }
         return true;
     }
+    // Takes what it printed so far, without waiting.
+    bool Printed(const std::string& text)
+    {
+        out += process.readAllStandardOutput().toStdString();
+        return out.find(text) != std::string::npos;
+    }
     // The port of a card centre: its first line says "listening on PORT".
     quint16 ListeningPort()
     {
