@@ -81,7 +81,7 @@ int main(int argc, char** argv)
         {"print-answer", "Answer to print requests: -1 printed (default) or 0 not printed.", "answer", "-1"},
         {"count", "Registers at once (default 1).", "n", "1"},
         {"timeout", "Seconds to wait for the final answer (default 300).", "s", "300"},
-        {"quiet", "Print only the summary, not every packet."},
+        {"quiet", "Print nothing but the summary of --count."},
     });
     cli.process(app);
 
@@ -150,7 +150,9 @@ int main(int argc, char** argv)
     if (count > 1 && o.interactive)
         return Usage("--interactive answers for one register only");
 
-    auto print = [](const std::string& line) {
+    auto print = [quiet = o.quiet](const std::string& line) {
+        if (quiet)
+            return;
         std::fprintf(stdout, "%s\n", line.c_str());
         std::fflush(stdout);
     };
