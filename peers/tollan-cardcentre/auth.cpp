@@ -78,8 +78,8 @@ bool Auth_DecodeRequest(std::string_view message, AuthRequest& request, std::str
     request = {};
     std::string_view body = message;
     std::string type;
-    if (!KK_UnpackDigits(body, 4, type) || (type != "0100" && type != "0101" && type != "0400" && type != "0401")) {
-        error = "not an authorisation request";
+    if (!KK_UnpackDigits(body, 4, type) || type.find_first_not_of("0123456789") != std::string::npos) {
+        error = "no message type";
         return false;
     }
     request.type = std::stoi(type);

@@ -11,14 +11,15 @@
 namespace tollan::peer {
 
 struct AuthRequest {
-    int type = 0;                                        // 100, 101, 400 or 401
+    int type = 0;                                        // 100, 101, 400 or 401; 110, 410 answers
     std::vector<std::pair<int, std::string>> elements;  // in the order they came
     const std::string* Find(int element) const;
     std::string Get(int element) const;                 // empty when absent
 };
 
-// Reads an unframed message (packed type, bitmaps, elements). False when the type is not one of
-// the four requests, an element is not known, or the message ends before its bitmap does.
+// Reads an unframed message (packed type, bitmaps, elements): a request, or our own response for
+// --verbose. False when the type is no number, an element is not known, or the message ends
+// before its bitmap does.
 bool Auth_DecodeRequest(std::string_view message, AuthRequest& request, std::string& error);
 // One line per element: number, name, value (control and 8-bit bytes percent-encoded).
 std::string Auth_Describe(const AuthRequest& request);

@@ -184,7 +184,11 @@ void Centre::Authorisation(Line& c, const std::string& message)
     if (b.verdict == Behaviour::Close) {
         what += "close";
     } else {
-        wire = Auth_Wire(Auth_Response(r, b), b);
+        const std::string response = Auth_Response(r, b);
+        wire = Auth_Wire(response, b);
+        AuthRequest shown;
+        if (o_.verbose && Auth_DecodeRequest(response, shown, error))
+            std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(shown)).c_str());
         what += KK_Number(r.type - r.type % 10 + 10, 4) + " 39=" +
                 KK_Number(b.verdict == Behaviour::Approve ? 0 : b.code, 2);
         if (b.verdict == Behaviour::Approve)

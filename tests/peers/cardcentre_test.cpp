@@ -191,6 +191,43 @@ TEST_F(CardCentre, UnreadableRequestGoesUnansweredAndTheLineStaysUsable)
     EXPECT_NE(shown.find("message 0100"), std::string::npos) << shown;
     EXPECT_NE(shown.find("002 card number: 4111111111111111"), std::string::npos) << shown;
     EXPECT_NE(shown.find("035 track 2: 4111111111111111=2512101"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("message 0110"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("039 response code: 00"), std::string::npos) << shown;
+}
+
+TEST_F(CardCentre, RuleFileFirstMatchWins)
+{
+    QFile rules(home.filePath("rules"));
+    ASSERT_TRUE(rules.open(QIODevice::WriteOnly));
+    rules.write("# the test's card centre\n"
+                "pan=5555 decline 51   # no money on this one\n"
+                "\n"
+                "amount=99900 decline 61\n"
+                "* approve auth XY9999\n");
+    rules.close();
+    Run({"--rules", home.filePath("rules"), "--decline", "05"});
+    const struct {
+        std::string pan;
+        std::int64_t amount;
+        int code;
+        const char* authCode;
+    } cases[] = {
+        {"5555555555554444", 125000, 51, ""},
+        {"4111111111111111", 9990000, 61, ""},
+        {"4111111111111111", 125000, 0, "XY9999"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pan + " " + std::to_string(c.amount));
+        TransRecord t = Purchase(c.pan);
+        t.Amount = c.amount;
+        SendRequest(100, t);
+        const std::string message = KK_Unframe(Answer());
+        ASSERT_GE(message.size(), 2u);
+        TransRecord back;
+        ASSERT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));
+        EXPECT_EQ(back.ResponseCode, c.code);
+        EXPECT_EQ(back.AuthCode, c.authCode);
+    }
 }
 
 TEST_F(CardCentre, DelayHoldsTheAnswerBack)
