@@ -27,7 +27,7 @@ protected:
     void SetUp() override
     {
         // The card centre answers in real time; a wait idle for longer than this is a silence.
-        clock.setIdleSlice(400);
+        clock.setIdleSlice(700);
         ASSERT_TRUE(home.isValid());
         Home_Set(home.path());
         Cfg_SetRoot(kCfgRoot);
