@@ -47,7 +47,7 @@ bool Rules_ParseLine(std::string_view text, Rule& rule, std::string& error)
             b.verdict = Behaviour::Approve;
         } else if (w == "auth" && hasArg && words[i + 1].size() <= 6) {
             b.authCode = words[++i];
-        } else if (w == "decline" && hasArg && words[i + 1].size() <= 2 && ToInt(words[i + 1], n)) {
+        } else if (w == "decline" && hasArg && words[i + 1].size() <= 2 && IsDigits(words[i + 1]) && ToInt(words[i + 1], n)) {
             b.verdict = Behaviour::Decline;
             b.code = static_cast<int>(n);
             ++i;
