@@ -38,7 +38,10 @@ void Text_UseSystemLocale()
 {
     const QLocale locale = QLocale::system();
     TextForms& forms = Text_Forms();
-    forms.shortDate = PictureOf(locale.dateFormat(QLocale::ShortFormat));
+    // The short date is all digits, as receipts and the settings read it back. A locale whose short
+    // form names the month (the C locale's "d MMM yyyy") gets the ISO form instead, which reads back.
+    const QString date = locale.dateFormat(QLocale::ShortFormat);
+    forms.shortDate = date.contains(QStringLiteral("MMM")) ? std::string("yyyy-mm-dd") : PictureOf(date);
     std::string time = PictureOf(locale.timeFormat(QLocale::LongFormat));
     if (time.find('s') == std::string::npos) time += ":ss";
     forms.shortTime = time;
