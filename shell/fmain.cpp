@@ -150,6 +150,8 @@ void fMain::BuildLayout()
 
     connect(static_cast<QPushButton*>(Part("cErrLog")), &QPushButton::clicked, this, &fMain::cErrLog_Click);
     connect(static_cast<QPushButton*>(Part("cMenu")), &QPushButton::clicked, this, &fMain::cMenu_Click);
+    connect(static_cast<QPushButton*>(Part("cTehing")), &QPushButton::clicked, this, &fMain::cTehing_Click);
+    connect(static_cast<QPushButton*>(Part("cTyhista")), &QPushButton::clicked, this, &fMain::cTyhista_Click);
 }
 
 void fMain::BuildMenu()

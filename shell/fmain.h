@@ -57,6 +57,9 @@ public:
     void cConsole_Click();
     void cErrLog_Click();
     void cMenu_Click();
+    // The operator's purchase and cancellation: the same packets a register sends, to the console.
+    void cTehing_Click();
+    void cTyhista_Click();
     void mTooSeaded_Click();
     void mTooSendFile_Click();
     void mTooVead_Click();

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 
 #include <cstdio>
+#include <functional>
 
 namespace tollan {
 
@@ -104,9 +105,17 @@ int Msg_Box(std::string_view text, int flags) { return Box(text, flags, true); }
 
 void Msg_Show(std::string_view text, int flags) { Msg_Box(text, flags); }
 
+static std::function<std::string(std::string_view)>& HeadlessInput()
+{
+    static std::function<std::string(std::string_view)> answer;
+    return answer;
+}
+
 std::string Inp_Box(std::string_view prompt, std::string_view def)
 {
     if (g_headless || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        if (HeadlessInput())
+            return HeadlessInput()(prompt);
         std::fprintf(stderr, "%s: %s (no operator: empty answer)\n", App_ProductName().c_str(),
                      Text_Cp1252ToUtf8(OneLine(prompt)).c_str());
         return {};
@@ -119,6 +128,7 @@ std::string Inp_Box(std::string_view prompt, std::string_view def)
 }
 
 void Ui_SetHeadless(bool headless) { g_headless = headless; }
+void Ui_SetHeadlessInput(std::function<std::string(std::string_view prompt)> answer) { HeadlessInput() = std::move(answer); }
 bool Ui_Headless() { return g_headless; }
 
 } // namespace tollan

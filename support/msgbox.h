@@ -5,6 +5,7 @@
 // 6 Yes, 7 No. In headless mode nothing blocks: the box is written to stderr (and to the error log
 // when it is no error report) and returns its default button; an input box returns empty text.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,8 @@ std::string Inp_Box(std::string_view prompt, std::string_view def);
 
 void Ui_SetHeadless(bool headless);
 bool Ui_Headless();
+// What a headless input box answers instead of empty text (tests playing the operator).
+void Ui_SetHeadlessInput(std::function<std::string(std::string_view prompt)> answer);
 
 // The default button of a style, the answer of a headless box.
 int Msg_DefaultButton(int flags);
