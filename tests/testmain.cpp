@@ -9,6 +9,8 @@ int main(int argc, char** argv)
 {
     // Widgets are tested without a display; sockets and timers need a running application object.
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The same locale on every machine; the programs the tests start inherit it.
+    qputenv("LC_ALL", "C.UTF-8");
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale::c());
     // A report in a test must never wait for an operator to close its box.
