@@ -95,11 +95,12 @@ void Timora::Insert(const QString& mask, const QString& category, const QString&
     emit PropertyChanged(EntryName("Action", n));
 }
 
-QString Timora::Mask(int index) const { return masks_.value(index - 1); }
+// Entries are numbered from 1; the slot is computed wide, so INT_MIN is simply no entry.
+QString Timora::Mask(int index) const { return masks_.value(qsizetype(index) - 1); }
 void Timora::Mask(int index, const QString& value) { SetField(masks_, "Mask", index, value); }
-QString Timora::Category(int index) const { return categories_.value(index - 1); }
+QString Timora::Category(int index) const { return categories_.value(qsizetype(index) - 1); }
 void Timora::Category(int index, const QString& value) { SetField(categories_, "Category", index, value); }
-QString Timora::Action(int index) const { return actions_.value(index - 1); }
+QString Timora::Action(int index) const { return actions_.value(qsizetype(index) - 1); }
 void Timora::Action(int index, const QString& value) { SetField(actions_, "Action", index, value); }
 
 void Timora::SetField(QStringList& list, const char* name, int index, const QString& value)
