@@ -1,0 +1,150 @@
+#pragma once
+// A shop for the end-to-end tests: a home folder, a card-centre process, the terminal run headless
+// and configured only with `tollan config set`, and registers as processes. What each side saw is
+// read from outside: the registers' output and exit status, the card centre's log, the rows in
+// tollan.mdb through Qt SQL, and the terminal's files.
+#include "tests/peers/peer_process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+
+namespace tollan::test {
+
+inline quint16 FreePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+class Shop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        port = FreePort();
+        centrePort = FreePort();
+        Config("Port", QString::number(port));
+        Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
+        Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
+    }
+    void TearDown() override { StopTerminal(); }
+
+    // A card centre on the shop's card-centre port; a running one is stopped first.
+    void StartCentre(const QStringList& args = {})
+    {
+        centre.reset();  // the port is free again before the next one listens
+        centre = std::make_unique<PeerProcess>();
+        ASSERT_TRUE(centre->Start(TOLLAN_CARDCENTRE_EXE, QStringList{"--port", QString::number(centrePort)} + args));
+        ASSERT_EQ(centre->ListeningPort(), centrePort) << centre->out;
+    }
+    void Config(const QString& key, const QString& value)
+    {
+        QProcess p;
+        p.start(TOLLAN_EXE, {"--home", home.path(), "config", "set", key, value});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        ASSERT_EQ(p.exitCode(), 0);
+    }
+    QString Setting(const QString& key)
+    {
+        QProcess p;
+        p.start(TOLLAN_EXE, {"--home", home.path(), "config", "get", key});
+        p.waitForFinished(10000);
+        return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    }
+    void StartTerminal()
+    {
+        terminal = std::make_unique<PeerProcess>();
+        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home.path()}));
+        for (int i = 0; i < 100; ++i) {  // listening within a few seconds
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(100))
+                return;
+            QThread::msleep(50);
+        }
+        FAIL() << "the terminal does not listen on " << port;
+    }
+    void StopTerminal()
+    {
+        if (!terminal)
+            return;
+        ::kill(pid_t(terminal->process.processId()), SIGTERM);
+        EXPECT_EQ(terminal->Exit(10000), 0);
+        terminal.reset();
+    }
+    // A register started now; `Exit` waits for its final answer.
+    std::unique_ptr<PeerProcess> StartRegister(QStringList args)
+    {
+        auto r = std::make_unique<PeerProcess>();
+        args << "--port" << QString::number(port) << "--timeout" << "90";
+        EXPECT_TRUE(r->Start(TOLLAN_REGISTER_EXE, args));
+        return r;
+    }
+    // One register, its whole run: the exit status (0 approved, 1 refused, 2 unfinished, 3 card
+    // information), and what it printed.
+    int Register(const QStringList& args, std::string* printed = nullptr)
+    {
+        auto r = StartRegister(args);
+        const int status = r->Exit(120000);
+        if (printed)
+            *printed = r->out;
+        return status;
+    }
+    QStringList Rows(const QString& sql)
+    {
+        QStringList rows;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "e2e");
+            db.setDatabaseName(home.filePath("tollan.mdb"));
+            db.setConnectOptions("QSQLITE_OPEN_READONLY");
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(sql);
+                while (q.next()) {
+                    QStringList fields;
+                    for (int i = 0; i < q.record().count(); ++i)
+                        fields << q.value(i).toString();
+                    rows << fields.join('|');
+                }
+            }
+        }
+        QSqlDatabase::removeDatabase("e2e");
+        return rows;
+    }
+    // A text file of the home folder (or any path), its lines without their CR LF.
+    static QStringList Lines(const QString& path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QStringList lines = QString::fromUtf8(f.readAll()).split("\r\n");
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.removeLast();
+        return lines;
+    }
+
+    QTemporaryDir home;
+    std::unique_ptr<PeerProcess> centre;
+    std::unique_ptr<PeerProcess> terminal;
+    quint16 port = 0;
+    quint16 centrePort = 0;
+};
+
+// A card that the terminal takes from the stripe, with the answer to its card-present prompt.
+inline const QStringList kCard = {"--card", "4000001234567899=28121010000012300000", "--answer", "7899"};
+
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+} // namespace tollan::test
