@@ -1,5 +1,6 @@
-// The transaction file at a "SendTransTime" mask: refused once, sent again at the next minute and
-// accepted; the rows marked sent, trans.log and the card centre's stored copy checked line by line.
+// The transaction file at a "SendTransTime" mask: refused once, sent again after a restart at the
+// next minute and accepted; the rows marked sent, trans.log and the card centre's stored copy checked
+// line by line.
 #include "tests/e2e/shop.h"
 
 #include <QDate>
@@ -9,7 +10,7 @@ namespace {
 
 using namespace tollan::test;
 
-TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAtTheNextMinute)
+TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAfterARestart)
 {
     const QString files = home.filePath("centre-files");
     Config("SendTransTime1", "* * * * *");
@@ -27,8 +28,12 @@ TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAtTheNextMinute)
     EXPECT_FALSE(QDir(files).exists());
     EXPECT_EQ(Setting("LastSent_TransFile"), "");
 
-    // The card centre accepts the next time.
+    EXPECT_EQ(Setting("NextTransFileNr"), "2");  // the refused file took number 2
+
+    // Restarted, the terminal keeps its rows and its file number; the card centre accepts this time.
+    StopTerminal();
     StartCentre({"--store", files});
+    StartTerminal();
     ASSERT_TRUE(centre->WaitFor("stored ", 75000)) << centre->out;
     ASSERT_TRUE(centre->WaitFor("EOT"));
     EXPECT_TRUE(centre->Printed("ENQ -> verdict 1 Fail vastu võetud (8 lines)")) << centre->out;
@@ -41,6 +46,7 @@ TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAtTheNextMinute)
     for (const QString& l : sent)
         kinds += l.left(1);
     EXPECT_EQ(kinds, "01281289");
+    EXPECT_EQ(sent[0].mid(36, 5), "00003") << sent[0].toStdString();  // the file's number
     EXPECT_TRUE(sent[2].contains("4000001234567899")) << sent[2].toStdString();
     EXPECT_TRUE(sent[5].contains("5500001234567899")) << sent[5].toStdString();
     EXPECT_TRUE(sent[7].startsWith("9000002000000001550")) << sent[7].toStdString();
