@@ -25,24 +25,30 @@ QString Cli_Usage()
     return QStringLiteral(
         "Usage: tollan [--home DIR] [--headless]\n"
         "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
+        "       tollan --help | --version\n"
         "\n"
         "Tollan terminal: the card-payment terminal of the shop's back office. Cash registers connect\n"
         "to it over TCP; it asks the card centre for each purchase or cancellation and keeps every\n"
         "approved transaction.\n"
         "\n"
-        "Options:\n"
-        "  --home DIR   the folder that holds registry.ini, tollan.mdb, tollan.err, trans.log,\n"
+        "Options (before the word config):\n"
+        "  --home DIR, --home=DIR\n"
+        "               the folder that holds registry.ini, tollan.mdb, tollan.err, trans.log,\n"
         "               debug.log and prints/ (default: $TOLLAN_HOME, else $XDG_DATA_HOME/tollan,\n"
         "               else ~/.local/share/tollan); created on first start\n"
-        "  --headless   run without a window (also without a display), logging to stderr;\n"
-        "               SIGTERM or SIGINT end it as closing the window does\n"
-        "  --help       show this text\n"
+        "  --headless   run without a window, logging to stderr; so it runs as well when neither\n"
+        "               DISPLAY nor WAYLAND_DISPLAY is set. SIGTERM or SIGINT end it as closing\n"
+        "               the window does\n"
+        "  -h, --help   show this text\n"
         "  --version    show the version\n"
         "\n"
         "config list            every setting, one KEY=VALUE per line\n"
-        "config get KEY         print the setting's value; exit status 1 when it is absent\n"
+        "config get KEY         print the setting's value\n"
         "config set KEY VALUE   store a setting\n"
-        "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n");
+        "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
+        "\n"
+        "Exit status: 0 done; 1 config get found no such setting, or the home folder cannot be\n"
+        "created; 3 the settings cannot be read or written; 64 wrong arguments.\n");
 }
 
 CommandLine Cli_Parse(const QStringList& arguments)

@@ -52,7 +52,9 @@ int main(int argc, char** argv)
         "stored in --store DIR as transfile-NNNN.txt, one line each, CR LF.\n"
         "\n"
         "Every event is printed on stdout (and appended to --log FILE): connection from, auth ...,\n"
-        "line N ACK, line N NAK k/n, ENQ -> verdict S TEXT, ACK -> ENQ, EOT, stored PATH, closed.");
+        "line N ACK, line N NAK k/n, ENQ -> verdict S TEXT, ACK -> ENQ, EOT, stored PATH, closed.\n"
+        "\n"
+        "Exit status: 64 wrong options or rules, 69 the port cannot be had.");
     cli.addHelpOption();
     cli.addOptions({
         {"port", "TCP port to listen on; 0 lets the system pick (default 0).", "N", "0"},
@@ -68,15 +70,18 @@ int main(int argc, char** argv)
         {"bad-check", "Send each answer with a wrong check character."},
         {"nak-line", "NAK line L of a file N times before the ACK (L:N, repeatable; lines from 1).", "L:N"},
         {"verdict-status", "Status of the verdict line; 1 accepts the file (default 1).", "n", "1"},
-        {"verdict-text", "Message text of the verdict line.", "text", "Fail vastu v\u00f5etud"},
+        {"verdict-text", "Message text of the verdict line (default Fail vastu v\u00f5etud).", "text",
+         "Fail vastu v\u00f5etud"},
         {"verdict-crlf", "Follow the verdict frame with LF."},
-        {"enq-silent", "Leave the first N ENQs of a file unanswered.", "n", "0"},
+        {"enq-silent", "Leave the first N ENQs of a file unanswered (default 0).", "n", "0"},
         {"no-enq", "Do not send ENQ after the terminal acknowledges the verdict."},
         {"store", "Folder for the accepted transaction files.", "dir"},
         {"log", "Append every event line to FILE as well.", "file"},
         {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
     });
     cli.process(app);
+    if (!cli.positionalArguments().isEmpty())
+        return Usage("unexpected argument " + cli.positionalArguments().first().toStdString());
 
     CentreOptions o;
     std::string error;

@@ -28,12 +28,14 @@ int main(int argc, char** argv)
         "                      routed for that address; clr when the user or password is wrong,\n"
         "                      no route is known or the card centre cannot be reached, and\n"
         "                      clr again when the card centre ends the call.\n"
-        "Closing the device drops the line; the modem then waits for the next caller.");
+        "Closing the device drops the line; the modem then waits for the next caller.\n"
+        "\n"
+        "Exit status: 64 wrong options, 1 no pseudo-terminal could be had.");
     cli.addHelpOption();
     cli.addOptions({
-        {"dial", "Answer to dialling: connect, busy, nocarrier or silent.", "answer", "connect"},
-        {"dial-delay", "Milliseconds before the answer to dialling.", "ms", "0"},
-        {"reset-ms", "Milliseconds a reset (ATZ) takes; input meanwhile is lost.", "ms", "100"},
+        {"dial", "Answer to dialling: connect (default), busy, nocarrier or silent.", "answer", "connect"},
+        {"dial-delay", "Milliseconds before the answer to dialling (default 0).", "ms", "0"},
+        {"reset-ms", "Milliseconds a reset (ATZ) takes; input meanwhile is lost (default 100).", "ms", "100"},
         {"route", "Card centre for an X.25 address: ADDRESS=host:port (repeatable).", "route"},
         {"user", "Network user the PAD accepts (default: any).", "user"},
         {"password", "Password the PAD accepts (default: any).", "password"},
@@ -41,6 +43,10 @@ int main(int argc, char** argv)
         {"verbose", "Show the dialogue on stderr."},
     });
     cli.process(app);
+    if (!cli.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tollan-modem: unexpected argument %s\n", qPrintable(cli.positionalArguments().first()));
+        return 64;
+    }
 
     ModemOptions o;
     o.dial = cli.value("dial").toLower();

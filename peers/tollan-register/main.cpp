@@ -84,6 +84,8 @@ int main(int argc, char** argv)
         {"quiet", "Print nothing but the summary of --count."},
     });
     cli.process(app);
+    if (!cli.positionalArguments().isEmpty())
+        return Usage("unexpected argument " + cli.positionalArguments().first().toStdString());
 
     RegisterOptions o;
     o.host = cli.value("host");

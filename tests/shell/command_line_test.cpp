@@ -58,11 +58,16 @@ TEST(ConfigCommand, HelpVersionAndUsageErrors)
 {
     const Outcome help = Tollan({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--home", "--headless", "--version", "config list", "config get", "config set"})
+    // Every word Cli_Parse takes is in the text the manual page is made from.
+    for (const char* option : {"--home DIR", "--home=DIR", "--headless", "-h, --help", "--version", "config list",
+                               "config get", "config set", "Exit status"})
         EXPECT_TRUE(help.out.contains(option)) << option;
+    EXPECT_EQ(Tollan({"-h"}).out, help.out);
     EXPECT_TRUE(Tollan({"--version"}).out.startsWith("tollan "));
     EXPECT_EQ(Tollan({"--bogus"}).status, 64);
     QTemporaryDir home;
     EXPECT_EQ(Tollan({"config", "get"}, home.path()).status, 64);
     EXPECT_EQ(Tollan({"config", "frobnicate", "x"}, home.path()).status, 64);
+    EXPECT_EQ(Tollan({"--home=" + home.path(), "config", "set", "Port", "1281"}).status, 0);
+    EXPECT_TRUE(Ini(home).contains("Port=1281")) << Ini(home).toStdString();
 }
