@@ -108,7 +108,7 @@ std::string Cfg_Get(std::string_view key, std::string_view def)
     }
 }
 
-void Cfg_Put(std::string_view key, std::string_view value)
+bool Cfg_Put(std::string_view key, std::string_view value)
 {
     EnsureInit();
     Store& s = State();
@@ -123,8 +123,11 @@ void Cfg_Put(std::string_view key, std::string_view value)
             Reg_CloseKey(handle);
         }
         if (code != kRegOk) Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
+        return code == kRegOk;
     } catch (const std::exception& e) {
+        s.lastError = -1;
         Err_Report(-1, e.what(), "Viga konf.-faili kirjutamisel", 48, Details(key));
+        return false;
     }
 }
 

@@ -21,7 +21,8 @@ void Cfg_SetRoot(std::string_view root);
 void Cfg_Reset();
 // The stored text of the setting, or `def` (reported failures never reach the caller).
 std::string Cfg_Get(std::string_view key, std::string_view def);
-void Cfg_Put(std::string_view key, std::string_view value);
+// True when the value is stored; a failure is reported and leaves the stored value as it was.
+bool Cfg_Put(std::string_view key, std::string_view value);
 // The result code of the most recent registry call (0 success).
 std::int32_t Cfg_LastError();
 

@@ -75,7 +75,11 @@ std::int32_t Save()
         return file.error() == QFileDevice::PermissionsError ? kRegAccessDenied : 29;
     }
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    file.write(text.data(), static_cast<qint64>(text.size()));
+    // A write that fails at the flush (a full disk) must not replace the file with a short one:
+    // the commit would rename what reached the disk over the whole registry.
+    const bool written = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+                         file.flush();
+    if (!written) file.cancelWriting();
     if (!file.commit()) {
         r.loadedPath.clear();
         return 29;

@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +137,30 @@ TEST_F(Store, AReadOnlyFileKeepsWhatItHolds)
     Cfg_Put("X25\\Number", "5551234");
     chmod(home.path().toLocal8Bit().constData(), 0700);
     EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
+    EXPECT_EQ(Cfg_Get("Port", ""), "1280");
+}
+
+TEST_F(Store, AWriteCutShortByAFullDiskKeepsTheWholeFile)
+{
+    ASSERT_TRUE(Cfg_Put("Port", "1280"));
+    ASSERT_TRUE(Cfg_Put("NextNumber", "41"));
+    ASSERT_TRUE(Cfg_Put("FirmaNimi", std::string(600, 'x')));
+    const std::string before = File();
+    // The file size limit stands in for the disk: the new file cannot be written beyond 256 bytes.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 256;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool stored = Cfg_Put("NextNumber", "42");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(stored);
+    EXPECT_NE(Cfg_LastError(), 0);
+    EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
+    EXPECT_EQ(File(), before);
+    EXPECT_EQ(Cfg_Get("NextNumber", ""), "41");
     EXPECT_EQ(Cfg_Get("Port", ""), "1280");
 }
 
