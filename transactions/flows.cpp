@@ -21,6 +21,10 @@ constexpr std::int16_t kBadRequest = 19;
 // Every text of the flows is written here in UTF-8 and goes to the register in Windows-1252.
 std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 
+// The trace number counter could not be written (a full disk): the next request would get the
+// same number, so this one goes no further.
+const char* const kStanNotSaved = "Tehingu numbrit ei õnnestunud salvestada!";
+
 void refuse(WorkstationPacket& r, const std::string& text) { r.AnswerData = WS_ErrorData(kRefusal, text); }
 
 std::string declined(std::int16_t code)
@@ -67,11 +71,13 @@ bool readVerdict(const std::string& body, TransRecord& into)
 
 } // namespace
 
-std::int32_t Trans_NextStan()
+std::int32_t Trans_NextStan(bool* saved)
 {
     const double last = Num_Value(Cfg_Get("NextNumber", "1"));
     const std::int32_t n = std::int32_t(std::clamp(last, -2147483648.0, 2147483646.0)) + 1;
-    Cfg_Put("NextNumber", std::to_string(n));
+    const bool ok = Cfg_Put("NextNumber", std::to_string(n));
+    if (saved)
+        *saved = ok;
     return n;
 }
 
@@ -84,13 +90,14 @@ bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, Tra
     t.Amount = q.Amount;
     t.Date = q.Date;
     t.Time = q.Time;
-    t.STAN = std::to_string(Trans_NextStan());
+    bool saved = false;
+    t.STAN = std::to_string(Trans_NextStan(&saved));
     t.ExpDate = card.expDate;
     t.Track2 = card.track2;
     t.Toojaam = r.Workstation;
     t.Trans = r.WorkstationTrans;
     t.POSCode = card.readFromCard ? kPosReadFromCard : 0;
-    return true;
+    return saved;
 }
 
 void Trans_Purchase(WorkstationPacket& r)
@@ -108,7 +115,10 @@ void Trans_Purchase(WorkstationPacket& r)
         return;
     }
     TransRecord t;
-    Trans_FromRequest(r, q, t);
+    if (!Trans_FromRequest(r, q, t)) {
+        refuse(r, W(kStanNotSaved));
+        return;
+    }
 
     if (!Card_KeyedInAllowed(t.POSCode)) {
         refuse(r, std::string(kCardKeyedInRefused));
@@ -203,9 +213,14 @@ void Trans_Cancel(WorkstationPacket& r)
     const DateTime now = Clock_NowDateTime();
     n.Date = Date_Number(now);
     n.Time = Time_Number(now);
-    n.STAN = std::to_string(Trans_NextStan());
+    bool saved = false;
+    n.STAN = std::to_string(Trans_NextStan(&saved));
     n.Toojaam = r.Workstation;
     n.Trans = r.WorkstationTrans;
+    if (!saved) {
+        refuse(r, W(kStanNotSaved));
+        return;
+    }
 
     std::string response;
     if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester) ||

@@ -16,10 +16,12 @@ namespace tollan {
 void Trans_Purchase(WorkstationPacket& r);
 void Trans_Cancel(WorkstationPacket& r);
 
-// The transaction record of a purchase request (consumes a STAN).
+// The transaction record of a purchase request (consumes a STAN). False when the STAN could not
+// be saved: the request must not go to the card centre under a number that may be handed out again.
 bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, TransRecord& t);
 // The next system trace audit number, counted on in "NextNumber" (a fresh installation starts at 2).
-std::int32_t Trans_NextStan();
+// `saved` (when given) tells whether the counter was written; the failure is reported.
+std::int32_t Trans_NextStan(bool* saved = nullptr);
 // The current row of `set` into `t` (ResponseCode left as it is); marks the row sent when asked.
 bool Trans_Read(TransSet& set, TransRecord& t, bool markSent);
 // The 42 digits of element 90: the original's type, STAN, month and day, time and the two ids.

@@ -13,6 +13,8 @@
 #include "transactions/response_text.h"
 #include "workstation/dispatch.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -346,6 +348,22 @@ TEST_F(Cancels, ADeclineOrSilenceRefusesWithoutStoring)
     verdict = -1;
     EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "2")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
     EXPECT_EQ(Rows("Type = 1"), 0);
+}
+
+TEST_F(Cancels, ATraceNumberThatCannotBeSavedGoesNowhere)
+{
+    // registry.ini cannot be written (a folder stands in its place): the counter reads as new and
+    // would hand out STAN 2 again, which the first purchase already carries.
+    const QString file = home.filePath("registry.ini");
+    ASSERT_TRUE(QFile::remove(file));
+    ASSERT_TRUE(QDir(home.path()).mkdir("registry.ini"));
+    reg.answers = {"7899"};
+    EXPECT_EQ(Refusal(Run(Purchase("00000031"))), W("Tehingu numbrit ei õnnestunud salvestada!"));
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C1", "3")), W("Tehingu numbrit ei õnnestunud salvestada!"));
+    EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_TRUE(reg.Infos().empty());   // the register was not asked for the card either
 }
 
 TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
