@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include <array>
+#include <cstdio>
 
 namespace tollan {
 
@@ -41,11 +42,14 @@ DateTime ToDateTime(const QDateTime& t)
 
 void AppendLine(const std::string& line)
 {
-    // A full disk or a read-only folder loses the line; the record stays in the ring.
-    QFile file(Err_LogPath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    // A line the log cannot take (a full disk, a read-only folder) goes to stderr, so that the
+    // report of the very failure that stops the log is not lost; the record stays in the ring.
     const std::string utf8 = Text_Cp1252ToUtf8(line) + "\r\n";
-    file.write(utf8.data(), static_cast<qint64>(utf8.size()));
+    QFile file(Err_LogPath());
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&
+                         file.write(utf8.data(), static_cast<qint64>(utf8.size())) == static_cast<qint64>(utf8.size()) &&
+                         file.flush();
+    if (!written) std::fprintf(stderr, "%s\n", Text_Cp1252ToUtf8(line).c_str());
 }
 
 } // namespace

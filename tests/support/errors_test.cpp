@@ -4,6 +4,7 @@
 #include "support/msgbox.h"
 #include "support/visuals.h"
 
+#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -72,6 +73,18 @@ TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
     EXPECT_NE(log.find("\t(7 - M\xC3\xA4lu)\r\n"), std::string::npos);
     // The headless box of a report goes to stderr only: one line in the log per report.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+TEST_F(Errors, ALineTheLogCannotTakeGoesToStderr)
+{
+    // A folder where the log should be: no one, not even root, can append to it.
+    ASSERT_TRUE(QDir(home.path()).mkdir("tollan.err"));
+    testing::internal::CaptureStderr();
+    Err_Log(28, "No space left on device", "viga logisse kirjutamisel");
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("viga logisse kirjutamisel"), std::string::npos) << said;
+    EXPECT_NE(said.find("(28 - No space left on device)"), std::string::npos) << said;
+    EXPECT_EQ(Err_Record(Err_Index()).number, 28);
 }
 
 TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTag)
