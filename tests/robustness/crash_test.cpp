@@ -385,6 +385,21 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
     EXPECT_NE(TerminalErr().find("kirjutamisel"), std::string::npos) << TerminalErr();
     CheckFiles();
 
+    // One page free: room to save the counter, none for the database's journal. The card centre
+    // approves, the row cannot be written, and the register is refused.
+    ASSERT_TRUE(filler.resize(filler.size() - 4096));
+    centre.Printed("");
+    const std::size_t heard = centre.out.size();
+    EXPECT_EQ(Buy(), kRefused);
+    while (centre.out.find("auth 0100", heard) == std::string::npos && centre.process.waitForReadyRead(5000))
+        centre.Printed("");
+    EXPECT_NE(centre.out.find("auth 0100", heard), std::string::npos) << "the request did not reach the card centre";
+    QFile errors(QDir(home).filePath("tollan.err"));
+    const std::string reported = (errors.open(QIODevice::ReadOnly) ? errors.readAll().toStdString() : "") + TerminalErr();
+    EXPECT_NE(reported.find("Kinnitatud tehingut ei"), std::string::npos) << reported;
+    EXPECT_EQ(Query(), kCardInfo);
+    CheckFiles();
+
     // Killed and started again on the full disk, it still serves and still refuses.
     Kill();
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
