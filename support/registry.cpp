@@ -11,6 +11,9 @@
 
 #include <map>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace tollan {
 
 namespace {
@@ -83,6 +86,13 @@ std::int32_t Save()
     if (!file.commit()) {
         r.loadedPath.clear();
         return 29;
+    }
+    // The rename lasts through a power cut only once the folder is on disk; until then the old
+    // file could come back, and with it a trace number counter that was already handed on.
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
     const QFileInfo info(path);
     r.loadedPath = path;
