@@ -127,6 +127,9 @@ struct PendingRow {
     QString date, object, message;
 };
 bool g_inTrans = false;
+// The file could not be opened for writing when the database was opened: the engine then reads it
+// only, and every write fails until the next start.
+bool g_readOnly = false;
 std::vector<PendingRow> g_pending;
 
 QString currencyText(std::int64_t amount)
@@ -462,6 +465,12 @@ bool Db_Open()
         }
         exec(db, "PRAGMA synchronous = FULL");
         exec(db, "PRAGMA foreign_keys = OFF");
+        // The engine falls back to reading a file it cannot write, without a word: find out now.
+        QFile probe(path);
+        g_readOnly = !probe.open(QIODevice::ReadWrite);
+        if (g_readOnly)
+            report(failure(Text_FromQString(probe.errorString())), "andmebaas on ainult lugemiseks",
+                   Text_FromQString(path));
     }
 
     DbTableDef log = Db_TableDef(db, "Log");
@@ -478,6 +487,15 @@ bool Db_Open()
     if (!trans.stored)
         Db_AppendTable(trans);
     return true;
+}
+
+DbStatus Db_Writable()
+{
+    if (!Db_IsOpen(Db_Database()))
+        return notOpen();
+    if (g_readOnly)
+        return failure(std::string("tollan.mdb is read-only"));
+    return {};
 }
 
 DbStatus Db_StoreTrans(const TransRecord& t)

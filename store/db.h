@@ -87,6 +87,11 @@ bool Db_EnsureIndex(DbTableDef& def, std::string_view index, std::string_view ke
 // Creates a new table with the fields and indexes collected in `def`; false after a report.
 bool Db_AppendTable(DbTableDef& def);
 
+// Whether a row can be written now: false (with the cause) when the database is not open or was
+// opened read-only (the file could not be opened for writing at start-up). A flow asks before the
+// card centre approves a payment that could never be recorded.
+DbStatus Db_Writable();
+
 // Writes one Trans row (sent false). The unique index refuses a second row of the same Toojaam
 // and Trans.
 DbStatus Db_StoreTrans(const TransRecord& t);

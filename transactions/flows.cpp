@@ -27,6 +27,18 @@ const char* const kStanNotSaved = "Tehingu numbrit ei õnnestunud salvestada!";
 
 void refuse(WorkstationPacket& r, const std::string& text) { r.AnswerData = WS_ErrorData(kRefusal, text); }
 
+// A database that takes no rows is found before the card centre approves a payment that could
+// never be recorded nor sent on in a transaction file.
+bool canRecord(WorkstationPacket& r)
+{
+    const DbStatus s = Db_Writable();
+    if (s)
+        return true;
+    Err_Report(s.number, s.description, W("Tehingut ei saa salvestada: ") + "tollan.mdb", 16);
+    refuse(r, W("Tehingut ei saa salvestada!"));
+    return false;
+}
+
 std::string declined(std::int16_t code)
 {
     return "Viga nr. " + Fmt_Number(code, "00") + " - " + KK_ResponseText(code);
@@ -114,6 +126,8 @@ void Trans_Purchase(WorkstationPacket& r)
         refuse(r, W("Selle numbriga tehing on juba tehtud!"));
         return;
     }
+    if (!canRecord(r))
+        return;
     TransRecord t;
     if (!Trans_FromRequest(r, q, t)) {
         refuse(r, W(kStanNotSaved));
@@ -207,6 +221,8 @@ void Trans_Cancel(WorkstationPacket& r)
         refuse(r, W("Selle numbriga tehing on juba tehtud!"));
         return;
     }
+    if (!canRecord(r))
+        return;
 
     TransRecord n = o;
     n.Type = std::int16_t(o.Type + 1);

@@ -428,14 +428,21 @@ TEST_F(Robustness, AReadOnlyDatabaseRefusesPurchasesAndTheTerminalKeepsServing)
         GTEST_SKIP() << "tollan.mdb cannot be made read-only here: " << why;
     }
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
+    centre.Printed("");
+    const std::size_t heard = centre.out.size();
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Query(), kCardInfo);
     EXPECT_EQ(Rows("SELECT count(*) FROM Trans"), QStringList{"1"});
-    // The operator learns of it: the report is in the error log, which is still writable.
+    // Refused before the card centre approved a payment that could not be recorded.
+    centre.Printed("");
+    EXPECT_EQ(centre.out.find("auth", heard), std::string::npos) << centre.out.substr(heard);
+    // The operator learns of it: the reports are in the error log, which is still writable.
     QFile errors(QDir(home).filePath("tollan.err"));
     ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(errors.readAll().contains("salvestada")) << TerminalErr();
+    const QByteArray reported = errors.readAll();
+    EXPECT_TRUE(reported.contains("ainult lugemiseks")) << reported.toStdString();
+    EXPECT_TRUE(reported.contains("Tehingut ei saa salvestada")) << reported.toStdString();
     CheckFiles();
     Stop();
 

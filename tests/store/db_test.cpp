@@ -1,4 +1,5 @@
 #include "store/db.h"
+#include "support/errors.h"
 #include "support/home.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +95,7 @@ protected:
 TEST_F(Store, FirstStartCreatesBothTablesWithEveryFieldAndIndex)
 {
     ASSERT_TRUE(Db_Open());
+    EXPECT_TRUE(Db_Writable());
     Peek p(path);
     EXPECT_EQ(p.column("PRAGMA table_info(Log)", 1), QStringList({"Date", "Object", "Message"}));
     EXPECT_EQ(p.column("PRAGMA table_info(Log)", 2), QStringList({"DATETIME", "VARCHAR(50)", "VARCHAR(100)"}));
@@ -285,12 +287,15 @@ TEST_F(Store, ReadOnlyFileGivesAFailureWithItsCause)
         ASSERT_EQ(seteuid(65534), 0);
     }
     const bool opened = Db_Open();
+    const DbStatus w = Db_Writable();
     const DbStatus s = Db_StoreTrans(purchase("POS001", "1", "4", 1));
     const DbStatus l = Log_Event("x");
     if (root) {
         ASSERT_EQ(seteuid(0), 0);
     }
     EXPECT_TRUE(opened);
+    EXPECT_FALSE(w);   // known before anything is tried
+    EXPECT_EQ(Err_Record(Err_Index()).message, "andmebaas on ainult lugemiseks");
     EXPECT_FALSE(s);
     EXPECT_NE(s.description.find("readonly"), std::string::npos) << s.description;
     EXPECT_FALSE(l);
@@ -303,6 +308,7 @@ TEST_F(Store, NoFileAtAllStillLetsTheProgramGoOn)
     blocker.close();
     Home_Set(dir.filePath("blocker/home"));
     EXPECT_FALSE(Db_Open());
+    EXPECT_FALSE(Db_Writable());
     EXPECT_FALSE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
     EXPECT_FALSE(Log_Event("x"));
     EXPECT_FALSE(Db_BeginTrans());

@@ -300,6 +300,17 @@ TEST_F(Flows, AnApprovalThatCannotBeStoredIsToldToTheRegisterAndTheTerminal)
     EXPECT_TRUE(q.value(0).toString().startsWith("salvestamata kinnitatud tehing"));
 }
 
+TEST_F(Flows, ADatabaseThatTakesNoRowsRefusesBeforeTheCardCentre)
+{
+    Db_Database().close();
+    reg.answers = {"7899"};
+    EXPECT_EQ(Refusal(Run(Purchase("1"))), W("Tehingut ei saa salvestada!"));
+    EXPECT_EQ(Err_Record(Err_Index()).message, W("Tehingut ei saa salvestada: tollan.mdb"));
+    EXPECT_TRUE(requests.empty());
+    EXPECT_TRUE(reg.got.empty());
+    EXPECT_EQ(Cfg_Get("NextNumber", "none"), "none");   // no trace number taken
+}
+
 class Cancels : public Flows {
 protected:
     void SetUp() override
