@@ -80,6 +80,13 @@ Socket::~Socket()
 void Socket::attach(QTcpSocket* s)
 {
     sock_ = s;
+    // Our packets are small and come in runs (an information message and then the prompt, the
+    // progress messages of a dialogue): with Nagle's rule the second waits for the peer's delayed
+    // acknowledgement of the first, some 40 ms each time. The option takes once the socket exists.
+    auto noDelay = [s] { s->setSocketOption(QAbstractSocket::LowDelayOption, 1); };
+    if (s->state() == QAbstractSocket::ConnectedState)
+        noDelay();
+    connect(s, &QAbstractSocket::connected, s, noDelay);
     connect(s, &QAbstractSocket::stateChanged, this, &Socket::onStateChanged);
     connect(s, &QIODevice::readyRead, this, &Socket::onReadyRead);
     connect(s, &QAbstractSocket::disconnected, this, &Socket::onDisconnected);
