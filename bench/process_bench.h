@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace tollan::bench {
 
 // One flat JSON object; values are numbers, booleans, texts or JSON written by the caller.
@@ -87,6 +89,35 @@ inline void Put(Json& j, const std::string& prefix, const Stats& s, const char* 
     j.Number(prefix + "_median_" + unit, s.median);
     j.Number(prefix + "_p90_" + unit, s.p90);
     j.Number(prefix + "_samples", double(s.n));
+}
+
+// CPU seconds (user and system) a process has used so far, from /proc/PID/stat; -1 when unknown.
+inline double ProcessCpuSeconds(qint64 pid)
+{
+    QFile f(QString("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    // The command name in parentheses may hold blanks: the fields are counted after its ")".
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;   // utime and stime, fields 14 and 15
+}
+
+// A line of /proc/PID/status such as "VmRSS:" as its number (kB); -1 when absent.
+inline double ProcessStatusKb(qint64 pid, const QByteArray& key)
+{
+    QFile f(QString("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    while (!f.atEnd()) {
+        const QByteArray line = f.readLine();
+        if (line.startsWith(key))
+            return line.mid(key.size()).trimmed().split(' ').value(0).toDouble();
+    }
+    return -1;
 }
 
 // Lets events run until `done` or `ms` pass; false on time-out.
@@ -179,7 +210,13 @@ public:
         QStringList args{"--home", home_};
         if (headless)
             args.prepend("--headless");
-        p_.start(TOLLAN_EXE, args);
+        // TOLLAN_BENCH_WRAPPER runs the terminal under a profiler, e.g.
+        // "valgrind --tool=callgrind --callgrind-out-file=/tmp/tollan.callgrind".
+        const QStringList wrapper = qEnvironmentVariable("TOLLAN_BENCH_WRAPPER").split(' ', Qt::SkipEmptyParts);
+        if (wrapper.isEmpty())
+            p_.start(TOLLAN_EXE, args);
+        else
+            p_.start(wrapper.front(), wrapper.mid(1) + QStringList{TOLLAN_EXE} + args);
         return p_.waitForStarted(5000);
     }
     bool WaitListening(quint16 port, int ms = 15000)

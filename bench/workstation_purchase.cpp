@@ -300,6 +300,10 @@ int main(int argc, char** argv)
         }
     }
     QTemporaryDir work;
+    if (qEnvironmentVariableIsSet("TOLLAN_BENCH_KEEP")) {   // the homes stay for a look afterwards
+        work.setAutoRemove(false);
+        std::fprintf(stderr, "homes in %s\n", qPrintable(work.path()));
+    }
     const QString home = work.path() + "/home", floorHome = work.path() + "/floor";
     QDir().mkpath(home);
     QDir().mkpath(floorHome);
@@ -322,6 +326,7 @@ int main(int argc, char** argv)
     }
 
     // One register, purchases one after another.
+    double cpu0 = 0, cpuSingle = 0, cpuMany = 0, centre0 = 0, centreSingle = 0, centreMany = 0;
     std::vector<double> latency;
     int prompts = 0, prints = 0, failures = 0;
     {
@@ -340,6 +345,8 @@ int main(int argc, char** argv)
         };
         for (int i = 0; i < kWarmUp + purchases; ++i) {
             if (i == kWarmUp) {
+                cpu0 = ProcessCpuSeconds(terminal.Pid());
+                centre0 = ProcessCpuSeconds(centre.Pid());
                 prompts = r.prompts;
                 prints = r.prints;
             }
@@ -351,6 +358,8 @@ int main(int argc, char** argv)
                 return 1;
             }
         }
+        cpuSingle = ProcessCpuSeconds(terminal.Pid()) - cpu0;
+        centreSingle = ProcessCpuSeconds(centre.Pid()) - centre0;
         prompts = r.prompts - prompts;
         prints = r.prints - prints;
     }
@@ -377,6 +386,8 @@ int main(int argc, char** argv)
     for (auto& r : many)
         if (!r->WaitConnected())
             return 1;
+    cpu0 = ProcessCpuSeconds(terminal.Pid());
+    centre0 = ProcessCpuSeconds(centre.Pid());
     QElapsedTimer wall;
     wall.start();
     for (auto& r : many) {
@@ -388,6 +399,8 @@ int main(int argc, char** argv)
     const bool drained = RunUntil([&] { return answered == sent; }, 120000);
     const double elapsedS = double(wall.nsecsElapsed()) / 1e9;
     const double throughput = answered / elapsedS;
+    cpuMany = ProcessCpuSeconds(terminal.Pid()) - cpu0;
+    centreMany = ProcessCpuSeconds(centre.Pid()) - centre0;
 
     terminal.Stop();
     const int rows = CountRows(home + "/tollan.mdb", "SELECT count(*) FROM Trans");
@@ -403,6 +416,8 @@ int main(int argc, char** argv)
 
     Put(j, "latency", single, "ms");
     j.Number("failed_purchases", failures);
+    j.Number("terminal_cpu_ms_per_purchase", 1000 * cpuSingle / purchases);
+    j.Number("card_centre_cpu_ms_per_purchase", 1000 * centreSingle / purchases);
     j.Number("round_trips_per_purchase", roundTrips);
     j.Number("prompts_per_purchase", perPrompts);
     j.Number("print_requests_per_purchase", perPrints);
@@ -423,6 +438,8 @@ int main(int argc, char** argv)
     j.Number("throughput_lost", sent - answered);
     j.Bool("throughput_drained", drained);
     j.Number("throughput_per_s", throughput);
+    j.Number("throughput_terminal_cpu_ms_per_purchase", answered ? 1000 * cpuMany / answered : 0);
+    j.Number("throughput_card_centre_cpu_ms_per_purchase", answered ? 1000 * centreMany / answered : 0);
     j.Number("throughput_limit_per_s", 1000.0 / single.mean);
     j.Number("throughput_to_limit_ratio", throughput * single.mean / 1000.0);
     j.Number("throughput_goal_ratio_at_least", 0.9);

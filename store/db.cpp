@@ -18,6 +18,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace tollan {
 namespace {
@@ -598,12 +599,20 @@ bool Db_InTransaction() { return g_inTrans; }
 
 // --- TransSet ---------------------------------------------------------------------------------
 
+// A seek first takes the few rows a lookup needs; only a walk past them takes the rest. Taking
+// every row from the key on made each purchase's check for a repeated request number read the
+// rest of the table, slower with every row stored.
+constexpr std::size_t kFirstRows = 64;
+
 struct TransSet::Impl {
     std::vector<std::string> columns;   // key fields of the current index
     std::vector<qint64> rowids;         // rows in index order from the position on
     std::size_t pos = 0;
     bool noMatch = false;
     bool loaded = false;
+    QString where;                      // the seek's condition and key, for the rest of the rows
+    std::vector<DbKey> key;
+    bool more = false;                  // rows after the first ones may follow
     std::unordered_map<qint64, std::pair<TransRecord, bool>> cache;
     std::size_t cachedUpTo = 0;         // rowids[..cachedUpTo) are in the cache or passed
     TransRecord current;
@@ -619,16 +628,13 @@ struct TransSet::Impl {
         return cols.join(", ") + ", rowid";
     }
 
-    bool fetchRowids(const QString& where, const std::vector<DbKey>& key)
+    // The rowids of the condition in index order, at most `limit` of them (0: all).
+    bool queryRowids(std::size_t limit, std::vector<qint64>& into)
     {
-        rowids.clear();
-        cache.clear();
-        pos = cachedUpTo = 0;
-        loaded = true;
         QSqlQuery query(Db_Database());
         query.setForwardOnly(true);
         query.prepare("SELECT rowid FROM Trans" + (where.isEmpty() ? QString() : " WHERE " + where) +
-                      " ORDER BY " + orderBy());
+                      " ORDER BY " + orderBy() + (limit > 0 ? " LIMIT " + QString::number(limit) : QString()));
         for (const auto& k : key) {
             if (auto n = std::get_if<std::int64_t>(&k.value))
                 query.addBindValue(qint64(*n));
@@ -640,13 +646,44 @@ struct TransSet::Impl {
             return false;
         }
         while (query.next())
-            rowids.push_back(query.value(0).toLongLong());
+            into.push_back(query.value(0).toLongLong());
+        return true;
+    }
+
+    bool fetchRowids(const QString& condition, const std::vector<DbKey>& keyValues)
+    {
+        rowids.clear();
+        cache.clear();
+        pos = cachedUpTo = 0;
+        loaded = true;
+        where = condition;
+        key = keyValues;
+        if (!queryRowids(kFirstRows, rowids))
+            return false;
+        more = rowids.size() == kFirstRows;
         return load();
+    }
+
+    // Past the first rows: the rest of them, as they stand now, less the rows already taken (a row
+    // marked sent meanwhile may have moved in the index).
+    bool fetchRest()
+    {
+        more = false;
+        std::vector<qint64> all;
+        if (!queryRowids(0, all))
+            return false;
+        const std::unordered_set<qint64> taken(rowids.begin(), rowids.end());
+        for (qint64 id : all)
+            if (!taken.count(id))
+                rowids.push_back(id);
+        return true;
     }
 
     // Reads the current row, and the next rows in one batch when it is not read yet.
     bool load()
     {
+        if (pos >= rowids.size() && more && !fetchRest())
+            return false;
         if (pos >= rowids.size())
             return true;
         auto it = cache.find(rowids[pos]);
@@ -705,6 +742,7 @@ bool TransSet::open(std::string_view index)
     d->status = {};
     d->noMatch = false;
     d->rowids.clear();
+    d->more = false;
     d->loaded = false;
     if (!Db_IsOpen(Db_Database())) {
         d->status = notOpen();
@@ -723,6 +761,7 @@ bool TransSet::seek(std::string_view comparison, const std::vector<DbKey>& key)
     d->status = {};
     d->noMatch = true;
     d->rowids.clear();
+    d->more = false;
     d->loaded = true;
     if (d->columns.empty()) {
         d->status = failure(std::string("no index is set"));
@@ -758,6 +797,7 @@ bool TransSet::seek(std::string_view comparison, const std::vector<DbKey>& key)
         }
         if (!query.exec() || !query.next()) {
             d->rowids.clear();
+            d->more = false;
             return false;
         }
     }
@@ -771,6 +811,8 @@ bool TransSet::eof() const
 {
     if (!d->loaded && !d->columns.empty())
         d->fetchRowids(QString(), {});
+    if (d->pos >= d->rowids.size() && d->more && !d->load())
+        d->pos = d->rowids.size();
     return d->pos >= d->rowids.size();
 }
 

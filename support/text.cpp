@@ -343,7 +343,20 @@ std::string Str_Trim(std::string_view t)
     return std::string(t.substr(a, t.find_last_not_of(' ') - a + 1));
 }
 
-bool Text_Equal(std::string_view a, std::string_view b) { return Str_Upper(Str_Trim(a)) == Str_Upper(Str_Trim(b)); }
+// Every setting read compares names this way, several times over: no copies.
+bool Text_Equal(std::string_view a, std::string_view b)
+{
+    auto trim = [](std::string_view t) {
+        const std::size_t first = t.find_first_not_of(' ');
+        return first == std::string_view::npos ? std::string_view() : t.substr(first, t.find_last_not_of(' ') - first + 1);
+    };
+    a = trim(a);
+    b = trim(b);
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperChar(a[i]) != UpperChar(b[i])) return false;
+    return true;
+}
 
 std::optional<std::int16_t> Int16_FromWord(std::int32_t v)
 {

@@ -13,6 +13,10 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 using namespace tollan;
 
 namespace {
@@ -240,6 +244,56 @@ TEST_F(Store, RollBackUndoesSentMarksButKeepsLogAndStoredRows)
     ASSERT_TRUE(set.markSent());
     ASSERT_TRUE(Db_CommitTrans());
     EXPECT_EQ(p.column("SELECT sent FROM Trans ORDER BY rowid"), QStringList({"-1", "0", "0"}));
+}
+
+// A seek takes its first rows at once and the rest only when the walk gets there: the walk still
+// sees every row once, in index order, with rows marked sent on the way and with a row whose key
+// is empty.
+TEST_F(Store, AWalkPastTheFirstRowsOfASeekSeesEveryRowOnceInIndexOrder)
+{
+    ASSERT_TRUE(Db_Open());
+    constexpr int kRows = 300;
+    ASSERT_TRUE(Db_BeginTrans());
+    for (int i = 0; i < kRows; ++i) {
+        char pan[8];
+        std::snprintf(pan, sizeof pan, "4%05d", (i * 7919) % kRows);   // stored out of card-number order
+        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(i), pan, 100)));
+    }
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "empty", "", 100)));
+    ASSERT_TRUE(Db_CommitTrans());
+
+    ASSERT_TRUE(Db_BeginTrans());
+    TransSet set;
+    ASSERT_TRUE(set.open("iSentToojaamPAN"));
+    ASSERT_TRUE(set.seek(">=", {false, "POS001", ""}));
+    std::vector<std::string> walked;
+    while (!set.eof()) {
+        walked.push_back(set.record().PAN);
+        ASSERT_TRUE(set.markSent());
+        set.moveNext();
+    }
+    std::vector<std::string> expected{""};
+    for (int i = 0; i < kRows; ++i) {
+        char pan[8];
+        std::snprintf(pan, sizeof pan, "4%05d", i);
+        expected.push_back(pan);
+    }
+    EXPECT_EQ(walked, expected);
+    ASSERT_TRUE(Db_Rollback());
+
+    // Without marks the first rows are still there when the rest is taken: none comes twice.
+    ASSERT_TRUE(set.open("iSentPAN"));
+    walked.clear();
+    for (; !set.eof(); set.moveNext())
+        walked.push_back(set.record().PAN);
+    EXPECT_EQ(walked, expected);
+
+    // An exact seek finds its row whatever follows it, and a miss finds none.
+    ASSERT_TRUE(set.open("iToojaamTrans"));
+    EXPECT_TRUE(set.seek("=", {"POS001", "150"}));
+    EXPECT_EQ(set.record().Trans, "150");
+    EXPECT_FALSE(set.seek("=", {"POS001", "1500"}));
+    EXPECT_TRUE(set.eof());
 }
 
 TEST_F(Store, CountUnsentFollowsTheIndexWhereSentRowsComeFirst)
