@@ -602,7 +602,7 @@ bool Db_InTransaction() { return g_inTrans; }
 // A seek first takes the few rows a lookup needs; only a walk past them takes the rest. Taking
 // every row from the key on made each purchase's check for a repeated request number read the
 // rest of the table, slower with every row stored.
-constexpr std::size_t kFirstRows = 64;
+constexpr std::size_t kFirstRows = 16;
 
 struct TransSet::Impl {
     std::vector<std::string> columns;   // key fields of the current index
@@ -688,8 +688,9 @@ struct TransSet::Impl {
             return true;
         auto it = cache.find(rowids[pos]);
         if (it == cache.end()) {
+            // The row a seek lands on alone, as a lookup wants no more; a walk reads on in batches.
+            const std::size_t end = std::min(rowids.size(), pos + (pos == 0 ? 1 : 512));
             cache.clear();
-            const std::size_t end = std::min(rowids.size(), pos + 512);
             QStringList ids;
             for (std::size_t i = pos; i < end; ++i)
                 ids << QString::number(rowids[i]);
