@@ -50,10 +50,11 @@ void DialUse_Release()
 
 void DialUse_Touch()
 {
-    if (!enabled())
+    // Every send and receive touches: a count of nobody needs no look at the setting (only a
+    // connect with dial-up enabled counts anybody in).
+    if (U().users == 0 || !enabled())
         return;
-    if (U().users != 0)
-        U().lastActivity = Clock_Now();
+    U().lastActivity = Clock_Now();
 }
 
 void DialUse_Check()

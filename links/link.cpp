@@ -10,6 +10,13 @@ namespace tollan {
 
 bool Link_UsesX25() { return Num_Value(Cfg_Get("UseX25", "0")) != 0; }
 
+namespace {
+
+// The link of the connection on `socket`; the setting's when it was not made by Link_Connect.
+bool overX25(const Socket& socket) { return socket.linkKind() < 0 ? Link_UsesX25() : socket.linkKind() == 1; }
+
+} // namespace
+
 bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSeconds)
 {
     const std::string name(linkName);
@@ -20,10 +27,12 @@ bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSecon
     bool connected = false;
     for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
         // The setting may change between attempts; each one follows it.
-        if (Link_UsesX25())
+        const bool x25 = Link_UsesX25();
+        if (x25)
             connected = X25_Connect(script);
         else
             connected = Tcp_Connect(socket, Cfg_Get("Tollan_" + name, ""), timeoutSeconds);
+        socket.setLinkKind(connected ? int(x25) : -1);
         // Half a second before the next attempt; workstation requests keep arriving meanwhile.
         if (!connected)
             Clock_WaitUntil([] { return false; }, 500);
@@ -33,25 +42,26 @@ bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSecon
 
 bool Link_Send(Socket& socket, std::string_view data)
 {
-    return Link_UsesX25() ? X25_Send(data) : Tcp_Send(socket, data);
+    return overX25(socket) ? X25_Send(data) : Tcp_Send(socket, data);
 }
 
 bool Link_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutSeconds)
 {
-    return Link_UsesX25() ? X25_WaitFor(pattern, timeoutSeconds) : Tcp_WaitFor(socket, pattern, timeoutSeconds);
+    return overX25(socket) ? X25_WaitFor(pattern, timeoutSeconds) : Tcp_WaitFor(socket, pattern, timeoutSeconds);
 }
 
 std::string Link_Receive(Socket& socket, std::int32_t max)
 {
-    return Link_UsesX25() ? X25_Receive(max) : Tcp_Receive(socket, max);
+    return overX25(socket) ? X25_Receive(max) : Tcp_Receive(socket, max);
 }
 
 void Link_Close(Socket& socket)
 {
-    if (Link_UsesX25())
+    if (overX25(socket))
         X25_Close();
     else
         Tcp_Close(socket);
+    socket.setLinkKind(-1);
 }
 
 } // namespace tollan

@@ -51,6 +51,10 @@ public:
     // socket is counted out when it closes (a workstation's never was).
     bool dialCounted() const { return dialCounted_; }
     void setDialCounted(bool counted) { dialCounted_ = counted; }
+    // The link that Link_Connect reached the card centre over (-1 none yet, 0 TCP, 1 X.25): the
+    // dialogue goes on over it to its end, and does not read the setting for every line it sends.
+    int linkKind() const { return linkKind_; }
+    void setLinkKind(int kind) { linkKind_ = kind; }
 
     QString remoteHost() const { return remoteHost_; }
     void setRemoteHost(const QString& h) { remoteHost_ = h; }
@@ -98,6 +102,7 @@ private:
     std::int32_t localPort_ = 0;
     int state_ = kSockClosed;
     bool dialCounted_ = false;
+    int linkKind_ = -1;
 };
 
 // The listening socket: every incoming connection is offered to the owner as a connection

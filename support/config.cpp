@@ -34,8 +34,15 @@ void EnsureInit()
 
 std::int32_t Hive()
 {
+    // Every read and write asks; the answer changes only with the root's parameters.
+    static std::string params;
+    static std::int32_t hive = 0;
     const Store& s = State();
-    return static_cast<std::int32_t>(Num_Value(Param_GetOr(s.params, "HKEY", s.params)));
+    if (s.params != params || hive == 0) {
+        params = s.params;
+        hive = static_cast<std::int32_t>(Num_Value(Param_GetOr(s.params, "HKEY", s.params)));
+    }
+    return hive;
 }
 
 std::string Details(std::string_view key)

@@ -39,15 +39,31 @@ Registry& State()
     return registry;
 }
 
-QString FilePath() { return Home_File(QStringLiteral("registry.ini")); }
+// Every read asks for the path: it is worked out again only when the home folder changes.
+QString FilePath()
+{
+    static QString home, path;
+    const QString now = Home_Dir();
+    if (path.isEmpty() || now != home) {
+        home = now;
+        path = Home_File(QStringLiteral("registry.ini"));
+    }
+    return path;
+}
 
 // Size and modification time (ns) of the file, -1 each when it is not there. Every setting read
 // asks, so it is one stat call (QFileInfo with its local-time conversion took an eighth of the
 // terminal's time in a purchase).
 std::pair<qint64, qint64> FileStamp(const QString& path)
 {
+    static QString named;
+    static QByteArray encoded;
+    if (path != named) {
+        named = path;
+        encoded = QFile::encodeName(path);
+    }
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {-1, -1};
+    if (::stat(encoded.constData(), &st) != 0) return {-1, -1};
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 

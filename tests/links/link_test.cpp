@@ -34,7 +34,7 @@ protected:
     Socket auth;
 };
 
-TEST_F(LinkLayer, TheTransportFollowsUseX25AtEveryCall)
+TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOver)
 {
     // X.25 switched on without a serial port attached: three quiet failures, half a second apart.
     Cfg_Put("UseX25", "1");
@@ -51,7 +51,11 @@ TEST_F(LinkLayer, TheTransportFollowsUseX25AtEveryCall)
     EXPECT_TRUE(Link_WaitFor(auth, "", 5));  // any data, and it stays there
     EXPECT_EQ(Link_Receive(auth, 4), "0123");
     EXPECT_EQ(Link_Receive(auth, 100), "456789");
+    // Switched during the dialogue: it goes on, and closes, over the TCP line it has.
+    Cfg_Put("UseX25", "1");
     EXPECT_TRUE(Link_Send(auth, "x"));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return peer->bytesAvailable() > 0; }, 2000));
+    EXPECT_EQ(peer->readAll(), "x");
     Link_Close(auth);
     EXPECT_EQ(auth.state(), kSockClosed);
 }
