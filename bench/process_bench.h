@@ -112,11 +112,10 @@ inline double ProcessStatusKb(qint64 pid, const QByteArray& key)
     QFile f(QString("/proc/%1/status").arg(pid));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
-    while (!f.atEnd()) {
-        const QByteArray line = f.readLine();
+    // A /proc file tells no size, so it is read whole rather than line by line to its end.
+    for (const QByteArray& line : f.readAll().split('\n'))
         if (line.startsWith(key))
             return line.mid(key.size()).trimmed().split(' ').value(0).toDouble();
-    }
     return -1;
 }
 
@@ -198,12 +197,17 @@ public:
         p.start(TOLLAN_EXE, {"--home", home_, "config", "set", key, value});
         return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     }
-    // Starts the program; `headless` false runs the main window on the offscreen platform.
-    bool Start(bool headless = true)
+    // Starts the program; `headless` false shows the main window on `display` (an X display such
+    // as ":91"), or on the offscreen platform when that is empty.
+    bool Start(bool headless = true, const QString& display = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (!headless)
+        if (!headless && display.isEmpty()) {
             env.insert("QT_QPA_PLATFORM", "offscreen");
+        } else if (!headless) {
+            env.insert("DISPLAY", display);
+            env.insert("QT_QPA_PLATFORM", "xcb");
+        }
         p_.setProcessEnvironment(env);
         p_.setStandardOutputFile(home_ + "/terminal.out");
         p_.setStandardErrorFile(home_ + "/terminal.err");
