@@ -499,6 +499,18 @@ DbStatus Db_Writable()
     return {};
 }
 
+bool Db_TransExists(std::string_view toojaam, std::string_view trans)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return false;
+    QSqlQuery query(db);
+    query.prepare("SELECT 1 FROM Trans WHERE Toojaam = ? AND Trans = ? LIMIT 1");
+    query.addBindValue(Text_ToQString(toojaam));
+    query.addBindValue(Text_ToQString(trans));
+    return query.exec() && query.next();
+}
+
 DbStatus Db_StoreTrans(const TransRecord& t)
 {
     QSqlDatabase db = Db_Database();

@@ -92,6 +92,9 @@ bool Db_AppendTable(DbTableDef& def);
 // card centre approves a payment that could never be recorded.
 DbStatus Db_Writable();
 
+// Whether a Trans row of this Toojaam and Trans is stored: one look into the unique index.
+bool Db_TransExists(std::string_view toojaam, std::string_view trans);
+
 // Writes one Trans row (sent false). The unique index refuses a second row of the same Toojaam
 // and Trans.
 DbStatus Db_StoreTrans(const TransRecord& t);

@@ -543,10 +543,29 @@ int Str_FindFirstOf(int start, std::string_view text, std::string_view separator
     return best;
 }
 
+namespace {
+
+// Where ";NAME=" stands in ";" + list, letters compared in capitals: its 1-based position, or the
+// length of ";" + list plus one. Every setting read and every template value asks, so no copies.
+int FindParam(std::string_view list, std::string_view name)
+{
+    const std::size_t hay = list.size() + 1, need = name.size() + 2;
+    auto at = [&](std::size_t i) { return i == 0 ? ';' : UpperChar(list[i - 1]); };
+    auto want = [&](std::size_t k) { return k == 0 ? ';' : k + 1 == need ? '=' : UpperChar(name[k - 1]); };
+    for (std::size_t i = 0; i + need <= hay; ++i) {
+        std::size_t k = 0;
+        while (k < need && at(i + k) == want(k)) ++k;
+        if (k == need) return static_cast<int>(i) + 1;
+    }
+    return static_cast<int>(hay) + 1;
+}
+
+} // namespace
+
 std::string Param_Get(std::string_view list, std::string_view name)
 {
     if (name.empty()) return std::string(list);
-    const int p = Str_FindOrEnd(1, ";" + Str_Upper(list), ";" + Str_Upper(name) + "=");
+    const int p = FindParam(list, name);
     const int q = Str_FindOrEnd(p + 1, list, ";");
     return Str_Between(list, static_cast<int>(name.size()) + p, q);
 }
@@ -559,10 +578,9 @@ std::string Param_GetOr(std::string_view list, std::string_view name, std::strin
 
 void Param_Set(std::string& list, std::string_view name, std::string_view value)
 {
-    const std::string upper = ";" + Str_Upper(list);
-    const std::size_t at = upper.find(";" + Str_Upper(name) + "=");
-    if (at != std::string::npos) {
-        const int p = static_cast<int>(at) + 1;
+    const int found = FindParam(list, name);
+    if (found <= static_cast<int>(list.size()) + 1) {
+        const int p = found;
         const int q = Str_FindOrEnd(p + 1, list, ";");
         std::string rest = q <= static_cast<int>(list.size()) ? list.substr(static_cast<std::size_t>(q - 1)) : std::string();
         list = list.substr(0, static_cast<std::size_t>(p - 1)) + std::string(name) + "=" + std::string(value) + rest;

@@ -48,8 +48,7 @@ std::string declined(std::int16_t code)
 // refused before the card centre hears of it.
 bool alreadyStored(const std::string& toojaam, const std::string& trans)
 {
-    TransSet set;
-    return set.open("iToojaamTrans") && set.seek("=", {DbKey(toojaam), DbKey(trans)});
+    return Db_TransExists(toojaam, trans);
 }
 
 // After the card centre approved, a row that cannot be written must not pass unseen: the operator
