@@ -111,7 +111,7 @@ int main(int argc, char** argv)
         return 1;
     }
     CardCentre centre;
-    if (!centre.Start({}, home.path())) {
+    if (!centre.Start({}, QString())) {
         std::fprintf(stderr, "the card centre does not start\n");
         return 1;
     }
