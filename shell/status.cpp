@@ -50,7 +50,8 @@ UnsentStatus Status_Unsent()
         at.minute = row.Time == 0 ? 0 : time.minute;
         at.second = 0;
         status.since = Status_SinceText(at);
-        status.count = Db_CountUnsent(set);
+        // From the first unsent row on, every row of this index is unsent: the count of them all.
+        status.count = Db_UnsentCount();
         return status;
     }
     status.since = Status_LastSentText(std::int32_t(Num_Value(Cfg_Get("LastSent_TransFile", "1000101"))));

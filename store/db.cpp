@@ -511,6 +511,17 @@ bool Db_TransExists(std::string_view toojaam, std::string_view trans)
     return query.exec() && query.next();
 }
 
+std::int32_t Db_UnsentCount()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return 0;
+    QSqlQuery query(db);
+    return query.exec("SELECT count(*) FROM Trans WHERE sent = 0 OR sent IS NULL") && query.next()
+               ? std::int32_t(query.value(0).toLongLong())
+               : 0;
+}
+
 DbStatus Db_StoreTrans(const TransRecord& t)
 {
     QSqlDatabase db = Db_Database();

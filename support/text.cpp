@@ -546,18 +546,21 @@ int Str_FindFirstOf(int start, std::string_view text, std::string_view separator
 namespace {
 
 // Where ";NAME=" stands in ";" + list, letters compared in capitals: its 1-based position, or the
-// length of ";" + list plus one. Every setting read and every template value asks, so no copies.
+// length of ";" + list plus one. Every setting read and every template value asks, so only the
+// starts of entries are tried (the list's start and each place after a ";"), with no copies.
 int FindParam(std::string_view list, std::string_view name)
 {
-    const std::size_t hay = list.size() + 1, need = name.size() + 2;
-    auto at = [&](std::size_t i) { return i == 0 ? ';' : UpperChar(list[i - 1]); };
-    auto want = [&](std::size_t k) { return k == 0 ? ';' : k + 1 == need ? '=' : UpperChar(name[k - 1]); };
-    for (std::size_t i = 0; i + need <= hay; ++i) {
-        std::size_t k = 0;
-        while (k < need && at(i + k) == want(k)) ++k;
-        if (k == need) return static_cast<int>(i) + 1;
+    for (std::size_t start = 0;;) {
+        if (list.size() - start > name.size() && list[start + name.size()] == '=') {
+            std::size_t k = 0;
+            while (k < name.size() && UpperChar(list[start + k]) == UpperChar(name[k])) ++k;
+            if (k == name.size()) return static_cast<int>(start) + 1;
+        }
+        const std::size_t semi = list.find(';', start);
+        if (semi == std::string_view::npos) break;
+        start = semi + 1;
     }
-    return static_cast<int>(hay) + 1;
+    return static_cast<int>(list.size()) + 2;
 }
 
 } // namespace

@@ -314,6 +314,7 @@ TEST_F(Store, CountUnsentFollowsTheIndexWhereSentRowsComeFirst)
     EXPECT_EQ(Db_CountUnsent(set), 3);
     EXPECT_TRUE(set.eof());
     EXPECT_EQ(Db_CountUnsent(set), 0);
+    EXPECT_EQ(Db_UnsentCount(), 3);  // the same count, taken in the index
 }
 
 TEST_F(Store, LockedFileGivesAFailureWithItsCause)

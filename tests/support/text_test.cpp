@@ -175,6 +175,29 @@ TEST(ParameterLists, GetAndSet)
     EXPECT_EQ(Param_Get(list, "param"), "\"-2147483646\"");
 }
 
+// The lookup tries only the starts of entries; it must find what a search for ";NAME=" anywhere in
+// ";" + list finds, for names and values holding ";" and "=" too.
+TEST(ParameterLists, TheLookupFindsWhatASearchOfTheWholeListFinds)
+{
+    auto naive = [](std::string_view list, std::string_view name) {
+        const std::string hay = ";" + Str_Upper(list), need = ";" + Str_Upper(name) + "=";
+        const std::size_t at = hay.find(need);
+        const int p = at == std::string::npos ? int(hay.size()) + 1 : int(at) + 1;
+        const int q = Str_FindOrEnd(p + 1, list, ";");
+        return Str_Between(list, int(name.size()) + p, q);
+    };
+    const char alphabet[] = "aAb;=";
+    std::uint32_t seed = 12345;
+    auto next = [&](int n) { seed = seed * 1103515245u + 12345u; return int((seed >> 16) % std::uint32_t(n)); };
+    for (int round = 0; round < 20000; ++round) {
+        std::string list, name;
+        for (int i = next(13); i > 0; --i) list += alphabet[next(5)];
+        for (int i = next(4); i > 0; --i) name += alphabet[next(5)];
+        ASSERT_EQ(Param_Get(list, name.empty() ? "a" : name), naive(list, name.empty() ? "a" : name))
+            << "list \"" << list << "\" name \"" << name << "\"";
+    }
+}
+
 TEST(Escapes, PercentCodesAndLiterals)
 {
     EXPECT_EQ(Tpl_Decode("%0D%0A"), "\r\n");
