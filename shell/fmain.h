@@ -3,6 +3,8 @@
 // afterwards runs as its handlers or those of the components it owns (the workstation service, the
 // card-centre sockets, the serial port, the scheduler Timora1). Closing it ends the program.
 
+#include "support/clock.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -114,6 +116,7 @@ private:
     std::string consoleTag_;       // the console's dialogue answer, read by the waiting dialogue
     std::string pendingReceipt_;   // the first receipt of a pair
     bool loaded_ = false, unloaded_ = false;
+    std::int64_t statusStep_ = kNoTenSeconds;  // the ten seconds of the last status refresh
 };
 
 } // namespace tollan

@@ -44,7 +44,7 @@ void fMain::Timora1_Timer()
     const QDateTime now = Clock_Now();
     // Busy notices every ten seconds and the waiting request picked up.
     service_->Tick(now);
-    if (now.time().second() % 10 == 0) RefreshUnsentStatus();
+    if (Clock_TenSecondsDue(now, statusStep_)) RefreshUnsentStatus();
     DialUse_IdleCheck();
 }
 

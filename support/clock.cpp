@@ -63,6 +63,14 @@ void Events_Pump()
         QCoreApplication::processEvents();
 }
 
+bool Clock_TenSecondsDue(const QDateTime& now, std::int64_t& last)
+{
+    const std::int64_t step = now.toSecsSinceEpoch() / 10 - (now.toSecsSinceEpoch() % 10 < 0 ? 1 : 0);
+    const bool due = last == kNoTenSeconds ? now.time().second() % 10 == 0 : step != last;
+    last = step;
+    return due;
+}
+
 bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs)
 {
     Clock& c = Clock_Current();

@@ -38,6 +38,14 @@ inline void Clock_Pause(std::int64_t ms) { Clock_Current().pause(ms); }
 // "DoEvents": let the pending events run once, without waiting.
 void Events_Pump();
 
+// The periodic jobs of the one-second tick run "every ten seconds", at seconds 0, 10, 20, ...
+// A tick can come a little late and step over such a second (a coarse timer drifts by up to 5 %),
+// so a job runs when the ten-second step of `now` is not the one of the previous tick. `last`
+// holds that step between calls; before the first call it is kNoTenSeconds, and the first call
+// runs the job only on a second divisible by ten.
+inline constexpr std::int64_t kNoTenSeconds = INT64_MIN;
+bool Clock_TenSecondsDue(const QDateTime& now, std::int64_t& last);
+
 // Waits, letting events run, until `done` holds or `timeoutMs` have passed on the clock;
 // a negative time-out waits for `done` alone. Returns `done()`.
 bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs);

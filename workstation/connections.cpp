@@ -176,7 +176,7 @@ void WorkstationService::WSTJ_Process()
 void WorkstationService::Tick(const QDateTime& now)
 {
     WSTJ_Process();
-    if (now.time().second() % 10 == 0)
+    if (Clock_TenSecondsDue(now, noticeStep_))
         WS_SendBusyNotices(*queue_, 0, kWstjCount);
 }
 

@@ -4,6 +4,7 @@
 // a window. Requests are answered to the connection they came on and to no later one.
 
 #include "links/socket.h"
+#include "support/clock.h"
 #include "workstation/queue.h"
 #include "workstation/reassembly.h"
 
@@ -57,6 +58,7 @@ private:
     void installRequesters();
 
     std::unique_ptr<PacketQueue> queue_;
+    std::int64_t noticeStep_ = kNoTenSeconds;  // the ten seconds of the last busy notices
     Listener* listener_;
     std::array<Socket*, kWstjCount + 1> sockets_{};
     std::array<StreamBuffer, kWstjCount + 1> buffers_{};

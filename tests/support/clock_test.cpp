@@ -50,3 +50,19 @@ TEST(RealClockWaits, AWaitSleepsUntilItsDeadline)
     EXPECT_FALSE(Clock_WaitUntil([] { return false; }, 60));
     EXPECT_GE(real.elapsed(), 55);
 }
+
+TEST(TenSecondJobs, RunOnceInEachTenSecondsEvenWhenATickStepsOverTheRoundSecond)
+{
+    const auto at = [](int h, int m, int s, int ms = 0) { return QDateTime(QDate(2026, 12, 7), QTime(h, m, s, ms)); };
+    std::int64_t last = kNoTenSeconds;
+    EXPECT_FALSE(Clock_TenSecondsDue(at(10, 0, 5), last));   // the first tick, not on a round second
+    EXPECT_FALSE(Clock_TenSecondsDue(at(10, 0, 9, 970), last));
+    EXPECT_TRUE(Clock_TenSecondsDue(at(10, 0, 11, 20), last));  // the tick of :10 came late
+    EXPECT_FALSE(Clock_TenSecondsDue(at(10, 0, 12), last));
+    EXPECT_TRUE(Clock_TenSecondsDue(at(10, 0, 20), last));
+    EXPECT_FALSE(Clock_TenSecondsDue(at(10, 0, 20, 500), last));  // twice in one second: once
+    EXPECT_TRUE(Clock_TenSecondsDue(at(10, 1, 0), last));
+
+    std::int64_t fresh = kNoTenSeconds;
+    EXPECT_TRUE(Clock_TenSecondsDue(at(10, 0, 30), fresh));  // the first tick on a round second
+}
