@@ -2,6 +2,7 @@
 // transaction and rolled back, against a bare Qt SQL loop that reads and marks the same rows the
 // same way. Both run on the same tollan.mdb in the same process.
 
+#include "bench/unsent_rows.h"
 #include "protocol/transfile.h"
 #include "store/db.h"
 #include "support/config.h"
@@ -16,41 +17,12 @@
 #include <QVariant>
 
 #include <cstdio>
-#include <random>
 
 using namespace tollan;
 
 namespace {
 
 constexpr int kRows = 100000;
-
-// A handful of card ranges, as a shop sees them.
-const char* const kRanges[] = {"400000", "410001", "427711", "454545", "490001", "510000", "520413", "535300"};
-
-bool Populate()
-{
-    std::mt19937 random(7);
-    if (!Db_BeginTrans()) return false;
-    for (int i = 0; i < kRows; ++i) {
-        TransRecord t;
-        t.Type = i % 17 == 0 ? 1 : 0;
-        t.PAN = kRanges[random() % std::size(kRanges)];
-        for (int d = 0; d < 10; ++d) t.PAN += static_cast<char>('0' + random() % 10);
-        t.WayOfUse = 1;
-        t.Amount = static_cast<std::int64_t>(random() % 1000000) * 100;
-        t.Date = 20261206;
-        t.Time = 100000 + i % 60000;
-        t.AuthCode = "A" + std::to_string(i % 100000);
-        t.POSCode = 2;
-        t.ExpDate = 2812;
-        t.STAN = std::to_string(i % 1000000);
-        t.Track2 = t.PAN + "=28121010000012300000";
-        t.Toojaam = "POS001";
-        t.Trans = std::to_string(i);
-        if (!Db_StoreTrans(t)) return false;
-    }
-    return static_cast<bool>(Db_CommitTrans());
-}
 
 void BM_BuildTransFile(benchmark::State& state)
 {
@@ -124,7 +96,7 @@ int main(int argc, char** argv)
     Home_Set(home.path());
     Ui_SetHeadless(true);
     Cfg_SetRoot(kCfgRoot);
-    if (!Db_Open() || !Populate()) {
+    if (!Db_Open() || !tollan::bench::StoreUnsentRows(kRows)) {
         std::fprintf(stderr, "cannot prepare tollan.mdb in %s\n", qPrintable(home.path()));
         return 1;
     }

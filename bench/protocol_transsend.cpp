@@ -7,6 +7,7 @@
 //
 // Prints one JSON object. Options: --quick (one run instead of three), --rows N.
 #include "bench/process_bench.h"
+#include "bench/unsent_rows.h"
 #include "links/socket.h"
 #include "protocol/dialogue.h"
 #include "protocol/frame.h"
@@ -17,42 +18,12 @@
 #include "support/msgbox.h"
 
 #include <cstring>
-#include <random>
 
 using namespace tollan;
 using namespace tollan::bench;
 
 namespace {
 
-const char* const kRanges[] = {"400000", "410001", "427711", "454545", "490001", "510000", "520413", "535300"};
-
-bool Populate(int rows)
-{
-    std::mt19937 random(7);
-    if (!Db_BeginTrans())
-        return false;
-    for (int i = 0; i < rows; ++i) {
-        TransRecord t;
-        t.Type = i % 17 == 0 ? 1 : 0;
-        t.PAN = kRanges[random() % std::size(kRanges)];
-        for (int d = 0; d < 10; ++d)
-            t.PAN += char('0' + random() % 10);
-        t.WayOfUse = 1;
-        t.Amount = std::int64_t(random() % 1000000) * 100;
-        t.Date = 20261206;
-        t.Time = 100000 + i % 60000;
-        t.AuthCode = "A" + std::to_string(i % 100000);
-        t.POSCode = 2;
-        t.ExpDate = 2812;
-        t.STAN = std::to_string(i % 1000000);
-        t.Track2 = t.PAN + "=28121010000012300000";
-        t.Toojaam = "POS001";
-        t.Trans = std::to_string(i);
-        if (!Db_StoreTrans(t))
-            return false;
-    }
-    return bool(Db_CommitTrans());
-}
 
 // The least any sender has to do: one frame out, wait for the ACK, next frame.
 bool BareSend(quint16 port, const std::vector<std::string>& lines)
@@ -106,7 +77,7 @@ int main(int argc, char** argv)
     Home_Set(home.path());
     Ui_SetHeadless(true);
     Cfg_SetRoot(kCfgRoot);
-    if (!Db_Open() || !Populate(rows)) {
+    if (!Db_Open() || !StoreUnsentRows(rows)) {
         std::fprintf(stderr, "cannot prepare tollan.mdb in %s\n", qPrintable(home.path()));
         return 1;
     }
