@@ -4,6 +4,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/test_home.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 namespace {
 
@@ -19,9 +21,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        UseTestHome(home.path());
         ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
         QObject::connect(&centre, &QTcpServer::newConnection, [this] { peer = centre.nextPendingConnection(); });
         Cfg_Put("Tollan_Auth_Address", "127.0.0.1:" + std::to_string(centre.serverPort()));

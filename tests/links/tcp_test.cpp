@@ -7,6 +7,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/test_home.h"
 
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -17,6 +18,7 @@
 #include <memory>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 namespace {
 
@@ -27,10 +29,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
-        Err_Clear();
         auth.setObjectName("WSTollanauth");
     }
     void TearDown() override { Db_Database().close(); }

@@ -5,6 +5,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/test_home.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include <cstdio>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 #ifdef TOLLAN_MODEM_EXE
 
@@ -52,9 +54,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        UseTestHome(home.path());
         ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
         QObject::connect(&centre, &QTcpServer::newConnection, [this] { peer = centre.nextPendingConnection(); });
     }

@@ -11,6 +11,7 @@
 #include "support/home.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
 #include <QFile>
@@ -35,10 +36,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
-        Err_Clear();
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         Cfg_Put("Tollan_Trans_Address", centre.Address());
         KK_SetSockets(&auth, &file);

@@ -6,6 +6,7 @@
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
 #include <QFile>
@@ -18,6 +19,7 @@
 #include <vector>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 namespace {
 
@@ -56,10 +58,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_Reset();
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        UseTestHome(home.path());
         saved = Text_Forms();
         Text_Forms() = {"dd.mm.yyyy", "hh:nn:ss", ',', ' '};   // et_EE
         WS_SetRequesters({

@@ -15,6 +15,7 @@
 #include "support/home.h"
 #include "support/text.h"
 #include "support/visuals.h"
+#include "tests/common/test_home.h"
 #include "workstation/connections.h"
 #include "workstation/dispatch.h"
 
@@ -37,6 +38,7 @@
 #include <vector>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 namespace {
 
@@ -47,10 +49,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_Reset();
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        UseTestHome(home.path());
         Visual_Clear();
         Text_Forms() = TextForms{};
     }

@@ -11,6 +11,7 @@
 #include "support/msgbox.h"
 #include "support/visuals.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/test_home.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -31,10 +32,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_Reset();
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        UseTestHome(home.path());
         Visual_Clear();
         Cfg_Put("Port", "0");
         Cfg_Put("Console\\Toojaam", "7");

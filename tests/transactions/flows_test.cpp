@@ -10,6 +10,7 @@
 #include "support/home.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/test_home.h"
 #include "transactions/response_text.h"
 #include "workstation/dispatch.h"
 
@@ -72,10 +73,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
-        Err_Clear();
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         KK_SetSockets(&auth, nullptr);
         Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);

@@ -6,6 +6,7 @@
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
 #include <QSqlQuery>
@@ -19,6 +20,7 @@
 #include <vector>
 
 using namespace tollan;
+using tollan::test::UseTestHome;
 
 namespace {
 
@@ -79,10 +81,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
-        Err_Clear();
         WS_SetFlows({});
         service = std::make_unique<WorkstationService>();
         ASSERT_TRUE(service->StartOn(0));
