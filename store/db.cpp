@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -174,28 +175,53 @@ std::int64_t currencyValue(const QVariant& v)
     return neg ? -r : r;
 }
 
+// The statements every purchase runs, prepared once for each opening of the database rather than
+// parsed again each time (parsing the insert was a sixth of the terminal's own work in a purchase).
+// A statement prepared on an earlier opening is never used again: closing the database finalises it.
+int g_openings = 0;
+
+struct Prepared {
+    int opening = -1;
+    std::unique_ptr<QSqlQuery> query;
+};
+
+// The prepared statement, or nullptr with the engine's failure in `failed`.
+QSqlQuery* prepared(Prepared& p, QSqlDatabase db, const char* sql, DbStatus& failed)
+{
+    if (p.query && p.opening == g_openings)
+        return p.query.get();
+    p.query.reset();
+    auto query = std::make_unique<QSqlQuery>(db);
+    if (!query->prepare(QString::fromLatin1(sql))) {
+        failed = failure(query->lastError());
+        return nullptr;
+    }
+    p.opening = g_openings;
+    p.query = std::move(query);
+    return p.query.get();
+}
+
 DbStatus insertTrans(QSqlDatabase db, const TransRecord& t)
 {
-    QSqlQuery query(db);
-    query.prepare("INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                  " ExpDate, STAN, Track2, sent, Toojaam, Trans)"
-                  " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)");
-    query.addBindValue(int(t.Type));
-    query.addBindValue(q(t.PAN));
-    query.addBindValue(int(t.WayOfUse));
-    query.addBindValue(currencyText(t.Amount));
-    query.addBindValue(t.Date);
-    query.addBindValue(t.Time);
-    query.addBindValue(q(t.AuthCode));
-    query.addBindValue(int(t.POSCode));
-    query.addBindValue(int(t.ExpDate));
-    query.addBindValue(q(t.STAN));
-    query.addBindValue(q(t.Track2));
-    query.addBindValue(q(t.Toojaam));
-    query.addBindValue(q(t.Trans));
-    if (!query.exec())
-        return failure(query.lastError());
-    return {};
+    static Prepared insert;
+    DbStatus s;
+    QSqlQuery* query = prepared(insert, db,
+                                "INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
+                                " ExpDate, STAN, Track2, sent, Toojaam, Trans)"
+                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)",
+                                s);
+    if (!query)
+        return s;
+    const QVariant values[] = {int(t.Type),     q(t.PAN),     int(t.WayOfUse), currencyText(t.Amount),
+                               t.Date,          t.Time,       q(t.AuthCode),   int(t.POSCode),
+                               int(t.ExpDate),  q(t.STAN),    q(t.Track2),     q(t.Toojaam),
+                               q(t.Trans)};
+    for (int i = 0; i < int(std::size(values)); ++i)
+        query->bindValue(i, values[i]);
+    if (!query->exec())
+        s = failure(query->lastError());
+    query->finish();
+    return s;
 }
 
 DbStatus insertLog(QSqlDatabase db, const QString& date, const QString& object, const QString& message)
@@ -453,6 +479,7 @@ bool Db_Open()
         if (!QFile::exists(path))
             Home_RestrictFile(path);
         bool opened = db.open();
+        ++g_openings;
         if (opened) {
             // A file that is not a database is left as it is: it may hold someone's data.
             QSqlQuery probe(db);
@@ -504,11 +531,17 @@ bool Db_TransExists(std::string_view toojaam, std::string_view trans)
     QSqlDatabase db = Db_Database();
     if (!Db_IsOpen(db))
         return false;
-    QSqlQuery query(db);
-    query.prepare("SELECT 1 FROM Trans WHERE Toojaam = ? AND Trans = ? LIMIT 1");
-    query.addBindValue(Text_ToQString(toojaam));
-    query.addBindValue(Text_ToQString(trans));
-    return query.exec() && query.next();
+    static Prepared select;
+    DbStatus failed;
+    QSqlQuery* query = prepared(select, db, "SELECT 1 FROM Trans WHERE Toojaam = ? AND Trans = ? LIMIT 1", failed);
+    if (!query)
+        return false;
+    query->bindValue(0, Text_ToQString(toojaam));
+    query->bindValue(1, Text_ToQString(trans));
+    const bool found = query->exec() && query->next();
+    // Leaves no read open on the file between purchases.
+    query->finish();
+    return found;
 }
 
 std::int32_t Db_UnsentCount()
