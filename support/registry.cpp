@@ -6,8 +6,9 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
+#include <cerrno>
+#include <cstdlib>
 #include <map>
 #include <tuple>
 
@@ -92,33 +93,48 @@ RegSection* FindSection(std::string_view path)
     return nullptr;
 }
 
-// Writes the whole file atomically with mode 0600. Returns a registry result code.
+bool WriteAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Writes the whole file atomically with mode 0600: a new file beside the old one, on disk before it
+// is renamed over it, so that a crash or a full disk leaves the old registry or the new one, never
+// part of either. Returns a registry result code. Every purchase saves its trace number here, so
+// it makes the few system calls it needs and no more.
 std::int32_t Save()
 {
     Registry& r = State();
     const QString path = FilePath();
     const std::string text = Reg_Format(r.sections);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
+    if (fd < 0) {
         r.loadedPath.clear();  // read the file again next time: memory no longer matches it
-        return file.error() == QFileDevice::PermissionsError ? kRegAccessDenied : 29;
+        return errno == EACCES || errno == EPERM || errno == EROFS ? kRegAccessDenied : 29;
     }
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    // A write that fails at the flush (a full disk) must not replace the file with a short one:
-    // the commit would rename what reached the disk over the whole registry.
-    const bool written = file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-                         file.flush();
-    if (!written) file.cancelWriting();
-    if (!file.commit()) {
+    // A write that fails half way (a full disk) must not replace the file with a short one.
+    bool written = WriteAll(fd, text) && ::fdatasync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temp.constData(), target.constData()) != 0) {
+        ::unlink(temp.constData());
         r.loadedPath.clear();
         return 29;
     }
     // The rename lasts through a power cut only once the folder is on disk; until then the old
     // file could come back, and with it a trace number counter that was already handed on.
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+    if (const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
     }
     r.loadedPath = path;
     std::tie(r.loadedSize, r.loadedTimeNs) = FileStamp(path);
@@ -274,7 +290,6 @@ std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std
     Registry& r = State();
     const auto h = r.handles.find(key);
     if (h == r.handles.end() || !size) return kRegInvalidHandle;
-    Refresh();
     const RegSection* section = FindSection(h->second.subkey);
     if (!section) return kRegNotFound;
     for (const auto& [n, v] : section->values) {
@@ -297,7 +312,6 @@ std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view da
     Registry& r = State();
     const auto h = r.handles.find(key);
     if (h == r.handles.end()) return kRegInvalidHandle;
-    Refresh();
     RegSection* section = FindSection(h->second.subkey);
     if (!section) {
         r.sections.push_back({h->second.subkey, {}});

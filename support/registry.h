@@ -2,7 +2,8 @@
 // The registry below HKEY_LOCAL_MACHINE, kept as registry.ini in the home folder: a section per
 // subkey path ([SOFTWARE\Valdrin\Tollan\X25]) and name=value lines, UTF-8. Names of subkeys and values
 // are case-insensitive and keep the case they were first written with. Saved atomically, mode 0600,
-// and re-read when the file changed on disk. The calls answer with the registry's own result codes.
+// and re-read when the file changed on disk, which opening a key checks: a key reads and writes the
+// registry as it found it when it was opened. The calls answer with the registry's own result codes.
 
 #include <cstdint>
 #include <string>
