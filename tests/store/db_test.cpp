@@ -185,6 +185,31 @@ TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefus
     EXPECT_FALSE(set.open("iNothing"));
 }
 
+TEST_F(Store, AfterAnotherOpeningRowsGoToTheFileOpenedNow)
+{
+    // The insert and the look-up are prepared once for each opening: one prepared on the old file
+    // must neither write into it nor answer for it.
+    ASSERT_TRUE(Db_Open());
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4000001234567899", 10000)));
+    EXPECT_TRUE(Db_TransExists("POS001", "1"));
+    closeStore();
+    QTemporaryDir other;
+    Home_Set(other.path());
+    ASSERT_TRUE(Db_Open());
+    EXPECT_FALSE(Db_TransExists("POS001", "1"));
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "4000001234567899", 20000)));
+    EXPECT_TRUE(Db_TransExists("POS001", "2"));
+    EXPECT_EQ(Peek(path).one("SELECT group_concat(Trans) FROM Trans"), "1");
+    EXPECT_EQ(Peek(other.filePath("tollan.mdb")).one("SELECT group_concat(Trans) FROM Trans"), "2");
+    // Closed and opened again on the same file: the statements are prepared anew and still work.
+    closeStore();
+    ASSERT_TRUE(Db_Open());
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "3", "4000001234567899", 30000)));
+    EXPECT_TRUE(Db_TransExists("POS001", "2"));
+    EXPECT_FALSE(Db_StoreTrans(purchase("POS001", "3", "4000001234567899", 30000)));
+    closeStore();
+}
+
 TEST_F(Store, CurrencyKeepsEveryTenThousandth)
 {
     ASSERT_TRUE(Db_Open());

@@ -127,6 +127,20 @@ TEST_F(Store, AWriteThatFailsIsReportedWithItsDetails)
     EXPECT_EQ(r.flags, 48);
     EXPECT_EQ(r.details, "Type=3;File=SOFTWARE\\Valdrin\\Tollan;Key=X25\\Number;Param=\"-2147483646\";");
     EXPECT_EQ(Cfg_Get("X25\\Number", "none"), "none");
+    // The new file written beside it is gone again: nothing of it is left in the home folder.
+    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+TEST_F(Store, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
+{
+    ASSERT_TRUE(Cfg_Put("Port", "1280"));
+    Write("[SOFTWARE\\Valdrin\\Tollan]\nPort=4000\n");  // another program's change, read at the next put
+    ASSERT_TRUE(Cfg_Put("NextNumber", "7"));
+    EXPECT_EQ(File(), "[SOFTWARE\\Valdrin\\Tollan]\nPort=4000\nNextNumber=7\n");
+    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList{"registry.ini"});
+    struct stat st {};
+    ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Store, AReadOnlyFileKeepsWhatItHolds)
