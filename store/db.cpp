@@ -573,7 +573,7 @@ std::string Log_ObjectName(const QObject* component)
     std::string name = Text_FromQString(component->objectName());
     const QVariant index = component->property("index");
     if (index.isValid())
-        name += "(" + std::to_string(index.toInt()) + ")";
+        name.append("(").append(std::to_string(index.toInt())).append(")");
     return name;
 }
 
@@ -584,7 +584,7 @@ DbStatus Log_EventNamed(std::string_view name, int index, std::string_view text)
         return notOpen();
     std::string object(name);
     if (index >= 0)
-        object += "(" + std::to_string(index) + ")";
+        object.append("(").append(std::to_string(index)).append(")");
     const QString date = Clock_Now().toString("yyyy-MM-dd HH:mm:ss");
     const QString message = Text_ToQString(text.substr(0, 100));
     DbStatus s = insertLog(db, date, q(object), message);

@@ -254,8 +254,15 @@ std::string Reg_Format(const std::vector<RegSection>& sections)
     std::string out;
     for (const auto& s : sections) {
         if (!out.empty()) out += '\n';
-        out += "[" + Text_Cp1252ToUtf8(s.path) + "]\n";
-        for (const auto& [name, value] : s.values) out += Text_Cp1252ToUtf8(name) + "=" + FileValue(Text_Cp1252ToUtf8(value)) + "\n";
+        out += '[';
+        out += Text_Cp1252ToUtf8(s.path);
+        out += "]\n";
+        for (const auto& [name, value] : s.values) {
+            out += Text_Cp1252ToUtf8(name);
+            out += '=';
+            out += FileValue(Text_Cp1252ToUtf8(value));
+            out += '\n';
+        }
     }
     return out;
 }
