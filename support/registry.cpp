@@ -114,12 +114,20 @@ std::int32_t Save()
     Registry& r = State();
     const QString path = FilePath();
     const std::string text = Reg_Format(r.sections);
-    const QByteArray target = QFile::encodeName(path);
+    QByteArray target = QFile::encodeName(path);
+    // A registry.ini that links to a file elsewhere stays a link: the file it names is replaced.
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        if (char* real = ::realpath(target.constData(), nullptr)) {
+            target = real;
+            std::free(real);
+        }
     QByteArray temp = target + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0) {
+        const int cause = errno;
         r.loadedPath.clear();  // read the file again next time: memory no longer matches it
-        return errno == EACCES || errno == EPERM || errno == EROFS ? kRegAccessDenied : 29;
+        return cause == EACCES || cause == EPERM || cause == EROFS ? kRegAccessDenied : 29;
     }
     // A write that fails half way (a full disk) must not replace the file with a short one.
     bool written = WriteAll(fd, text) && ::fdatasync(fd) == 0;
@@ -131,7 +139,7 @@ std::int32_t Save()
     }
     // The rename lasts through a power cut only once the folder is on disk; until then the old
     // file could come back, and with it a trace number counter that was already handed on.
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    const QByteArray dir = QFile::encodeName(QFileInfo(QFile::decodeName(target)).absolutePath());
     if (const int dirFd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

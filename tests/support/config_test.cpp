@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -141,6 +142,24 @@ TEST_F(Store, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
     struct stat st {};
     ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Store, ARegistryThatLinksElsewhereStaysALink)
+{
+    QTemporaryDir elsewhere;
+    const QString real = elsewhere.filePath("tollan.ini");
+    {
+        QFile f(real);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[SOFTWARE\\Valdrin\\Tollan]\nPort=4000\n");
+    }
+    ASSERT_TRUE(QFile::link(real, home.filePath("registry.ini")));
+    ASSERT_TRUE(Cfg_Put("NextNumber", "7"));
+    EXPECT_TRUE(QFileInfo(home.filePath("registry.ini")).isSymLink());
+    QFile f(real);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), "[SOFTWARE\\Valdrin\\Tollan]\nPort=4000\nNextNumber=7\n");
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"tollan.ini"});
 }
 
 TEST_F(Store, AReadOnlyFileKeepsWhatItHolds)
