@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
-#include <tuple>
 
 #include <sys/stat.h>
 
@@ -25,11 +24,20 @@ struct Handle {
     std::string subkey;
 };
 
+// What tells that the file changed on disk: its size, its time, and the file itself (a save by
+// another program renames a new file over it). The time alone can miss a change: on many kernels it
+// moves in clock ticks of a few milliseconds.
+struct FileStampOf {
+    qint64 size = -1;
+    qint64 timeNs = -1;
+    quint64 inode = 0;
+    bool operator==(const FileStampOf&) const = default;
+};
+
 struct Registry {
     std::vector<RegSection> sections;
     QString loadedPath;
-    qint64 loadedSize = -1;
-    qint64 loadedTimeNs = -1;
+    FileStampOf loaded;
     std::map<RegKey, Handle> handles;
     RegKey nextHandle = 1;
 };
@@ -52,10 +60,9 @@ QString FilePath()
     return path;
 }
 
-// Size and modification time (ns) of the file, -1 each when it is not there. Every setting read
-// asks, so it is one stat call (QFileInfo with its local-time conversion took an eighth of the
-// terminal's time in a purchase).
-std::pair<qint64, qint64> FileStamp(const QString& path)
+// The file's stamp, -1 and 0 when it is not there. Every setting read asks, so it is one stat call
+// (QFileInfo with its local-time conversion took an eighth of the terminal's time in a purchase).
+FileStampOf FileStamp(const QString& path)
 {
     static QString named;
     static QByteArray encoded;
@@ -64,8 +71,8 @@ std::pair<qint64, qint64> FileStamp(const QString& path)
         encoded = QFile::encodeName(path);
     }
     struct stat st {};
-    if (::stat(encoded.constData(), &st) != 0) return {-1, -1};
-    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+    if (::stat(encoded.constData(), &st) != 0) return {};
+    return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, quint64(st.st_ino)};
 }
 
 // Re-reads the file when it is not the one read last or it changed on disk since.
@@ -73,8 +80,8 @@ void Refresh()
 {
     Registry& r = State();
     const QString path = FilePath();
-    const auto [size, time] = FileStamp(path);
-    if (path == r.loadedPath && size == r.loadedSize && time == r.loadedTimeNs) return;
+    const FileStampOf stamp = FileStamp(path);
+    if (path == r.loadedPath && stamp == r.loaded) return;
     r.sections.clear();
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
@@ -82,8 +89,7 @@ void Refresh()
         r.sections = Reg_Parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     }
     r.loadedPath = path;
-    r.loadedSize = size;
-    r.loadedTimeNs = time;
+    r.loaded = stamp;
 }
 
 RegSection* FindSection(std::string_view path)
@@ -145,7 +151,7 @@ std::int32_t Save()
         ::close(dirFd);
     }
     r.loadedPath = path;
-    std::tie(r.loadedSize, r.loadedTimeNs) = FileStamp(path);
+    r.loaded = FileStamp(path);
     return kRegOk;
 }
 

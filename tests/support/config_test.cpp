@@ -12,6 +12,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +145,30 @@ TEST_F(Store, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
     struct stat st {};
     ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(Store, AnotherProgramsSaveOfTheSameSizeAtOnceIsStillSeen)
+{
+    // `tollan config set` from a shell while the terminal runs: its file replaces ours within the
+    // same clock tick (the time is set to ours, as a kernel with coarse file times would leave it)
+    // and happens to have the same size.
+    ASSERT_TRUE(Cfg_Put("Port", "1280"));
+    ASSERT_EQ(Cfg_Get("Port", ""), "1280");
+    struct stat ours {};
+    ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &ours), 0);
+    const QString theirs = home.filePath("theirs.tmp");
+    {
+        QFile f(theirs);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray::fromStdString(File()).replace("1280", "4000"));
+    }
+    const struct timespec times[2] = {ours.st_atim, ours.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, theirs.toLocal8Bit().constData(), times, 0), 0);
+    ASSERT_EQ(::rename(theirs.toLocal8Bit().constData(), home.filePath("registry.ini").toLocal8Bit().constData()), 0);
+    EXPECT_EQ(Cfg_Get("Port", ""), "4000");
+    // And our next save keeps their change.
+    ASSERT_TRUE(Cfg_Put("NextNumber", "7"));
+    EXPECT_NE(File().find("Port=4000\n"), std::string::npos) << File();
 }
 
 TEST_F(Store, ARegistryThatLinksElsewhereStaysALink)
