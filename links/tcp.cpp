@@ -134,7 +134,14 @@ bool Tcp_Close(Socket& socket)
     return true;
 }
 
-void Tcp_CardCentreClose(Socket& socket) { Tcp_Close(socket); }
+void Tcp_CardCentreClose(Socket& socket)
+{
+    // A card centre may answer and hang up at once: what it sent stays for the dialogue to read, in
+    // the closing state, until the dialogue closes the link.
+    if (socket.bytesWaiting() > 0)
+        return;
+    Tcp_Close(socket);
+}
 
 void Tcp_CardCentreError(Socket& socket, int number, std::string_view description, bool* cancelDisplay,
                          std::string_view message)

@@ -23,7 +23,8 @@ std::string Tcp_Receive(Socket& socket, std::int32_t max);
 // Clears the tag and closes, counting the link out of the dial-up connection if it was up.
 bool Tcp_Close(Socket& socket);
 
-// The card-centre sockets' own handling of their events: the peer's close closes our side; an
+// The card-centre sockets' own handling of their events: the peer's close closes our side (once
+// the dialogue has taken what arrived before it); an
 // error is logged against the socket, recorded with `message` without being shown, and the socket
 // is closed directly (the tag stays and the dial-up count is not touched).
 inline constexpr const char* kMsgAuthSocket = "Viga tehingu autoriseerijas";
