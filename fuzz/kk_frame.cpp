@@ -17,6 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!again.empty() && KK_Unframe(again) != payload)
         __builtin_trap();
     KK_UnframeSimple(in);
+    // Every frame found in a stream is one that unframes on its own; a valid frame alone is found.
+    const std::vector<std::string> found = KK_UnframeAll(in);
+    if (!payload.empty() && (found.empty() || found.front() != payload))
+        __builtin_trap();
     if (auto u = KK_Unescape(in); u && KK_Unescape(KK_Escape(*u)) != *u)
         __builtin_trap();
     return 0;

@@ -202,6 +202,27 @@ std::string KK_Unframe(std::string_view m)
     return payload ? std::move(*payload) : std::string();
 }
 
+std::vector<std::string> KK_UnframeAll(std::string_view data)
+{
+    std::vector<std::string> payloads;
+    std::size_t at = data.find(KK_SOH);
+    while (at != std::string_view::npos && data.size() - at >= 4) {
+        const int hi = UnChar(data[at + 1]), lo = UnChar(data[at + 2]);
+        // SOH, two length characters, the N characters they count, CR.
+        const std::size_t size = hi >= 0 && lo >= 0 ? std::size_t(hi * 95 + lo) + 4 : 0;
+        if (size > 0 && size <= data.size() - at) {
+            std::string payload = KK_Unframe(data.substr(at, size));
+            if (!payload.empty()) {
+                payloads.push_back(std::move(payload));
+                at = data.find(KK_SOH, at + size);
+                continue;
+            }
+        }
+        at = data.find(KK_SOH, at + 1);
+    }
+    return payloads;
+}
+
 std::string KK_FrameSimple(std::string_view text)
 {
     const auto check = KK_CheckChar(text);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tollan {
 
@@ -31,6 +32,11 @@ std::optional<std::string> KK_Unescape(std::string_view text);
 std::string KK_Frame(std::string_view payload);
 // The payload of a received full frame, or an empty text when the frame is not valid.
 std::string KK_Unframe(std::string_view frame);
+
+// The payloads of every valid full frame in `data`, in order: a frame is found by its SOH and the
+// length its two length characters give, so noise between frames, an invalid frame and whatever
+// follows the last one (a CR LF) are passed over.
+std::vector<std::string> KK_UnframeAll(std::string_view data);
 
 // SOH, text, check character, CR; an empty text on check overflow.
 std::string KK_FrameSimple(std::string_view text);
