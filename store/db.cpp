@@ -34,7 +34,7 @@ const DbFieldDef kTransFields[] = {
     {"Amount", dbCurrency, 0}, {"Date", dbLong, 0},   {"Time", dbLong, 0},
     {"AuthCode", dbText, 6}, {"POSCode", dbByte, 0},  {"ExpDate", dbInteger, 0},
     {"STAN", dbText, 6},     {"Track2", dbText, 50},  {"sent", dbBoolean, 0},
-    {"Toojaam", dbText, 8},  {"Trans", dbText, 8}};
+    {"Toojaam", dbText, 8},  {"Trans", dbText, 8},   {"OrigSTAN", dbText, 6}};
 const DbIndexDef kTransIndexes[] = {
     {"iDateTime", "+Date;+Time", 0},
     {"iSentPAN", "+sent;+PAN", 0},
@@ -207,15 +207,15 @@ DbStatus insertTrans(QSqlDatabase db, const TransRecord& t)
     DbStatus s;
     QSqlQuery* query = prepared(insert, db,
                                 "INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                                " ExpDate, STAN, Track2, sent, Toojaam, Trans)"
-                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?)",
+                                " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN)"
+                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?)",
                                 s);
     if (!query)
         return s;
     const QVariant values[] = {int(t.Type),     q(t.PAN),     int(t.WayOfUse), currencyText(t.Amount),
                                t.Date,          t.Time,       q(t.AuthCode),   int(t.POSCode),
                                int(t.ExpDate),  q(t.STAN),    q(t.Track2),     q(t.Toojaam),
-                               q(t.Trans)};
+                               q(t.Trans),      t.OrigSTAN.empty() ? QVariant() : q(t.OrigSTAN)};
     for (int i = 0; i < int(std::size(values)); ++i)
         query->bindValue(i, values[i]);
     if (!query->exec())
@@ -491,6 +491,9 @@ bool Db_Open()
             db.close();
             return false;
         }
+        // Write-ahead log: a reader of the file (sqlite3 in a shell, a backup) never holds up a
+        // commit, so no approved purchase and no accepted file waits on it or fails for it.
+        exec(db, "PRAGMA journal_mode = WAL");
         exec(db, "PRAGMA synchronous = FULL");
         exec(db, "PRAGMA foreign_keys = OFF");
         // The engine falls back to reading a file it cannot write, without a word: find out now.
@@ -542,6 +545,46 @@ bool Db_TransExists(std::string_view toojaam, std::string_view trans)
     // Leaves no read open on the file between purchases.
     query->finish();
     return found;
+}
+
+bool Db_Cancelled(const TransRecord& original)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return false;
+    // A cancellation stored before the column was added names no original: one with the purchase's
+    // card, amount and authorisation code counts as its cancellation.
+    QSqlQuery query(db);
+    query.prepare("SELECT 1 FROM Trans WHERE Type % 2 <> 0 AND (OrigSTAN = ? OR (OrigSTAN IS NULL AND PAN = ?"
+                  " AND AuthCode = ? AND Amount = ?)) LIMIT 1");
+    query.addBindValue(q(original.STAN));
+    query.addBindValue(q(original.PAN));
+    query.addBindValue(q(original.AuthCode));
+    query.addBindValue(currencyText(original.Amount));
+    return query.exec() && query.next();
+}
+
+DbStatus Db_MarkSent(std::string_view toojaam, std::string_view trans)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    QSqlQuery query(db);
+    query.prepare("UPDATE Trans SET sent = -1 WHERE Toojaam = ? AND Trans = ?");
+    query.addBindValue(q(toojaam));
+    query.addBindValue(q(trans));
+    if (!query.exec())
+        return failure(query.lastError());
+    return {};
+}
+
+TransRecord Db_ReadTrans(const TransSet& set)
+{
+    TransRecord t = set.record();
+    for (std::string* text : {&t.PAN, &t.AuthCode, &t.STAN, &t.Track2, &t.Toojaam, &t.Trans, &t.OrigSTAN})
+        while (!text->empty() && text->back() == ' ')
+            text->pop_back();
+    return t;
 }
 
 std::int32_t Db_UnsentCount()
@@ -753,7 +796,7 @@ struct TransSet::Impl {
             QSqlQuery query(Db_Database());
             query.setForwardOnly(true);
             if (!query.exec("SELECT rowid, Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                            " ExpDate, STAN, Track2, sent, Toojaam, Trans FROM Trans WHERE rowid IN (" +
+                            " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN FROM Trans WHERE rowid IN (" +
                             ids.join(',') + ")")) {
                 status = failure(query.lastError());
                 return false;
@@ -775,6 +818,7 @@ struct TransSet::Impl {
                 const bool sent = query.value(12).toInt() != 0;
                 t.Toojaam = text(13);
                 t.Trans = text(14);
+                t.OrigSTAN = text(15);
                 cache.emplace(query.value(0).toLongLong(), std::make_pair(std::move(t), sent));
             }
             it = cache.find(rowids[pos]);

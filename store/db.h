@@ -99,6 +99,12 @@ std::int32_t Db_UnsentCount();
 // Whether a Trans row of this Toojaam and Trans is stored: one look into the unique index.
 bool Db_TransExists(std::string_view toojaam, std::string_view trans);
 
+// Whether a cancellation of the purchase `original` is stored: a purchase is reversed once.
+bool Db_Cancelled(const TransRecord& original);
+
+// Sets sent true on the row of this Toojaam and Trans (inside the caller's transaction).
+DbStatus Db_MarkSent(std::string_view toojaam, std::string_view trans);
+
 // Writes one Trans row (sent false). The unique index refuses a second row of the same Toojaam
 // and Trans.
 DbStatus Db_StoreTrans(const TransRecord& t);
@@ -162,6 +168,10 @@ private:
     struct Impl;
     std::unique_ptr<Impl> d;
 };
+
+// The current row of `set` as the flows and the transaction file read it: text columns without
+// trailing spaces.
+TransRecord Db_ReadTrans(const TransSet& set);
 
 // From the current row on, the number of rows before the first one already sent or the end;
 // the set is left after them.

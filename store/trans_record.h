@@ -21,6 +21,7 @@ struct TransRecord {
     std::string Track2;
     std::string Toojaam;
     std::string Trans;
+    std::string OrigSTAN;        // a cancellation: the STAN of the purchase it cancels
     // Not stored: the card centre's element 39.
     std::int16_t ResponseCode = 0;
 };

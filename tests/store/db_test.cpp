@@ -105,11 +105,11 @@ TEST_F(Store, FirstStartCreatesBothTablesWithEveryFieldAndIndex)
     EXPECT_EQ(p.column("PRAGMA table_info(Log)", 2), QStringList({"DATETIME", "VARCHAR(50)", "VARCHAR(100)"}));
     EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1),
               QStringList({"Type", "PAN", "WayOfUse", "Amount", "Date", "Time", "AuthCode", "POSCode",
-                           "ExpDate", "STAN", "Track2", "sent", "Toojaam", "Trans"}));
+                           "ExpDate", "STAN", "Track2", "sent", "Toojaam", "Trans", "OrigSTAN"}));
     EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 2),
               QStringList({"TINYINT", "VARCHAR(20)", "TINYINT", "CURRENCY", "INTEGER", "INTEGER",
                            "VARCHAR(6)", "TINYINT", "SMALLINT", "VARCHAR(6)", "VARCHAR(50)", "BOOLEAN",
-                           "VARCHAR(8)", "VARCHAR(8)"}));
+                           "VARCHAR(8)", "VARCHAR(8)", "VARCHAR(6)"}));
     const QStringList indexes =
         p.column("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Trans' ORDER BY name");
     EXPECT_EQ(indexes, QStringList({"iDateTime", "iSTAN", "iSentPAN", "iSentToojaamPAN", "iToojaamTrans"}));
@@ -136,7 +136,7 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     }
     ASSERT_TRUE(Db_Open());
     Peek p(path);
-    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 14);
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 15);
     EXPECT_TRUE(p.column("PRAGMA table_info(Log)", 1).contains("Object"));
     EXPECT_EQ(p.one("SELECT PAN || '/' || Amount || '/' || sent FROM Trans"), "4000001234567899/10.5/0");
     EXPECT_EQ(p.one("SELECT Message FROM Log"), "vana");
