@@ -8,16 +8,19 @@
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
+#include "support/errors.h"
 #include "support/home.h"
 #include "support/text.h"
 #include "workstation/dispatch.h"
 
 #include <QFile>
 
+#include <optional>
+
 namespace tollan {
 namespace {
 
-constexpr char SOH = 1, EOT = 4, ENQ = 5, ACK = 6, NAK = 21;
+constexpr char EOT = 4, ENQ = 5, ACK = 6, NAK = 21;
 constexpr const char* kAnswerPattern = "????????*\r";  // a CR with at least eight characters before it
 constexpr std::int16_t kFirstAnswerSeconds = 15;
 constexpr std::int16_t kLineAnswerSeconds = 30;
@@ -76,6 +79,14 @@ bool KK_DebugLog(std::string_view text)
 bool KK_Authorize(int type, std::string_view body, std::string& response, int requester)
 {
     Socket& s = socketOr(g_auth);
+    const std::string request = KK_Frame(messageType(type) + std::string(body));
+    const std::string repeat = KK_Frame(messageType(type + 1) + std::string(body));
+    if (request.empty() || repeat.empty()) {
+        // Settings too long for a frame (its check sum overflows): nothing could ever be sent.
+        Err_Report(0, "the request of " + std::to_string(body.size()) + " bytes does not fit in a frame",
+                   Text_Utf8ToCp1252("Päringut ei saa kaardikeskusele saata"), 16);
+        return false;
+    }
     progress(requester, "Loon ühendust...");
     if (!Link_Connect(s, "Auth_Address", Num_Value(Cfg_Get("TimeOut\\Connect", "60")))) {
         progress(requester, "Sidehäire!");
@@ -87,8 +98,6 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
     }
     if (debugOn())
         KK_DebugLog("Send query: " + Url_Encode(body, 3));
-    const std::string request = KK_Frame(messageType(type) + std::string(body));
-    const std::string repeat = KK_Frame(messageType(type + 1) + std::string(body));
 
     progress(requester, "Edastan päringu...");
     Link_Send(s, request);
@@ -102,14 +111,18 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
     }
     bool ok = false;
     if (answered) {
-        std::string r = Link_Receive(s, 0);
-        std::size_t soh = r.find(SOH);
-        if (soh != std::string::npos && soh > 0)
-            r.erase(0, soh);  // noise before the frame
-        r = KK_Unframe(r);
+        // The first valid frame of the answer's type: noise before it, and a CR LF or the answer to
+        // the repeat after it, are not part of it.
+        const std::string answerType = messageType(type + 10);
+        std::string r;
+        for (std::string& m : KK_UnframeAll(Link_Receive(s, 0)))
+            if (m.compare(0, 2, answerType) == 0) {
+                r = std::move(m);
+                break;
+            }
         if (debugOn())
             KK_DebugLog("Received: " + Url_Encode(r, 3));
-        if (r.size() >= 2 && r.compare(0, 2, messageType(type + 10)) == 0) {
+        if (!r.empty()) {
             response = r.substr(2);
             ok = true;
         }
@@ -171,8 +184,67 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
     return ok;
 }
 
+namespace {
+
+// A file the card centre accepted whose sent marks could not be committed. Its rows must go in no
+// other file, so no file is sent until they are recorded.
+struct AcceptedFile {
+    TransFileRows rows;
+    std::string report;
+    bool reported = false;
+};
+std::optional<AcceptedFile> g_unrecorded;
+
+constexpr int kRecordAttempts = 3;
+constexpr std::int64_t kRecordPauseMs = 1000;
+
+// What follows an accepted file once its marks hold: the report and the date.
+void logAccepted(const AcceptedFile& file)
+{
+    KK_TransLogAppend(file.report);
+    Cfg_Put("LastSent_TransFile", Clock_Now().toString(QStringLiteral("yyyyMMdd")).toStdString());
+}
+
+// Marks the accepted file's rows sent in a transaction of their own, a few times a second apart;
+// reports the file once when its marks still cannot be committed.
+bool recordAccepted(AcceptedFile& file)
+{
+    DbStatus s;
+    for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
+        if (attempt > 0)
+            Clock_WaitUntil([] { return false; }, kRecordPauseMs);
+        s = Db_BeginTrans();
+        for (const auto& [toojaam, trans] : file.rows.keys)
+            if (s)
+                s = Db_MarkSent(toojaam, trans);
+        if (s)
+            s = Db_CommitTrans();
+        if (Db_InTransaction())
+            Db_Rollback();
+        if (s) {
+            logAccepted(file);
+            return true;
+        }
+    }
+    if (!file.reported)
+        Err_Report(s.number, s.description,
+                   Text_Utf8ToCp1252("Kaardikeskuse vastu võetud tehingufaili nr. ") +
+                       std::to_string(file.rows.number) +
+                       Text_Utf8ToCp1252(" saatmist ei õnnestunud salvestada; uusi faile ei saadeta"),
+                   16);
+    file.reported = true;
+    return false;
+}
+
+} // namespace
+
 int KK_SendTransFiles()
 {
+    if (g_unrecorded) {
+        if (!recordAccepted(*g_unrecorded))
+            return 0;
+        g_unrecorded.reset();
+    }
     int sent = 0;
     for (;;) {
         TransSet set;
@@ -181,19 +253,26 @@ int KK_SendTransFiles()
         if (!Db_BeginTrans())
             return sent;
         std::vector<std::string> lines;
-        std::string report;
-        if (!KK_BuildTransFile(set, lines, report)) {
+        AcceptedFile file;
+        if (!KK_BuildTransFile(set, lines, file.report, &file.rows)) {
             Db_Rollback();
             return sent;
         }
-        if (!KK_SendTransFile(lines, report)) {
+        if (!KK_SendTransFile(lines, file.report)) {
             Db_Rollback();  // the transactions stay unsent for the next run
             return sent;
         }
-        Db_CommitTrans();
-        KK_TransLogAppend(report);
-        Cfg_Put("LastSent_TransFile", Clock_Now().toString(QStringLiteral("yyyyMMdd")).toStdString());
         ++sent;
+        if (Db_CommitTrans()) {
+            logAccepted(file);
+            continue;
+        }
+        // The card centre has the file: its rows must not go again under another number.
+        Db_Rollback();
+        if (!recordAccepted(file)) {
+            g_unrecorded = std::move(file);
+            return sent;
+        }
     }
 }
 

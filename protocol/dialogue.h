@@ -25,8 +25,10 @@ bool KK_Authorize(int messageType, std::string_view body, std::string& response,
 bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report);
 
 // Sends every file that the unsent transactions make, one database transaction each: an accepted
-// file is committed, logged to trans.log and dated in "LastSent_TransFile"; the first refusal rolls
-// its file back and stops. Returns the number of files accepted.
+// file is committed, then logged to trans.log and dated in "LastSent_TransFile"; the first refusal
+// rolls its file back and stops. An accepted file whose commit fails is marked again and again; until
+// its marks hold (at this call or a later one) no other file is sent. Returns the number of files
+// the card centre accepted.
 int KK_SendTransFiles();
 
 // Appends "dd.mm.yy hh:nn:ss", a tab and `text` to debug.log in the home folder (mode 0600).

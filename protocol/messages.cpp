@@ -68,7 +68,7 @@ const RequestElement kRequestElements[] = {
     {1, 8, 8, true, [](const RequestInput& in) { return std::string(in.bitmap.substr(8, 8)); }},
     {2, 2, 19, false, [](const RequestInput& in) { return in.t.PAN; }},
     {3, 2, 6, true, [](const RequestInput&) { return KK_Get(kKK_ProtsKood); }},
-    {4, 2, 12, true, [](const RequestInput& in) { return KK_Number(FloorDiv(in.t.Amount, 100), 12); }},
+    {4, 2, 12, true, [](const RequestInput& in) { return KK_Number(KK_Cents(in.t.Amount), 12); }},
     {7, 2, 10, true, [](const RequestInput& in) { return KK_Number(in.t.Date % 10000, 4) + KK_Number(in.t.Time, 6); }},
     {11, 2, 6, true, [](const RequestInput& in) { return in.t.STAN; }},
     {14, 2, 4, true, [](const RequestInput& in) { return std::to_string(in.t.ExpDate); }},
@@ -78,7 +78,8 @@ const RequestElement kRequestElements[] = {
     // "=" travels as CR, which packs as the nibble D.
     {35, 9, 37, false, [](const RequestInput& in) { std::string s = in.t.Track2; std::replace(s.begin(), s.end(), '=', '\r'); return s; }},
     {38, 4, 6, true, [](const RequestInput& in) { return in.t.AuthCode; }},
-    {39, 4, 2, true, [](const RequestInput& in) { return KK_Number(in.t.ResponseCode, 2); }},
+    // A reversal names the original's verdict: a stored transaction was approved, "00".
+    {39, 4, 2, true, [](const RequestInput& in) { return in.t.ResponseCode.empty() ? std::string(kKK_Approved) : in.t.ResponseCode; }},
     {41, 7, 8, true, [](const RequestInput&) { return KK_Get(kKK_TerminaliTunnus); }},
     {42, 7, 15, true, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam); }},
     {43, 7, 40, true, [](const RequestInput&) { return KK_LocationField(); }},
@@ -126,7 +127,7 @@ const ResponseElement kResponseElements[] = {
     {33, 2, 11, false, nullptr},
     {35, 9, 37, false, [](TransRecord& t, const std::string& v, const Today&) { t.Track2 = v; }},
     {38, 4, 6, true, [](TransRecord& t, const std::string& v, const Today&) { t.AuthCode = v; }},
-    {39, 4, 2, true, [](TransRecord& t, const std::string& v, const Today&) { t.ResponseCode = Int16Of(v); }},
+    {39, 4, 2, true, [](TransRecord& t, const std::string& v, const Today&) { t.ResponseCode = v; }},
     {41, 7, 8, true, nullptr},
     {42, 7, 15, true, nullptr},
     // The card centre answers 43 and 47 with a two-digit length, unlike our request.
@@ -309,7 +310,7 @@ bool KK_DecodeResponse(std::string_view body, TransRecord& t, int currentYear, i
     std::string bitmap;
     if (!KK_ParseField(8, 8, true, body, bitmap)) return false;
     TransRecord out = t;
-    out.ResponseCode = 0;
+    out.ResponseCode.clear();
     const Today today{currentYear, currentMonth};
     int last = 64;
     if (KK_BitSet(bitmap, 1)) {
@@ -338,6 +339,8 @@ bool KK_DecodeResponse(std::string_view body, TransRecord& t)
     const QDate today = Clock_Now().date();
     return KK_DecodeResponse(body, t, today.year(), today.month());
 }
+
+std::int64_t KK_Cents(std::int64_t amount) { return FloorDiv(amount, 100); }
 
 std::string_view KK_PosNumber(std::string_view toojaam)
 {

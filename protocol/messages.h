@@ -65,10 +65,13 @@ std::string KK_PackDigits(std::string_view text);
 // as CR). False, with `body` untouched, when the body ends first.
 bool KK_UnpackDigits(std::string_view& body, int count, std::string& digits);
 
+// The one verdict of element 39 that approves; any other two characters decline.
+inline constexpr std::string_view kKK_Approved = "00";
+
 // Fills the record from a response body (everything after the message type). False when the body
 // cannot be read as a whole: it ends before the elements its bitmap names, or names an element the
 // response table does not know. Then the record is left as it was. A complete response without
-// element 39 leaves ResponseCode 0: approved.
+// element 39 leaves ResponseCode empty: it says neither yes nor no.
 bool KK_DecodeResponse(std::string_view body, TransRecord& t, int currentYear, int currentMonth);
 // The same, with the year and month of the clock.
 bool KK_DecodeResponse(std::string_view body, TransRecord& t);
@@ -81,6 +84,10 @@ std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::s
 std::string KK_CardAcceptorId(std::string_view toojaam);
 // 40 characters: "38" and FirmaLokaator in 38.
 std::string KK_LocationField();
+
+// An amount (currency, ten-thousandths) in the card centre's hundredths: a fraction of a hundredth
+// is cut down. The authorisation and the transaction file both carry this, so they agree.
+std::int64_t KK_Cents(std::int64_t amount);
 
 // The last three characters of a workstation name (all of it when shorter).
 std::string_view KK_PosNumber(std::string_view toojaam);

@@ -40,12 +40,6 @@ std::string Render(const LineField<Input> (&fields)[N], const Input& in)
 
 std::string FirstChar(std::int64_t v) { return KK_Number(v, 0).substr(0, 1); }
 
-// Currency to hundredths, a fraction of a hundredth to the nearest.
-std::int64_t Hundredths(std::int64_t amount)
-{
-    return amount >= 0 ? (amount + 50) / 100 : -((-amount + 50) / 100);
-}
-
 std::int64_t Magnitude(std::int64_t v) { return v < 0 ? -v : v; }
 
 std::int64_t NumberOf(std::string_view text)
@@ -95,7 +89,7 @@ const LineField<GroupInput> kGroupHeader[] = {
 const LineField<GroupInput> kGroupTrailer[] = {
     {1, 1, [](const GroupInput&) { return std::string("8"); }},
     {2, 6, [](const GroupInput& in) { return KK_Number(in.g.Count, 6); }},
-    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(Hundredths(in.g.Total)), 12); }},
+    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(in.g.Total), 12); }},
     {20, 1, [](const GroupInput& in) { return std::string(in.g.Total < 0 ? "-" : " "); }},
     {21, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
     {28, 40, [](const GroupInput&) { return KK_LocationField(); }},
@@ -104,7 +98,7 @@ const LineField<GroupInput> kGroupTrailer[] = {
 const LineField<GroupInput> kFileTrailer[] = {
     {1, 1, [](const GroupInput&) { return std::string("9"); }},
     {2, 6, [](const GroupInput& in) { return KK_Number(in.g.Count, 6); }},
-    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(Hundredths(in.g.Total)), 12); }},
+    {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(in.g.Total), 12); }},
     {20, 1, [](const GroupInput& in) { return std::string(in.g.Total < 0 ? "-" : " "); }},
 };
 
@@ -118,10 +112,11 @@ const LineField<DetailInput> kDetail[] = {
     {2, 1, [](const DetailInput& in) { return FirstChar(in.t.Type); }},
     {3, 19, [](const DetailInput& in) { return Str_Pad(in.t.PAN, '0', 19, 1); }},
     {22, 1, [](const DetailInput& in) { return FirstChar(in.t.WayOfUse); }},
-    {23, 11, [](const DetailInput& in) { return KK_Number(Hundredths(in.t.Amount), 11); }},
+    {23, 11, [](const DetailInput& in) { return KK_Number(KK_Cents(in.t.Amount), 11); }},
     {34, 6, [](const DetailInput& in) { return KK_Number(in.t.Date % 1000000, 6); }},
     {40, 3, [](const DetailInput& in) { return std::string(KK_PosNumber(in.t.Toojaam)); }},
-    {43, 5, [](const DetailInput& in) { return KK_Number(NumberOf(in.t.STAN), 5); }},
+    // The trace number's rightmost five digits: from 100 000 on, the first five would repeat.
+    {43, 5, [](const DetailInput& in) { return KK_Number(NumberOf(in.t.STAN) % 100000, 5); }},
     {48, 2, [](const DetailInput&) { return std::string("A1"); }},
     {50, 6, [](const DetailInput& in) { return in.t.AuthCode; }},
     {56, 1, [](const DetailInput& in) { return FirstChar(in.t.POSCode); }},
@@ -135,15 +130,6 @@ const LineField<DetailInput> kDetail[] = {
 };
 
 DateTime Now() { return Clock_NowDateTime(); }
-
-// The row as the flows read it: text columns without trailing spaces.
-TransRecord ReadRow(const TransSet& set)
-{
-    TransRecord t = set.record();
-    for (std::string* text : {&t.PAN, &t.AuthCode, &t.STAN, &t.Track2, &t.Toojaam, &t.Trans})
-        text->resize(TrimEnd(*text).size());
-    return t;
-}
 
 bool Failed(const DbStatus& s, std::vector<std::string>& lines)
 {
@@ -224,7 +210,7 @@ std::int32_t KK_TakeFileNumber()
     return n;
 }
 
-bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report)
+bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report, TransFileRows* marked)
 {
     lines.clear();
     report += "\r\n";
@@ -244,12 +230,14 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
     file.Created = Now();
     file.AcceptorId = KK_CardAcceptorId(w);
     file.Number = KK_TakeFileNumber();
+    if (marked)
+        *marked = {std::int32_t(file.Number), {}};
     // The file is built at one moment: its currency code is read once, not once per line.
     const std::string currency = KK_Get(kKK_Valuutakood);
 
     std::vector<TransGroup> groups;
     while (!set.eof() && !set.sent()) {
-        const TransRecord t = ReadRow(set);
+        const TransRecord t = Db_ReadTrans(set);
         const std::string key = t.PAN.substr(0, 6);
         // Group 0 never holds lines, even for a card number that starts "xxxxxx".
         if (groups.empty() || key != groups.back().Key) {
@@ -263,7 +251,10 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
         }
         TransGroup& g = groups.back();
         if (const DbStatus s = set.markSent(); !s) return Failed(s, lines);
-        const std::int64_t signedAmount = t.Type % 2 != 0 ? -t.Amount : t.Amount;
+        if (marked)
+            marked->keys.emplace_back(set.record().Toojaam, set.record().Trans);
+        // The totals add up the lines' own hundredths, so each equals the sum of its lines.
+        const std::int64_t signedAmount = t.Type % 2 != 0 ? -KK_Cents(t.Amount) : KK_Cents(t.Amount);
         ++g.Count;
         ++file.Count;
         g.Total += signedAmount;

@@ -29,7 +29,7 @@ struct TransGroup {
     std::int64_t Number = 0;  // group 0: the file number; group k: file number x 100 + k
     std::int16_t Index = 0;
     std::int32_t Count = 0;
-    std::int64_t Total = 0;   // currency, signed: cancellations count against it
+    std::int64_t Total = 0;   // hundredths, signed: cancellations count against it
     std::vector<std::string> Lines;
 };
 
@@ -38,7 +38,13 @@ struct TransGroup {
 // transaction. Appends the heading, the rule and one report line per transaction to `report`.
 // False when there is no unsent row (no file number is taken) or when reading or marking fails
 // (reported; the caller rolls back); `lines` is then empty.
-bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report);
+// `marked`, when given, gets the file's number and the key of every row marked.
+struct TransFileRows {
+    std::int32_t number = 0;
+    std::vector<std::pair<std::string, std::string>> keys;   // Toojaam, Trans: unique in Trans
+};
+bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report,
+                       TransFileRows* marked = nullptr);
 
 // The next file number, counted on in "NextTransFileNr" (a fresh installation sends number 2).
 std::int32_t KK_TakeFileNumber();

@@ -2,6 +2,7 @@
 // and hand it to the console, so the flows run exactly as for a register, answering the console.
 #include "shell/fmain.h"
 
+#include "protocol/messages.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -29,7 +30,10 @@ void fMain::cTehing_Click()
     auto* cardField = static_cast<QLineEdit*>(Part("tKaart"));
     auto* console = Label("lConsole");
     const double amount = Num_Value(Text_FromQString(amountField->text()));
-    if (!(amount > 0) || !std::isfinite(amount) || amount > 9e14) {
+    // Judged as the card centre will see it: in whole hundredths of the currency.
+    const bool sendable = std::isfinite(amount) && amount > 0 && amount <= 9e14 &&
+                          KK_Cents(std::llround(amount * 10000.0)) > 0;
+    if (!sendable) {
         console->setText(QStringLiteral("Mittekorrektne summa!"));
         amountField->setFocus();
         return;

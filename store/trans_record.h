@@ -22,8 +22,9 @@ struct TransRecord {
     std::string Toojaam;
     std::string Trans;
     std::string OrigSTAN;        // a cancellation: the STAN of the purchase it cancels
-    // Not stored: the card centre's element 39.
-    std::int16_t ResponseCode = 0;
+    // Not stored: the card centre's element 39, two characters as they came ("00" approves); empty
+    // when its response had none.
+    std::string ResponseCode;
 };
 
 } // namespace tollan

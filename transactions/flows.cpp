@@ -39,10 +39,9 @@ bool canRecord(WorkstationPacket& r)
     return false;
 }
 
-std::string declined(std::int16_t code)
-{
-    return "Viga nr. " + Fmt_Number(code, "00") + " - " + KK_ResponseText(code);
-}
+std::string declined(const std::string& code) { return "Viga nr. " + code + " - " + KK_ResponseText(code); }
+
+bool approved(const TransRecord& t) { return t.ResponseCode == kKK_Approved; }
 
 // A register that repeats a request number would have it authorised twice: such a request is
 // refused before the card centre hears of it.
@@ -74,10 +73,11 @@ void approve(WorkstationPacket& r, const TransRecord& t, const PurchaseItems& it
     r.AnswerData = WS_ApprovalData(Approval{t.Date, t.Time, t.Amount}, items);
 }
 
-// The response body as a verdict: a body we cannot read is no answer, never an approval.
+// The response body as a verdict: a body we cannot read, or one without element 39, is no answer,
+// never an approval.
 bool readVerdict(const std::string& body, TransRecord& into)
 {
-    return KK_DecodeResponse(body, into);
+    return KK_DecodeResponse(body, into) && !into.ResponseCode.empty();
 }
 
 } // namespace
@@ -169,13 +169,13 @@ void Trans_Purchase(WorkstationPacket& r)
             r.AnswerType = wsUnfinished;
             return;
         }
-        t.ResponseCode = 0;
+        t.ResponseCode = std::string(kKK_Approved);
         t.AuthCode = code.substr(0, 6);
         t.POSCode |= kPosPhoneAuth;
     }
 
-    if (t.ResponseCode != 0) {
-        Err_Report(t.ResponseCode, KK_ResponseText(t.ResponseCode), "Kaardikeskuse vastus", 48);
+    if (!approved(t)) {
+        Err_Report(std::int32_t(Num_Value(t.ResponseCode)), KK_ResponseText(t.ResponseCode), "Kaardikeskuse vastus", 48);
         refuse(r, declined(t.ResponseCode));
         return;
     }
@@ -187,16 +187,17 @@ void Trans_Purchase(WorkstationPacket& r)
 
 bool Trans_Read(TransSet& set, TransRecord& t, bool markSent)
 {
-    const std::int16_t code = t.ResponseCode;
-    t = set.record();
-    t.ResponseCode = code;
+    std::string code = std::move(t.ResponseCode);
+    t = Db_ReadTrans(set);
+    t.ResponseCode = std::move(code);
     return markSent ? bool(set.markSent()) : true;
 }
 
 std::string Trans_OriginalData(const TransRecord& o)
 {
     auto id = [](const KKSetting& s) { return std::int64_t(Num_Value(KK_Get(s))); };
-    return "0100" + KK_Number(std::int64_t(Num_Value(o.STAN)), 6) + KK_Number(o.Date % 10000, 4) +
+    // The original's number as its element 11 went: the rightmost six digits.
+    return "0100" + KK_Number(std::int64_t(Num_Value(o.STAN)) % 1000000, 6) + KK_Number(o.Date % 10000, 4) +
            KK_Number(o.Time, 6) + KK_Number(id(kKK_AutoriseerijaID), 11) + KK_Number(id(kKK_EdastajaID), 11);
 }
 
@@ -216,6 +217,11 @@ void Trans_Cancel(WorkstationPacket& r)
     }
     if (o.Type % 2 != 0)
         return;
+    // A purchase is refunded once: a second cancellation never reaches the card centre.
+    if (Db_Cancelled(o)) {
+        refuse(r, W("Tehing on juba tühistatud!"));
+        return;
+    }
     if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
         refuse(r, W("Selle numbriga tehing on juba tehtud!"));
         return;
@@ -232,20 +238,24 @@ void Trans_Cancel(WorkstationPacket& r)
     n.STAN = std::to_string(Trans_NextStan(&saved));
     n.Toojaam = r.Workstation;
     n.Trans = r.WorkstationTrans;
+    n.OrigSTAN = o.STAN;
     if (!saved) {
         refuse(r, W(kStanNotSaved));
         return;
     }
 
     std::string response;
+    // Read into a copy: the response echoes the new number in element 11, and the receipt names the
+    // original's.
+    TransRecord verdict = o;
     if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester) ||
-        !readVerdict(response, o)) {
+        !readVerdict(response, verdict)) {
         refuse(r, W("Ei õnnestunud kaardikeskusega ühendust luua!"));
         return;
     }
-    n.ResponseCode = o.ResponseCode;
-    n.AuthCode = o.AuthCode;
-    if (n.ResponseCode != 0) {
+    n.ResponseCode = verdict.ResponseCode;
+    n.AuthCode = verdict.AuthCode;
+    if (!approved(n)) {
         refuse(r, declined(n.ResponseCode));
         return;
     }

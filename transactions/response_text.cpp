@@ -2,6 +2,7 @@
 
 #include "support/codepage.h"
 
+#include <cctype>
 #include <map>
 
 namespace tollan {
@@ -74,6 +75,14 @@ std::string KK_ResponseText(std::int16_t code)
     static const auto table = CodePageTable(kResponseTexts);
     if (const auto it = table.find(code); it != table.end()) return it->second;
     return "Tundmatu kood: " + std::to_string(code);
+}
+
+std::string KK_ResponseText(std::string_view code)
+{
+    const bool digits = code.size() == 2 && std::isdigit(static_cast<unsigned char>(code[0])) &&
+                        std::isdigit(static_cast<unsigned char>(code[1]));
+    if (digits) return KK_ResponseText(static_cast<std::int16_t>((code[0] - '0') * 10 + (code[1] - '0')));
+    return "Tundmatu kood: " + std::string(code);
 }
 
 std::string KK_ErrorText(std::int16_t code)

@@ -19,11 +19,14 @@ namespace tollan::test {
 // The packed message type as the card centre's messages begin.
 inline std::string Type(int t) { return KK_FormatField(2, 4, true, KK_Number(t, 4)); }
 
-// A response body that carries only the authorisation code (38) and the response code (39).
-inline std::string Verdict0110(const char* authCode, int responseCode)
+// A response body that carries only the authorisation code (38) and the response code (39, two
+// characters as they go; empty: the response has no element 39).
+inline std::string Verdict0110(const char* authCode, const std::string& responseCode)
 {
+    if (responseCode.empty())
+        return std::string("\0\0\0\0\x04\0\0\0", 8) + KK_FormatField(4, 6, true, authCode);
     return std::string("\0\0\0\0\x06\0\0\0", 8) + KK_FormatField(4, 6, true, authCode) +
-           KK_FormatField(4, 2, true, KK_Number(responseCode, 2));
+           KK_FormatField(4, 2, true, responseCode);
 }
 
 // A card centre on loopback whose answers the test scripts. It answers from its own event

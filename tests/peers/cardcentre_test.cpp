@@ -146,7 +146,7 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
         TransRecord back;
         back.AuthCode = "(none)";
         ASSERT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));
-        EXPECT_EQ(back.ResponseCode, c.code);
+        EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
         EXPECT_EQ(back.AuthCode, c.code == 0 ? "123456" : "(none)");
         EXPECT_EQ(back.PAN, c.pan);
         EXPECT_EQ(back.STAN, sent.STAN);
@@ -225,7 +225,7 @@ TEST_F(CardCentre, RuleFileFirstMatchWins)
         ASSERT_GE(message.size(), 2u);
         TransRecord back;
         ASSERT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));
-        EXPECT_EQ(back.ResponseCode, c.code);
+        EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
         EXPECT_EQ(back.AuthCode, c.authCode);
     }
 }

@@ -121,7 +121,7 @@ TEST_F(TerminalAgainstCentre, Authorisation)
             continue;
         TransRecord back = t;
         ASSERT_TRUE(KK_DecodeResponse(response, back));
-        EXPECT_EQ(back.ResponseCode, c.code);
+        EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
         EXPECT_EQ(back.STAN, t.STAN);
         EXPECT_EQ(back.Amount, t.Amount);
         if (c.code == 0) {

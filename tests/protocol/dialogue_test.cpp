@@ -15,13 +15,16 @@
 #include "workstation/dispatch.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace tollan;
@@ -102,6 +105,38 @@ TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
     const QString text = QString::fromUtf8(log.readAll());
     EXPECT_TRUE(text.contains("\tSend query: B\n"));
     EXPECT_TRUE(text.contains("\tReceived: " + QString::fromStdString(Url_Encode(Type(110) + "OK")) + "\n"));
+}
+
+TEST_F(Dialogues, TheFirstValidFrameOfTheAnswersTypeIsTheAnswerWhateverComesWithIt)
+{
+    const std::pair<const char*, std::function<void(Centre&, const std::string&)>> cases[] = {
+        {"CR LF after the frame", [](Centre& c, const std::string&) { c.Send(KK_Frame(Type(110) + "A") + "\r\n"); }},
+        {"another type's frame first",
+         [](Centre& c, const std::string&) { c.Send(KK_Frame(Type(410) + "X") + KK_Frame(Type(110) + "A")); }},
+        {"the answers to the request and to the repeat together",
+         [](Centre& c, const std::string& f) {
+             if (f.compare(0, 2, Type(101)) == 0)
+                 c.Send(KK_Frame(Type(110) + "A") + KK_Frame(Type(110) + "B"));
+         }},
+    };
+    for (const auto& [name, answer] : cases) {
+        centre.onFrame = answer;
+        std::string response;
+        EXPECT_TRUE(KK_Authorize(100, "BODY", response, 3)) << name;
+        EXPECT_EQ(response, "A") << name;
+        EXPECT_EQ(auth.state(), kSockClosed) << name;
+    }
+}
+
+TEST_F(Dialogues, ARequestTooLongForAFrameIsReportedAndNeverSent)
+{
+    const std::int64_t start = Clock_Ms();
+    std::string response;
+    EXPECT_FALSE(KK_Authorize(100, std::string(400, 'z'), response, 3));
+    EXPECT_LT(Clock_Ms() - start, 1000);
+    EXPECT_EQ(Err_Record(Err_Index()).message, W("Päringut ei saa kaardikeskusele saata"));
+    EXPECT_TRUE(centre.frames.empty());
+    EXPECT_EQ(centre.line, nullptr);   // not even connected
 }
 
 TEST_F(Dialogues, AWrongMessageTypeFailsWithoutARepeat)
@@ -197,21 +232,114 @@ TEST_F(Dialogues, AVerdictWithoutTheClosingEnqStillCountsAndARefusalIsFalse)
     EXPECT_EQ(r.Amount, 12345);
 }
 
+TransRecord Row(const char* toojaam, const char* trans)
+{
+    TransRecord t;
+    t.PAN = "4000001234567899";
+    t.WayOfUse = 1;
+    t.Amount = 10000;
+    t.Date = 20261206;
+    t.Time = 140359;
+    t.AuthCode = "A1B2C3";
+    t.STAN = "000123";
+    t.Toojaam = toojaam;
+    t.Trans = trans;
+    return t;
+}
+
+// A card centre that takes every line and accepts the first `accepted` files, refusing the rest;
+// `onVerdict` runs just before each verdict.
+void AcceptFiles(Centre& centre, int accepted, std::function<void()> onVerdict = {})
+{
+    centre.onFrame = [](Centre& c, const std::string&) { c.Send("\x06"); };
+    centre.onControl = [onVerdict, accepted, verdicts = 0](Centre& c, char ch) mutable {
+        if (ch == '\x05') {
+            if (onVerdict)
+                onVerdict();
+            c.Send(++verdicts <= accepted ? Verdict('1', "OK") : Verdict('0', "Juba saadud"));
+        }
+        if (ch == '\x06')
+            c.Send("\x05");
+    };
+}
+
+int Unsent()
+{
+    QSqlQuery q(Db_Database());
+    return q.exec("SELECT count(*) FROM Trans WHERE sent = 0") && q.next() ? q.value(0).toInt() : -1;
+}
+
+TEST_F(Dialogues, AReaderOfTheDatabaseNeverHoldsUpTheCommitOfAnAcceptedFile)
+{
+    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "1")));
+    // sqlite3 in a shell, in the middle of a read.
+    QProcess reader;
+    reader.start("sqlite3", {home.filePath("tollan.mdb")});
+    ASSERT_TRUE(reader.waitForStarted());
+    reader.write("BEGIN; SELECT 'reading', count(*) FROM Trans;\n");
+    ASSERT_TRUE(reader.waitForReadyRead(5000));
+    ASSERT_TRUE(reader.readAll().startsWith("reading"));
+    AcceptFiles(centre, 1);
+    EXPECT_EQ(KK_SendTransFiles(), 1);
+    EXPECT_EQ(Unsent(), 0);
+    EXPECT_TRUE(QFile::exists(home.filePath("trans.log")));
+    reader.write("COMMIT;\n.quit\n");
+    reader.waitForFinished();
+}
+
+TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentMeanwhile)
+{
+    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "1")));
+    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "2")));
+    // The disk takes no more from the moment the card centre accepts the file: the commit fails.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit unlimited{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    QSqlQuery(Db_Database()).exec("PRAGMA wal_checkpoint(TRUNCATE)");
+    // Accepted once; the same rows under another number would be refused (and counted below).
+    AcceptFiles(centre, 1, [] {
+        rlimit none{0, RLIM_INFINITY};
+        ::setrlimit(RLIMIT_FSIZE, &none);
+    });
+    const std::string fileNumber = std::to_string(std::stoi(Cfg_Get("NextTransFileNr", "1")) + 1);
+    // The reports of this file since `from`.
+    auto reportsOfTheFile = [&](int from) {
+        int n = 0;
+        for (int i = from + 1; i <= Err_Index(); ++i)
+            n += Err_Record(i).message.find(W("tehingufaili nr. ") + fileNumber + " ") != std::string::npos;
+        return n;
+    };
+    const int reportsBefore = Err_Index();
+    EXPECT_EQ(KK_SendTransFiles(), 1);
+    const std::size_t linesSent = centre.frames.size();
+    EXPECT_EQ(linesSent, 6u);   // one file: header, group, two lines, trailers
+    EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
+    EXPECT_FALSE(QFile::exists(home.filePath("trans.log")));
+    EXPECT_EQ(Cfg_Get("LastSent_TransFile", "never"), "never");
+
+    // Still failing: no file goes, and the failure is not reported again.
+    EXPECT_EQ(KK_SendTransFiles(), 0);
+    EXPECT_EQ(centre.frames.size(), linesSent);
+    EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
+
+    // Room again: the next run records the file without sending its rows again, then goes on.
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    AcceptFiles(centre, 1);
+    EXPECT_EQ(KK_SendTransFiles(), 0);
+    EXPECT_EQ(centre.frames.size(), linesSent);
+    EXPECT_EQ(Unsent(), 0);
+    EXPECT_EQ(Cfg_Get("LastSent_TransFile", "never"), Clock_Now().toString("yyyyMMdd").toStdString());
+    QFile log(home.filePath("trans.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Server said: OK"));
+    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "3")));
+    EXPECT_EQ(KK_SendTransFiles(), 1);
+    EXPECT_EQ(centre.frames.size(), linesSent + 5);   // header, group, one line, trailers
+}
+
 TEST_F(Dialogues, EachAcceptedFileIsCommittedAndLoggedAndTheFirstRefusalStopsWithItsRowsUnsent)
 {
-    auto row = [](const char* toojaam, const char* trans) {
-        TransRecord t;
-        t.PAN = "4000001234567899";
-        t.WayOfUse = 1;
-        t.Amount = 10000;
-        t.Date = 20261206;
-        t.Time = 140359;
-        t.AuthCode = "A1B2C3";
-        t.STAN = "000123";
-        t.Toojaam = toojaam;
-        t.Trans = trans;
-        return t;
-    };
+    auto row = Row;
     ASSERT_TRUE(Db_StoreTrans(row("POS001", "1")));
     ASSERT_TRUE(Db_StoreTrans(row("POS002", "1")));
     int files = 0;

@@ -241,8 +241,7 @@ TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
     Cfg_Put("ProtsKood", "200000");
     Cfg_Put("Valuutakood", "978");
     TransRecord t = Purchase();
-    t.AuthCode = "A1B2C3";
-    t.ResponseCode = 5;
+    t.AuthCode = "A1B2C3";   // a stored row holds no verdict: the original's was "00"
     const std::string original = "0100000123120614035900000000001000000000002";
     const std::string body = KK_BuildRequest(kKK_Bitmap0400, t, original.substr(0, 42));
     const std::string expected =
@@ -254,7 +253,7 @@ TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
         B({0x12, 0x06, 0x14, 0x03, 0x59}) +                                     // 7
         B({0x00, 0x01, 0x23}) +                                                 // 11
         B({0x00, 0x00}) +                                                       // 18
-        "A1B2C3" + "05" + "TERM0001" + "10203040 001   " +                      // 38, 39, 41, 42
+        "A1B2C3" + "00" + "TERM0001" + "10203040 001   " +                      // 38, 39, 41, 42
         "38" + std::string(38, ' ') +                                           // 43
         B({0x00, 0x23}) + "10203040 001   TERM0001" +                           // 47: length 23
         B({0x09, 0x78}) +                                                       // 49
@@ -355,7 +354,7 @@ std::string Approval(const std::string& date7 = "1206140359", bool with39 = true
 TEST(DecodeResponse, AnApprovalFillsTheRecord)
 {
     TransRecord t;
-    t.ResponseCode = 99;
+    t.ResponseCode = "99";
     ASSERT_TRUE(KK_DecodeResponse(Approval(), t, 2026, 12));
     EXPECT_EQ(t.PAN, "4000001234567899");
     EXPECT_EQ(t.WayOfUse, 3);            // digits 3 and 4 ("05") minus 2
@@ -366,7 +365,7 @@ TEST(DecodeResponse, AnApprovalFillsTheRecord)
     EXPECT_EQ(t.ExpDate, 2812);
     EXPECT_EQ(t.Track2, "4000001234567899=2812101");
     EXPECT_EQ(t.AuthCode, "AB1234");
-    EXPECT_EQ(t.ResponseCode, 0);
+    EXPECT_EQ(t.ResponseCode, "00");
 }
 
 TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
@@ -379,8 +378,10 @@ TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
         {KK_FormatField(2, 6, true, "001080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 8; }},
         {KK_FormatField(2, 6, true, "000080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 0; }},
         {KK_FormatField(2, 12, true, "999999999999"), 0, 0x10, [](const TransRecord& t) { return t.Amount == 99999999999900; }},
-        {"51", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == 51; }},
-        {"xx", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == 0; }},
+        {"51", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == "51"; }},
+        // Element 39 is two characters, never a number: "N7" or two spaces are no "00".
+        {"N7", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == "N7"; }},
+        {"  ", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == "  "; }},
         {KK_FormatField(7, 38, false, "Tallinn"), 5, 0x20, [](const TransRecord& t) { return t.PAN == "kept"; }},
         {KK_FormatField(7, 40, false, std::string(23, 'a')), 5, 0x02, [](const TransRecord& t) { return t.PAN == "kept"; }},
         {KK_FormatField(2, 3, true, "233"), 6, 0x80, [](const TransRecord& t) { return t.PAN == "kept"; }},
@@ -416,12 +417,12 @@ TEST(DecodeResponse, TheYearOfTheDateFollowsTheClockAcrossTheTurnOfTheYear)
     }
 }
 
-TEST(DecodeResponse, ACompleteResponseWithoutElement39CountsAsApproved)
+TEST(DecodeResponse, ACompleteResponseWithoutElement39HasNoVerdict)
 {
     TransRecord t;
-    t.ResponseCode = 5;
+    t.ResponseCode = "05";
     ASSERT_TRUE(KK_DecodeResponse(Approval("1206140359", false), t, 2026, 12));
-    EXPECT_EQ(t.ResponseCode, 0);
+    EXPECT_EQ(t.ResponseCode, "");
     EXPECT_EQ(t.AuthCode, "AB1234");
 }
 
@@ -430,10 +431,10 @@ TEST(DecodeResponse, ABodyEndingBeforeItsElementsIsNoResponseAndLeavesTheRecord)
     const std::string full = Approval();
     for (std::size_t n = 0; n < full.size(); ++n) {
         TransRecord t;
-        t.ResponseCode = 7;
+        t.ResponseCode = "07";
         t.PAN = "kept";
         EXPECT_FALSE(KK_DecodeResponse(std::string_view(full).substr(0, n), t, 2026, 12)) << n;
-        EXPECT_EQ(t.ResponseCode, 7);
+        EXPECT_EQ(t.ResponseCode, "07");
         EXPECT_EQ(t.PAN, "kept");
     }
 }
@@ -456,7 +457,7 @@ TEST(DecodeResponse, TheSecondaryBitmapIsReadAsElementOne)
     const std::string original = KK_FormatField(2, 42, true, "0100000123120614035900000000001000000000002");
     TransRecord t;
     ASSERT_TRUE(KK_DecodeResponse(primary + with90 + "05" + original, t, 2026, 12));
-    EXPECT_EQ(t.ResponseCode, 5);
+    EXPECT_EQ(t.ResponseCode, "05");
     // Without element 90's bytes, or with an element of the secondary bitmap we do not know.
     EXPECT_FALSE(KK_DecodeResponse(primary + with90 + "05", t, 2026, 12));
     const std::string with100 = B({0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00});
@@ -469,9 +470,9 @@ TEST(DecodeResponse, NoBodyAndAnEmptyBitmap)
     TransRecord t;
     EXPECT_FALSE(KK_DecodeResponse("", t, 2026, 12));
     EXPECT_FALSE(KK_DecodeResponse(std::string(7, '\0'), t, 2026, 12));
-    t.ResponseCode = 3;
+    t.ResponseCode = "03";
     EXPECT_TRUE(KK_DecodeResponse(std::string(8, '\0'), t, 2026, 12));
-    EXPECT_EQ(t.ResponseCode, 0);
+    EXPECT_EQ(t.ResponseCode, "");
 }
 
 TEST(KKNumber, DigitsWithLeadingZerosAndASign)
@@ -502,13 +503,13 @@ TEST(DecodeResponse, ArbitraryBytesAreEitherReadWholeOrLeaveTheRecordAlone)
         }
         TransRecord t;
         t.PAN = "kept";
-        t.ResponseCode = -123;   // two characters can never say this
+        t.ResponseCode = "-123";   // two characters can never say this
         if (KK_DecodeResponse(body, t, 2026, 12)) {
             ++accepted;
-            EXPECT_NE(t.ResponseCode, -123);
+            EXPECT_NE(t.ResponseCode, "-123");
         } else {
             EXPECT_EQ(t.PAN, "kept");
-            EXPECT_EQ(t.ResponseCode, -123);
+            EXPECT_EQ(t.ResponseCode, "-123");
         }
     }
     EXPECT_GT(accepted, 0);

@@ -143,7 +143,9 @@ TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
         {{{100000, 0}, {100000, 1}}, "000000000000", " "},              // a purchase and its cancellation
         {{{50000, 0}, {125000, 1}}, "000000000750", "-"},               // cancellations outweigh purchases
         {{{125000, 3}}, "000000001250", "-"},
-        {{{123450, 0}, {10, 0}}, "000000001235", " "},                  // 12.3450 + 0.0010: to the nearest
+        // 12.3450 + 0.0099: each line carries its hundredths cut down, as the authorisation did,
+        // and the total is the sum of the lines (12.34 + 0.00), not of the amounts.
+        {{{123450, 0}, {99, 0}}, "000000001234", " "},
     };
     int trans = 0;
     for (const auto& c : cases) {
@@ -351,7 +353,7 @@ TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
     EXPECT_EQ(Cols(lines[1], 26, 45), "0012345NNNNNNNNNNNNN");
     EXPECT_EQ(Cols(lines[1], 53, 64), "T1234567" "1234");
     EXPECT_EQ(Cols(lines[2], 3, 21), "4000001234567899012");
-    EXPECT_EQ(Cols(lines[2], 43, 55), "12345" "A1" "ABCDEF");
+    EXPECT_EQ(Cols(lines[2], 43, 55), "23456" "A1" "ABCDEF");   // the STAN's rightmost five digits
     EXPECT_EQ(Cols(lines[2], 67, 69), "978");
     EXPECT_EQ(Cols(lines[3], 28, 70), "38" + std::string(38, 'L') + "   ");
 }

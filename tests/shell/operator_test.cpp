@@ -39,7 +39,7 @@ protected:
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
-            c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", 0)));
+            c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", "00")));
         };
         // The operator types what each prompt asks for.
         Ui_SetHeadlessInput([this](std::string_view prompt) {
@@ -104,6 +104,8 @@ TEST_F(Operator, WrongInputIsToldInTheConsoleLineAndTakesNoNumber)
     const Case cases[] = {
         {"4000001234567899=2812", "", "Mittekorrektne summa!"},
         {"4000001234567899=2812", "-5", "Mittekorrektne summa!"},
+        {"4000001234567899=2812", "0.00004", "Mittekorrektne summa!"},   // no hundredth to send
+        {"4000001234567899=2812", "0.004", "Mittekorrektne summa!"},
         {"x4000001234567899", "10", "Kaardi number on valel kujul!"},
         {"4000001234567898=2812", "10", "Kaardi kontrollsumma on vale!"},
     };

@@ -83,7 +83,7 @@ protected:
                           [this](int) { return &reg.tag; }});
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
-            if (verdict >= 0)
+            if (verdict != kSilent)
                 c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", verdict)));
         };
     }
@@ -161,7 +161,8 @@ protected:
     Centre centre;
     Socket auth;
     Register reg;
-    int verdict = 0;  // the card centre's response code; -1: silent
+    static inline const std::string kSilent = "silent";
+    std::string verdict = "00";  // the card centre's element 39 ("" none), or kSilent
     std::vector<std::string> requests;
 };
 
@@ -231,21 +232,48 @@ TEST_F(Flows, WhatPassesTheChecks)
     EXPECT_EQ(Rows("POSCode = 0"), 1);  // the keyed-in one
 }
 
-TEST_F(Flows, ADeclineIsReportedAtTheTerminalAndNotStored)
+TEST_F(Flows, OnlyDoubleZeroApprovesAndEveryOtherCodeIsADeclineReportedAndNotStored)
 {
-    verdict = 5;
-    reg.answers = {"7899"};
-    const WorkstationPacket r = Run(Purchase("1"));
-    EXPECT_EQ(Refusal(r), W("Viga nr. 05 - Puudub müügiluba"));
-    EXPECT_EQ(Err_Record(Err_Index()).message, "Kaardikeskuse vastus");
-    EXPECT_EQ(Err_Record(Err_Index()).number, 5);
+    const std::tuple<const char*, const char*, int> declines[] = {
+        {"05", "Viga nr. 05 - Puudub müügiluba", 5},
+        {"N7", "Viga nr. N7 - Tundmatu kood: N7", 0},
+        {"0A", "Viga nr. 0A - Tundmatu kood: 0A", 0},
+        {"  ", "Viga nr.    - Tundmatu kood:", 0},   // (the answer's trailing blanks are not read)
+    };
+    int trans = 0;
+    for (const auto& [code, text, number] : declines) {
+        verdict = code;
+        reg.answers = {"7899"};
+        const WorkstationPacket r = Run(Purchase(std::to_string(++trans).c_str()));
+        EXPECT_EQ(r.AnswerType, wsError) << code;
+        EXPECT_EQ(Refusal(r), W(text)) << code;
+        EXPECT_EQ(Err_Record(Err_Index()).message, "Kaardikeskuse vastus");
+        EXPECT_EQ(Err_Record(Err_Index()).number, number);
+    }
     EXPECT_EQ(Rows(), 0);
-    EXPECT_EQ(Cfg_Get("NextNumber", ""), "2");
+    EXPECT_EQ(Cfg_Get("NextNumber", ""), "5");
+}
+
+TEST_F(Flows, AnAnswerWithoutAVerdictIsNoAnswer)
+{
+    verdict = "";
+    reg.answers = {"7899", "654321"};
+    const WorkstationPacket purchase = Run(Purchase("1"));
+    EXPECT_EQ(purchase.AnswerType, wsApproval);   // on the cashier's telephone code
+    EXPECT_EQ(Rows("AuthCode = '654321' AND POSCode = 3"), 1);
+    WorkstationPacket r;
+    r.Workstation = "POS00001";
+    r.WorkstationTrans = "C1";
+    r.Requester = kRegister;
+    r.RequestType = wsCancel;
+    r.RequestData = "2";
+    EXPECT_EQ(Refusal(Run(r, Trans_Cancel)), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
+    EXPECT_EQ(Rows("Type = 1"), 0);
 }
 
 TEST_F(Flows, ASilentCardCentreLeadsToTheTelephoneCode)
 {
-    verdict = -1;
+    verdict = kSilent;
     reg.answers = {"7899", "12345678"};
     const WorkstationPacket r = Run(Purchase("1"));
     EXPECT_EQ(r.AnswerType, wsApproval);
@@ -288,7 +316,7 @@ TEST_F(Flows, AnApprovalThatCannotBeStoredIsToldToTheRegisterAndTheTerminal)
     reg.answers = {"7899"};
     centre.onFrame = [](Centre& c, const std::string&) {
         QSqlQuery(Db_Database()).exec("DROP TABLE Trans");  // the disk gives way after the approval
-        c.Send(KK_Frame(Type(110) + Verdict0110("A1B2C3", 0)));
+        c.Send(KK_Frame(Type(110) + Verdict0110("A1B2C3", "00")));
     };
     const WorkstationPacket r = Run(Purchase("1"));
     EXPECT_EQ(Refusal(r), W("Tehing jäi salvestamata, kaupa mitte väljastada!"));
@@ -343,19 +371,56 @@ TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
     EXPECT_EQ(reg.Count(wsPrint), 2);
 
     EXPECT_EQ(Cancel("POS00009", "C2", "00000011").AnswerType, wsError);  // another register's number
-    EXPECT_EQ(Cancel("POS00001", "C3", "00000011").AnswerType, wsApproval);
     EXPECT_EQ(Cancel("POS00001", "C4", "C1").AnswerType, wsError);  // a cancellation is not cancelled
     EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "C1")), "code 1");
     QSqlQuery(Db_Database()).exec("UPDATE Trans SET sent = -1");
     EXPECT_EQ(Refusal(Cancel("POS00001", "C5", "3")), "code 1");  // gone in a file already
-    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests.size(), 1u);
+}
+
+TEST_F(Cancels, APurchaseIsRefundedOnceWhicheverNumberNamesIt)
+{
+    ASSERT_EQ(Cancel("POS00009", "C1", "2").AnswerType, wsApproval);
+    // Its own register's number, then the STAN again: the card centre hears of neither.
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "00000011")), W("Tehing on juba tühistatud!"));
+    EXPECT_EQ(Refusal(Cancel("POS00009", "C3", "2")), W("Tehing on juba tühistatud!"));
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(Rows("Type = 1"), 1);
+    // A cancellation stored before cancellations named their original still counts.
+    QSqlQuery(Db_Database()).exec("INSERT INTO Trans (Type, PAN, Amount, AuthCode, STAN, sent, Toojaam, Trans)"
+                                  " SELECT 1, PAN, Amount, AuthCode, '9', 0, 'POS00001', 'OLD' FROM Trans"
+                                  " WHERE STAN = '3'");
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "3")), W("Tehing on juba tühistatud!"));
+    EXPECT_EQ(requests.size(), 1u);
+}
+
+TEST_F(Cancels, TheOriginalIsReadWithoutTrailingBlanks)
+{
+    QSqlQuery(Db_Database()).exec("UPDATE Trans SET PAN = PAN || '   ', STAN = STAN || ' ' WHERE STAN = '2'");
+    ASSERT_EQ(Cancel("POS00009", "C1", "2 ").AnswerType, wsApproval);
+    EXPECT_EQ(Rows("Type = 1 AND PAN = '4000001234567899' AND OrigSTAN = '2'"), 1);
+}
+
+TEST_F(Cancels, TheReceiptNamesTheOriginalsNumberWhateverTheResponseEchoes)
+{
+    // The card centre echoes element 11, the cancellation's own number, as it does for every request.
+    centre.onFrame = [this](Centre& c, const std::string& f) {
+        requests.push_back(f);
+        c.Send(KK_Frame(Type(410) + std::string("\0\x20\0\0\x06\0\0\0", 8) + KK_FormatField(2, 6, true, "000004") +
+                        KK_FormatField(4, 6, true, "R1R2R3") + "00"));
+    };
+    Cfg_Put("PrintReversal", "{OrigSTAN};/;{Number};/;{AuthCode}");
+    ASSERT_EQ(Cancel("POS00009", "C1", "2").AnswerType, wsApproval);
+    const auto print = std::find_if(reg.got.begin(), reg.got.end(), [](const auto& p) { return p.RequestType == wsPrint; });
+    ASSERT_NE(print, reg.got.end());
+    EXPECT_NE(print->RequestData.find("2/4/R1R2R3"), std::string::npos) << print->RequestData;
 }
 
 TEST_F(Cancels, ADeclineOrSilenceRefusesWithoutStoring)
 {
-    verdict = 12;
+    verdict = "12";
     EXPECT_EQ(Refusal(Cancel("POS00001", "C1", "2")), "Viga nr. 12 - " + KK_ResponseText(12));
-    verdict = -1;
+    verdict = kSilent;
     EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "2")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
     EXPECT_EQ(Rows("Type = 1"), 0);
 }
@@ -386,6 +451,9 @@ TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
     o.STAN = "57";
     o.Date = 19990705;
     o.Time = 93015;
+    EXPECT_EQ(Trans_OriginalData(o), "010000005707050930150000000123400000000000");
+    // Past a million the original's number is its rightmost six digits, as its element 11 went.
+    o.STAN = "1000057";
     EXPECT_EQ(Trans_OriginalData(o), "010000005707050930150000000123400000000000");
 }
 
