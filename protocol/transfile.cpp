@@ -215,12 +215,16 @@ std::string KK_SenderId(std::string_view key, std::string_view toojaam)
 
 std::int32_t KK_TakeFileNumber()
 {
-    const double v = Num_Value(KK_Get(kKK_NextTransFileNr)) + 1;
-    // A number the counter cannot hold starts the count over rather than overflowing.
     std::int32_t n = 1;
-    if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
-        n = static_cast<std::int32_t>(v);
-    Cfg_Put(kKK_NextTransFileNr.key, std::to_string(n));
+    // Read, counted on and saved as one step, so that no other process's save of the file undoes it.
+    Cfg_Change(kKK_NextTransFileNr.key, kKK_NextTransFileNr.def, [&n](const std::string& stored) {
+        const double v = Num_Value(stored) + 1;
+        // A number the counter cannot hold starts the count over rather than overflowing.
+        n = 1;
+        if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+            n = static_cast<std::int32_t>(v);
+        return std::to_string(n);
+    });
     return n;
 }
 
