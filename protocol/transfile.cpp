@@ -207,8 +207,9 @@ int KK_Track2Digit(std::string_view track2)
 
 std::string KK_SenderId(std::string_view key, std::string_view toojaam)
 {
-    std::string v = Cfg_Get("SenderID\\" + std::string(key), "");
-    if (v.empty()) v = Cfg_Get("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
+    // Both names are made from what came over the wire: looked up, never written back.
+    std::string v = Cfg_Lookup("SenderID\\" + std::string(key), "");
+    if (v.empty()) v = Cfg_Lookup("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
     if (v.empty()) v = KK_Get(kKK_FirmaTunnus);
     return Str_Pad(v, '0', 7, 1);
 }

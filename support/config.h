@@ -1,7 +1,9 @@
 #pragma once
 // The configuration store: every setting of the terminal is a text value under one root path of the
 // registry (registry.ini in the home folder). A setting read while absent is written back with the
-// reader's default, so after the first run the file lists every setting the program asked for.
+// reader's default, so after the first run the file lists every setting the program asked for;
+// names made from what a register or a card sends are only looked up (Cfg_Lookup), or each new
+// register code and card range would add to the file for good.
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +25,7 @@ void Cfg_Reset();
 // The stored text of the setting, or `def` (reported failures never reach the caller). An absent
 // setting is written back with `def`, unless another process has set it meanwhile.
 std::string Cfg_Get(std::string_view key, std::string_view def);
-// The same, but an absent setting stays absent.
+// The same, but an absent setting stays absent: for names made from what comes over the wire.
 std::string Cfg_Lookup(std::string_view key, std::string_view def);
 // True when the value is stored; a failure is reported and leaves the stored value as it was.
 bool Cfg_Put(std::string_view key, std::string_view value);
