@@ -237,14 +237,10 @@ std::int32_t Locked(Change&& change)
     return code;
 }
 
-// A value as it stands in the file: plain when it holds no control character, no leading or
-// trailing blank and no leading quote; otherwise quoted with backslash escapes.
-std::string FileValue(const std::string& utf8)
+// A text as it stands in the file when it cannot stand plain: quoted, with backslash escapes for
+// the quote, the backslash and every control character.
+std::string Quoted(const std::string& utf8)
 {
-    bool plain = utf8.empty() || (utf8.front() != ' ' && utf8.front() != '"' && utf8.back() != ' ');
-    for (unsigned char c : utf8)
-        if (c < 0x20 || c == 0x7F) plain = false;
-    if (plain) return utf8;
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
@@ -265,6 +261,43 @@ std::string FileValue(const std::string& utf8)
         }
     }
     return out + "\"";
+}
+
+// A value, or a section's path between its brackets, stands plain when it holds no control
+// character (a line feed would end the line), no leading or trailing blank (the reader trims
+// them) and no leading quote (which would read as quoted).
+bool Plain(const std::string& utf8)
+{
+    for (unsigned char c : utf8)
+        if (c < 0x20 || c == 0x7F) return false;
+    return utf8.empty() || (utf8.front() != ' ' && utf8.front() != '"' && utf8.back() != ' ');
+}
+
+std::string FileValue(const std::string& utf8) { return Plain(utf8) ? utf8 : Quoted(utf8); }
+
+// A value name besides must hold no "=" (which would end it) and must not start as a comment or a
+// section line does. The terminal's own names never need quotes; a name typed into `config set`
+// (a card prefix, a register's code) may.
+std::string FileName(const std::string& utf8)
+{
+    const bool plain = Plain(utf8) && utf8.find('=') == std::string::npos &&
+                       (utf8.empty() || (utf8.front() != ';' && utf8.front() != '#' && utf8.front() != '['));
+    return plain ? utf8 : Quoted(utf8);
+}
+
+// Where the name of a name=value line ends: at its first "=", or, when the line starts with a
+// quoted name, at the "=" after its closing quote (the name itself may hold "=").
+std::size_t NameEnd(const std::string& line)
+{
+    if (line.front() == '"') {
+        std::size_t close = 1;
+        while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? 2 : 1;
+        if (close < line.size()) {
+            const std::size_t eq = line.find_first_not_of(" \t", close + 1);
+            if (eq != std::string::npos && line[eq] == '=') return eq;
+        }
+    }
+    return line.find('=');
 }
 
 std::string ReadFileValue(std::string_view v)
@@ -320,7 +353,7 @@ std::vector<RegSection> Reg_Parse(std::string_view utf8)
         from = end + 1;
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
-            const std::string path = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(1, line.size() - 2)));
+            const std::string path = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(1, line.size() - 2))));
             current = nullptr;
             for (auto& s : sections)
                 if (Text_Equal(s.path, path)) current = &s;
@@ -330,9 +363,9 @@ std::vector<RegSection> Reg_Parse(std::string_view utf8)
             }
             continue;
         }
-        const std::size_t eq = line.find('=');
+        const std::size_t eq = NameEnd(line);
         if (!current || eq == std::string::npos) continue;  // a line outside a section or without "=" is ignored
-        const std::string name = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(0, eq)));
+        const std::string name = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(0, eq))));
         const std::string value = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(eq + 1))));
         bool replaced = false;
         for (auto& [n, v] : current->values)
@@ -351,10 +384,10 @@ std::string Reg_Format(const std::vector<RegSection>& sections)
     for (const auto& s : sections) {
         if (!out.empty()) out += '\n';
         out += '[';
-        out += Text_Cp1252ToUtf8(s.path);
+        out += FileValue(Text_Cp1252ToUtf8(s.path));
         out += "]\n";
         for (const auto& [name, value] : s.values) {
-            out += Text_Cp1252ToUtf8(name);
+            out += FileName(Text_Cp1252ToUtf8(name));
             out += '=';
             out += FileValue(Text_Cp1252ToUtf8(value));
             out += '\n';

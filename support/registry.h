@@ -53,10 +53,12 @@ struct RegEntry {
 };
 std::vector<RegEntry> Reg_List();
 
-// The file's parsed form, for the parser's own tests and the fuzz target.
+// The file's parsed form, for the parser's own tests and the fuzz targets. Any path, name and
+// value (bytes 1 to 255) reads back as it was formatted: what a plain line cannot hold is quoted.
 struct RegSection {
     std::string path;
     std::vector<std::pair<std::string, std::string>> values;
+    bool operator==(const RegSection&) const = default;
 };
 std::vector<RegSection> Reg_Parse(std::string_view utf8);
 std::string Reg_Format(const std::vector<RegSection>& sections);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <vector>
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,6 +22,17 @@
 using namespace tollan;
 
 namespace {
+
+// Texts that a line of the file cannot hold as they are: line ends, the characters that start a
+// comment or a section or end a name, blanks the reader trims, quotes and escapes, and every byte.
+std::vector<std::string> Awkward()
+{
+    std::string every;
+    for (int b = 1; b < 256; ++b)
+        every += char(b);
+    return {"line\nfeed", "cr\r", "a=b", "=", ";comment", "#hash", "[section]", "[x", "y]", " blank ", "\ttab",
+            "\"quoted\"", "\"", "back\\slash\\", "\\x41\\n", "\x01\x7F\x81\x8D\x9D\xA0\xFF", "P\xE4rnu", "", every};
+}
 
 class Store : public ::testing::Test {
 protected:
@@ -256,6 +268,35 @@ TEST_F(Store, AWriteGivesUpWhenAnotherProcessHoldsTheLockTooLong)
     other.closeWriteChannel();
     EXPECT_TRUE(other.waitForFinished(5000));
     EXPECT_TRUE(Cfg_Put("NextNumber", "42"));  // and the next write, with the lock free, is saved
+}
+
+TEST_F(Store, AnyKeyAndValueReadsBackAfterARestart)
+{
+    // A name cannot hold the key's separators (\ / .): those texts stand in the section's path only.
+    auto key = [](const std::string& s) { return s + "\\" + (s.empty() || s.find_first_of("\\/.") != std::string::npos ? "Name" : s); };
+    for (const std::string& s : Awkward())
+        ASSERT_TRUE(Cfg_Put(key(s), s)) << s;
+    QTemporaryDir restarted;  // the same file, read by a program that has not seen it yet
+    ASSERT_TRUE(QFile::copy(home.filePath("registry.ini"), restarted.filePath("registry.ini")));
+    Home_Set(restarted.path());
+    Cfg_Reset();
+    for (const std::string& s : Awkward())
+        EXPECT_EQ(Cfg_Get(key(s), "absent"), s);
+}
+
+TEST(RegistryFile, AnyPathNameAndValueReadsBackAsFormatted)
+{
+    const auto awkward = Awkward();
+    std::vector<RegSection> sections;
+    for (std::size_t i = 0; i < awkward.size(); ++i) {
+        sections.push_back({awkward[i], {}});
+        for (std::size_t j = 0; j < awkward.size(); ++j)
+            sections.back().values.emplace_back(awkward[j], awkward[(i + j + 1) % awkward.size()]);
+    }
+    EXPECT_TRUE(Reg_Parse(Reg_Format(sections)) == sections) << Reg_Format(sections);
+    // The terminal's own names stay as every file written before holds them.
+    EXPECT_EQ(Reg_Format({{"SOFTWARE\\Valdrin\\Tollan\\X25", {{"Number", "5551234"}, {"Settings", "9600,n,8,1"}}}}),
+              "[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\nSettings=9600,n,8,1\n");
 }
 
 TEST(RegistryFile, ParsesWhatItWritesAndIgnoresWhatItCannotRead)
