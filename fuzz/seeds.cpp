@@ -5,6 +5,7 @@
 #include "receipts/template.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "support/registry.h"
 #include "workstation/packet.h"
 
 #include <QTemporaryDir>
@@ -45,6 +46,18 @@ std::string Purchase()
     return WS_EncodePurchase(q, items);
 }
 
+// The registry_roundtrip target's input: "[path", then "=name" and "value" fields, between zero bytes.
+std::string RegistryFields(const std::vector<RegSection>& sections)
+{
+    std::string out;
+    for (const auto& s : sections) {
+        out += "[" + s.path + '\0';
+        for (const auto& [name, value] : s.values)
+            out += "=" + name + '\0' + value + '\0';
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -79,6 +92,10 @@ int main(int argc, char** argv)
                         std::string("{Summa:10R,0.00}[Kaart]%0D%0A{X:-5}") + '\0' + "Summa=3;X=abc"}},
         {"link_matches", {std::string("????????*\r") + '\0' + "12345678\r", std::string("[!0-9]#[a-c]") + '\0' + "x1b",
                           std::string("[ce][olr][mr]") + '\0' + "\r\ncom\r\n"}},
+        {"registry_roundtrip", {RegistryFields({{"SOFTWARE\\Valdrin\\Tollan", {{"Port", "1280"}, {"NextNumber", "57"}}},
+                                                {"SOFTWARE\\Valdrin\\Tollan\\X25", {{"Number", "5551234"}}}}),
+                                RegistryFields({{" [POS\n001] ", {{"a=b", "\"x\"\r\n"}, {";c", " d "}, {"#e", "\\"}}},
+                                                {"\"", {{"[f]", "P\xE4rnu\x81\x7F\x01"}, {"", ""}}}})}},
         {"registry_parse", {"[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\n",
                             "[SOFTWARE\\Valdrin\\Tollan]\nPort=1280\nFirmaNimi=\"Pood \\\"OU\\\"\\r\\n\"\n; kommentaar\n"}},
     };

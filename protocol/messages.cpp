@@ -349,7 +349,8 @@ std::string_view KK_PosNumber(std::string_view toojaam)
 
 std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::string_view def)
 {
-    std::string own = Cfg_Get("POS" + std::string(KK_PosNumber(toojaam)) + "\\" + std::string(key), "");
+    // The register's code comes over the wire: its own setting is looked up, never written back.
+    std::string own = Cfg_Lookup("POS" + std::string(KK_PosNumber(toojaam)) + "\\" + std::string(key), "");
     if (!own.empty()) return own;
     return Cfg_Get(key, def);
 }

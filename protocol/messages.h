@@ -78,7 +78,8 @@ bool KK_DecodeResponse(std::string_view body, TransRecord& t);
 // Element 7 carries month and day only: the year of a received month, seen from the current one.
 int KK_ResponseYear(int receivedMonth, int currentYear, int currentMonth);
 
-// The setting POSnnn\key of the workstation whose Toojaam ends in nnn, else the setting key.
+// The setting POSnnn\key of the workstation whose Toojaam ends in nnn (looked up only: an absent
+// one is not written back), else the setting key.
 std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::string_view def);
 // 12 characters: the first 9 of FirmaRegNr, then the workstation's last three characters.
 std::string KK_CardAcceptorId(std::string_view toojaam);

@@ -193,20 +193,25 @@ int KK_Track2Digit(std::string_view track2)
 
 std::string KK_SenderId(std::string_view key, std::string_view toojaam)
 {
-    std::string v = Cfg_Get("SenderID\\" + std::string(key), "");
-    if (v.empty()) v = Cfg_Get("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
+    // Both names are made from what came over the wire: looked up, never written back.
+    std::string v = Cfg_Lookup("SenderID\\" + std::string(key), "");
+    if (v.empty()) v = Cfg_Lookup("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
     if (v.empty()) v = KK_Get(kKK_FirmaTunnus);
     return Str_Pad(v, '0', 7, 1);
 }
 
 std::int32_t KK_TakeFileNumber()
 {
-    const double v = Num_Value(KK_Get(kKK_NextTransFileNr)) + 1;
-    // A number the counter cannot hold starts the count over rather than overflowing.
     std::int32_t n = 1;
-    if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
-        n = static_cast<std::int32_t>(v);
-    Cfg_Put(kKK_NextTransFileNr.key, std::to_string(n));
+    // Read, counted on and saved as one step, so that no other process's save of the file undoes it.
+    Cfg_Change(kKK_NextTransFileNr.key, kKK_NextTransFileNr.def, [&n](const std::string& stored) {
+        const double v = Num_Value(stored) + 1;
+        // A number the counter cannot hold starts the count over rather than overflowing.
+        n = 1;
+        if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
+            n = static_cast<std::int32_t>(v);
+        return std::to_string(n);
+    });
     return n;
 }
 

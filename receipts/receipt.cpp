@@ -34,12 +34,13 @@ std::string ShortDate(const DateTime& d)
 
 // The card type's display name by the first digits of the card number. Only digits make a key:
 // the card number comes from the register, and anything else would name a registry key of its own.
+// Looked up only: every new card range would otherwise add to the file, with a save in the receipt.
 std::string CardTypeName(std::string_view pan)
 {
     const std::string_view prefix = pan.substr(0, 6);
     if (prefix.empty() || !std::all_of(prefix.begin(), prefix.end(), IsDigit))
         return {};
-    return Cfg_Get("CardType\\" + std::string(prefix), "");
+    return Cfg_Lookup("CardType\\" + std::string(prefix), "");
 }
 
 bool PrintCopy(int requester, const WorkstationPacket& request, const std::string& text)

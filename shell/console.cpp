@@ -144,9 +144,11 @@ bool fMain::cConsole_Print(const std::string& text)
 
 std::string fMain::cConsole_FindTrans()
 {
-    const std::uint32_t n = HexValue(Cfg_Get("Console\\Trans", "0")) + 1;
-    const std::string number = Str_Pad(Num_Hex(std::int32_t(n)), '0', 8, 1);
-    Cfg_Put("Console\\Trans", number);
+    std::string number;
+    Cfg_Change("Console\\Trans", "0", [&number](const std::string& last) {
+        number = Str_Pad(Num_Hex(std::int32_t(HexValue(last) + 1)), '0', 8, 1);
+        return number;
+    });
     return number;
 }
 

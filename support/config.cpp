@@ -5,6 +5,7 @@
 #include "support/text.h"
 
 #include <array>
+#include <optional>
 #include <exception>
 
 namespace tollan {
@@ -85,7 +86,34 @@ CfgKey Cfg_SplitKey(std::string_view root, std::string_view key)
     return {std::string(root) + "\\" + std::string(key.substr(0, last)), std::string(key.substr(last + 1))};
 }
 
-std::string Cfg_Get(std::string_view key, std::string_view def)
+namespace {
+
+// Creates the key's section when it is absent and applies `change` to its value under the
+// registry's lock; a failure is reported and leaves the stored value as it was.
+bool Write(std::string_view key, const RegChange& change)
+{
+    EnsureInit();
+    Store& s = State();
+    try {
+        const CfgKey k = Cfg_SplitKey(s.root, key);
+        RegKey handle = 0;
+        std::int32_t code = Reg_CreateKey(Hive(), k.subkey, kKeyAllAccess, &handle);
+        s.lastError = code;
+        if (code == kRegOk) {
+            code = Reg_ChangeValue(handle, k.name, change);
+            s.lastError = code;
+            Reg_CloseKey(handle);
+        }
+        if (code != kRegOk) Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
+        return code == kRegOk;
+    } catch (const std::exception& e) {
+        s.lastError = -1;
+        Err_Report(-1, e.what(), "Viga konf.-faili kirjutamisel", 48, Details(key));
+        return false;
+    }
+}
+
+std::string Read(std::string_view key, std::string_view def, bool writeBack)
 {
     EnsureInit();
     Store& s = State();
@@ -104,8 +132,17 @@ std::string Cfg_Get(std::string_view key, std::string_view def)
         if (opened) Reg_CloseKey(handle);
         if (code == kRegOk) return std::string(buffer.data());
         if (code == kRegNotFound) {
-            if (Num_Value(Param_GetOr(s.params, "SaveDefaults", "-1")) != 0) Cfg_Put(key, def);
-            return std::string(def);
+            if (!writeBack || Num_Value(Param_GetOr(s.params, "SaveDefaults", "-1")) == 0) return std::string(def);
+            // Another process may have set it since it was read: its value stands, not the default.
+            std::string value(def);
+            Write(key, [&value](const std::string* current) -> std::optional<std::string> {
+                if (current) {
+                    value = *current;
+                    return std::nullopt;
+                }
+                return value;
+            });
+            return value;
         }
         Err_Report(code, "", "viga registrist lugemisel", 48, "");
         return std::string(def);
@@ -115,27 +152,31 @@ std::string Cfg_Get(std::string_view key, std::string_view def)
     }
 }
 
+} // namespace
+
+std::string Cfg_Get(std::string_view key, std::string_view def) { return Read(key, def, true); }
+
+std::string Cfg_Lookup(std::string_view key, std::string_view def) { return Read(key, def, false); }
+
 bool Cfg_Put(std::string_view key, std::string_view value)
 {
-    EnsureInit();
-    Store& s = State();
-    try {
-        const CfgKey k = Cfg_SplitKey(s.root, key);
-        RegKey handle = 0;
-        std::int32_t code = Reg_CreateKey(Hive(), k.subkey, kKeyAllAccess, &handle);
-        s.lastError = code;
-        if (code == kRegOk) {
-            code = Reg_SetValue(handle, k.name, value);
-            s.lastError = code;
-            Reg_CloseKey(handle);
-        }
-        if (code != kRegOk) Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
-        return code == kRegOk;
-    } catch (const std::exception& e) {
-        s.lastError = -1;
-        Err_Report(-1, e.what(), "Viga konf.-faili kirjutamisel", 48, Details(key));
-        return false;
+    return Write(key, [value](const std::string*) { return std::optional<std::string>(value); });
+}
+
+bool Cfg_Change(std::string_view key, std::string_view def, const std::function<std::string(const std::string&)>& next)
+{
+    bool called = false;
+    const bool stored = Write(key, [&](const std::string* current) {
+        called = true;
+        return std::optional<std::string>(next(current ? *current : std::string(def)));
+    });
+    // The lock could not be had: the caller still gets its answer from the value as last read.
+    if (!called) {
+        const std::int32_t code = State().lastError;
+        next(Read(key, def, false));
+        State().lastError = code;
     }
+    return stored;
 }
 
 } // namespace tollan

@@ -1,9 +1,12 @@
 #pragma once
 // The configuration store: every setting of the terminal is a text value under one root path of the
 // registry (registry.ini in the home folder). A setting read while absent is written back with the
-// reader's default, so after the first run the file lists every setting the program asked for.
+// reader's default, so after the first run the file lists every setting the program asked for;
+// names made from what a register or a card sends are only looked up (Cfg_Lookup), or each new
+// register code and card range would add to the file for good.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,10 +22,17 @@ bool Cfg_Init(std::string_view root, std::int16_t backend, std::string_view para
 void Cfg_SetRoot(std::string_view root);
 // Forgets the initialisation, so that the next call starts over (tests, `tollan config`).
 void Cfg_Reset();
-// The stored text of the setting, or `def` (reported failures never reach the caller).
+// The stored text of the setting, or `def` (reported failures never reach the caller). An absent
+// setting is written back with `def`, unless another process has set it meanwhile.
 std::string Cfg_Get(std::string_view key, std::string_view def);
+// The same, but an absent setting stays absent: for names made from what comes over the wire.
+std::string Cfg_Lookup(std::string_view key, std::string_view def);
 // True when the value is stored; a failure is reported and leaves the stored value as it was.
 bool Cfg_Put(std::string_view key, std::string_view value);
+// Stores what `next` makes of the setting's value (`def` when absent) as one step that no other
+// process's write falls between: a counter counted on here never repeats a number. True when
+// stored; a failure is reported, and `next` is still given the value as last read.
+bool Cfg_Change(std::string_view key, std::string_view def, const std::function<std::string(const std::string&)>& next);
 // The result code of the most recent registry call (0 success).
 std::int32_t Cfg_LastError();
 

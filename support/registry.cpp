@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <fcntl.h>
@@ -40,6 +42,10 @@ struct Registry {
     FileStampOf loaded;
     std::map<RegKey, Handle> handles;
     RegKey nextHandle = 1;
+    // The lock file beside the file a save replaces, kept open while that stays the same: each
+    // purchase takes the lock to count its trace number on.
+    QByteArray lockPath;
+    int lockFd = -1;
 };
 
 Registry& State()
@@ -111,29 +117,40 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
-// Writes the whole file atomically with mode 0600: a new file beside the old one, on disk before it
-// is renamed over it, so that a crash or a full disk leaves the old registry or the new one, never
-// part of either. Returns a registry result code. Every purchase saves its trace number here, so
-// it makes the few system calls it needs and no more.
-std::int32_t Save()
+// The result code of a failed file call.
+std::int32_t CodeOf(int cause)
 {
-    Registry& r = State();
-    const QString path = FilePath();
-    const std::string text = Reg_Format(r.sections);
+    return cause == EACCES || cause == EPERM || cause == EROFS ? kRegAccessDenied : 29;
+}
+
+// The file a save replaces: registry.ini, or the file it links to, which then stays a link.
+QByteArray SaveTarget(const QString& path)
+{
     QByteArray target = QFile::encodeName(path);
-    // A registry.ini that links to a file elsewhere stays a link: the file it names is replaced.
     struct stat st {};
     if (::lstat(target.constData(), &st) == 0 && S_ISLNK(st.st_mode))
         if (char* real = ::realpath(target.constData(), nullptr)) {
             target = real;
             std::free(real);
         }
+    return target;
+}
+
+// Writes the whole file atomically with mode 0600: a new file beside the old one, on disk before it
+// is renamed over it, so that a crash or a full disk leaves the old registry or the new one, never
+// part of either. Returns a registry result code. Every purchase saves its trace number here, so
+// it makes the few system calls it needs and no more.
+std::int32_t Save(const QByteArray& target)
+{
+    Registry& r = State();
+    const QString path = FilePath();
+    const std::string text = Reg_Format(r.sections);
     QByteArray temp = target + ".XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);  // mode 0600
     if (fd < 0) {
         const int cause = errno;
         r.loadedPath.clear();  // read the file again next time: memory no longer matches it
-        return cause == EACCES || cause == EPERM || cause == EROFS ? kRegAccessDenied : 29;
+        return CodeOf(cause);
     }
     // A write that fails half way (a full disk) must not replace the file with a short one.
     bool written = WriteAll(fd, text) && ::fdatasync(fd) == 0;
@@ -155,14 +172,75 @@ std::int32_t Save()
     return kRegOk;
 }
 
-// A value as it stands in the file: plain when it holds no control character, no leading or
-// trailing blank and no leading quote; otherwise quoted with backslash escapes.
-std::string FileValue(const std::string& utf8)
+// How long a write waits for another process's save. A save takes milliseconds; a lock held for
+// seconds belongs to a process that is stuck or stopped, and the program's one thread must not
+// hang on it: the write fails, is reported, and a purchase is refused before its number goes out.
+// Kernel time, not the program's clock: tests that move that clock must not move this bound.
+constexpr long kLockWaitMs = 3000;
+
+std::int64_t MonotonicNs()
 {
-    bool plain = utf8.empty() || (utf8.front() != ' ' && utf8.front() != '"' && utf8.back() != ' ');
-    for (unsigned char c : utf8)
-        if (c < 0x20 || c == 0x7F) plain = false;
-    if (plain) return utf8;
+    struct timespec t {};
+    ::clock_gettime(CLOCK_MONOTONIC, &t);
+    return std::int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// Takes the lock that every process writing `target` shares. It lives in a file of its own beside
+// the target: the target itself is replaced on every save, so a lock on it would lock nobody out.
+std::int32_t Lock(const QByteArray& target)
+{
+    Registry& r = State();
+    const QByteArray path = target + ".lock";
+    if (r.lockFd >= 0 && path != r.lockPath) {
+        ::close(r.lockFd);
+        r.lockFd = -1;
+    }
+    const std::int64_t deadline = MonotonicNs() + kLockWaitMs * 1000000;
+    std::int64_t pauseNs = 100000;
+    for (;;) {
+        if (r.lockFd < 0) {
+            r.lockFd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            if (r.lockFd < 0) return CodeOf(errno);
+            r.lockPath = path;
+        }
+        if (::flock(r.lockFd, LOCK_EX | LOCK_NB) == 0) {
+            // A lock file removed by hand while we held it open is one nobody else takes any more.
+            struct stat st {};
+            if (::fstat(r.lockFd, &st) == 0 && st.st_nlink > 0) return kRegOk;
+            ::close(r.lockFd);
+            r.lockFd = -1;
+            if (MonotonicNs() >= deadline) return kRegLocked;
+            continue;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) return CodeOf(errno);
+        const std::int64_t left = deadline - MonotonicNs();
+        if (left <= 0) return kRegLocked;
+        const std::int64_t pause = std::min(pauseNs, left);
+        const struct timespec t {time_t(pause / 1000000000), long(pause % 1000000000)};
+        ::nanosleep(&t, nullptr);
+        pauseNs = std::min<std::int64_t>(pauseNs * 2, 10000000);
+    }
+}
+
+// Applies `change` to the registry as it stands on disk and saves it, holding the lock from the
+// read to the save, so that no other process's save falls between them and is lost. `change`
+// returns whether there is anything to save.
+template <typename Change>
+std::int32_t Locked(Change&& change)
+{
+    const QByteArray target = SaveTarget(FilePath());
+    if (const std::int32_t code = Lock(target)) return code;
+    Refresh();
+    const std::int32_t code = change() ? Save(target) : kRegOk;
+    ::flock(State().lockFd, LOCK_UN);
+    return code;
+}
+
+// A text as it stands in the file when it cannot stand plain: quoted, with backslash escapes for
+// the quote, the backslash and every control character.
+std::string Quoted(const std::string& utf8)
+{
     std::string out = "\"";
     for (unsigned char c : utf8) {
         switch (c) {
@@ -183,6 +261,43 @@ std::string FileValue(const std::string& utf8)
         }
     }
     return out + "\"";
+}
+
+// A value, or a section's path between its brackets, stands plain when it holds no control
+// character (a line feed would end the line), no leading or trailing blank (the reader trims
+// them) and no leading quote (which would read as quoted).
+bool Plain(const std::string& utf8)
+{
+    for (unsigned char c : utf8)
+        if (c < 0x20 || c == 0x7F) return false;
+    return utf8.empty() || (utf8.front() != ' ' && utf8.front() != '"' && utf8.back() != ' ');
+}
+
+std::string FileValue(const std::string& utf8) { return Plain(utf8) ? utf8 : Quoted(utf8); }
+
+// A value name besides must hold no "=" (which would end it) and must not start as a comment or a
+// section line does. The terminal's own names never need quotes; a name typed into `config set`
+// (a card prefix, a register's code) may.
+std::string FileName(const std::string& utf8)
+{
+    const bool plain = Plain(utf8) && utf8.find('=') == std::string::npos &&
+                       (utf8.empty() || (utf8.front() != ';' && utf8.front() != '#' && utf8.front() != '['));
+    return plain ? utf8 : Quoted(utf8);
+}
+
+// Where the name of a name=value line ends: at its first "=", or, when the line starts with a
+// quoted name, at the "=" after its closing quote (the name itself may hold "=").
+std::size_t NameEnd(const std::string& line)
+{
+    if (line.front() == '"') {
+        std::size_t close = 1;
+        while (close < line.size() && line[close] != '"') close += line[close] == '\\' ? 2 : 1;
+        if (close < line.size()) {
+            const std::size_t eq = line.find_first_not_of(" \t", close + 1);
+            if (eq != std::string::npos && line[eq] == '=') return eq;
+        }
+    }
+    return line.find('=');
 }
 
 std::string ReadFileValue(std::string_view v)
@@ -238,7 +353,7 @@ std::vector<RegSection> Reg_Parse(std::string_view utf8)
         from = end + 1;
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
-            const std::string path = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(1, line.size() - 2)));
+            const std::string path = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(1, line.size() - 2))));
             current = nullptr;
             for (auto& s : sections)
                 if (Text_Equal(s.path, path)) current = &s;
@@ -248,9 +363,9 @@ std::vector<RegSection> Reg_Parse(std::string_view utf8)
             }
             continue;
         }
-        const std::size_t eq = line.find('=');
+        const std::size_t eq = NameEnd(line);
         if (!current || eq == std::string::npos) continue;  // a line outside a section or without "=" is ignored
-        const std::string name = Text_Utf8ToCp1252(Trimmed(std::string_view(line).substr(0, eq)));
+        const std::string name = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(0, eq))));
         const std::string value = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(eq + 1))));
         bool replaced = false;
         for (auto& [n, v] : current->values)
@@ -269,10 +384,10 @@ std::string Reg_Format(const std::vector<RegSection>& sections)
     for (const auto& s : sections) {
         if (!out.empty()) out += '\n';
         out += '[';
-        out += Text_Cp1252ToUtf8(s.path);
+        out += FileValue(Text_Cp1252ToUtf8(s.path));
         out += "]\n";
         for (const auto& [name, value] : s.values) {
-            out += Text_Cp1252ToUtf8(name);
+            out += FileName(Text_Cp1252ToUtf8(name));
             out += '=';
             out += FileValue(Text_Cp1252ToUtf8(value));
             out += '\n';
@@ -297,8 +412,12 @@ std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint
     if (hive != kRegHklm || !key) return kRegInvalidHandle;
     Refresh();
     if (!FindSection(subkey)) {
-        State().sections.push_back({std::string(subkey), {}});
-        if (const std::int32_t code = Save()) return code;
+        const std::int32_t code = Locked([&] {
+            if (FindSection(subkey)) return false;  // another process made it meanwhile
+            State().sections.push_back({std::string(subkey), {}});
+            return true;
+        });
+        if (code) return code;
     }
     Registry& r = State();
     *key = r.nextHandle++;
@@ -330,23 +449,37 @@ std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std
 
 std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view data)
 {
+    return Reg_ChangeValue(key, name, [data](const std::string*) { return std::optional<std::string>(data); });
+}
+
+std::int32_t Reg_ChangeValue(RegKey key, std::string_view name, const RegChange& change)
+{
     Registry& r = State();
     const auto h = r.handles.find(key);
     if (h == r.handles.end()) return kRegInvalidHandle;
-    RegSection* section = FindSection(h->second.subkey);
-    if (!section) {
-        r.sections.push_back({h->second.subkey, {}});
-        section = &r.sections.back();
-    }
-    bool found = false;
-    for (auto& [n, v] : section->values)
-        if (Text_Equal(n, name)) {
-            v = std::string(data);
-            found = true;
-            break;
+    const std::string subkey = h->second.subkey;
+    return Locked([&] {
+        RegSection* section = FindSection(subkey);
+        std::string* value = nullptr;
+        if (section)
+            for (auto& [n, v] : section->values)
+                if (Text_Equal(n, name)) {
+                    value = &v;
+                    break;
+                }
+        std::optional<std::string> now = change(value);
+        if (!now) return false;
+        if (value) {
+            *value = std::move(*now);
+            return true;
         }
-    if (!found) section->values.emplace_back(std::string(name), std::string(data));
-    return Save();
+        if (!section) {
+            r.sections.push_back({subkey, {}});
+            section = &r.sections.back();
+        }
+        section->values.emplace_back(std::string(name), std::move(*now));
+        return true;
+    });
 }
 
 std::int32_t Reg_CloseKey(RegKey key)
@@ -362,6 +495,7 @@ std::string Reg_ErrorText(std::int32_t code)
     case kRegAccessDenied: return "Access is denied.";
     case kRegInvalidHandle: return "The handle is invalid.";
     case 29: return "The system cannot write to the specified device.";
+    case kRegLocked: return "The process cannot access the file because another process has locked a portion of the file.";
     case kRegMoreData: return "More data is available.";
     default: return "Unknown error " + std::to_string(code) + ".";
     }

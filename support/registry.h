@@ -3,9 +3,14 @@
 // subkey path ([SOFTWARE\Valdrin\Tollan\X25]) and name=value lines, UTF-8. Names of subkeys and values
 // are case-insensitive and keep the case they were first written with. Saved atomically, mode 0600,
 // and re-read when the file changed on disk, which opening a key checks: a key reads and writes the
-// registry as it found it when it was opened. The calls answer with the registry's own result codes.
+// registry as it found it when it was opened. Every write is a read-modify-write of the file on
+// disk under a lock that all processes share (registry.ini.lock beside the file), so a change saved
+// by another process (`tollan config set` beside the running terminal) is never lost. The calls
+// answer with the registry's own result codes.
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +22,7 @@ enum RegCode : std::int32_t {
     kRegNotFound = 2,
     kRegAccessDenied = 5,
     kRegInvalidHandle = 6,
+    kRegLocked = 33,  // another process held the registry's lock for longer than a write waits
     kRegMoreData = 234,
 };
 inline constexpr std::int32_t kRegHklm = -2147483646;
@@ -31,6 +37,12 @@ std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint
 std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std::uint32_t* size);
 // Stores `data` (Windows-1252, without its zero byte) as a text value.
 std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view data);
+// Reads a value and stores what `change` makes of it as one step: no other process's write falls
+// between the read and the save. `change` is given the value as it stands on disk (nullptr when
+// absent) and returns the value to store, or nothing to leave the registry as it is. It is not
+// called when the lock cannot be had.
+using RegChange = std::function<std::optional<std::string>(const std::string* current)>;
+std::int32_t Reg_ChangeValue(RegKey key, std::string_view name, const RegChange& change);
 std::int32_t Reg_CloseKey(RegKey key);
 // The standard text of a result code ("Access is denied.").
 std::string Reg_ErrorText(std::int32_t code);
@@ -41,10 +53,12 @@ struct RegEntry {
 };
 std::vector<RegEntry> Reg_List();
 
-// The file's parsed form, for the parser's own tests and the fuzz target.
+// The file's parsed form, for the parser's own tests and the fuzz targets. Any path, name and
+// value (bytes 1 to 255) reads back as it was formatted: what a plain line cannot hold is quoted.
 struct RegSection {
     std::string path;
     std::vector<std::pair<std::string, std::string>> values;
+    bool operator==(const RegSection&) const = default;
 };
 std::vector<RegSection> Reg_Parse(std::string_view utf8);
 std::string Reg_Format(const std::vector<RegSection>& sections);

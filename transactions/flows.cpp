@@ -84,9 +84,13 @@ bool readVerdict(const std::string& body, TransRecord& into)
 
 std::int32_t Trans_NextStan(bool* saved)
 {
-    const double last = Num_Value(Cfg_Get("NextNumber", "1"));
-    const std::int32_t n = std::int32_t(std::clamp(last, -2147483648.0, 2147483646.0)) + 1;
-    const bool ok = Cfg_Put("NextNumber", std::to_string(n));
+    // Read, counted on and saved as one step: `tollan config set` saving the file at the same
+    // moment must neither undo the count nor have its own change undone.
+    std::int32_t n = 0;
+    const bool ok = Cfg_Change("NextNumber", "1", [&n](const std::string& last) {
+        n = std::int32_t(std::clamp(Num_Value(last), -2147483648.0, 2147483646.0)) + 1;
+        return std::to_string(n);
+    });
     if (saved)
         *saved = ok;
     return n;

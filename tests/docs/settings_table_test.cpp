@@ -49,8 +49,8 @@ struct Use {
 std::multimap<QString, Use> CodeSettings()
 {
     static const QString lit = R"re("((?:[^"\\]|\\.)*)")re";
-    const QRegularExpression withDefault("(?:Cfg_Get|seconds)\\(\\s*" + lit + "\\s*,\\s*" + lit + "\\s*\\)");
-    const QRegularExpression named("Cfg_(?:Get|Put)\\(\\s*" + lit + "\\s*,");
+    const QRegularExpression withDefault("(?:Cfg_Get|Cfg_Lookup|Cfg_Change|seconds)\\(\\s*" + lit + "\\s*,\\s*" + lit + "\\s*[,)]");
+    const QRegularExpression named("Cfg_(?:Get|Lookup|Put|Change)\\(\\s*" + lit + "\\s*,");
     const QRegularExpression constant("KKSetting\\s+\\w+\\{\\s*" + lit + "\\s*,\\s*" + lit + "\\s*\\}");
     const QRegularExpression field("\\{\"\\w+\",\\s*F::\\w+,\\s*\\d+,\\s*" + lit + ",\\s*" + lit + ",\\s*" + lit);
     std::multimap<QString, Use> uses;

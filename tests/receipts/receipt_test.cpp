@@ -1,5 +1,7 @@
 #include "receipts/receipt.h"
 
+#include "protocol/messages.h"
+#include "protocol/transfile.h"
 #include "receipts/template.h"
 #include "support/clock.h"
 #include "support/config.h"
@@ -222,6 +224,32 @@ TEST_F(Receipts, ValuesOfTheTransaction)
     QFile f(home.filePath("registry.ini"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_FALSE(f.readAll().contains("49\\21"));
+}
+
+TEST_F(Receipts, NamesMadeFromTheWireAreOnlyRead)
+{
+    // A register's code and a card's prefix come from the register: a setting named after either,
+    // when absent, must leave registry.ini as it was, or each new one would stay in it for good.
+    using LookUp = void (*)(const TransRecord&);
+    struct Case { const char* what; LookUp lookUp; } cases[] = {
+        {"POSnnn\\Tegevusala", [](const TransRecord& t) { KK_PosSetting(t.Toojaam, "Tegevusala", "0000"); }},
+        {"POSnnn\\PrintSuccess", [](const TransRecord& t) { Receipt_Template(t); }},
+        {"SenderID\\prefix, POSnnn\\FirmaTunnus", [](const TransRecord& t) { KK_SenderId(t.PAN.substr(0, 6), t.Toojaam); }},
+        {"CardType\\prefix", [](const TransRecord& t) { Receipt_Values(t, ""); }},
+    };
+    for (const auto& c : cases) {
+        TransRecord t = Purchase();
+        c.lookUp(t);  // the settings of fixed names it reads are written back with their defaults
+        QFile f(home.filePath("registry.ini"));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray before = f.readAll();
+        f.close();
+        t.Toojaam = "POS00077";
+        t.PAN = "5100000000000008";
+        c.lookUp(t);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), before) << c.what;
+    }
 }
 
 TEST_F(Receipts, TypedInCardTelephoneCodeAndExpiryAsShown)

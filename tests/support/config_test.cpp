@@ -3,14 +3,17 @@
 #include "support/home.h"
 #include "support/msgbox.h"
 #include "support/registry.h"
+#include "tests/common/registry_lock.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <vector>
 #include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +22,17 @@
 using namespace tollan;
 
 namespace {
+
+// Texts that a line of the file cannot hold as they are: line ends, the characters that start a
+// comment or a section or end a name, blanks the reader trims, quotes and escapes, and every byte.
+std::vector<std::string> Awkward()
+{
+    std::string every;
+    for (int b = 1; b < 256; ++b)
+        every += char(b);
+    return {"line\nfeed", "cr\r", "a=b", "=", ";comment", "#hash", "[section]", "[x", "y]", " blank ", "\ttab",
+            "\"quoted\"", "\"", "back\\slash\\", "\\x41\\n", "\x01\x7F\x81\x8D\x9D\xA0\xFF", "P\xE4rnu", "", every};
+}
 
 class Store : public ::testing::Test {
 protected:
@@ -129,8 +143,8 @@ TEST_F(Store, AWriteThatFailsIsReportedWithItsDetails)
     EXPECT_EQ(r.flags, 48);
     EXPECT_EQ(r.details, "Type=3;File=SOFTWARE\\Valdrin\\Tollan;Key=X25\\Number;Param=\"-2147483646\";");
     EXPECT_EQ(Cfg_Get("X25\\Number", "none"), "none");
-    // The new file written beside it is gone again: nothing of it is left in the home folder.
-    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList());
+    // The new file written beside it is gone again: only the writers' lock file is left.
+    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList{"registry.ini.lock"});
 }
 
 TEST_F(Store, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
@@ -141,7 +155,8 @@ TEST_F(Store, ASaveReplacesTheFileWholeAndLeavesNothingBeside)
     Write("[SOFTWARE\\Valdrin\\Tollan]\nPort=40000\n");
     ASSERT_TRUE(Cfg_Put("NextNumber", "7"));
     EXPECT_EQ(File(), "[SOFTWARE\\Valdrin\\Tollan]\nPort=40000\nNextNumber=7\n");
-    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList{"registry.ini"});
+    EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden),
+              (QStringList{"registry.ini", "registry.ini.lock"}));
     struct stat st {};
     ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -186,7 +201,8 @@ TEST_F(Store, ARegistryThatLinksElsewhereStaysALink)
     QFile f(real);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll().toStdString(), "[SOFTWARE\\Valdrin\\Tollan]\nPort=4000\nNextNumber=7\n");
-    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"tollan.ini"});
+    // The writers' lock lies beside the file they replace, wherever it is linked from.
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"tollan.ini", "tollan.ini.lock"}));
 }
 
 TEST_F(Store, AReadOnlyFileKeepsWhatItHolds)
@@ -222,6 +238,65 @@ TEST_F(Store, AWriteCutShortByAFullDiskKeepsTheWholeFile)
     EXPECT_EQ(File(), before);
     EXPECT_EQ(Cfg_Get("NextNumber", ""), "41");
     EXPECT_EQ(Cfg_Get("Port", ""), "1280");
+}
+
+TEST_F(Store, ADefaultIsNotWrittenOverAValueSetByAnotherProcessMeanwhile)
+{
+    ASSERT_TRUE(Cfg_Put("Port", "1280"));
+    // Read here as absent; set there while our write-back of the default waits for the lock.
+    const std::string theirs = "[SOFTWARE\\Valdrin\\Tollan]\nPort=1280\nFirmaTunnus=Theirs\n";
+    QProcess other;
+    test::HoldTheRegistryLock(other, home.path(), "sleep 0.5; " + test::SaveRegistryCommand(theirs));
+    EXPECT_EQ(Cfg_Get("FirmaTunnus", "Default"), "Theirs");
+    EXPECT_TRUE(other.waitForFinished(5000));
+    EXPECT_EQ(File(), theirs);
+}
+
+TEST_F(Store, AWriteGivesUpWhenAnotherProcessHoldsTheLockTooLong)
+{
+    ASSERT_TRUE(Cfg_Put("NextNumber", "41"));
+    const std::string before = File();
+    QProcess other;
+    test::HoldTheRegistryLock(other, home.path(), "read line");  // until we close its input
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_FALSE(Cfg_Put("NextNumber", "42"));
+    EXPECT_LT(waited.elapsed(), 10000);
+    EXPECT_EQ(Cfg_LastError(), kRegLocked);
+    EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
+    EXPECT_EQ(File(), before);
+    other.closeWriteChannel();
+    EXPECT_TRUE(other.waitForFinished(5000));
+    EXPECT_TRUE(Cfg_Put("NextNumber", "42"));  // and the next write, with the lock free, is saved
+}
+
+TEST_F(Store, AnyKeyAndValueReadsBackAfterARestart)
+{
+    // A name cannot hold the key's separators (\ / .): those texts stand in the section's path only.
+    auto key = [](const std::string& s) { return s + "\\" + (s.empty() || s.find_first_of("\\/.") != std::string::npos ? "Name" : s); };
+    for (const std::string& s : Awkward())
+        ASSERT_TRUE(Cfg_Put(key(s), s)) << s;
+    QTemporaryDir restarted;  // the same file, read by a program that has not seen it yet
+    ASSERT_TRUE(QFile::copy(home.filePath("registry.ini"), restarted.filePath("registry.ini")));
+    Home_Set(restarted.path());
+    Cfg_Reset();
+    for (const std::string& s : Awkward())
+        EXPECT_EQ(Cfg_Get(key(s), "absent"), s);
+}
+
+TEST(RegistryFile, AnyPathNameAndValueReadsBackAsFormatted)
+{
+    const auto awkward = Awkward();
+    std::vector<RegSection> sections;
+    for (std::size_t i = 0; i < awkward.size(); ++i) {
+        sections.push_back({awkward[i], {}});
+        for (std::size_t j = 0; j < awkward.size(); ++j)
+            sections.back().values.emplace_back(awkward[j], awkward[(i + j + 1) % awkward.size()]);
+    }
+    EXPECT_TRUE(Reg_Parse(Reg_Format(sections)) == sections) << Reg_Format(sections);
+    // The terminal's own names stay as every file written before holds them.
+    EXPECT_EQ(Reg_Format({{"SOFTWARE\\Valdrin\\Tollan\\X25", {{"Number", "5551234"}, {"Settings", "9600,n,8,1"}}}}),
+              "[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\nSettings=9600,n,8,1\n");
 }
 
 TEST(RegistryFile, ParsesWhatItWritesAndIgnoresWhatItCannotRead)
