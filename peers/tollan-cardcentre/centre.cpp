@@ -169,10 +169,14 @@ void Centre::Authorisation(Line& c, const std::string& message)
     if (o_.verbose)
         std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(r)).c_str());
     const std::int64_t amount = static_cast<std::int64_t>(Num_Value(r.Get(4)));
-    const Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10);
+    const bool repeat = r.type % 10 != 0;
+    int rule = -1;
+    const Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10, rule);
+    // A late answer holds back the request only: its repeat, sent meanwhile, is answered as it comes.
+    const int delayMs = !repeat && b.lateMs > 0 ? b.lateMs : b.delayMs;
     std::string what = "auth " + KK_Number(r.type, 4) + " pan=" + r.Get(2) + " amount=" + r.Get(4) +
                        " stan=" + r.Get(11) + " -> ";
-    if (b.repeatOnly && r.type % 10 == 0) {
+    if (b.repeatOnly && !repeat) {
         Event(what + "no answer, waiting for the repeat");
         return;
     }
@@ -181,7 +185,8 @@ void Centre::Authorisation(Line& c, const std::string& message)
         return;
     }
     std::string wire;
-    if (b.verdict == Behaviour::Close) {
+    const bool answers = b.verdict != Behaviour::Close;
+    if (!answers) {
         what += "close";
     } else {
         const std::string response = Auth_Response(r, b);
@@ -189,31 +194,47 @@ void Centre::Authorisation(Line& c, const std::string& message)
         AuthRequest shown;
         if (o_.verbose && Auth_DecodeRequest(response, shown, error))
             std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(shown)).c_str());
-        what += KK_Number(r.type - r.type % 10 + 10, 4) + " 39=" +
-                KK_Number(b.verdict == Behaviour::Approve ? 0 : b.code, 2);
+        what += KK_Number(r.type - r.type % 10 + 10, 4) +
+                (b.noCode ? std::string(" without 39") : " 39=" + Url_Encode(Auth_ResponseCode(b), 3));
         if (b.verdict == Behaviour::Approve)
             what += " 38=" + b.authCode;
         if (b.noise)
             what += " noise";
         if (b.badCheck)
             what += " bad-check";
+        if (!b.trailing.empty())
+            what += " trailing " + Url_Encode(b.trailing, 3);
+        if (b.hangup)
+            what += " hangup";
     }
-    if (b.delayMs > 0)
-        what += " after " + std::to_string(b.delayMs) + " ms";
+    if (delayMs > 0)
+        what += " after " + std::to_string(delayMs) + " ms";
     Event(what);
-    QPointer<QTcpSocket> s = c.socket;
-    auto answer = [s, wire] {
-        if (!s)
-            return;
-        if (wire.empty())
-            s->disconnectFromHost();
-        else
+    const QPointer<QTcpSocket> s = c.socket;
+    const bool close = !answers || b.hangup;
+    auto answer = [s, wire, close] {
+        if (!wire.empty())
             s->write(wire.data(), static_cast<qint64>(wire.size()));
+        if (close) {
+            // The answer and the close go out together: the frame is flushed, then the FIN.
+            s->flush();
+            s->disconnectFromHost();
+        }
     };
-    if (b.delayMs > 0)
-        QTimer::singleShot(b.delayMs, this, answer);
-    else
-        answer();
+    auto open = [s] { return s && s->state() == QAbstractSocket::ConnectedState; };
+    if (delayMs == 0) {
+        if (open())   // the terminal may have closed right after its request
+            answer();
+        return;
+    }
+    QTimer::singleShot(delayMs, this, [this, answer, open, answers, stan = r.Get(11), delayMs] {
+        // The terminal may have gone meanwhile: then nothing is written and nothing closed.
+        const bool live = open();
+        Event("answer to stan=" + stan + " after " + std::to_string(delayMs) + " ms " +
+              (!live ? "not written, the line is gone" : answers ? "written" : "not written, line closed"));
+        if (live)
+            answer();
+    });
 }
 
 void Centre::FileLine(Line& c, const std::string& text)

@@ -31,16 +31,25 @@ int main(int argc, char** argv)
         "\n"
         "Authorisations (full frames; noise before SOH is skipped): each 0100/0400 and each repeat\n"
         "0101/0401 is read element by element and answered 0110/0410 with elements 2, 3, 4, 7, 11,\n"
-        "41, 42 and 49 echoed, 38 (authorisation code) on approval and 39 (response code).\n"
+        "41, 42 and 49 echoed, 38 (authorisation code) on approval and 39 (response code, two\n"
+        "characters).\n"
         "How to answer comes from the first matching rule, else from the options below.\n"
         "A rule is a line of words: match words pan=PREFIX, amount=HUNDREDTHS, type=100|400\n"
         "(a repeat counts as its request), then behaviour words:\n"
         "  approve | decline CODE | silent | close     the verdict (default approve)\n"
+        "                   CODE is element 39: one digit (5 is 05) or any two characters,\n"
+        "                   %XX for a byte (N7, 0A, %20%20 for two spaces, %25 for %)\n"
+        "  no-code          leave element 39 out of the answer\n"
         "  auth CODE        authorisation code of an approval (default 123456)\n"
         "  repeat-only      leave the first request unanswered, answer the repeat\n"
         "  delay MS         answer after MS milliseconds\n"
+        "  late MS          answer the request (0100, 0400) after MS milliseconds and its repeat\n"
+        "                   (0101, 0401) at once: both answers go out\n"
         "  noise            send bytes before the SOH\n"
         "  bad-check        send a wrong check character\n"
+        "  hangup           close the line as soon as the answer is written\n"
+        "  trailing         write CR LF right after the frame, in the same write\n"
+        "  trailing-junk    write CR LF and junk bytes (7F ~junk FF 10) right after the frame\n"
         "Example rule file:\n"
         "  pan=4111 decline 51     # this card has no money\n"
         "  amount=99900 silent\n"
@@ -52,7 +61,8 @@ int main(int argc, char** argv)
         "stored in --store DIR as transfile-NNNN.txt, one line each, CR LF.\n"
         "\n"
         "Every event is printed on stdout (and appended to --log FILE): connection from, auth ...,\n"
-        "line N ACK, line N NAK k/n, ENQ -> verdict S TEXT, ACK -> ENQ, EOT, stored PATH, closed.\n"
+        "answer to stan=N after MS ms written, line N ACK, line N NAK k/n, ENQ -> verdict S TEXT,\n"
+        "ACK -> ENQ, EOT, stored PATH, closed.\n"
         "\n"
         "Exit status: 64 wrong options or rules, 69 the port cannot be had.");
     cli.addHelpOption();
@@ -60,12 +70,17 @@ int main(int argc, char** argv)
         {"port", "TCP port to listen on; 0 lets the system pick (default 0).", "N", "0"},
         {"rule", "A rule line (repeatable, tried in order before the rule file's).", "rule"},
         {"rules", "Rule file, one rule a line, # comments.", "file"},
-        {"decline", "Decline every request with response code CODE.", "code"},
+        {"decline", "Decline every request with response code CODE (as the rule word).", "code"},
+        {"no-code", "Leave element 39 out of the answers."},
         {"auth-code", "Authorisation code of approvals (default 123456).", "code"},
         {"repeat-only", "Answer only the repeats."},
         {"silent", "Never answer an authorisation."},
         {"close", "Close the line instead of answering."},
         {"delay", "Answer after MS milliseconds.", "ms"},
+        {"late", "Answer the requests after MS milliseconds, their repeats at once.", "ms"},
+        {"hangup", "Close the line as soon as each answer is written."},
+        {"trailing", "Write CR LF right after each answer's frame."},
+        {"trailing-junk", "Write CR LF and junk bytes right after each answer's frame."},
         {"noise", "Send noise before the SOH of each answer."},
         {"bad-check", "Send each answer with a wrong check character."},
         {"nak-line", "NAK line L of a file N times before the ACK (L:N, repeatable; lines from 1).", "L:N"},
@@ -99,9 +114,11 @@ int main(int argc, char** argv)
         words << "decline" << cli.value("decline");
     if (cli.isSet("auth-code"))
         words << "auth" << cli.value("auth-code");
-    if (cli.isSet("delay"))
-        words << "delay" << cli.value("delay");
-    for (const char* flag : {"repeat-only", "silent", "close", "noise", "bad-check"})
+    for (const char* valued : {"delay", "late"})
+        if (cli.isSet(valued))
+            words << valued << cli.value(valued);
+    for (const char* flag :
+         {"repeat-only", "silent", "close", "noise", "bad-check", "no-code", "hangup", "trailing", "trailing-junk"})
         if (cli.isSet(flag))
             words << flag;
     Rule fallback;

@@ -21,6 +21,30 @@ constexpr char kENQ = 5, kACK = 6, kNAK = 21, kEOT = 4;
 
 bool HasCr(const std::string& b) { return b.find('\r') != std::string::npos; }
 
+// Element 39's bytes in a response body (after the message type), the elements before it walked as
+// they travel; "(none)" when the bitmap leaves it out. The terminal's record reads 39 as a number,
+// so a test of the characters on the wire reads them here.
+std::string Element39(std::string_view body)
+{
+    const struct {
+        int number, type, width;
+        bool fixed;
+    } elements[] = {{2, 2, 19, false}, {3, 2, 6, true}, {4, 2, 12, true}, {7, 2, 10, true},
+                    {11, 2, 6, true},  {38, 4, 6, true}, {39, 4, 2, true}};
+    std::string bitmap, value;
+    if (!KK_ParseField(8, 8, true, body, bitmap))
+        return "(unreadable)";
+    for (const auto& e : elements) {
+        if (!KK_BitSet(bitmap, e.number))
+            continue;
+        if (!KK_ParseField(e.type, e.width, e.fixed, body, value))
+            return "(unreadable)";
+        if (e.number == 39)
+            return value;
+    }
+    return "(none)";
+}
+
 class CardCentre : public ::testing::Test {
 protected:
     void SetUp() override
@@ -73,6 +97,16 @@ protected:
         std::string b;
         return ReadUntil(line, b, [](const std::string& x) { return !x.empty(); }, ms) ? b[0] : '\0';
     }
+    // A card centre of its own for each case of a table.
+    void Restart(const QStringList& args)
+    {
+        line.abort();
+        centre.process.kill();
+        centre.process.waitForFinished();
+        centre.out.clear();
+        QFile::remove(home.filePath("centre.log"));
+        Run(args);
+    }
     std::string Log()
     {
         QFile f(home.filePath("centre.log"));
@@ -112,12 +146,7 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
     };
     for (const AuthCase& c : cases) {
         SCOPED_TRACE(c.name);
-        line.abort();
-        centre.process.kill();
-        centre.process.waitForFinished();
-        centre.out.clear();
-        QFile::remove(home.filePath("centre.log"));
-        Run(c.args);
+        Restart(c.args);
         const TransRecord sent = Purchase(c.pan);
         SendRequest(c.type, sent);
         if (c.expect == AuthCase::Silent || c.expect == AuthCase::Closed) {
@@ -302,6 +331,79 @@ TEST_F(CardCentre, RefusedFileIsNotStoredAndItsVerdictCanEndInLf)
     SendControl(kEOT);
     ASSERT_TRUE(centre.WaitFor("EOT"));
     EXPECT_FALSE(QDir(store).exists() && !QDir(store).isEmpty());
+}
+
+TEST_F(CardCentre, ElementThirtyNineIsAnyTwoCharactersOrLeftOut)
+{
+    const struct {
+        QStringList args;
+        std::string code;
+    } cases[] = {
+        {{}, "00"},
+        {{"--decline", "N7"}, "N7"},
+        {{"--decline", "0A"}, "0A"},
+        {{"--decline", "%20%20"}, "  "},
+        {{"--decline", "5"}, "05"},
+        {{"--rule", "* decline 91"}, "91"},
+        {{"--no-code"}, "(none)"},
+        {{"--decline", "N7", "--no-code"}, "(none)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        Restart(c.args);
+        SendRequest(100, Purchase("4111111111111111"));
+        const std::string message = KK_Unframe(Answer());
+        ASSERT_GE(message.size(), 2u);
+        TransRecord back;
+        EXPECT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));   // the terminal reads it whole
+        EXPECT_EQ(Element39(message.substr(2)), c.code);
+    }
+}
+
+TEST_F(CardCentre, BytesAfterTheFrameAndTheCloseComeWithTheAnswer)
+{
+    const struct {
+        const char* option;
+        std::string after;   // the bytes after the frame's CR
+        bool closed;
+    } cases[] = {
+        {"--trailing", "\r\n", false},
+        {"--trailing-junk", std::string("\r\n\x7F~junk\xFF\x10", 11), false},
+        {"--hangup", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        Restart({c.option});
+        SendRequest(100, Purchase("4111111111111111"));
+        std::string wire = Answer();
+        auto whole = [&](const std::string& b) { return b.size() >= b.find('\r') + 1 + c.after.size(); };
+        ASSERT_TRUE(ReadUntil(line, wire, whole));
+        const std::size_t cr = wire.find('\r');
+        EXPECT_NE(KK_Unframe(wire.substr(0, cr + 1)), "");
+        // The terminal sees the close once it has read the answer: nothing comes between.
+        EXPECT_EQ(line.waitForDisconnected(c.closed ? 3000 : 300), c.closed);
+        const QByteArray rest = line.readAll();
+        EXPECT_EQ(wire.substr(cr + 1) + rest.toStdString(), c.after);
+    }
+}
+
+TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
+{
+    Run({"--late", "600"});
+    SendRequest(100, Purchase("4111111111111111"));
+    SendRequest(101, Purchase("4111111111111111"));
+    const std::string repeatAnswer = KK_Unframe(Answer(400));
+    EXPECT_EQ(repeatAnswer.substr(0, 2), std::string("\x01\x10", 2));
+    EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
+    ASSERT_TRUE(centre.WaitFor("answer to stan=000123 after 600 ms written"));
+
+    // A terminal gone before the late answer: it is not written.
+    TransRecord gone = Purchase("4111111111111111");
+    gone.STAN = "000124";
+    SendRequest(100, gone);
+    ASSERT_TRUE(centre.WaitFor("stan=000124 ->"));
+    line.abort();
+    EXPECT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
 }
 
 } // namespace
