@@ -64,7 +64,28 @@ int main(int argc, char** argv)
         "answer to stan=N after MS ms written, line N ACK, line N NAK k/n, ENQ -> verdict S TEXT,\n"
         "ACK -> ENQ, EOT, stored PATH, closed.\n"
         "\n"
-        "Exit status: 64 wrong options or rules, 69 the port cannot be had.");
+        "--ledger FILE: one JSON object a line, appended and flushed as it happens (a kill can cut\n"
+        "the last line short). Texts as UTF-8; every line has \"event\" and \"time\" (local,\n"
+        "yyyy-MM-dd hh:mm:ss.zzz), then:\n"
+        "  start            pid, port\n"
+        "  auth             a request: id (from 1 at each start), conn (connection from 1), type\n"
+        "                   (0100 0101 0400 0401), stan (11), pan (2), amount (4), original (90),\n"
+        "                   terminal (41), acceptor (42), each null when absent; by (rule N,\n"
+        "                   options); verdict (approve, decline, silent, close); response\n"
+        "                   (0110, 0410, or null when none is sent), code (39 as sent, null\n"
+        "                   when left out), auth_code (38, or null), delay_ms, noise,\n"
+        "                   bad_check, trailing (the bytes after the frame), hangup; closed (the\n"
+        "                   line closed by us), written (the answer written to a line still open);\n"
+        "                   closed and written are null when the answer is delayed\n"
+        "  answer           a delayed answer's outcome: id (of its auth line), closed, written\n"
+        "  auth-unreadable  conn, error, bytes\n"
+        "  file             a file given its verdict: conn, status (1 accepted,\n"
+        "                   0 refused), verdict (the line sent), lines (every accepted line, as\n"
+        "                   received), naks ([line, NAKs] of each NAKed line), stored (path or null)\n"
+        "  file-abandoned   a file without verdict: conn, why (EOT, closed), lines, naks\n"
+        "\n"
+        "Exit status: 64 wrong options or rules, 69 the port cannot be had, 73 the ledger cannot be\n"
+        "opened.");
     cli.addHelpOption();
     cli.addOptions({
         {"port", "TCP port to listen on; 0 lets the system pick (default 0).", "N", "0"},
@@ -92,6 +113,7 @@ int main(int argc, char** argv)
         {"no-enq", "Do not send ENQ after the terminal acknowledges the verdict."},
         {"store", "Folder for the accepted transaction files.", "dir"},
         {"log", "Append every event line to FILE as well.", "file"},
+        {"ledger", "Append a JSON line for every request and file to FILE (see above).", "file"},
         {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
     });
     cli.process(app);
@@ -147,15 +169,21 @@ int main(int argc, char** argv)
     o.noEnq = cli.isSet("no-enq");
     o.store = cli.value("store");
     o.log = cli.value("log");
+    o.ledger = cli.value("ledger");
     o.verbose = cli.isSet("verbose");
     const uint port = cli.value("port").toUInt(&ok);
     if (!ok || port > 65535)
         return Usage("--port wants 0..65535");
 
+    const QString ledger = o.ledger;
     Centre centre(std::move(o));
     if (!centre.Listen(static_cast<quint16>(port))) {
         std::fprintf(stderr, "tollan-cardcentre: cannot listen on port %u\n", port);
         return 69;
+    }
+    if (!centre.StartLedger()) {
+        std::fprintf(stderr, "tollan-cardcentre: cannot append to %s\n", qPrintable(ledger));
+        return 73;
     }
     std::fprintf(stdout, "listening on %u\n", static_cast<unsigned>(centre.Port()));
     std::fflush(stdout);

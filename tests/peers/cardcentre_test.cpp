@@ -3,12 +3,16 @@
 #include "protocol/frame.h"
 #include "protocol/messages.h"
 #include "protocol/transfile.h"
+#include "support/codepage.h"
 #include "support/config.h"
 #include "support/home.h"
 #include "tests/peers/peer_process.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -57,7 +61,7 @@ protected:
     }
     void Run(QStringList args)
     {
-        args << "--port" << "0" << "--log" << home.filePath("centre.log");
+        args << "--port" << "0" << "--log" << home.filePath("centre.log") << "--ledger" << home.filePath("ledger");
         ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
         const quint16 port = centre.ListeningPort();
         ASSERT_NE(port, 0) << centre.out;
@@ -105,12 +109,28 @@ protected:
         centre.process.waitForFinished();
         centre.out.clear();
         QFile::remove(home.filePath("centre.log"));
+        QFile::remove(home.filePath("ledger"));
         Run(args);
     }
     std::string Log()
     {
         QFile f(home.filePath("centre.log"));
         return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    }
+    // The ledger's lines of these events, in their order, each parsed as JSON.
+    std::vector<QJsonObject> Ledger(const QStringList& events)
+    {
+        QFile f(home.filePath("ledger"));
+        std::vector<QJsonObject> lines;
+        if (!f.open(QIODevice::ReadOnly))
+            return lines;
+        while (!f.atEnd()) {
+            const QJsonObject o = QJsonDocument::fromJson(f.readLine()).object();
+            EXPECT_FALSE(o.isEmpty()) << "a ledger line that is no JSON object";
+            if (events.contains(o["event"].toString()))
+                lines.push_back(o);
+        }
+        return lines;
     }
 
     QTemporaryDir home;
@@ -396,14 +416,88 @@ TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
     EXPECT_EQ(repeatAnswer.substr(0, 2), std::string("\x01\x10", 2));
     EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
     ASSERT_TRUE(centre.WaitFor("answer to stan=000123 after 600 ms written"));
+    // The ledger has the request at once, and what became of its answer once it went out.
+    const auto auths = Ledger({"auth"}), answers = Ledger({"answer"});
+    ASSERT_EQ(auths.size(), 2u);
+    EXPECT_EQ(auths[0]["delay_ms"], 600);
+    EXPECT_TRUE(auths[0]["written"].isNull());
+    EXPECT_EQ(auths[1]["delay_ms"], 0);
+    EXPECT_EQ(auths[1]["written"], true);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["id"], auths[0]["id"]);
+    EXPECT_EQ(answers[0]["written"], true);
 
-    // A terminal gone before the late answer: it is not written.
+    // A terminal gone before the late answer: the ledger says it was not written.
     TransRecord gone = Purchase("4111111111111111");
     gone.STAN = "000124";
     SendRequest(100, gone);
     ASSERT_TRUE(centre.WaitFor("stan=000124 ->"));
     line.abort();
-    EXPECT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+    ASSERT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+    ASSERT_EQ(Ledger({"answer"}).size(), 2u);
+    EXPECT_EQ(Ledger({"answer"})[1]["written"], false);
+}
+
+TEST_F(CardCentre, LedgerHoldsEachRequestAndEachFileWithWhatWasDone)
+{
+    Run({"--rule", "pan=5555 decline N7", "--nak-line", "1:2"});
+    TransRecord reversal = Purchase("4111111111111111");
+    SendRequest(400, reversal);
+    EXPECT_NE(Answer(), "");
+    SendRequest(100, Purchase("5555555555554444"));
+    EXPECT_NE(Answer(), "");
+    const auto auths = Ledger({"auth"});
+    ASSERT_EQ(auths.size(), 2u);
+    const QJsonObject& r = auths[0];
+    EXPECT_EQ(r["type"], "0400");
+    EXPECT_EQ(r["stan"], "000123");
+    EXPECT_EQ(r["pan"], "4111111111111111");
+    EXPECT_EQ(r["amount"], "000000001250");
+    EXPECT_EQ(r["original"], QString(42, '1'));
+    EXPECT_EQ(r["terminal"], "T0000001");
+    EXPECT_EQ(r["acceptor"], QString::fromStdString(KK_CardAcceptorId(reversal.Toojaam)).leftJustified(15));
+    EXPECT_EQ(r["by"], "options");
+    EXPECT_EQ(r["verdict"], "approve");
+    EXPECT_EQ(r["response"], "0410");
+    EXPECT_EQ(r["code"], "00");
+    EXPECT_EQ(r["auth_code"], "123456");
+    EXPECT_EQ(r["written"], true);
+    EXPECT_EQ(r["closed"], false);
+    EXPECT_EQ(auths[1]["by"], "rule 1");
+    EXPECT_EQ(auths[1]["verdict"], "decline");
+    EXPECT_EQ(auths[1]["code"], "N7");
+    EXPECT_TRUE(auths[1]["auth_code"].isNull());
+
+    // A file accepted, one refused and one given up, each as the card centre received it.
+    const std::string first(70, '0'), second = "9" + std::string(69, '1');
+    const struct {
+        const char* status;
+        bool enq;
+        const char* event;
+        int verdictStatus;
+    } files[] = {{"1", true, "file", 1}, {"0", true, "file", 0}, {"1", false, "file-abandoned", -1}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.event + std::string(" ") + f.status);
+        Restart({"--verdict-status", f.status, "--nak-line", "1:2"});
+        for (const std::string& l : {first, first, first, second})   // line 1 NAKed twice
+            Send(KK_FrameSimple(l)), Control();
+        std::string verdict;
+        if (f.enq) {
+            SendControl(kENQ);
+            verdict = KK_UnframeSimple(Answer());
+        }
+        SendControl(kEOT);
+        ASSERT_TRUE(centre.WaitFor("EOT"));
+        const auto logged = Ledger({f.event});
+        ASSERT_EQ(logged.size(), 1u);
+        EXPECT_EQ(logged[0]["lines"].toArray(),
+                  (QJsonArray{QString::fromStdString(first), QString::fromStdString(second)}));
+        EXPECT_EQ(logged[0]["naks"].toArray(), (QJsonArray{QJsonArray{1, 2}}));
+        if (f.enq) {
+            EXPECT_EQ(logged[0]["status"], f.verdictStatus);
+            EXPECT_EQ(logged[0]["verdict"].toString().toStdString(), Text_Cp1252ToUtf8(verdict));
+        }
+    }
 }
 
 } // namespace
