@@ -50,6 +50,7 @@ struct Centre::Line {
         std::vector<std::pair<int, int>> naks;    // line number, NAKs it got
         int nakked = 0;                           // NAKs given to the line now expected
         int naksDue = -1;                         // NAKs it gets; -1: not decided yet
+        int abandonAt = -1;                       // chaos's line NAKed four times; -1: not drawn yet
         int enqs = 0;
         bool verdictSent = false;
         std::string verdict;                      // the frame sent, for an ENQ asked again
@@ -82,11 +83,21 @@ bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, por
 
 bool Centre::StartLedger()
 {
+    if (o_.chaos)
+        chaos_ = std::make_unique<Chaos>(*o_.chaos);
     if (o_.ledger.isEmpty())
         return true;
     if (!ledger_.Open(o_.ledger))
         return false;
-    ledger_.Write("start", JsonObject().Number("pid", QCoreApplication::applicationPid()).Number("port", Port()));
+    JsonObject start;
+    start.Number("pid", QCoreApplication::applicationPid()).Number("port", Port());
+    if (o_.chaos)
+        start.Text("chaos", std::to_string(o_.chaos->seed))
+            .Number("chaos_faults", o_.chaos->faultsPercent)
+            .Number("chaos_late_ms", o_.chaos->lateMs);
+    else
+        start.TextOrNull("chaos", std::nullopt);
+    ledger_.Write("start", start);
     return true;
 }
 
@@ -192,7 +203,10 @@ void Centre::Authorisation(Line& c, const std::string& message)
     const std::int64_t amount = static_cast<std::int64_t>(Num_Value(r.Get(4)));
     const bool repeat = r.type % 10 != 0;
     int rule = -1;
-    const Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10, rule);
+    Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10, rule);
+    std::optional<std::string> choice;
+    if (rule < 0 && chaos_)
+        b = chaos_->Authorisation(choice.emplace());
     // A late answer holds back the request only: its repeat, sent meanwhile, is answered as it comes.
     const int delayMs = !repeat && b.lateMs > 0 ? b.lateMs : b.delayMs;
     const bool unanswered = b.verdict == Behaviour::Silent || (b.repeatOnly && !repeat);
@@ -204,7 +218,8 @@ void Centre::Authorisation(Line& c, const std::string& message)
         .TextOrNull("stan", optional(11)).TextOrNull("pan", optional(2)).TextOrNull("amount", optional(4))
         .TextOrNull("original", optional(90)).TextOrNull("terminal", optional(41))
         .TextOrNull("acceptor", optional(42))
-        .Text("by", rule >= 0 ? "rule " + std::to_string(rule + 1) : "options");
+        .Text("by", rule >= 0 ? "rule " + std::to_string(rule + 1) : chaos_ ? "chaos" : "options")
+        .TextOrNull("choice", choice);
 
     std::string what = "auth " + KK_Number(r.type, 4) + " pan=" + r.Get(2) + " amount=" + r.Get(4) +
                        " stan=" + r.Get(11) + " -> ";
@@ -237,6 +252,8 @@ void Centre::Authorisation(Line& c, const std::string& message)
     }
     if (delayMs > 0 && !unanswered)
         what += " after " + std::to_string(delayMs) + " ms";
+    if (choice)
+        what += " [chaos " + *choice + "]";
 
     static const char* const kVerdicts[] = {"approve", "decline", "silent", "close"};
     entry.Text("verdict", kVerdicts[unanswered ? Behaviour::Silent : b.verdict])
@@ -292,12 +309,16 @@ void Centre::FileLine(Line& c, const std::string& text)
     Line::File& f = c.file;
     if (f.verdictSent)
         f = {};   // a line after the verdict begins the next file on the same connection
+    if (chaos_ && f.abandonAt < 0)
+        f.abandonAt = chaos_->FileAbandonLine();
     const int number = static_cast<int>(f.lines.size()) + 1;
     if (o_.verbose)
         std::fprintf(stderr, "line %d: %s\n", number, Text_Cp1252ToUtf8(text).c_str());
     if (f.naksDue < 0) {
         const auto scripted = o_.nakLine.find(number);
-        f.naksDue = scripted != o_.nakLine.end() ? scripted->second : 0;
+        f.naksDue = scripted != o_.nakLine.end() ? scripted->second
+                    : chaos_                     ? chaos_->LineNaks(number == f.abandonAt)
+                                                 : 0;
     }
     if (f.nakked < f.naksDue) {
         if (f.nakked++ == 0)
@@ -326,8 +347,9 @@ void Centre::Control(Line& c, char code)
             return;
         }
         if (!f.verdictSent) {
-            const int status = o_.verdictStatus;
-            const std::string& text = o_.verdictText;
+            const int status = chaos_ ? chaos_->VerdictStatus() : o_.verdictStatus;
+            const std::string text =
+                status == 1 || !chaos_ ? o_.verdictText : Text_Utf8ToCp1252("Fail tagasi l\u00fckatud");
             const std::string line = Centre_VerdictLine(text, status, f.lines);
             f.verdict = KK_FrameSimple(line);
             if (o_.verdictLf)
@@ -337,6 +359,7 @@ void Centre::Control(Line& c, char code)
             const std::string stored = status == 1 ? Store(f.lines, storeEvent) : std::string();
             ledger_.Write("file", JsonObject()
                                       .Number("conn", c.id)
+                                      .Text("by", chaos_ ? "chaos" : "options")
                                       .Number("status", status)
                                       .Text("verdict", line)
                                       .Texts("lines", f.lines)

@@ -1,6 +1,7 @@
 #pragma once
 // The card centre's listener: every connection is read frame by frame, authorisations answered by
 // the rules, transaction-file lines ACKed or NAKed as scripted, the verdict given on ENQ.
+#include "peers/tollan-cardcentre/chaos.h"
 #include "peers/tollan-cardcentre/ledger.h"
 #include "peers/tollan-cardcentre/rules.h"
 
@@ -9,6 +10,8 @@
 #include <QTcpServer>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +31,7 @@ struct CentreOptions {
     QString store;                     // folder of the accepted files; empty: not stored
     QString log;                       // file that gets every event line too
     QString ledger;                    // file that gets a JSON line for every request and file
+    std::optional<ChaosOptions> chaos; // random behaviour where no rule or --nak-line says
     bool verbose = false;
 };
 
@@ -61,6 +65,7 @@ private:
     int connections_ = 0;
     int requests_ = 0;
     Ledger ledger_;
+    std::unique_ptr<Chaos> chaos_;
 };
 
 } // namespace tollan::peer

@@ -1,6 +1,7 @@
 // tollan-cardcentre: a card centre on TCP for tests, demos and integrators. It prints
 // "listening on PORT" as its first line, then one line for every event it sees.
 #include "peers/tollan-cardcentre/centre.h"
+#include "peers/tollan-cardcentre/chaos.h"
 #include "support/codepage.h"
 
 #include <QCommandLineParser>
@@ -64,22 +65,29 @@ int main(int argc, char** argv)
         "answer to stan=N after MS ms written, line N ACK, line N NAK k/n, ENQ -> verdict S TEXT,\n"
         "ACK -> ENQ, EOT, stored PATH, closed.\n"
         "\n"
+        "--chaos SEED: every request no rule matches gets a behaviour drawn with a generator seeded\n"
+        "by SEED (the same seed draws the same sequence): approved, or with --chaos-faults percent\n"
+        "(default 40) one of these faults, by weight:\n" +
+        QString::fromStdString(Chaos_Describe()) +
+        "Lines named by --nak-line keep their NAKs; chaos draws the verdict instead of\n"
+        "--verdict-status, and a refusal says \"Fail tagasi l\u00fckatud\".\n"
+        "\n"
         "--ledger FILE: one JSON object a line, appended and flushed as it happens (a kill can cut\n"
         "the last line short). Texts as UTF-8; every line has \"event\" and \"time\" (local,\n"
         "yyyy-MM-dd hh:mm:ss.zzz), then:\n"
-        "  start            pid, port\n"
+        "  start            pid, port, chaos (the seed as text, or null), chaos_faults, chaos_late_ms\n"
         "  auth             a request: id (from 1 at each start), conn (connection from 1), type\n"
         "                   (0100 0101 0400 0401), stan (11), pan (2), amount (4), original (90),\n"
-        "                   terminal (41), acceptor (42), each null when absent; by (rule N,\n"
-        "                   options); verdict (approve, decline, silent, close); response\n"
-        "                   (0110, 0410, or null when none is sent), code (39 as sent, null\n"
-        "                   when left out), auth_code (38, or null), delay_ms, noise,\n"
+        "                   terminal (41), acceptor (42), each null when absent; by (rule N, chaos,\n"
+        "                   options), choice (chaos's, or null); verdict (approve, decline, silent,\n"
+        "                   close); response (0110, 0410, or null when none is sent), code (39 as\n"
+        "                   sent, null when left out), auth_code (38, or null), delay_ms, noise,\n"
         "                   bad_check, trailing (the bytes after the frame), hangup; closed (the\n"
         "                   line closed by us), written (the answer written to a line still open);\n"
         "                   closed and written are null when the answer is delayed\n"
         "  answer           a delayed answer's outcome: id (of its auth line), closed, written\n"
         "  auth-unreadable  conn, error, bytes\n"
-        "  file             a file given its verdict: conn, status (1 accepted,\n"
+        "  file             a file given its verdict: conn, by (chaos, options), status (1 accepted,\n"
         "                   0 refused), verdict (the line sent), lines (every accepted line, as\n"
         "                   received), naks ([line, NAKs] of each NAKed line), stored (path or null)\n"
         "  file-abandoned   a file without verdict: conn, why (EOT, closed), lines, naks\n"
@@ -114,6 +122,9 @@ int main(int argc, char** argv)
         {"store", "Folder for the accepted transaction files.", "dir"},
         {"log", "Append every event line to FILE as well.", "file"},
         {"ledger", "Append a JSON line for every request and file to FILE (see above).", "file"},
+        {"chaos", "Misbehave at random, drawn with the generator seeded by SEED (see above).", "seed"},
+        {"chaos-late", "How late a late answer of --chaos is (default 16000).", "ms", "16000"},
+        {"chaos-faults", "Percent of requests --chaos does not simply approve (default 40).", "percent", "40"},
         {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
     });
     cli.process(app);
@@ -170,6 +181,20 @@ int main(int argc, char** argv)
     o.store = cli.value("store");
     o.log = cli.value("log");
     o.ledger = cli.value("ledger");
+    if (cli.isSet("chaos")) {
+        ChaosOptions chaos;
+        chaos.seed = cli.value("chaos").toULongLong(&ok);
+        if (!ok)
+            return Usage("--chaos wants a number");
+        chaos.lateMs = cli.value("chaos-late").toInt(&ok);
+        if (!ok || chaos.lateMs < 0 || chaos.lateMs > 3600000)
+            return Usage("--chaos-late wants 0..3600000");
+        chaos.faultsPercent = cli.value("chaos-faults").toInt(&ok);
+        if (!ok || chaos.faultsPercent < 0 || chaos.faultsPercent > 100)
+            return Usage("--chaos-faults wants 0..100");
+        chaos.authCode = cli.value("auth-code").toStdString();
+        o.chaos = chaos;
+    }
     o.verbose = cli.isSet("verbose");
     const uint port = cli.value("port").toUInt(&ok);
     if (!ok || port > 65535)

@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <set>
+
 using namespace tollan;
 using namespace tollan::test;
 
@@ -24,6 +26,14 @@ namespace {
 constexpr char kENQ = 5, kACK = 6, kNAK = 21, kEOT = 4;
 
 bool HasCr(const std::string& b) { return b.find('\r') != std::string::npos; }
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
 
 // Element 39's bytes in a response body (after the message type), the elements before it walked as
 // they travel; "(none)" when the bitmap leaves it out. The terminal's record reads 39 as a number,
@@ -436,6 +446,87 @@ TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
     ASSERT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
     ASSERT_EQ(Ledger({"answer"}).size(), 2u);
     EXPECT_EQ(Ledger({"answer"})[1]["written"], false);
+}
+
+TEST_F(CardCentre, ChaosDrawsTheSameChoicesForTheSameSeed)
+{
+    // Each request on a line of its own: a choice may close the line.
+    auto choices = [&](const char* seed) {
+        Restart({"--chaos", seed, "--chaos-late", "50", "--chaos-faults", "70"});
+        const quint16 port = centre.ListeningPort();
+        std::vector<QString> drawn;
+        for (int i = 1; i <= 30; ++i) {
+            line.abort();
+            line.connectToHost("127.0.0.1", port);
+            EXPECT_TRUE(line.waitForConnected(5000));
+            TransRecord t = Purchase("4111111111111111");
+            t.STAN = KK_Number(i, 6);
+            SendRequest(100, t);
+            EXPECT_TRUE(centre.WaitFor("stan=" + t.STAN + " ->"));
+        }
+        for (const QJsonObject& a : Ledger({"auth"}))
+            drawn.push_back(a["choice"].toString() + " " + a["code"].toString() + " " + a["auth_code"].toString() +
+                            " " + a["trailing"].toString());
+        return drawn;
+    };
+    const std::vector<QString> first = choices("7");
+    ASSERT_EQ(first.size(), 30u);
+    EXPECT_EQ(choices("7"), first);
+    EXPECT_NE(choices("8"), first);
+    std::set<QString> kinds;
+    for (const QString& d : first)
+        kinds.insert(d.section(' ', 0, 0));
+    EXPECT_GT(kinds.size(), 5u) << QStringList(kinds.begin(), kinds.end()).join(' ').toStdString();
+}
+
+TEST_F(CardCentre, ChaosNaksAndJudgesFilesTheSameWayForTheSameSeed)
+{
+    // Sent as the terminal sends: a line at most four times, EOT once it is NAKed four times,
+    // else ENQ for the verdict when every line is through.
+    auto files = [&](const char* seed) {
+        Restart({"--chaos", seed});
+        for (int file = 0; file < 20; ++file) {
+            bool through = true;
+            for (int n = 1; n <= 8 && through; ++n) {
+                int tries = 0;
+                do
+                    Send(KK_FrameSimple(std::to_string(n) + std::string(69, 'a')));
+                while (Control() == kNAK && (through = ++tries < 4));
+            }
+            if (through) {
+                SendControl(kENQ);
+                EXPECT_NE(Answer(), "");
+            }
+            SendControl(kEOT);
+        }
+        auto eots = [&] { return centre.Printed("") ? Count(centre.out, "\nEOT\n") : 0; };
+        while (eots() < 20 && centre.process.waitForReadyRead(5000)) {
+        }
+        std::vector<QString> seen;
+        for (const QJsonObject& f : Ledger({"file", "file-abandoned"}))
+            seen.push_back(f["event"].toString() + " " + QString::number(f["status"].toInt(-1)) + " " +
+                           QJsonDocument(f["naks"].toArray()).toJson(QJsonDocument::Compact));
+        return seen;
+    };
+    const std::vector<QString> first = files("11");
+    ASSERT_EQ(first.size(), 20u);
+    // Every kind of file comes; four NAKs, at one of the first six lines, only to a file given up.
+    std::set<QString> kinds;
+    for (const QJsonObject& f : Ledger({"file", "file-abandoned"})) {
+        kinds.insert(f["event"].toString() + QString::number(f["status"].toInt(-1)));
+        int fours = 0;
+        for (const QJsonValue& nak : f["naks"].toArray()) {
+            EXPECT_LE(nak[1].toInt(), 4);
+            if (nak[1].toInt() == 4) {
+                ++fours;
+                EXPECT_LE(nak[0].toInt(), 6);
+            }
+        }
+        EXPECT_EQ(fours, f["event"] == "file-abandoned" ? 1 : 0);
+    }
+    EXPECT_EQ(kinds, (std::set<QString>{"file0", "file1", "file-abandoned-1"}));
+    EXPECT_EQ(files("11"), first);
+    EXPECT_NE(files("12"), first);
 }
 
 TEST_F(CardCentre, LedgerHoldsEachRequestAndEachFileWithWhatWasDone)
