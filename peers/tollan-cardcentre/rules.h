@@ -45,6 +45,6 @@ Behaviour Rules_Choose(const std::vector<Rule>& rules, const Behaviour& fallback
                        std::int64_t amount, int type, int& matched);
 // What `trailing` and `trailing-junk` write after the frame.
 inline constexpr std::string_view kTrailingCrLf{"\r\n"};
-inline constexpr std::string_view kTrailingJunk{"\r\n\x7F~junk\xFF\x10", 11};
+inline constexpr std::string_view kTrailingJunk{"\r\n\x7F~junk\xFF\x10"};
 
 } // namespace tollan::peer

@@ -398,7 +398,7 @@ TEST_F(CardCentre, BytesAfterTheFrameAndTheCloseComeWithTheAnswer)
         bool closed;
     } cases[] = {
         {"--trailing", "\r\n", false},
-        {"--trailing-junk", std::string("\r\n\x7F~junk\xFF\x10", 11), false},
+        {"--trailing-junk", "\r\n\x7F~junk\xFF\x10", false},
         {"--hangup", "", true},
     };
     for (const auto& c : cases) {
