@@ -130,6 +130,11 @@ std::string Auth_Describe(const AuthRequest& request)
     return out;
 }
 
+std::string Auth_ResponseCode(const Behaviour& b)
+{
+    return b.verdict == Behaviour::Approve ? "00" : b.code;
+}
+
 std::string Auth_Response(const AuthRequest& request, const Behaviour& b)
 {
     const int responseType = request.type - request.type % 10 + 10;
@@ -144,7 +149,8 @@ std::string Auth_Response(const AuthRequest& request, const Behaviour& b)
         if (n == 41) {   // 38 and 39 go between 11 and 41: elements travel in ascending order
             if (b.verdict == Behaviour::Approve)
                 add(38, b.authCode);
-            add(39, KK_Number(b.verdict == Behaviour::Approve ? 0 : b.code, 2));
+            if (!b.noCode)
+                add(39, Auth_ResponseCode(b));
         }
         if (const std::string* v = request.Find(n))
             add(n, *v);
@@ -162,7 +168,7 @@ std::string Auth_Wire(std::string_view response, const Behaviour& b)
     }
     if (b.noise)
         frame.insert(0, std::string("\x7F\x10noise\x02~", 9));
-    return frame;
+    return frame + b.trailing;
 }
 
 } // namespace tollan::peer

@@ -23,10 +23,13 @@ struct AuthRequest {
 bool Auth_DecodeRequest(std::string_view message, AuthRequest& request, std::string& error);
 // One line per element: number, name, value (control and 8-bit bytes percent-encoded).
 std::string Auth_Describe(const AuthRequest& request);
+// Element 39 of the answer: "00" on approval, else the decline's two characters.
+std::string Auth_ResponseCode(const Behaviour& b);
 // The unframed response: type 0110 or 0410 (a repeat is answered as its request), the bitmap, the
-// echoed elements, 38 on approval and 39 always.
+// echoed elements, 38 on approval and 39 unless left out.
 std::string Auth_Response(const AuthRequest& request, const Behaviour& b);
-// The bytes on the line: the full frame, with noise in front or a wrong check character if asked.
+// The bytes on the line: the full frame, with noise in front, a wrong check character or bytes
+// after it if asked.
 std::string Auth_Wire(std::string_view response, const Behaviour& b);
 
 } // namespace tollan::peer

@@ -6,6 +6,7 @@
 #include "support/codepage.h"
 #include "support/text.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QPointer>
@@ -42,12 +43,19 @@ const char* ControlName(char c)
 
 struct Centre::Line {
     QPointer<QTcpSocket> socket;
+    int id = 0;                       // the connection's number since the start
     std::string in;
-    std::vector<std::string> lines;   // accepted lines of the file in progress
-    int nakked = 0;                   // NAKs given to the line now expected
-    int enqs = 0;
-    bool verdictSent = false;
-    std::string verdict;              // the frame sent, for an ENQ asked again
+    struct File {
+        std::vector<std::string> lines;           // accepted lines
+        std::vector<std::pair<int, int>> naks;    // line number, NAKs it got
+        int nakked = 0;                           // NAKs given to the line now expected
+        int naksDue = -1;                         // NAKs it gets; -1: not decided yet
+        int abandonAt = -1;                       // chaos's line NAKed four times; -1: not drawn yet
+        int enqs = 0;
+        bool verdictSent = false;
+        std::string verdict;                      // the frame sent, for an ENQ asked again
+        bool Begun() const { return !lines.empty() || !naks.empty(); }
+    } file;
 };
 
 std::string Centre_VerdictLine(std::string_view text, int status, const std::vector<std::string>& lines)
@@ -73,6 +81,26 @@ Centre::Centre(CentreOptions options) : o_(std::move(options))
 
 bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, port); }
 
+bool Centre::StartLedger()
+{
+    if (o_.chaos)
+        chaos_ = std::make_unique<Chaos>(*o_.chaos);
+    if (o_.ledger.isEmpty())
+        return true;
+    if (!ledger_.Open(o_.ledger))
+        return false;
+    JsonObject start;
+    start.Number("pid", QCoreApplication::applicationPid()).Number("port", Port());
+    if (o_.chaos)
+        start.Text("chaos", std::to_string(o_.chaos->seed))
+            .Number("chaos_faults", o_.chaos->faultsPercent)
+            .Number("chaos_late_ms", o_.chaos->lateMs);
+    else
+        start.TextOrNull("chaos", std::nullopt);
+    ledger_.Write("start", start);
+    return true;
+}
+
 void Centre::Event(const std::string& utf8)
 {
     // The log first: whoever reads stdout may look into the log as soon as the line shows.
@@ -92,10 +120,13 @@ void Centre::Accept()
     while (QTcpSocket* s = server_.nextPendingConnection()) {
         auto line = std::make_shared<Line>();
         line->socket = s;
+        line->id = ++connections_;
         Event("connection from " + s->peerAddress().toString().toStdString() + ":" +
               std::to_string(s->peerPort()));
         connect(s, &QTcpSocket::readyRead, this, [this, line] { Read(*line); });
         connect(s, &QTcpSocket::disconnected, this, [this, s, line] {
+            if (!line->file.verdictSent && line->file.Begun())
+                FileAbandoned(*line, "closed");
             Event("closed");
             s->deleteLater();   // and with it the handlers that hold `line`
         });
@@ -154,7 +185,7 @@ void Centre::Frame(Line& c, const std::string& frame)
         FileLine(c, text);
         return;
     }
-    Event("line " + std::to_string(c.lines.size() + 1) + " bad frame NAK: " + Url_Encode(frame, 3));
+    Event("line " + std::to_string(c.file.lines.size() + 1) + " bad frame NAK: " + Url_Encode(frame, 3));
     c.socket->write(&kNAK, 1);
 }
 
@@ -164,24 +195,41 @@ void Centre::Authorisation(Line& c, const std::string& message)
     std::string error;
     if (!Auth_DecodeRequest(message, r, error)) {
         Event("auth unreadable (" + error + "): " + Url_Encode(message, 3));
+        ledger_.Write("auth-unreadable", JsonObject().Number("conn", c.id).Text("error", error).Text("bytes", message));
         return;
     }
     if (o_.verbose)
         std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(r)).c_str());
     const std::int64_t amount = static_cast<std::int64_t>(Num_Value(r.Get(4)));
-    const Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10);
+    const bool repeat = r.type % 10 != 0;
+    int rule = -1;
+    Behaviour b = Rules_Choose(o_.rules, o_.fallback, r.Get(2), amount, r.type - r.type % 10, rule);
+    std::optional<std::string> choice;
+    if (rule < 0 && chaos_)
+        b = chaos_->Authorisation(choice.emplace());
+    // A late answer holds back the request only: its repeat, sent meanwhile, is answered as it comes.
+    const int delayMs = !repeat && b.lateMs > 0 ? b.lateMs : b.delayMs;
+    const bool unanswered = b.verdict == Behaviour::Silent || (b.repeatOnly && !repeat);
+
+    auto optional = [&r](int n) { return r.Find(n) ? std::optional<std::string>(*r.Find(n)) : std::nullopt; };
+    const int id = ++requests_;
+    JsonObject entry;
+    entry.Number("id", id).Number("conn", c.id).Text("type", KK_Number(r.type, 4))
+        .TextOrNull("stan", optional(11)).TextOrNull("pan", optional(2)).TextOrNull("amount", optional(4))
+        .TextOrNull("original", optional(90)).TextOrNull("terminal", optional(41))
+        .TextOrNull("acceptor", optional(42))
+        .Text("by", rule >= 0 ? "rule " + std::to_string(rule + 1) : chaos_ ? "chaos" : "options")
+        .TextOrNull("choice", choice);
+
     std::string what = "auth " + KK_Number(r.type, 4) + " pan=" + r.Get(2) + " amount=" + r.Get(4) +
                        " stan=" + r.Get(11) + " -> ";
-    if (b.repeatOnly && r.type % 10 == 0) {
-        Event(what + "no answer, waiting for the repeat");
-        return;
-    }
-    if (b.verdict == Behaviour::Silent) {
-        Event(what + "silent");
-        return;
-    }
     std::string wire;
-    if (b.verdict == Behaviour::Close) {
+    const bool answers = !unanswered && b.verdict != Behaviour::Close;
+    if (b.repeatOnly && !repeat) {
+        what += "no answer, waiting for the repeat";
+    } else if (unanswered) {
+        what += "silent";
+    } else if (!answers) {
         what += "close";
     } else {
         const std::string response = Auth_Response(r, b);
@@ -189,79 +237,143 @@ void Centre::Authorisation(Line& c, const std::string& message)
         AuthRequest shown;
         if (o_.verbose && Auth_DecodeRequest(response, shown, error))
             std::fprintf(stderr, "%s", Text_Cp1252ToUtf8(Auth_Describe(shown)).c_str());
-        what += KK_Number(r.type - r.type % 10 + 10, 4) + " 39=" +
-                KK_Number(b.verdict == Behaviour::Approve ? 0 : b.code, 2);
+        what += KK_Number(r.type - r.type % 10 + 10, 4) +
+                (b.noCode ? std::string(" without 39") : " 39=" + Url_Encode(Auth_ResponseCode(b), 3));
         if (b.verdict == Behaviour::Approve)
             what += " 38=" + b.authCode;
         if (b.noise)
             what += " noise";
         if (b.badCheck)
             what += " bad-check";
+        if (!b.trailing.empty())
+            what += " trailing " + Url_Encode(b.trailing, 3);
+        if (b.hangup)
+            what += " hangup";
     }
-    if (b.delayMs > 0)
-        what += " after " + std::to_string(b.delayMs) + " ms";
-    Event(what);
-    QPointer<QTcpSocket> s = c.socket;
-    auto answer = [s, wire] {
-        if (!s)
-            return;
-        if (wire.empty())
-            s->disconnectFromHost();
-        else
+    if (delayMs > 0 && !unanswered)
+        what += " after " + std::to_string(delayMs) + " ms";
+    if (choice)
+        what += " [chaos " + *choice + "]";
+
+    static const char* const kVerdicts[] = {"approve", "decline", "silent", "close"};
+    entry.Text("verdict", kVerdicts[unanswered ? Behaviour::Silent : b.verdict])
+        .TextOrNull("response", answers ? std::optional(KK_Number(r.type - r.type % 10 + 10, 4)) : std::nullopt)
+        .TextOrNull("code", answers && !b.noCode ? std::optional(Auth_ResponseCode(b)) : std::nullopt)
+        .TextOrNull("auth_code", answers && b.verdict == Behaviour::Approve ? std::optional(b.authCode) : std::nullopt)
+        .Number("delay_ms", unanswered ? 0 : delayMs)
+        .Bool("noise", answers && b.noise).Bool("bad_check", answers && b.badCheck)
+        .Text("trailing", answers ? b.trailing : std::string()).Bool("hangup", answers && b.hangup);
+    // The ledger and the event line come before the bytes: whoever has the answer finds them written.
+    if (unanswered) {
+        ledger_.Write("auth", entry.Bool("closed", false).Bool("written", false));
+        Event(what);
+        return;
+    }
+    const QPointer<QTcpSocket> s = c.socket;
+    const bool close = !answers || b.hangup;
+    auto answer = [s, wire, close] {
+        if (!wire.empty())
             s->write(wire.data(), static_cast<qint64>(wire.size()));
+        if (close) {
+            // The answer and the close go out together: the frame is flushed, then the FIN.
+            s->flush();
+            s->disconnectFromHost();
+        }
     };
-    if (b.delayMs > 0)
-        QTimer::singleShot(b.delayMs, this, answer);
-    else
-        answer();
+    auto open = [s] { return s && s->state() == QAbstractSocket::ConnectedState; };
+    if (delayMs == 0) {
+        const bool live = open();   // the terminal may have closed right after its request
+        ledger_.Write("auth", entry.Bool("closed", live && close).Bool("written", live && answers));
+        Event(what);
+        if (live)
+            answer();
+        return;
+    }
+    // The ledger has the request now, should the card centre be killed before the answer is due.
+    ledger_.Write("auth", entry.Bool("closed", std::nullopt).Bool("written", std::nullopt));
+    Event(what);
+    QTimer::singleShot(delayMs, this, [this, answer, open, answers, close, id, stan = r.Get(11), delayMs] {
+        // The terminal may have gone meanwhile: then nothing is written and nothing closed.
+        const bool live = open();
+        ledger_.Write("answer",
+                      JsonObject().Number("id", id).Bool("closed", live && close).Bool("written", live && answers));
+        Event("answer to stan=" + stan + " after " + std::to_string(delayMs) + " ms " +
+              (!live ? "not written, the line is gone" : answers ? "written" : "not written, line closed"));
+        if (live)
+            answer();
+    });
 }
 
 void Centre::FileLine(Line& c, const std::string& text)
 {
-    if (c.verdictSent) {
-        // A line after the verdict begins the next file on the same connection.
-        c = Line{c.socket, std::move(c.in), {}, 0, 0, false, {}};
-    }
-    const int number = static_cast<int>(c.lines.size()) + 1;
-    const auto scripted = o_.nakLine.find(number);
+    Line::File& f = c.file;
+    if (f.verdictSent)
+        f = {};   // a line after the verdict begins the next file on the same connection
+    if (chaos_ && f.abandonAt < 0)
+        f.abandonAt = chaos_->FileAbandonLine();
+    const int number = static_cast<int>(f.lines.size()) + 1;
     if (o_.verbose)
         std::fprintf(stderr, "line %d: %s\n", number, Text_Cp1252ToUtf8(text).c_str());
-    if (scripted != o_.nakLine.end() && c.nakked < scripted->second) {
-        ++c.nakked;
-        Event("line " + std::to_string(number) + " NAK " + std::to_string(c.nakked) + "/" +
-              std::to_string(scripted->second));
+    if (f.naksDue < 0) {
+        const auto scripted = o_.nakLine.find(number);
+        f.naksDue = scripted != o_.nakLine.end() ? scripted->second
+                    : chaos_                     ? chaos_->LineNaks(number == f.abandonAt)
+                                                 : 0;
+    }
+    if (f.nakked < f.naksDue) {
+        if (f.nakked++ == 0)
+            f.naks.emplace_back(number, 0);
+        ++f.naks.back().second;
+        Event("line " + std::to_string(number) + " NAK " + std::to_string(f.nakked) + "/" +
+              std::to_string(f.naksDue));
         c.socket->write(&kNAK, 1);
         return;
     }
-    c.lines.push_back(text);
-    c.nakked = 0;
+    f.lines.push_back(text);
+    f.nakked = 0;
+    f.naksDue = -1;
     Event("line " + std::to_string(number) + " ACK");
     c.socket->write(&kACK, 1);
 }
 
 void Centre::Control(Line& c, char code)
 {
+    Line::File& f = c.file;
     const std::string name = ControlName(code);
     if (code == kENQ) {
-        if (!c.verdictSent && c.enqs < o_.enqSilent) {
-            ++c.enqs;
-            Event("ENQ unanswered " + std::to_string(c.enqs) + "/" + std::to_string(o_.enqSilent));
+        if (!f.verdictSent && f.enqs < o_.enqSilent) {
+            ++f.enqs;
+            Event("ENQ unanswered " + std::to_string(f.enqs) + "/" + std::to_string(o_.enqSilent));
             return;
         }
-        if (!c.verdictSent) {
-            c.verdict = KK_FrameSimple(Centre_VerdictLine(o_.verdictText, o_.verdictStatus, c.lines));
+        if (!f.verdictSent) {
+            const int status = chaos_ ? chaos_->VerdictStatus() : o_.verdictStatus;
+            const std::string text =
+                status == 1 || !chaos_ ? o_.verdictText : Text_Utf8ToCp1252("Fail tagasi l\u00fckatud");
+            const std::string line = Centre_VerdictLine(text, status, f.lines);
+            f.verdict = KK_FrameSimple(line);
             if (o_.verdictLf)
-                c.verdict += '\n';
-            c.verdictSent = true;
-            Event("ENQ -> verdict " + std::to_string(o_.verdictStatus) + " " + Text_Cp1252ToUtf8(o_.verdictText) +
-                  " (" + std::to_string(c.lines.size()) + " lines)");
-            if (o_.verdictStatus == 1)
-                Store(c.lines);
+                f.verdict += '\n';
+            f.verdictSent = true;
+            std::string storeEvent;
+            const std::string stored = status == 1 ? Store(f.lines, storeEvent) : std::string();
+            ledger_.Write("file", JsonObject()
+                                      .Number("conn", c.id)
+                                      .Text("by", chaos_ ? "chaos" : "options")
+                                      .Number("status", status)
+                                      .Text("verdict", line)
+                                      .Texts("lines", f.lines)
+                                      .Pairs("naks", f.naks)
+                                      .TextOrNull("stored", stored.empty() ? std::nullopt : std::optional(stored)));
+            Event("ENQ -> verdict " + std::to_string(status) + " " + Text_Cp1252ToUtf8(text) + " (" +
+                  std::to_string(f.lines.size()) + " lines)");
+            if (!storeEvent.empty())
+                Event(storeEvent);
         } else {
             Event("ENQ -> verdict again");
         }
-        c.socket->write(c.verdict.data(), static_cast<qint64>(c.verdict.size()));
-    } else if (code == kACK && c.verdictSent) {
+        c.socket->write(f.verdict.data(), static_cast<qint64>(f.verdict.size()));
+    } else if (code == kACK && f.verdictSent) {
         if (o_.noEnq) {
             Event("ACK");
         } else {
@@ -269,21 +381,32 @@ void Centre::Control(Line& c, char code)
             c.socket->write(&kENQ, 1);
         }
     } else if (code == kEOT) {
+        if (!f.verdictSent && f.Begun())
+            FileAbandoned(c, "EOT");
         Event("EOT");
-        c = Line{c.socket, std::move(c.in), {}, 0, 0, false, {}};
+        f = {};
     } else {
         Event(name + " unexpected");
     }
 }
 
-void Centre::Store(const std::vector<std::string>& lines)
+void Centre::FileAbandoned(Line& c, const char* why)
+{
+    ledger_.Write("file-abandoned", JsonObject()
+                                        .Number("conn", c.id)
+                                        .Text("why", why)
+                                        .Texts("lines", c.file.lines)
+                                        .Pairs("naks", c.file.naks));
+}
+
+std::string Centre::Store(const std::vector<std::string>& lines, std::string& event)
 {
     if (o_.store.isEmpty())
-        return;
+        return {};
     QDir dir(o_.store);
     if (!dir.mkpath(".")) {
-        Event("cannot create " + o_.store.toStdString());
-        return;
+        event = "cannot create " + o_.store.toStdString();
+        return {};
     }
     QString path;
     do {
@@ -291,14 +414,15 @@ void Centre::Store(const std::vector<std::string>& lines)
     } while (QFile::exists(path));
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        Event("cannot write " + path.toStdString());
-        return;
+        event = "cannot write " + path.toStdString();
+        return {};
     }
     for (const std::string& l : lines) {
         f.write(l.data(), static_cast<qint64>(l.size()));
         f.write("\r\n");
     }
-    Event("stored " + path.toStdString());
+    event = "stored " + path.toStdString();
+    return Text_FromQString(path);
 }
 
 } // namespace tollan::peer

@@ -1,6 +1,8 @@
 #pragma once
 // The card centre's listener: every connection is read frame by frame, authorisations answered by
 // the rules, transaction-file lines ACKed or NAKed as scripted, the verdict given on ENQ.
+#include "peers/tollan-cardcentre/chaos.h"
+#include "peers/tollan-cardcentre/ledger.h"
 #include "peers/tollan-cardcentre/rules.h"
 
 #include <QObject>
@@ -8,6 +10,8 @@
 #include <QTcpServer>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +30,8 @@ struct CentreOptions {
     bool noEnq = false;                // no ENQ after the terminal's ACK
     QString store;                     // folder of the accepted files; empty: not stored
     QString log;                       // file that gets every event line too
+    QString ledger;                    // file that gets a JSON line for every request and file
+    std::optional<ChaosOptions> chaos; // random behaviour where no rule or --nak-line says
     bool verbose = false;
 };
 
@@ -36,6 +42,8 @@ class Centre : public QObject {
 public:
     explicit Centre(CentreOptions options);
     bool Listen(quint16 port);
+    // Opens --ledger, if given, and writes its first line; false when it cannot be appended to.
+    bool StartLedger();
     quint16 Port() const { return server_.serverPort(); }
 
 private:
@@ -46,12 +54,18 @@ private:
     void Authorisation(Line& c, const std::string& message);
     void FileLine(Line& c, const std::string& text);
     void Control(Line& c, char code);
-    void Store(const std::vector<std::string>& lines);
+    // The path of the stored file (Windows-1252), empty when not stored; `event` says what happened.
+    std::string Store(const std::vector<std::string>& lines, std::string& event);
+    void FileAbandoned(Line& c, const char* why);
     void Event(const std::string& utf8);
 
     CentreOptions o_;
     QTcpServer server_;
     int stored_ = 0;
+    int connections_ = 0;
+    int requests_ = 0;
+    Ledger ledger_;
+    std::unique_ptr<Chaos> chaos_;
 };
 
 } // namespace tollan::peer

@@ -1,6 +1,7 @@
 // tollan-cardcentre: a card centre on TCP for tests, demos and integrators. It prints
 // "listening on PORT" as its first line, then one line for every event it sees.
 #include "peers/tollan-cardcentre/centre.h"
+#include "peers/tollan-cardcentre/chaos.h"
 #include "support/codepage.h"
 
 #include <QCommandLineParser>
@@ -31,16 +32,25 @@ int main(int argc, char** argv)
         "\n"
         "Authorisations (full frames; noise before SOH is skipped): each 0100/0400 and each repeat\n"
         "0101/0401 is read element by element and answered 0110/0410 with elements 2, 3, 4, 7, 11,\n"
-        "41, 42 and 49 echoed, 38 (authorisation code) on approval and 39 (response code).\n"
+        "41, 42 and 49 echoed, 38 (authorisation code) on approval and 39 (response code, two\n"
+        "characters).\n"
         "How to answer comes from the first matching rule, else from the options below.\n"
         "A rule is a line of words: match words pan=PREFIX, amount=HUNDREDTHS, type=100|400\n"
         "(a repeat counts as its request), then behaviour words:\n"
         "  approve | decline CODE | silent | close     the verdict (default approve)\n"
+        "                   CODE is element 39: one digit (5 is 05) or any two characters,\n"
+        "                   %XX for a byte (N7, 0A, %20%20 for two spaces, %25 for %)\n"
+        "  no-code          leave element 39 out of the answer\n"
         "  auth CODE        authorisation code of an approval (default 123456)\n"
         "  repeat-only      leave the first request unanswered, answer the repeat\n"
         "  delay MS         answer after MS milliseconds\n"
+        "  late MS          answer the request (0100, 0400) after MS milliseconds and its repeat\n"
+        "                   (0101, 0401) at once: both answers go out\n"
         "  noise            send bytes before the SOH\n"
         "  bad-check        send a wrong check character\n"
+        "  hangup           close the line as soon as the answer is written\n"
+        "  trailing         write CR LF right after the frame, in the same write\n"
+        "  trailing-junk    write CR LF and junk bytes (7F ~junk FF 10) right after the frame\n"
         "Example rule file:\n"
         "  pan=4111 decline 51     # this card has no money\n"
         "  amount=99900 silent\n"
@@ -52,20 +62,54 @@ int main(int argc, char** argv)
         "stored in --store DIR as transfile-NNNN.txt, one line each, CR LF.\n"
         "\n"
         "Every event is printed on stdout (and appended to --log FILE): connection from, auth ...,\n"
-        "line N ACK, line N NAK k/n, ENQ -> verdict S TEXT, ACK -> ENQ, EOT, stored PATH, closed.\n"
+        "answer to stan=N after MS ms written, line N ACK, line N NAK k/n, ENQ -> verdict S TEXT,\n"
+        "ACK -> ENQ, EOT, stored PATH, closed.\n"
         "\n"
-        "Exit status: 64 wrong options or rules, 69 the port cannot be had.");
+        "--chaos SEED: every request no rule matches gets a behaviour drawn with a generator seeded\n"
+        "by SEED (the same seed draws the same sequence): approved, or with --chaos-faults percent\n"
+        "(default 40) one of these faults, by weight:\n" +
+        QString::fromStdString(Chaos_Describe()) +
+        "Lines named by --nak-line keep their NAKs; chaos draws the verdict instead of\n"
+        "--verdict-status, and a refusal says \"Fail tagasi l\u00fckatud\".\n"
+        "\n"
+        "--ledger FILE: one JSON object a line, appended and flushed as it happens (a kill can cut\n"
+        "the last line short). Texts as UTF-8; every line has \"event\" and \"time\" (local,\n"
+        "yyyy-MM-dd hh:mm:ss.zzz), then:\n"
+        "  start            pid, port, chaos (the seed as text, or null), chaos_faults, chaos_late_ms\n"
+        "  auth             a request: id (from 1 at each start), conn (connection from 1), type\n"
+        "                   (0100 0101 0400 0401), stan (11), pan (2), amount (4), original (90),\n"
+        "                   terminal (41), acceptor (42), each null when absent; by (rule N, chaos,\n"
+        "                   options), choice (chaos's, or null); verdict (approve, decline, silent,\n"
+        "                   close); response (0110, 0410, or null when none is sent), code (39 as\n"
+        "                   sent, null when left out), auth_code (38, or null), delay_ms, noise,\n"
+        "                   bad_check, trailing (the bytes after the frame), hangup; closed (the\n"
+        "                   line closed by us), written (the answer written to a line still open);\n"
+        "                   closed and written are null when the answer is delayed\n"
+        "  answer           a delayed answer's outcome: id (of its auth line), closed, written\n"
+        "  auth-unreadable  conn, error, bytes\n"
+        "  file             a file given its verdict: conn, by (chaos, options), status (1 accepted,\n"
+        "                   0 refused), verdict (the line sent), lines (every accepted line, as\n"
+        "                   received), naks ([line, NAKs] of each NAKed line), stored (path or null)\n"
+        "  file-abandoned   a file without verdict: conn, why (EOT, closed), lines, naks\n"
+        "\n"
+        "Exit status: 64 wrong options or rules, 69 the port cannot be had, 73 the ledger cannot be\n"
+        "opened.");
     cli.addHelpOption();
     cli.addOptions({
         {"port", "TCP port to listen on; 0 lets the system pick (default 0).", "N", "0"},
         {"rule", "A rule line (repeatable, tried in order before the rule file's).", "rule"},
         {"rules", "Rule file, one rule a line, # comments.", "file"},
-        {"decline", "Decline every request with response code CODE.", "code"},
+        {"decline", "Decline every request with response code CODE (as the rule word).", "code"},
+        {"no-code", "Leave element 39 out of the answers."},
         {"auth-code", "Authorisation code of approvals (default 123456).", "code"},
         {"repeat-only", "Answer only the repeats."},
         {"silent", "Never answer an authorisation."},
         {"close", "Close the line instead of answering."},
         {"delay", "Answer after MS milliseconds.", "ms"},
+        {"late", "Answer the requests after MS milliseconds, their repeats at once.", "ms"},
+        {"hangup", "Close the line as soon as each answer is written."},
+        {"trailing", "Write CR LF right after each answer's frame."},
+        {"trailing-junk", "Write CR LF and junk bytes right after each answer's frame."},
         {"noise", "Send noise before the SOH of each answer."},
         {"bad-check", "Send each answer with a wrong check character."},
         {"nak-line", "NAK line L of a file N times before the ACK (L:N, repeatable; lines from 1).", "L:N"},
@@ -77,6 +121,10 @@ int main(int argc, char** argv)
         {"no-enq", "Do not send ENQ after the terminal acknowledges the verdict."},
         {"store", "Folder for the accepted transaction files.", "dir"},
         {"log", "Append every event line to FILE as well.", "file"},
+        {"ledger", "Append a JSON line for every request and file to FILE (see above).", "file"},
+        {"chaos", "Misbehave at random, drawn with the generator seeded by SEED (see above).", "seed"},
+        {"chaos-late", "How late a late answer of --chaos is (default 16000).", "ms", "16000"},
+        {"chaos-faults", "Percent of requests --chaos does not simply approve (default 40).", "percent", "40"},
         {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
     });
     cli.process(app);
@@ -99,9 +147,11 @@ int main(int argc, char** argv)
         words << "decline" << cli.value("decline");
     if (cli.isSet("auth-code"))
         words << "auth" << cli.value("auth-code");
-    if (cli.isSet("delay"))
-        words << "delay" << cli.value("delay");
-    for (const char* flag : {"repeat-only", "silent", "close", "noise", "bad-check"})
+    for (const char* valued : {"delay", "late"})
+        if (cli.isSet(valued))
+            words << valued << cli.value(valued);
+    for (const char* flag :
+         {"repeat-only", "silent", "close", "noise", "bad-check", "no-code", "hangup", "trailing", "trailing-junk"})
         if (cli.isSet(flag))
             words << flag;
     Rule fallback;
@@ -130,15 +180,35 @@ int main(int argc, char** argv)
     o.noEnq = cli.isSet("no-enq");
     o.store = cli.value("store");
     o.log = cli.value("log");
+    o.ledger = cli.value("ledger");
+    if (cli.isSet("chaos")) {
+        ChaosOptions chaos;
+        chaos.seed = cli.value("chaos").toULongLong(&ok);
+        if (!ok)
+            return Usage("--chaos wants a number");
+        chaos.lateMs = cli.value("chaos-late").toInt(&ok);
+        if (!ok || chaos.lateMs < 0 || chaos.lateMs > 3600000)
+            return Usage("--chaos-late wants 0..3600000");
+        chaos.faultsPercent = cli.value("chaos-faults").toInt(&ok);
+        if (!ok || chaos.faultsPercent < 0 || chaos.faultsPercent > 100)
+            return Usage("--chaos-faults wants 0..100");
+        chaos.authCode = cli.value("auth-code").toStdString();
+        o.chaos = chaos;
+    }
     o.verbose = cli.isSet("verbose");
     const uint port = cli.value("port").toUInt(&ok);
     if (!ok || port > 65535)
         return Usage("--port wants 0..65535");
 
+    const QString ledger = o.ledger;
     Centre centre(std::move(o));
     if (!centre.Listen(static_cast<quint16>(port))) {
         std::fprintf(stderr, "tollan-cardcentre: cannot listen on port %u\n", port);
         return 69;
+    }
+    if (!centre.StartLedger()) {
+        std::fprintf(stderr, "tollan-cardcentre: cannot append to %s\n", qPrintable(ledger));
+        return 73;
     }
     std::fprintf(stdout, "listening on %u\n", static_cast<unsigned>(centre.Port()));
     std::fflush(stdout);

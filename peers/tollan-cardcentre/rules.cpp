@@ -47,13 +47,23 @@ bool Rules_ParseLine(std::string_view text, Rule& rule, std::string& error)
             b.verdict = Behaviour::Approve;
         } else if (w == "auth" && hasArg && words[i + 1].size() <= 6) {
             b.authCode = words[++i];
-        } else if (w == "decline" && hasArg && words[i + 1].size() <= 2 && IsDigits(words[i + 1]) && ToInt(words[i + 1], n)) {
+        } else if (w == "decline" && hasArg && Rules_ResponseCode(words[i + 1], b.code)) {
             b.verdict = Behaviour::Decline;
-            b.code = static_cast<int>(n);
             ++i;
+        } else if (w == "no-code") {
+            b.noCode = true;
         } else if (w == "delay" && hasArg && ToInt(words[i + 1], n) && n >= 0 && n <= 3600000) {
             b.delayMs = static_cast<int>(n);
             ++i;
+        } else if (w == "late" && hasArg && ToInt(words[i + 1], n) && n >= 0 && n <= 3600000) {
+            b.lateMs = static_cast<int>(n);
+            ++i;
+        } else if (w == "hangup") {
+            b.hangup = true;
+        } else if (w == "trailing") {
+            b.trailing = kTrailingCrLf;
+        } else if (w == "trailing-junk") {
+            b.trailing = kTrailingJunk;
         } else if (w == "silent") {
             b.verdict = Behaviour::Silent;
         } else if (w == "close") {
@@ -69,6 +79,32 @@ bool Rules_ParseLine(std::string_view text, Rule& rule, std::string& error)
             return false;
         }
     }
+    return true;
+}
+
+bool Rules_ResponseCode(std::string_view word, std::string& code)
+{
+    if (word.size() == 1 && IsDigits(word)) {
+        code = std::string("0") + word[0];
+        return true;
+    }
+    std::string bytes;
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if (word[i] != '%') {
+            bytes += word[i];
+            continue;
+        }
+        unsigned value = 0;
+        const auto hex = word.substr(i + 1, 2);
+        const auto r = std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+        if (hex.size() != 2 || r.ec != std::errc() || r.ptr != hex.data() + 2)
+            return false;
+        bytes += static_cast<char>(value);
+        i += 2;
+    }
+    if (bytes.size() != 2)
+        return false;
+    code = bytes;
     return true;
 }
 
@@ -97,9 +133,11 @@ bool Rules_ParseFile(const std::string& path, std::vector<Rule>& rules, std::str
 }
 
 Behaviour Rules_Choose(const std::vector<Rule>& rules, const Behaviour& fallback, std::string_view pan,
-                       std::int64_t amount, int type)
+                       std::int64_t amount, int type, int& matched)
 {
+    matched = -1;
     for (const Rule& r : rules) {
+        ++matched;
         if (!r.panPrefix.empty() && pan.substr(0, r.panPrefix.size()) != r.panPrefix)
             continue;
         if (r.amount >= 0 && r.amount != amount)
@@ -108,6 +146,7 @@ Behaviour Rules_Choose(const std::vector<Rule>& rules, const Behaviour& fallback
             continue;
         return r.behaviour;
     }
+    matched = -1;
     return fallback;
 }
 

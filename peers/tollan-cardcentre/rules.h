@@ -11,12 +11,16 @@ namespace tollan::peer {
 struct Behaviour {
     enum Verdict { Approve, Decline, Silent, Close };
     Verdict verdict = Approve;
-    int code = 0;                    // element 39 of a decline
+    std::string code = "05";         // element 39 of a decline: two characters, not only digits
+    bool noCode = false;             // the answer leaves element 39 out
     std::string authCode = "123456"; // element 38 of an approval
     bool repeatOnly = false;         // the first request goes unanswered, the repeat is answered
     int delayMs = 0;
+    int lateMs = 0;                  // the request answered this late, its repeat without the wait
     bool noise = false;              // bytes before the SOH
     bool badCheck = false;           // a wrong check character
+    bool hangup = false;             // the line closed as soon as the answer is written
+    std::string trailing;            // bytes written right after the frame, in the same write
 };
 
 struct Rule {
@@ -32,8 +36,15 @@ struct Rule {
 bool Rules_ParseLine(std::string_view text, Rule& rule, std::string& error);
 // Reads a rule file: one rule a line, "#" starts a comment, blank lines skipped.
 bool Rules_ParseFile(const std::string& path, std::vector<Rule>& rules, std::string& error);
-// The behaviour of the first rule that matches, else `fallback`.
+// Element 39 of `word`: one digit is that number ("5" is "05"); else exactly two characters, where
+// "%" and two hexadecimal digits stand for that byte ("%20%20" is two spaces). False otherwise.
+bool Rules_ResponseCode(std::string_view word, std::string& code);
+// The behaviour of the first rule that matches, else `fallback`; `matched` gets the rule's index,
+// -1 when none matched.
 Behaviour Rules_Choose(const std::vector<Rule>& rules, const Behaviour& fallback, std::string_view pan,
-                       std::int64_t amount, int type);
+                       std::int64_t amount, int type, int& matched);
+// What `trailing` and `trailing-junk` write after the frame.
+inline constexpr std::string_view kTrailingCrLf{"\r\n"};
+inline constexpr std::string_view kTrailingJunk{"\r\n\x7F~junk\xFF\x10"};
 
 } // namespace tollan::peer

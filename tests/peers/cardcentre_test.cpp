@@ -3,14 +3,20 @@
 #include "protocol/frame.h"
 #include "protocol/messages.h"
 #include "protocol/transfile.h"
+#include "support/codepage.h"
 #include "support/config.h"
 #include "support/home.h"
 #include "tests/peers/peer_process.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <set>
 
 using namespace tollan;
 using namespace tollan::test;
@@ -20,6 +26,38 @@ namespace {
 constexpr char kENQ = 5, kACK = 6, kNAK = 21, kEOT = 4;
 
 bool HasCr(const std::string& b) { return b.find('\r') != std::string::npos; }
+
+int Count(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Element 39's bytes in a response body (after the message type), the elements before it walked as
+// they travel; "(none)" when the bitmap leaves it out. The terminal's record reads 39 as a number,
+// so a test of the characters on the wire reads them here.
+std::string Element39(std::string_view body)
+{
+    const struct {
+        int number, type, width;
+        bool fixed;
+    } elements[] = {{2, 2, 19, false}, {3, 2, 6, true}, {4, 2, 12, true}, {7, 2, 10, true},
+                    {11, 2, 6, true},  {38, 4, 6, true}, {39, 4, 2, true}};
+    std::string bitmap, value;
+    if (!KK_ParseField(8, 8, true, body, bitmap))
+        return "(unreadable)";
+    for (const auto& e : elements) {
+        if (!KK_BitSet(bitmap, e.number))
+            continue;
+        if (!KK_ParseField(e.type, e.width, e.fixed, body, value))
+            return "(unreadable)";
+        if (e.number == 39)
+            return value;
+    }
+    return "(none)";
+}
 
 class CardCentre : public ::testing::Test {
 protected:
@@ -33,7 +71,7 @@ protected:
     }
     void Run(QStringList args)
     {
-        args << "--port" << "0" << "--log" << home.filePath("centre.log");
+        args << "--port" << "0" << "--log" << home.filePath("centre.log") << "--ledger" << home.filePath("ledger");
         ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
         const quint16 port = centre.ListeningPort();
         ASSERT_NE(port, 0) << centre.out;
@@ -73,10 +111,36 @@ protected:
         std::string b;
         return ReadUntil(line, b, [](const std::string& x) { return !x.empty(); }, ms) ? b[0] : '\0';
     }
+    // A card centre of its own for each case of a table.
+    void Restart(const QStringList& args)
+    {
+        line.abort();
+        centre.process.kill();
+        centre.process.waitForFinished();
+        centre.out.clear();
+        QFile::remove(home.filePath("centre.log"));
+        QFile::remove(home.filePath("ledger"));
+        Run(args);
+    }
     std::string Log()
     {
         QFile f(home.filePath("centre.log"));
         return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+    }
+    // The ledger's lines of these events, in their order, each parsed as JSON.
+    std::vector<QJsonObject> Ledger(const QStringList& events)
+    {
+        QFile f(home.filePath("ledger"));
+        std::vector<QJsonObject> lines;
+        if (!f.open(QIODevice::ReadOnly))
+            return lines;
+        while (!f.atEnd()) {
+            const QJsonObject o = QJsonDocument::fromJson(f.readLine()).object();
+            EXPECT_FALSE(o.isEmpty()) << "a ledger line that is no JSON object";
+            if (events.contains(o["event"].toString()))
+                lines.push_back(o);
+        }
+        return lines;
     }
 
     QTemporaryDir home;
@@ -112,12 +176,7 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
     };
     for (const AuthCase& c : cases) {
         SCOPED_TRACE(c.name);
-        line.abort();
-        centre.process.kill();
-        centre.process.waitForFinished();
-        centre.out.clear();
-        QFile::remove(home.filePath("centre.log"));
-        Run(c.args);
+        Restart(c.args);
         const TransRecord sent = Purchase(c.pan);
         SendRequest(c.type, sent);
         if (c.expect == AuthCase::Silent || c.expect == AuthCase::Closed) {
@@ -302,6 +361,234 @@ TEST_F(CardCentre, RefusedFileIsNotStoredAndItsVerdictCanEndInLf)
     SendControl(kEOT);
     ASSERT_TRUE(centre.WaitFor("EOT"));
     EXPECT_FALSE(QDir(store).exists() && !QDir(store).isEmpty());
+}
+
+TEST_F(CardCentre, ElementThirtyNineIsAnyTwoCharactersOrLeftOut)
+{
+    const struct {
+        QStringList args;
+        std::string code;
+    } cases[] = {
+        {{}, "00"},
+        {{"--decline", "N7"}, "N7"},
+        {{"--decline", "0A"}, "0A"},
+        {{"--decline", "%20%20"}, "  "},
+        {{"--decline", "5"}, "05"},
+        {{"--rule", "* decline 91"}, "91"},
+        {{"--no-code"}, "(none)"},
+        {{"--decline", "N7", "--no-code"}, "(none)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        Restart(c.args);
+        SendRequest(100, Purchase("4111111111111111"));
+        const std::string message = KK_Unframe(Answer());
+        ASSERT_GE(message.size(), 2u);
+        TransRecord back;
+        EXPECT_TRUE(KK_DecodeResponse(message.substr(2), back, 2026, 12));   // the terminal reads it whole
+        EXPECT_EQ(Element39(message.substr(2)), c.code);
+    }
+}
+
+TEST_F(CardCentre, BytesAfterTheFrameAndTheCloseComeWithTheAnswer)
+{
+    const struct {
+        const char* option;
+        std::string after;   // the bytes after the frame's CR
+        bool closed;
+    } cases[] = {
+        {"--trailing", "\r\n", false},
+        {"--trailing-junk", "\r\n\x7F~junk\xFF\x10", false},
+        {"--hangup", "", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
+        Restart({c.option});
+        SendRequest(100, Purchase("4111111111111111"));
+        std::string wire = Answer();
+        auto whole = [&](const std::string& b) { return b.size() >= b.find('\r') + 1 + c.after.size(); };
+        ASSERT_TRUE(ReadUntil(line, wire, whole));
+        const std::size_t cr = wire.find('\r');
+        EXPECT_NE(KK_Unframe(wire.substr(0, cr + 1)), "");
+        // The terminal sees the close once it has read the answer: nothing comes between.
+        EXPECT_EQ(line.waitForDisconnected(c.closed ? 3000 : 300), c.closed);
+        const QByteArray rest = line.readAll();
+        EXPECT_EQ(wire.substr(cr + 1) + rest.toStdString(), c.after);
+    }
+}
+
+TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
+{
+    Run({"--late", "600"});
+    SendRequest(100, Purchase("4111111111111111"));
+    SendRequest(101, Purchase("4111111111111111"));
+    const std::string repeatAnswer = KK_Unframe(Answer(400));
+    EXPECT_EQ(repeatAnswer.substr(0, 2), std::string("\x01\x10", 2));
+    EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
+    ASSERT_TRUE(centre.WaitFor("answer to stan=000123 after 600 ms written"));
+    // The ledger has the request at once, and what became of its answer once it went out.
+    const auto auths = Ledger({"auth"}), answers = Ledger({"answer"});
+    ASSERT_EQ(auths.size(), 2u);
+    EXPECT_EQ(auths[0]["delay_ms"], 600);
+    EXPECT_TRUE(auths[0]["written"].isNull());
+    EXPECT_EQ(auths[1]["delay_ms"], 0);
+    EXPECT_EQ(auths[1]["written"], true);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0]["id"], auths[0]["id"]);
+    EXPECT_EQ(answers[0]["written"], true);
+
+    // A terminal gone before the late answer: the ledger says it was not written.
+    TransRecord gone = Purchase("4111111111111111");
+    gone.STAN = "000124";
+    SendRequest(100, gone);
+    ASSERT_TRUE(centre.WaitFor("stan=000124 ->"));
+    line.abort();
+    ASSERT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+    ASSERT_EQ(Ledger({"answer"}).size(), 2u);
+    EXPECT_EQ(Ledger({"answer"})[1]["written"], false);
+}
+
+TEST_F(CardCentre, ChaosDrawsTheSameChoicesForTheSameSeed)
+{
+    // Each request on a line of its own: a choice may close the line.
+    auto choices = [&](const char* seed) {
+        Restart({"--chaos", seed, "--chaos-late", "50", "--chaos-faults", "70"});
+        const quint16 port = centre.ListeningPort();
+        std::vector<QString> drawn;
+        for (int i = 1; i <= 30; ++i) {
+            line.abort();
+            line.connectToHost("127.0.0.1", port);
+            EXPECT_TRUE(line.waitForConnected(5000));
+            TransRecord t = Purchase("4111111111111111");
+            t.STAN = KK_Number(i, 6);
+            SendRequest(100, t);
+            EXPECT_TRUE(centre.WaitFor("stan=" + t.STAN + " ->"));
+        }
+        for (const QJsonObject& a : Ledger({"auth"}))
+            drawn.push_back(a["choice"].toString() + " " + a["code"].toString() + " " + a["auth_code"].toString() +
+                            " " + a["trailing"].toString());
+        return drawn;
+    };
+    const std::vector<QString> first = choices("7");
+    ASSERT_EQ(first.size(), 30u);
+    EXPECT_EQ(choices("7"), first);
+    EXPECT_NE(choices("8"), first);
+    std::set<QString> kinds;
+    for (const QString& d : first)
+        kinds.insert(d.section(' ', 0, 0));
+    EXPECT_GT(kinds.size(), 5u) << QStringList(kinds.begin(), kinds.end()).join(' ').toStdString();
+}
+
+TEST_F(CardCentre, ChaosNaksAndJudgesFilesTheSameWayForTheSameSeed)
+{
+    // Sent as the terminal sends: a line at most four times, EOT once it is NAKed four times,
+    // else ENQ for the verdict when every line is through.
+    auto files = [&](const char* seed) {
+        Restart({"--chaos", seed});
+        for (int file = 0; file < 20; ++file) {
+            bool through = true;
+            for (int n = 1; n <= 8 && through; ++n) {
+                int tries = 0;
+                do
+                    Send(KK_FrameSimple(std::to_string(n) + std::string(69, 'a')));
+                while (Control() == kNAK && (through = ++tries < 4));
+            }
+            if (through) {
+                SendControl(kENQ);
+                EXPECT_NE(Answer(), "");
+            }
+            SendControl(kEOT);
+        }
+        auto eots = [&] { return centre.Printed("") ? Count(centre.out, "\nEOT\n") : 0; };
+        while (eots() < 20 && centre.process.waitForReadyRead(5000)) {
+        }
+        std::vector<QString> seen;
+        for (const QJsonObject& f : Ledger({"file", "file-abandoned"}))
+            seen.push_back(f["event"].toString() + " " + QString::number(f["status"].toInt(-1)) + " " +
+                           QJsonDocument(f["naks"].toArray()).toJson(QJsonDocument::Compact));
+        return seen;
+    };
+    const std::vector<QString> first = files("11");
+    ASSERT_EQ(first.size(), 20u);
+    // Every kind of file comes; four NAKs, at one of the first six lines, only to a file given up.
+    std::set<QString> kinds;
+    for (const QJsonObject& f : Ledger({"file", "file-abandoned"})) {
+        kinds.insert(f["event"].toString() + QString::number(f["status"].toInt(-1)));
+        int fours = 0;
+        for (const QJsonValue& nak : f["naks"].toArray()) {
+            EXPECT_LE(nak[1].toInt(), 4);
+            if (nak[1].toInt() == 4) {
+                ++fours;
+                EXPECT_LE(nak[0].toInt(), 6);
+            }
+        }
+        EXPECT_EQ(fours, f["event"] == "file-abandoned" ? 1 : 0);
+    }
+    EXPECT_EQ(kinds, (std::set<QString>{"file0", "file1", "file-abandoned-1"}));
+    EXPECT_EQ(files("11"), first);
+    EXPECT_NE(files("12"), first);
+}
+
+TEST_F(CardCentre, LedgerHoldsEachRequestAndEachFileWithWhatWasDone)
+{
+    Run({"--rule", "pan=5555 decline N7", "--nak-line", "1:2"});
+    TransRecord reversal = Purchase("4111111111111111");
+    SendRequest(400, reversal);
+    EXPECT_NE(Answer(), "");
+    SendRequest(100, Purchase("5555555555554444"));
+    EXPECT_NE(Answer(), "");
+    const auto auths = Ledger({"auth"});
+    ASSERT_EQ(auths.size(), 2u);
+    const QJsonObject& r = auths[0];
+    EXPECT_EQ(r["type"], "0400");
+    EXPECT_EQ(r["stan"], "000123");
+    EXPECT_EQ(r["pan"], "4111111111111111");
+    EXPECT_EQ(r["amount"], "000000001250");
+    EXPECT_EQ(r["original"], QString(42, '1'));
+    EXPECT_EQ(r["terminal"], "T0000001");
+    EXPECT_EQ(r["acceptor"], QString::fromStdString(KK_CardAcceptorId(reversal.Toojaam)).leftJustified(15));
+    EXPECT_EQ(r["by"], "options");
+    EXPECT_EQ(r["verdict"], "approve");
+    EXPECT_EQ(r["response"], "0410");
+    EXPECT_EQ(r["code"], "00");
+    EXPECT_EQ(r["auth_code"], "123456");
+    EXPECT_EQ(r["written"], true);
+    EXPECT_EQ(r["closed"], false);
+    EXPECT_EQ(auths[1]["by"], "rule 1");
+    EXPECT_EQ(auths[1]["verdict"], "decline");
+    EXPECT_EQ(auths[1]["code"], "N7");
+    EXPECT_TRUE(auths[1]["auth_code"].isNull());
+
+    // A file accepted, one refused and one given up, each as the card centre received it.
+    const std::string first(70, '0'), second = "9" + std::string(69, '1');
+    const struct {
+        const char* status;
+        bool enq;
+        const char* event;
+        int verdictStatus;
+    } files[] = {{"1", true, "file", 1}, {"0", true, "file", 0}, {"1", false, "file-abandoned", -1}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.event + std::string(" ") + f.status);
+        Restart({"--verdict-status", f.status, "--nak-line", "1:2"});
+        for (const std::string& l : {first, first, first, second})   // line 1 NAKed twice
+            Send(KK_FrameSimple(l)), Control();
+        std::string verdict;
+        if (f.enq) {
+            SendControl(kENQ);
+            verdict = KK_UnframeSimple(Answer());
+        }
+        SendControl(kEOT);
+        ASSERT_TRUE(centre.WaitFor("EOT"));
+        const auto logged = Ledger({f.event});
+        ASSERT_EQ(logged.size(), 1u);
+        EXPECT_EQ(logged[0]["lines"].toArray(),
+                  (QJsonArray{QString::fromStdString(first), QString::fromStdString(second)}));
+        EXPECT_EQ(logged[0]["naks"].toArray(), (QJsonArray{QJsonArray{1, 2}}));
+        if (f.enq) {
+            EXPECT_EQ(logged[0]["status"], f.verdictStatus);
+            EXPECT_EQ(logged[0]["verdict"].toString().toStdString(), Text_Cp1252ToUtf8(verdict));
+        }
+    }
 }
 
 } // namespace

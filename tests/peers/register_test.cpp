@@ -196,7 +196,9 @@ TEST(Peers, WrongOptionsEndWithUsageStatus)
     } cases[] = {
         {TOLLAN_CARDCENTRE_EXE, {"--rule", "pan=41 refuse"}},
         {TOLLAN_CARDCENTRE_EXE, {"--decline", "123"}},
-        {TOLLAN_CARDCENTRE_EXE, {"--decline", "-1"}},
+        {TOLLAN_CARDCENTRE_EXE, {"--decline", "%4"}},
+        {TOLLAN_CARDCENTRE_EXE, {"--chaos", "x"}},
+        {TOLLAN_CARDCENTRE_EXE, {"--chaos", "1", "--chaos-faults", "101"}},
         {TOLLAN_CARDCENTRE_EXE, {"--nak-line", "0:3"}},
         {TOLLAN_CARDCENTRE_EXE, {"--nak-line", "2"}},
         {TOLLAN_CARDCENTRE_EXE, {"--rules", "/nonexistent/rules"}},
