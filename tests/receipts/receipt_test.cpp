@@ -103,7 +103,7 @@ TransRecord Purchase()
 {
     return {.Type = 0, .PAN = "4921000000000008", .WayOfUse = 1, .Amount = 125000, .Date = 20261206,
             .Time = 143059, .AuthCode = "A1B2C3", .POSCode = 1, .ExpDate = 2701, .STAN = "42",
-            .Track2 = "4921000000000008=2701101", .Toojaam = "POS00003", .Trans = "0000A042"};
+            .Track2 = "4921000000000008=2701101", .Toojaam = "POS00003", .Trans = "0000A042", .OrigSTAN = {}, .ResponseCode = {}};
 }
 
 std::string Receipt(const std::string& pan, const std::string& date)
