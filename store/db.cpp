@@ -478,6 +478,14 @@ bool Db_Open()
         // Card numbers and track data: readable by the owner alone.
         if (!QFile::exists(path))
             Home_RestrictFile(path);
+        // The engine falls back to reading a file it cannot write, without a word: find out now,
+        // before it holds its locks. Closing any other descriptor of the file drops every lock the
+        // process holds on it, and without its lock a reader's exit takes the write-ahead log
+        // away from under us: our later commits would go to a deleted file.
+        QFile writable(path);
+        g_readOnly = !writable.open(QIODevice::ReadWrite);
+        const QString whyReadOnly = writable.errorString();
+        writable.close();
         bool opened = db.open();
         ++g_openings;
         if (opened) {
@@ -496,12 +504,8 @@ bool Db_Open()
         exec(db, "PRAGMA journal_mode = WAL");
         exec(db, "PRAGMA synchronous = FULL");
         exec(db, "PRAGMA foreign_keys = OFF");
-        // The engine falls back to reading a file it cannot write, without a word: find out now.
-        QFile probe(path);
-        g_readOnly = !probe.open(QIODevice::ReadWrite);
         if (g_readOnly)
-            report(failure(Text_FromQString(probe.errorString())), "andmebaas on ainult lugemiseks",
-                   Text_FromQString(path));
+            report(failure(Text_FromQString(whyReadOnly)), "andmebaas on ainult lugemiseks", Text_FromQString(path));
     }
 
     DbTableDef log = Db_TableDef(db, "Log");

@@ -355,6 +355,24 @@ TEST_F(Store, LockedFileGivesAFailureWithItsCause)
     EXPECT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
 }
 
+TEST_F(Store, AReaderInAnotherProgramSeesEveryCommitAndLeavesTheLogInPlace)
+{
+    ASSERT_TRUE(Db_Open());
+    // sqlite3 in a shell, run between two commits: on leaving it must not take our log away.
+    auto countFromOutside = [&] {
+        QProcess sqlite;
+        sqlite.start("sqlite3", {path, "SELECT count(*) FROM Trans"});
+        return sqlite.waitForFinished(10000) ? sqlite.readAllStandardOutput().trimmed().toInt() : -1;
+    };
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+    closeStore();   // started again, on the file as it was left
+    ASSERT_TRUE(Db_Open());
+    EXPECT_EQ(countFromOutside(), 1);
+    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "5", 1)));
+    EXPECT_EQ(countFromOutside(), 2);
+    EXPECT_TRUE(QFile::exists(path + "-wal"));
+}
+
 TEST_F(Store, ReadOnlyFileGivesAFailureWithItsCause)
 {
     ASSERT_TRUE(Db_Open());
