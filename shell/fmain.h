@@ -100,6 +100,7 @@ private:
     void LoadSchedule();
     void SetUpSerialPort();
     void RefreshUnsentStatus();
+    void RunDueTransfer();
     QWidget* Part(const char* name) const;
     QLabel* Label(const char* name) const;
     void PopUpMenu(const QPoint& global);
@@ -117,6 +118,9 @@ private:
     std::string pendingReceipt_;   // the first receipt of a pair
     bool loaded_ = false, unloaded_ = false;
     std::int64_t statusStep_ = kNoTenSeconds;  // the ten seconds of the last status refresh
+    // A transfer was asked for (a send time, the menu) and has not run yet: a request held the
+    // busy marker. It runs at the first tick that finds the marker free.
+    bool transferDue_ = false;
 };
 
 } // namespace tollan

@@ -31,9 +31,18 @@ void fMain::Timora1_Alert(const QString& category, const QString& action)
 {
     (void)action;
     if (category != QLatin1String("side") || !service_) return;
-    // A request or another transfer in progress: this run is skipped, the rows wait for the next one.
+    transferDue_ = true;
+    RunDueTransfer();
+}
+
+void fMain::RunDueTransfer()
+{
+    if (!transferDue_) return;
+    // A request or another transfer in progress: the transfer waits for a tick that finds the
+    // marker free. Skipped, a send time met while a register paid would send nothing that day.
     BusyGuard busy(service_->queue(), kScheduledJob);
     if (!busy.held()) return;
+    transferDue_ = false;
     RollBackOpen rollBack;
     if (sendTransFiles) sendTransFiles();
 }
@@ -44,6 +53,7 @@ void fMain::Timora1_Timer()
     const QDateTime now = Clock_Now();
     // Busy notices every ten seconds and the waiting request picked up.
     service_->Tick(now);
+    RunDueTransfer();
     if (Clock_TenSecondsDue(now, statusStep_)) RefreshUnsentStatus();
     DialUse_IdleCheck();
 }

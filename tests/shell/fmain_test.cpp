@@ -367,16 +367,21 @@ TEST_F(MainWindow, TheTransferRunsOnlyForSideAndOnlyWhenTheBusyMarkerIsFree)
     w.Timora1_Alert(QStringLiteral("muu"), QString());
     EXPECT_EQ(runs, 0);
 
-    ASSERT_TRUE(PacketQueue_Bar_Set(q, 3));  // a request in progress
+    ASSERT_TRUE(PacketQueue_Bar_Set(q, 3));  // a request in progress: the transfer waits for it
     w.Timora1_Alert(QStringLiteral("side"), QString());
+    w.Timora1_Timer();
     EXPECT_EQ(runs, 0);
     EXPECT_EQ(q.busy, 4);
     PacketQueue_Bar_Clear(q, 3);
+    w.Timora1_Timer();   // the first tick that finds the marker free
+    EXPECT_EQ(runs, 1);
+    w.Timora1_Timer();
+    EXPECT_EQ(runs, 1);
 
     QAction* send = w.menu().findChild<QAction*>(QStringLiteral("mTooSendFile"));
     ASSERT_NE(send, nullptr);
     send->trigger();
-    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(runs, 2);
     EXPECT_EQ(pictureDuring, 2);
     EXPECT_EQ(q.busy, 0);
     EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
