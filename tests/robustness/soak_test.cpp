@@ -1,0 +1,519 @@
+// The reconciliation soak: the real terminal, headless, serves three registers making purchases and
+// cancellations against a card centre that misbehaves at random (declines with numeric and other
+// codes, silence, late answers, answers with a hang-up or with bytes after them, NAKed lines,
+// refused files), while the terminal is killed with SIGKILL and started again, sqlite3 holds
+// tollan.mdb in a read, and `tollan config set` saves the settings beside it. At the end three
+// ledgers are set side by side, what the registers were told, what the card centre saw (its
+// --ledger) and what tollan.mdb holds, and every discrepancy is named.
+//
+// TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
+// run (the seed is printed), TOLLAN_SOAK_KEEP=1 keeps its files.
+#include "tests/peers/peer_process.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+
+using tollan::test::PeerProcess;
+
+namespace {
+
+qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
+
+void Pause(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+quint16 FreePort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+// One register process: a purchase, or the cancellation of one of its register's purchases.
+struct Request {
+    QString workstation, trans, cancels;   // cancels: the purchase's transaction number
+    qint64 start = 0, end = 0;
+    int status = -1;                       // the register's exit status: 0 approved (type 22)
+    std::unique_ptr<PeerProcess> process;
+};
+
+// What the card centre's ledger says of one authorisation request.
+struct Auth {
+    QString type, choice, verdict, code, authCode, original;
+    long stan = 0;
+    bool readable = false;   // an answer with element 39 reached the terminal's open line
+    qint64 time = 0;
+};
+
+struct AcceptedFile {
+    qint64 time = 0;
+    QStringList lines;
+};
+
+// A row's identity in the transaction file: register, STAN's five digits, kind.
+QString FileKey(const QString& pos, long stan, int type)
+{
+    return pos + "/" + QString::number(stan % 100000) + "/" + QString::number(type);
+}
+
+class Soak : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        home = tmp.filePath("home");
+        ledger = tmp.filePath("ledger.jsonl");
+        ASSERT_TRUE(QDir().mkpath(home));
+    }
+    void TearDown() override
+    {
+        if (terminal)
+            ::kill(pid_t(terminal->process.processId()), SIGKILL);
+    }
+
+    void Config(const QString& key, const QString& value)
+    {
+        QProcess p;
+        p.start(TOLLAN_EXE, {"--home", home, "config", "set", key, value});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        ASSERT_EQ(p.exitCode(), 0);
+    }
+    void StartCentre(const QStringList& extra)
+    {
+        centre = std::make_unique<PeerProcess>();
+        ASSERT_TRUE(centre->Start(TOLLAN_CARDCENTRE_EXE, QStringList{"--port", QString::number(centrePort), "--ledger",
+                                                                      ledger, "--store", tmp.filePath("files")} +
+                                                              extra));
+        ASSERT_EQ(centre->ListeningPort(), centrePort) << centre->out;
+    }
+    void StartTerminal()
+    {
+        terminal = std::make_unique<PeerProcess>();
+        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
+        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home}));
+        for (int i = 0; i < 400; ++i) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, port);
+            if (probe.waitForConnected(100))
+                return;
+            Pause(25);
+        }
+        FAIL() << "the terminal does not listen on " << port;
+    }
+    void Kill()
+    {
+        ::kill(pid_t(terminal->process.processId()), SIGKILL);
+        terminal->process.waitForFinished(10000);
+        kills.push_back(Now());
+    }
+
+    // Whether a kill fell in [from, to]: what was under way then may have been cut anywhere.
+    bool KilledWithin(qint64 from, qint64 to) const
+    {
+        for (qint64 k : kills)
+            if (k >= from && k <= to)
+                return true;
+        return false;
+    }
+
+    QStringList Rows(const QString& sql)
+    {
+        QStringList rows;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "soak");
+            db.setDatabaseName(QDir(home).filePath("tollan.mdb"));
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(sql);
+                while (q.next())
+                    rows << q.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase("soak");
+        return rows;
+    }
+
+    void ReadLedger()
+    {
+        QFile f(ledger);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        int start = 0;
+        std::map<std::pair<int, int>, std::size_t> byId;   // (start, id) -> auths index
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            const QJsonObject e = QJsonDocument::fromJson(line).object();
+            const QString event = e["event"].toString();
+            const qint64 time = QDateTime::fromString(e["time"].toString(), "yyyy-MM-dd hh:mm:ss.zzz").toMSecsSinceEpoch();
+            if (event == "start") {
+                ++start;
+            } else if (event == "auth") {
+                Auth a;
+                a.type = e["type"].toString();
+                a.stan = e["stan"].toString().toLong();
+                a.choice = e["choice"].toString();
+                a.verdict = e["verdict"].toString();
+                a.code = e["code"].toString();
+                a.authCode = e["auth_code"].toString();
+                a.original = e["original"].toString().mid(4, 6);
+                a.readable = e["written"].toBool() && !e["code"].isNull();
+                a.time = time;
+                byId[{start, e["id"].toInt()}] = auths.size();
+                auths.push_back(a);
+                ++faults[a.choice.isEmpty() ? a.verdict : a.choice];
+            } else if (event == "answer") {   // a delayed answer falls due
+                if (auto it = byId.find({start, e["id"].toInt()}); it != byId.end())
+                    auths[it->second].readable = e["written"].toBool() && !auths[it->second].code.isEmpty();
+            } else if (event == "file") {
+                ++faults[e["status"].toInt() == 1 ? "file accepted" : "file refused"];
+                faults["lines NAKed"] += int(e["naks"].toArray().size());
+                if (e["status"].toInt() == 1) {
+                    AcceptedFile file{time, {}};
+                    for (const auto& l : e["lines"].toArray())
+                        file.lines << l.toString();
+                    files.push_back(file);
+                }
+            } else if (event == "file-abandoned") {
+                ++faults["file abandoned"];
+            }
+        }
+    }
+
+    QTemporaryDir tmp;
+    QString home, ledger;
+    quint16 port = 0, centrePort = 0;
+    std::unique_ptr<PeerProcess> centre, terminal;
+    std::vector<qint64> kills;
+    std::vector<Auth> auths;
+    std::vector<AcceptedFile> files;
+    std::map<QString, int> faults;
+};
+
+TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes)
+{
+    std::uint32_t seed = std::random_device{}();
+    if (const QByteArray s = qgetenv("TOLLAN_SOAK_SEED"); !s.isEmpty())
+        seed = s.toUInt();
+    int seconds = 40;
+    if (const QByteArray s = qgetenv("TOLLAN_SOAK_SECONDS"); !s.isEmpty())
+        seconds = s.toInt();
+    std::printf("soak: seed %u, %d s (TOLLAN_SOAK_SEED=%u repeats it)\n", seed, seconds, seed);
+    std::fflush(stdout);
+    RecordProperty("seed", std::to_string(seed));
+    std::mt19937 random(seed);
+    auto between = [&](int lo, int hi) { return lo + int(random() % unsigned(hi - lo + 1)); };
+
+    port = FreePort();
+    centrePort = FreePort();
+    Config("Port", QString::number(port));
+    Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
+    Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
+    Config("TimeOut\\Auth", "3");
+    Config("SendTransTime1", "* * * * *");
+    ASSERT_NO_FATAL_FAILURE(StartCentre({"--chaos", QString::number(seed)}));
+    ASSERT_NO_FATAL_FAILURE(StartTerminal());
+
+    const QStringList cards = {"4000001234567899=28121010000012300000", "5555555555554444=2812101",
+                               "4111111111111111=2812101"};
+    constexpr int kLanes = 3;
+    std::vector<Request> done;
+    std::unique_ptr<Request> running[kLanes];
+    std::vector<QString> approved[kLanes];   // each register's approved purchases
+    std::set<QString> cancelled[kLanes];
+    qint64 idleUntil[kLanes] = {};
+    int lastTrans = 0, configSets = 0, reads = 0;
+    auto startRequest = [&](int lane) {
+        auto r = std::make_unique<Request>();
+        r->workstation = QString("POS%1").arg(lane + 1, 5, 10, QChar('0'));
+        r->trans = QString::number(++lastTrans).rightJustified(8, '0');
+        QStringList args{"--port", QString::number(port), "--timeout", "170", "--workstation", r->workstation,
+                         "--trans", r->trans};
+        if (!approved[lane].empty() && between(1, 4) == 1) {
+            // A quarter are cancellations, some of a purchase already cancelled.
+            std::vector<QString> pick(approved[lane]);
+            if (between(1, 3) > 1)
+                std::erase_if(pick, [&](const QString& t) { return cancelled[lane].count(t) > 0; });
+            if (!pick.empty())
+                r->cancels = pick[random() % pick.size()];
+        }
+        if (!r->cancels.isEmpty()) {
+            args << "--cancel" << r->cancels;
+        } else {
+            // Whole cents mostly, a fraction of a cent now and then.
+            const QString amount = QString::number(between(1, 99999) / 100.0 + (between(1, 5) == 1 ? 0.005 : 0), 'f', 3);
+            args << "--amount" << amount << "--card" << cards[random() % cards.size()] << "--answer" << "2812"
+                 << "--answer" << QString("P%1").arg(lastTrans % 100000, 5, 10, QChar('0'));
+        }
+        r->process = std::make_unique<PeerProcess>();
+        r->start = Now();
+        EXPECT_TRUE(r->process->Start(TOLLAN_REGISTER_EXE, args));
+        running[lane] = std::move(r);
+    };
+    auto reap = [&](int lane) {
+        Request& r = *running[lane];
+        r.end = Now();
+        QProcess& p = r.process->process;
+        if (p.state() != QProcess::NotRunning)
+            p.waitForFinished(180000);
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        if (r.status == 0) {
+            if (r.cancels.isEmpty())
+                approved[lane].push_back(r.trans);
+            else
+                cancelled[lane].insert(r.cancels);
+        }
+        r.process.reset();
+        done.push_back(std::move(r));
+        running[lane].reset();
+    };
+
+    const qint64 endAt = Now() + qint64(seconds) * 1000;
+    qint64 nextKill = Now() + between(4000, 15000), nextRead = Now() + between(1000, 5000),
+           nextConfig = Now() + between(500, 3000), readUntil = 0;
+    std::unique_ptr<QProcess> reader, config;
+    while (Now() < endAt) {
+        Pause(20);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            if (running[lane] && running[lane]->process->process.state() == QProcess::NotRunning)
+                reap(lane);
+            // A register pauses between its customers now and then: the terminal has its quiet
+            // moments, in which a transfer that is due goes.
+            if (!running[lane] && Now() >= idleUntil[lane]) {
+                startRequest(lane);
+                idleUntil[lane] = Now() + (between(1, 2) == 1 ? between(300, 3000) : 0);
+            }
+        }
+        if (Now() >= nextKill) {
+            Kill();
+            ASSERT_NO_FATAL_FAILURE(StartTerminal());
+            nextKill = Now() + between(4000, 15000);
+        }
+        if (!reader && Now() >= nextRead) {   // sqlite3 in a shell, in the middle of a read
+            reader = std::make_unique<QProcess>();
+            reader->start("sqlite3", {QDir(home).filePath("tollan.mdb")});
+            reader->write("BEGIN; SELECT count(*) FROM Trans;\n");
+            readUntil = Now() + between(2000, 9000);
+            ++reads;
+        }
+        if (reader && Now() >= readUntil) {
+            reader->write("COMMIT;\n.quit\n");
+            reader->waitForFinished(5000);
+            reader.reset();
+            nextRead = Now() + between(1000, 5000);
+        }
+        if (Now() >= nextConfig && (!config || config->state() == QProcess::NotRunning)) {
+            config = std::make_unique<QProcess>();
+            config->start(TOLLAN_EXE, {"--home", home, "config", "set", "FirmaNimi", QString("Pood %1").arg(++configSets)});
+            nextConfig = Now() + between(500, 3000);
+        }
+    }
+    for (int lane = 0; lane < kLanes; ++lane)
+        if (running[lane]) {
+            reap(lane);
+        }
+    if (reader) {
+        reader->write("COMMIT;\n.quit\n");
+        reader->waitForFinished(5000);
+    }
+    if (config)
+        config->waitForFinished(10000);
+
+    const qint64 settled = Now();
+    // A card centre that takes everything, until every row has gone in an accepted file.
+    centre.reset();
+    ASSERT_NO_FATAL_FAILURE(StartCentre({}));
+    // A terminal sends at its first tick when its send time is every minute.
+    for (int attempt = 0; attempt < 4 && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"}; ++attempt) {
+        ::kill(pid_t(terminal->process.processId()), SIGTERM);
+        EXPECT_EQ(terminal->Exit(10000), 0);
+        ASSERT_NO_FATAL_FAILURE(StartTerminal());
+        for (qint64 until = Now() + 20000;
+             Now() < until && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"};)
+            Pause(200);
+    }
+    std::printf("soak: the registers were done %lld ms after the end, every row sent %lld ms later\n",
+                settled - endAt, Now() - settled);
+    ::kill(pid_t(terminal->process.processId()), SIGTERM);
+    EXPECT_EQ(terminal->Exit(10000), 0);
+    terminal.reset();
+    centre.reset();
+
+    ASSERT_NO_FATAL_FAILURE(ReadLedger());
+    EXPECT_EQ(Rows("PRAGMA integrity_check"), QStringList{"ok"});
+
+    // The database: a row per approved transaction.
+    struct Row {
+        int type = 0, posCode = 0;
+        long stan = 0;
+        QString authCode, origStan;
+        bool sent = false;
+    };
+    std::map<QString, Row> rows;   // Toojaam/Trans -> row
+    for (const QString& r : Rows("SELECT Toojaam || '|' || Trans || '|' || Type || '|' || POSCode || '|' || STAN ||"
+                                 " '|' || AuthCode || '|' || sent || '|' || ifnull(OrigSTAN, '') FROM Trans")) {
+        const QStringList f = r.split('|');
+        rows[f[0] + "/" + f[1]] = {f[2].toInt(), f[3].toInt(), f[4].toLong(), f[5], f[7], f[6] != "0"};
+    }
+    std::multimap<long, const Auth*> byStan;
+    for (const Auth& a : auths)
+        byStan.emplace(a.stan, &a);
+
+    std::vector<std::string> wrong;
+    auto discrepancy = [&](const QString& what) { wrong.push_back(what.toStdString()); };
+    std::map<std::string, int> told;
+
+    // What the registers were told against what was stored.
+    std::set<QString> asked;
+    for (const Request& r : done) {
+        const QString key = r.workstation + "/" + r.trans;
+        asked.insert(key);
+        const bool cut = KilledWithin(r.start, r.end + 200);
+        ++told[(r.cancels.isEmpty() ? "purchase " : "cancellation ") + std::to_string(r.status)];
+        const auto row = rows.find(key);
+        if (r.status == 0 && row == rows.end())
+            discrepancy("type 22 without its row: " + key);
+        if (r.status == 0 && row != rows.end() && row->second.type != (r.cancels.isEmpty() ? 0 : 1))
+            discrepancy("type 22 for the wrong kind of row: " + key);
+        if (row != rows.end() && r.status != 0 && !(cut && (r.status == 4 || r.status == 5)))
+            discrepancy("row without its type 22 (register status " + QString::number(r.status) + "): " + key);
+        if (r.status == 5)
+            discrepancy("a register heard no final answer within its time-out: " + key);
+    }
+    for (const auto& [key, row] : rows)
+        if (!asked.count(key))
+            discrepancy("a row no register asked for: " + key);
+
+    // What was stored against what the card centre said. A cancellation is always the card
+    // centre's (its row copies the purchase's POSCode); a purchase may be authorised by telephone
+    // when no verdict came.
+    for (const auto& [key, row] : rows) {
+        const bool byTelephone = row.type == 0 && (row.posCode & 2) != 0;
+        const auto [from, to] = byStan.equal_range(row.stan);
+        bool approvedHere = false, answered = false;
+        for (auto it = from; it != to; ++it) {
+            const Auth& a = *it->second;
+            if (a.type.mid(1, 1) != (row.type == 0 ? "1" : "4"))
+                continue;
+            answered = answered || a.readable;
+            if (a.readable && a.code == "00" && a.authCode == row.authCode)
+                approvedHere = true;
+            if (a.readable && a.code != "00" && !byTelephone)
+                discrepancy("a decline (" + a.code + ") stored as approved: " + key);
+        }
+        if (!byTelephone && !approvedHere)
+            discrepancy("stored as approved by the card centre without its approval: " + key);
+        if (byTelephone && answered)
+            discrepancy("authorised by telephone although the card centre's verdict came: " + key);
+    }
+
+    // Trace numbers: each 0100 and 0400 has its own.
+    std::map<long, int> stans;
+    for (const Auth& a : auths)
+        if (a.type == "0100" || a.type == "0400")
+            if (++stans[a.stan] == 2)
+                discrepancy("trace number sent twice: " + QString::number(a.stan));
+
+    // Reversals: one per purchase at the card centre (a terminal killed between the card centre's
+    // approval and the row may leave one it never stored), and one row per purchase.
+    std::map<QString, std::set<long>> reversals;
+    for (const Auth& a : auths)
+        if ((a.type == "0400" || a.type == "0401") && a.readable && a.code == "00")
+            reversals[a.original].insert(a.stan);
+    for (const auto& [original, byStanOf] : reversals) {
+        int stored = 0;
+        for (long s : byStanOf) {
+            bool isRow = false;
+            for (const auto& [key, row] : rows)
+                isRow = isRow || (row.type == 1 && row.stan == s);
+            qint64 at = 0;
+            for (const Auth& a : auths)
+                if (a.stan == s)
+                    at = a.time;
+            if (isRow)
+                ++stored;
+            else if (!KilledWithin(at, at + 3000))
+                discrepancy("a reversal the card centre approved and the terminal never stored: STAN " + QString::number(s));
+        }
+        if (stored > 1)
+            discrepancy("purchase reversed twice: STAN " + original);
+    }
+    std::map<QString, int> cancellationsOf;
+    for (const auto& [key, row] : rows)
+        if (row.type == 1 && ++cancellationsOf[row.origStan] == 2)
+            discrepancy("two cancellation rows of STAN " + row.origStan);
+
+    // Transaction files: totals are the sums of their lines; each row in one accepted file.
+    std::map<QString, std::vector<qint64>> inFiles;   // file key -> verdict times
+    for (const AcceptedFile& f : files) {
+        long long groupSum = 0, fileSum = 0;
+        int groupCount = 0, fileCount = 0;
+        for (const QString& l : f.lines) {
+            const auto total = [&](const QString& line) {
+                return (line.mid(19, 1) == "-" ? -1 : 1) * line.mid(7, 12).toLongLong();
+            };
+            if (l.startsWith('2')) {
+                const long long cents = (l.mid(1, 1).toInt() % 2 ? -1 : 1) * l.mid(22, 11).toLongLong();
+                groupSum += cents;
+                fileSum += cents;
+                ++groupCount;
+                ++fileCount;
+                inFiles[FileKey(l.mid(39, 3), l.mid(42, 5).toLong(), l.mid(1, 1).toInt())].push_back(f.time);
+            } else if (l.startsWith('8')) {
+                if (total(l) != groupSum || l.mid(1, 6).toInt() != groupCount)
+                    discrepancy("a group total that is not the sum of its lines: " + l);
+                groupSum = groupCount = 0;
+            } else if (l.startsWith('9')) {
+                if (total(l) != fileSum || l.mid(1, 6).toInt() != fileCount)
+                    discrepancy("a file total that is not the sum of its lines: " + l);
+            }
+        }
+    }
+    for (const auto& [key, times] : inFiles)
+        if (times.size() > 1 && !KilledWithin(times.front(), times.front() + 3000))
+            discrepancy("a row in two accepted files: " + key);
+    for (const auto& [key, row] : rows) {
+        const QString fileKey = FileKey(key.section('/', 0, 0).right(3), row.stan, row.type);
+        if (!row.sent)
+            discrepancy("a row left unsent after the last transfer: " + key);
+        else if (!inFiles.count(fileKey))
+            discrepancy("a row marked sent that no accepted file holds: " + key);
+    }
+
+    std::printf("soak: %zu requests (", done.size());
+    for (const auto& [what, n] : told)
+        std::printf(" %s: %d;", what.c_str(), n);
+    std::printf(" ), %zu kills, %d reads held, %d config saves, %zu rows, %zu accepted files\nsoak: card centre:",
+                kills.size(), reads, configSets, rows.size(), files.size());
+    for (const auto& [what, n] : faults)
+        std::printf(" %s %d;", qPrintable(what), n);
+    std::printf("\nsoak: %zu discrepancies\n", wrong.size());
+    if (!wrong.empty() || !qEnvironmentVariableIsEmpty("TOLLAN_SOAK_KEEP")) {   // the files stay for whoever looks
+        tmp.setAutoRemove(false);
+        std::printf("soak: the home folder, the ledger and the files are kept in %s\n", qPrintable(tmp.path()));
+    }
+    for (const std::string& w : wrong)
+        ADD_FAILURE() << w;
+}
+
+} // namespace
