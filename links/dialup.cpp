@@ -5,6 +5,7 @@
 #include "support/config.h"
 #include "support/text.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace tollan {
@@ -71,14 +72,19 @@ void DialUse_Check()
 
 void DialUse_IdleCheck()
 {
+    // Every tick comes here: nothing that starts a program or reads the service's files. A line
+    // that dropped is found by the next connect's check; an idle one is hung up from the event loop,
+    // since hanging up runs a program (poff, nmcli) that may take seconds.
     if (!enabled())
         return;
-    DialUse_Check();
     Use& u = U();
     const double keep = Num_Value(Cfg_Get("RAS\\KeepActive", "10"));
     if (u.up && u.users == 0 && u.lastActivity.msecsTo(Clock_Now()) > keep * 1000) {
         u.up = false;
-        Ras_Release();
+        if (QCoreApplication::instance())
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { Ras_Release(); }, Qt::QueuedConnection);
+        else
+            Ras_Release();
     }
 }
 

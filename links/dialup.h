@@ -13,7 +13,8 @@ void DialUse_Release();
 void DialUse_Touch();
 // Notices a dial-up connection that has dropped: the counts go back to 0.
 void DialUse_Check();
-// At every tick of the scheduler: hangs up after the idle time.
+// At every tick of the scheduler: once the idle time has passed, the hang-up is posted to the event
+// loop. Never asks the dial-up service anything.
 void DialUse_IdleCheck();
 
 // The links' count of users (tests and the main window's state).

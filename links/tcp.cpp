@@ -63,7 +63,8 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
         return failAtOnce(f.number, f.description);
 
     // An error state does not end the wait: the socket's error event closes it, or the time passes.
-    const std::int64_t limit = timeoutSeconds < 0 ? -1 : std::int64_t(timeoutSeconds * 1000);
+    // Only -1 waits without limit; any other time-out below zero allows no time at all.
+    const std::int64_t limit = timeoutSeconds == -1 ? -1 : std::int64_t(std::max(timeoutSeconds, 0.0) * 1000);
     Clock_WaitUntil(
         [&] {
             int st = socket.state();
@@ -125,8 +126,9 @@ bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutS
 bool Tcp_Close(Socket& socket)
 {
     // A workstation's socket was never counted in: closing it must not count out a card-centre
-    // link that still uses the dial-up connection.
-    if ((socket.state() == kSockClosing || socket.state() == kSockConnected) && useRas() && socket.dialCounted())
+    // link that still uses the dial-up connection. A card-centre socket that its error event has
+    // closed already is still counted in until its dialogue closes it.
+    if (socket.dialCounted() && useRas())
         DialUse_Release();
     socket.setDialCounted(false);
     socket.setTag({});

@@ -100,6 +100,7 @@ private:
     void LoadSchedule();
     void SetUpSerialPort();
     void RefreshUnsentStatus();
+    void PostDueTransfer();
     void RunDueTransfer();
     QWidget* Part(const char* name) const;
     QLabel* Label(const char* name) const;

@@ -32,7 +32,14 @@ void fMain::Timora1_Alert(const QString& category, const QString& action)
     (void)action;
     if (category != QLatin1String("side") || !service_) return;
     transferDue_ = true;
-    RunDueTransfer();
+    PostDueTransfer();
+}
+
+void fMain::PostDueTransfer()
+{
+    // The transfer runs from the event loop, never inside the scheduler's timer: the timer must
+    // go on ticking through it, with busy notices to the registers that wait.
+    if (transferDue_) QMetaObject::invokeMethod(this, [this] { RunDueTransfer(); }, Qt::QueuedConnection);
 }
 
 void fMain::RunDueTransfer()
@@ -53,7 +60,7 @@ void fMain::Timora1_Timer()
     const QDateTime now = Clock_Now();
     // Busy notices every ten seconds and the waiting request picked up.
     service_->Tick(now);
-    RunDueTransfer();
+    PostDueTransfer();
     if (Clock_TenSecondsDue(now, statusStep_)) RefreshUnsentStatus();
     DialUse_IdleCheck();
 }

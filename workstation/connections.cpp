@@ -175,9 +175,11 @@ void WorkstationService::WSTJ_Process()
 
 void WorkstationService::Tick(const QDateTime& now)
 {
-    WSTJ_Process();
+    // The notices first, and the waiting request only posted: run inside the scheduler's timer,
+    // a request would stop every tick, and with them every notice, until it ended.
     if (Clock_TenSecondsDue(now, noticeStep_))
         WS_SendBusyNotices(*queue_, 0, kWstjCount);
+    QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
 }
 
 } // namespace tollan

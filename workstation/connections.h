@@ -40,8 +40,8 @@ public:
 
     // The console of the main window as requester -9: its reply and its dialogue-answer slot.
     void setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag);
-    // The scheduler's tick: a waiting request is picked up, and every ten seconds the connected
-    // workstations that wait are sent the busy notice.
+    // The scheduler's tick: every ten seconds the connected workstations that wait are sent the
+    // busy notice, and a waiting request is posted to run from the event loop.
     void Tick(const QDateTime& now);
 
     // The handlers of the components' events.

@@ -52,12 +52,17 @@ TEST_F(DialUp, TwoExchangesShareOneConnectionWhichHangsUpOnceIdleLongEnough)
     Exchange();
     EXPECT_EQ(service.dials, 1);
     EXPECT_EQ(service.lastDial.entry, "tollan");
+    const int finds = service.finds;
     clock.advance(9000);
-    DialUse_IdleCheck();
+    for (int tick = 0; tick < 5; ++tick)
+        DialUse_IdleCheck();
+    EXPECT_EQ(service.finds, finds);   // the ticks ask the service nothing
+    Clock_WaitUntil([] { return false; }, 100);
     EXPECT_EQ(service.hangUps, 0);
     clock.advance(2000);
     DialUse_IdleCheck();
-    EXPECT_EQ(service.hangUps, 1);
+    EXPECT_EQ(service.hangUps, 0);     // not inside the tick: from the event loop
+    EXPECT_TRUE(Clock_WaitUntil([&] { return service.hangUps == 1; }, 1000));
     Exchange();  // the next one dials afresh
     EXPECT_EQ(service.dials, 2);
 }
@@ -90,15 +95,16 @@ TEST_F(DialUp, AFailedDialIsReportedOnceAndTheNextConnectDialsAgain)
     EXPECT_EQ(Ras_Count(), 1);
 }
 
-TEST_F(DialUp, ADroppedConnectionResetsTheCountsAtTheNextCheck)
+TEST_F(DialUp, ADroppedConnectionIsFoundByTheNextConnectWhichDialsAgain)
 {
     DialUse_Acquire();
     DialUse_Acquire();
     EXPECT_EQ(DialUse_Users(), 2);
     service.up = false;  // the line went
-    DialUse_IdleCheck();
-    EXPECT_EQ(DialUse_Users(), 0);
-    EXPECT_EQ(Ras_Count(), 0);
+    DialUse_Acquire();
+    EXPECT_EQ(DialUse_Users(), 1);
+    EXPECT_EQ(Ras_Count(), 1);
+    EXPECT_EQ(service.dials, 2);
 }
 
 TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOff)
@@ -128,6 +134,24 @@ TEST_F(DialUp, AWorkstationLeavingDoesNotCountOutACardCentreLink)
     EXPECT_EQ(DialUse_Users(), 1);
     Tcp_Close(auth);
     EXPECT_EQ(DialUse_Users(), 0);
+}
+
+TEST_F(DialUp, ACardCentreLinkEndedByItsErrorEventIsCountedOutByItsDialoguesClose)
+{
+    QTcpServer centre;
+    ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
+    Socket auth;
+    Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
+    ASSERT_TRUE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(centre.serverPort()), 5));
+    EXPECT_EQ(DialUse_Users(), 1);
+    bool cancel = false;
+    emit auth.error(10050, "Network is down", &cancel);   // the line under the link went
+    EXPECT_EQ(auth.state(), kSockClosed);
+    Tcp_Close(auth);
+    EXPECT_EQ(DialUse_Users(), 0);
+    clock.advance(11000);
+    DialUse_IdleCheck();
+    EXPECT_TRUE(Clock_WaitUntil([&] { return service.hangUps == 1; }, 1000));
 }
 
 TEST(DialUpBackends, ReadWhatTheServicesPrint)

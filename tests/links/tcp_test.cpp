@@ -97,9 +97,14 @@ TEST_F(TcpLink, WithoutAnErrorHandlerTheWaitEndsAtTheTimeOut)
     EXPECT_EQ(Last().description, "TCP timeout");
 }
 
-TEST_F(TcpLink, TimeOutMinusOneWaitsForTheConnection)
+TEST_F(TcpLink, TimeOutMinusOneWaitsForTheConnectionAndAnyOtherBelowZeroAllowsNoTime)
 {
-    ASSERT_TRUE(Tcp_Connect(auth, Addr(Listen()), -1));
+    const quint16 port = Listen();
+    EXPECT_FALSE(Tcp_Connect(auth, Addr(port), -5));
+    EXPECT_EQ(Last().description, "TCP timeout");
+    EXPECT_EQ(auth.state(), kSockClosed);
+    Err_Clear();
+    ASSERT_TRUE(Tcp_Connect(auth, Addr(port), -1));
     EXPECT_EQ(auth.state(), kSockConnected);
     EXPECT_EQ(Err_Index(), 0);
 }
