@@ -58,6 +58,14 @@ void WorkstationService::installRequesters()
     WS_SetRequesters(std::move(r));
 }
 
+ConnectionSend WorkstationService::sendToConnection()
+{
+    return [this](int index, const std::string& bytes) {
+        if (index >= 1 && index <= kWstjCount && socket(index).state() == kSockConnected)
+            socket(index).sendData(bytes);
+    };
+}
+
 void WorkstationService::setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag)
 {
     consoleReply_ = std::move(reply);
@@ -137,11 +145,12 @@ void WorkstationService::WSTJ_DataArrival(int index)
     const std::string received = Tcp_Receive(s, 0);
     if (received.empty())
         return;
+    lastArrivalMs_[std::size_t(index)] = Clock_Ms();
     // The request runs from the event loop, not from inside this arrival: the socket does not
     // report its next arrival while we are still handling this one, so a prompt's answer from the
     // same workstation could never be read by a flow started here.
     if (WSTJ_Arrival(*queue_, buffers_[std::size_t(index)], index, received, s.tagRef(),
-                     connections_[std::size_t(index)]) > 0)
+                     connections_[std::size_t(index)], sendToConnection()) > 0)
         QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
 }
 
@@ -178,7 +187,15 @@ void WorkstationService::Tick(const QDateTime& now)
     // The notices first, and the waiting request only posted: run inside the scheduler's timer,
     // a request would stop every tick, and with them every notice, until it ended.
     if (Clock_TenSecondsDue(now, noticeStep_))
-        WS_SendBusyNotices(*queue_, 0, kWstjCount);
+        WS_SendBusyNotices(*queue_, 1, kWstjCount, sendToConnection());
+    // A packet whose rest has not come within ten seconds of its last byte never will.
+    for (int i = 1; i <= kWstjCount; ++i) {
+        StreamBuffer& b = buffers_[std::size_t(i)];
+        if (Stream_Pending(b) && Clock_Ms() - lastArrivalMs_[std::size_t(i)] >= kPacketRestMs) {
+            WSTJ_Expire(*queue_, b, i, socket(i).tagRef(), connections_[std::size_t(i)], sendToConnection());
+            lastArrivalMs_[std::size_t(i)] = Clock_Ms();
+        }
+    }
     QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
 }
 

@@ -7,6 +7,7 @@
 #include "support/clock.h"
 #include "workstation/queue.h"
 #include "workstation/reassembly.h"
+#include "workstation/service.h"
 
 #include <QDateTime>
 #include <QObject>
@@ -41,7 +42,8 @@ public:
     // The console of the main window as requester -9: its reply and its dialogue-answer slot.
     void setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag);
     // The scheduler's tick: every ten seconds the connected workstations that wait are sent the
-    // busy notice, and a waiting request is posted to run from the event loop.
+    // busy notice; a packet still incomplete ten seconds after its last byte is dropped; and a
+    // waiting request is posted to run from the event loop.
     void Tick(const QDateTime& now);
 
     // The handlers of the components' events.
@@ -56,6 +58,8 @@ public:
 
 private:
     void installRequesters();
+    // The socket now on an index, for what is meant for whoever is there now.
+    ConnectionSend sendToConnection();
 
     std::unique_ptr<PacketQueue> queue_;
     std::int64_t noticeStep_ = kNoTenSeconds;  // the ten seconds of the last busy notices
@@ -63,6 +67,8 @@ private:
     std::array<Socket*, kWstjCount + 1> sockets_{};
     std::array<StreamBuffer, kWstjCount + 1> buffers_{};
     std::array<std::uint64_t, kWstjCount + 1> connections_{};  // which connection each index holds
+    std::array<std::int64_t, kWstjCount + 1> lastArrivalMs_{};   // Clock_Ms() of each one's last bytes
+    static constexpr std::int64_t kPacketRestMs = 10000;
     std::uint64_t lastConnection_ = 0;
     std::function<void(const std::string&)> consoleReply_;
     std::function<std::string*()> consoleTag_;

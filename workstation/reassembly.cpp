@@ -63,6 +63,25 @@ void Stream_Reset(StreamBuffer& b)
     b.data.clear();
 }
 
+bool Stream_Pending(const StreamBuffer& b) { return !b.data.empty() || !b.escape.empty(); }
+
+StreamResult Stream_Expire(StreamBuffer& b)
+{
+    // An escape that never got its rest stands for itself.
+    b.data += Tpl_Decode(b.escape);
+    b.escape.clear();
+    // Everything up to the next start marker after the stale one goes, as one run.
+    std::size_t next = b.data.find(kMarker, 2);
+    if (next == std::string::npos)
+        next = b.data.size();
+    std::string stale = b.data.substr(0, next);
+    b.data.erase(0, next);
+    StreamResult r = Stream_Feed(b, {});
+    if (!stale.empty())
+        r.dropped.insert(r.dropped.begin(), std::move(stale));
+    return r;
+}
+
 StreamResult Stream_Feed(StreamBuffer& b, std::string_view received)
 {
     StreamResult r;

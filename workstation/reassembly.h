@@ -26,6 +26,12 @@ struct StreamResult {
 
 // Adds one arrival to the connection's buffer and takes out everything it completes.
 StreamResult Stream_Feed(StreamBuffer& buffer, std::string_view received);
+// Whether bytes wait for more to make a packet.
+bool Stream_Pending(const StreamBuffer& buffer);
+// Gives up the packet that has waited too long for its rest (a corrupt header announced more than
+// comes, a raw "%" swallowed bytes): its start marker is dropped and what follows is read afresh
+// from the next one, so the connection is never deaf for good.
+StreamResult Stream_Expire(StreamBuffer& buffer);
 void Stream_Reset(StreamBuffer& buffer);
 
 // The length of the front of `text` that percent-decodes on its own: an escape cut off at the

@@ -9,12 +9,12 @@ namespace {
 
 // A request that finds the ring full is not dropped unseen: it is logged and answered with the
 // preset error answer, so the register knows to try again.
-void refuseQueueFull(int index, WorkstationPacket& p)
+void refuseQueueFull(int index, WorkstationPacket& p, const ConnectionSend& send)
 {
     Log_EventNamed("WSTJ", index, "request queue full: answered with the preset error");
     p.AnswerType = wsError;
     p.AnswerData = WS_ErrorAnswer(1);
-    Requester_Reply(index, WS_EncodePacket(p));
+    send(index, WS_EncodePacket(p));
 }
 
 // Marks the request being processed for the life of its dispatch.
@@ -34,10 +34,12 @@ struct RunningRequest {
 
 } // namespace
 
-int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag,
-                 std::uint64_t connection)
+namespace {
+
+// What a connection's bytes made: runs of damage logged, answers to prompts kept, requests queued.
+int Take(PacketQueue& q, StreamResult& r, int index, std::string& tag, std::uint64_t connection,
+         const ConnectionSend& send)
 {
-    StreamResult r = Stream_Feed(b, received);
     for (const std::string& d : r.dropped)
         Log_EventNamed("WSTJ", index, "vigane pakett: " + d);
     int queued = 0;
@@ -48,9 +50,25 @@ int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view re
         else if (PacketQueue_Add(q, p, connection))
             ++queued;
         else
-            refuseQueueFull(index, p);
+            refuseQueueFull(index, p, send);
     }
     return queued;
+}
+
+} // namespace
+
+int WSTJ_Arrival(PacketQueue& q, StreamBuffer& b, int index, std::string_view received, std::string& tag,
+                 std::uint64_t connection, const ConnectionSend& send)
+{
+    StreamResult r = Stream_Feed(b, received);
+    return Take(q, r, index, tag, connection, send);
+}
+
+int WSTJ_Expire(PacketQueue& q, StreamBuffer& b, int index, std::string& tag, std::uint64_t connection,
+                const ConnectionSend& send)
+{
+    StreamResult r = Stream_Expire(b);
+    return Take(q, r, index, tag, connection, send);
 }
 
 void WSTJ_Process(PacketQueue& q)
@@ -80,12 +98,12 @@ std::string WS_BusyNotice(const QDateTime& now)
     return WS_EncodePacket(m);
 }
 
-void WS_SendBusyNotices(const PacketQueue& q, int first, int last)
+void WS_SendBusyNotices(const PacketQueue& q, int first, int last, const ConnectionSend& send)
 {
     const std::string notice = WS_BusyNotice(Clock_Now());
     for (int i = first; i <= last; ++i)
-        if (PacketQueue_InQueue(q, i) && Requester_State(i) == kRequesterConnected)
-            Requester_Reply(i, notice);
+        if (PacketQueue_InQueue(q, i))
+            send(i, notice);
 }
 
 } // namespace tollan

@@ -213,6 +213,65 @@ TEST_F(Workstations, NothingOfARequestReachesTheNextConnectionOnItsIndex)
     EXPECT_FALSE(newcomer->Next(300));
 }
 
+TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServedAsItself)
+{
+    auto a = Connect();
+    a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
+    std::unique_ptr<Register> newcomer;
+    std::optional<WorkstationPacket> busy, full;
+    WS_SetFlows({[&](WorkstationPacket& p) {
+                     WS_Dialog(p.Requester, p, "Allkiri korras?", "");
+                     newcomer = Connect();  // takes WSTJ(1) while a's request still runs
+                     Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000);
+                     newcomer->Send(Request(wsCardQuery, "00000010"));
+                     Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000);
+                     service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
+                     busy = newcomer->Next();
+                     std::string burst;   // the ring fills up: the last one is answered at once
+                     for (int i = 1; i < kQueueSlots; ++i)
+                         burst += Request(wsCardQuery, "00000011");
+                     newcomer->Send(burst);
+                     full = newcomer->Next(5000);
+                     WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
+                 },
+                 {}});
+    a->Send(Request(wsPurchase, "00000009", "x"));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return full.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
+    ASSERT_TRUE(busy && full);
+    EXPECT_EQ(busy->RequestType, wsBusy);
+    EXPECT_EQ(full->RequestType, wsError);
+    EXPECT_EQ(full->WorkstationTrans, "00000011");
+    // Then its own query is answered, and nothing of a's request ever reaches it.
+    auto own = newcomer->Next();
+    ASSERT_TRUE(own);
+    EXPECT_EQ(own->RequestType, wsCardInfo);
+    EXPECT_EQ(own->WorkstationTrans, "00000010");
+}
+
+TEST_F(Workstations, APacketWhoseRestNeverComesIsDroppedTenSecondsAfterItsLastByte)
+{
+    TestClock clock;
+    ClockScope scope(clock);
+    auto r = Connect();
+    std::string damaged = Request(wsCardQuery, "00000001").substr(0, 28);
+    damaged[26] = '\x30';   // its header announces 30 000 bytes of data
+    damaged[27] = '\x75';
+    r->Send(damaged + Request(wsCardQuery, "00000002"));
+    const QDateTime tick(QDate(2026, 12, 7), QTime(12, 0, 1));
+    service->Tick(tick);
+    EXPECT_FALSE(r->Next(300));   // the query is taken for the damaged packet's data
+    clock.advance(5000);
+    service->Tick(tick);
+    EXPECT_FALSE(r->Next(300));
+    clock.advance(6000);
+    service->Tick(tick);
+    auto answer = r->Next();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->WorkstationTrans, "00000002");
+    ASSERT_FALSE(LogRows().empty());
+    EXPECT_EQ(LogRows().back().rfind("WSTJ(1): vigane pakett: ", 0), 0u);
+}
+
 TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
 {
     auto r = Connect();

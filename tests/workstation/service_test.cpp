@@ -34,8 +34,9 @@ TEST(WsService, ArrivalQueuesRequestsAndKeepsDialogueAnswers)
     StreamBuffer b;
     std::string tag = kDialogPending;
     const std::string both = "noise" + Packet(wsCardQuery, "4761") + Packet(wsDialogAnswer, "Ei");
-    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(0, 20), tag), 0);
-    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(20), tag), 1);
+    const ConnectionSend nobody = [](int, const std::string&) {};
+    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(0, 20), tag, 0, nobody), 0);
+    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(20), tag, 0, nobody), 1);
     EXPECT_EQ(tag, "Ei");
     ASSERT_EQ(PacketQueue_Count(*q), 1);
     EXPECT_TRUE(PacketQueue_InQueue(*q, 5));
@@ -70,25 +71,22 @@ TEST(WsService, ProcessOneAtATimeAndWaitWhileBusy)
     WS_SetRequesters({});
 }
 
-TEST(WsService, BusyNoticesGoToWaitingConnectedWorkstationsOnly)
+TEST(WsService, BusyNoticesGoToWaitingWorkstationsOnly)
 {
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(7, 5, 30)));
     ClockScope scope(clock);
     std::vector<int> to;
-    WS_SetRequesters({[](int r) { return r == 4 ? 0 : kRequesterConnected; },
-                      [&](int r, const std::string&) { to.push_back(r); },
-                      [](int) -> std::string* { return nullptr; }});
+    const ConnectionSend send = [&](int r, const std::string&) { to.push_back(r); };
     auto q = std::make_unique<PacketQueue>();
-    WS_SendBusyNotices(*q, 1, 32);
+    WS_SendBusyNotices(*q, 1, 32, send);
     EXPECT_TRUE(to.empty());   // idle: nobody waits
-    for (int r : {2, 4, 7}) {
+    for (int r : {2, 7}) {
         WorkstationPacket p;
         p.Requester = static_cast<std::int16_t>(r);
         PacketQueue_Add(*q, p);
     }
-    WS_SendBusyNotices(*q, 1, 32);
+    WS_SendBusyNotices(*q, 1, 32, send);
     EXPECT_EQ(to, (std::vector<int>{2, 7}));
-    WS_SetRequesters({});
 
     std::string bytes = WS_BusyNotice(Clock_Now());
     WorkstationPacket n;
