@@ -95,7 +95,8 @@ std::int16_t stageTimeout(const Stage& s)
 {
     if (!s.timeoutKey)
         return s.timeoutSeconds;
-    const double v = Num_Value(Cfg_Get(s.timeoutKey, std::to_string(s.timeoutSeconds)));
+    // Read, never written back: the card-centre dialogues read the same setting with 60 seconds.
+    const double v = Num_Value(Cfg_Lookup(s.timeoutKey, std::to_string(s.timeoutSeconds)));
     return std::int16_t(std::clamp(v, double(std::numeric_limits<std::int16_t>::min()),
                                    double(std::numeric_limits<std::int16_t>::max())));
 }

@@ -39,6 +39,10 @@ Socket& socketOr(Socket*& s)
 
 bool debugOn() { return Num_Value(Cfg_Get("Debug", "0")) != 0; }
 
+// "TimeOut\Connect" is read, never written back: absent, it is 60 seconds here but 30 for the
+// modem's answer to dialling, and a default written by one would stand for the other.
+double connectSeconds() { return Num_Value(Cfg_Lookup("TimeOut\\Connect", "60")); }
+
 // Tells the requester how the dialogue goes, while it is there to hear it.
 void progress(int requester, const char* utf8)
 {
@@ -88,7 +92,7 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
         return false;
     }
     progress(requester, "Loon ühendust...");
-    if (!Link_Connect(s, "Auth_Address", Num_Value(Cfg_Get("TimeOut\\Connect", "60")))) {
+    if (!Link_Connect(s, "Auth_Address", connectSeconds())) {
         progress(requester, "Sidehäire!");
         return false;
     }
@@ -135,7 +139,7 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
 bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report)
 {
     Socket& s = socketOr(g_file);
-    if (!Link_Connect(s, "Trans_Address", Num_Value(Cfg_Get("TimeOut\\Connect", "60"))))
+    if (!Link_Connect(s, "Trans_Address", connectSeconds()))
         return false;
     // Sends `what` until the card centre's data matches `pattern`, at most four times.
     auto sendUntilHeard = [&](char what, const std::string& pattern, std::int16_t wait) {

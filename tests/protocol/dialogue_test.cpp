@@ -86,6 +86,8 @@ TEST_F(Dialogues, AnAnswerToTheFirstRequestMeansNoRepeat)
                                               W("Ootan vastust..."), W("Lõpetan...")}));
     EXPECT_EQ(auth.state(), kSockClosed);
     EXPECT_FALSE(QFile::exists(home.filePath("debug.log")));
+    // Its connect time-out is read, not written: the modem's own default must hold when unset.
+    EXPECT_EQ(Cfg_Lookup("TimeOut\\Connect", "unset"), "unset");
 }
 
 TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
