@@ -333,7 +333,16 @@ void Centre::FileLine(Line& c, const std::string& text)
     f.nakked = 0;
     f.naksDue = -1;
     Event("line " + std::to_string(number) + " ACK");
-    c.socket->write(&kACK, 1);
+    if (o_.lineDelayMs <= 0) {
+        c.socket->write(&kACK, 1);
+        return;
+    }
+    // A card centre that takes its time over each line; the terminal sends the next one only
+    // after this ACK, so nothing else arrives meanwhile.
+    QTimer::singleShot(o_.lineDelayMs, this, [s = QPointer<QTcpSocket>(c.socket)] {
+        if (s)
+            s->write(&kACK, 1);
+    });
 }
 
 void Centre::Control(Line& c, char code)

@@ -23,6 +23,7 @@ struct CentreOptions {
     std::vector<Rule> rules;
     Behaviour fallback;
     std::map<int, int> nakLine;        // line number (from 1) -> how many NAKs before the ACK
+    int lineDelayMs = 0;               // each line's ACK after this long
     int verdictStatus = 1;
     std::string verdictText;           // Windows-1252
     bool verdictLf = false;            // the verdict frame followed by LF

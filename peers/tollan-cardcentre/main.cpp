@@ -112,6 +112,7 @@ int main(int argc, char** argv)
         {"trailing-junk", "Write CR LF and junk bytes right after each answer's frame."},
         {"noise", "Send noise before the SOH of each answer."},
         {"bad-check", "Send each answer with a wrong check character."},
+        {"line-delay", "ACK each transaction-file line after MS milliseconds.", "ms", "0"},
         {"nak-line", "NAK line L of a file N times before the ACK (L:N, repeatable; lines from 1).", "L:N"},
         {"verdict-status", "Status of the verdict line; 1 accepts the file (default 1).", "n", "1"},
         {"verdict-text", "Message text of the verdict line (default Fail vastu v\u00f5etud).", "text",
@@ -169,6 +170,9 @@ int main(int argc, char** argv)
         o.nakLine[line] = times;
     }
     bool ok = false;
+    o.lineDelayMs = cli.value("line-delay").toInt(&ok);
+    if (!ok || o.lineDelayMs < 0)
+        return Usage("--line-delay wants milliseconds");
     o.verdictStatus = cli.value("verdict-status").toInt(&ok);
     if (!ok || o.verdictStatus < 0 || o.verdictStatus > 9)
         return Usage("--verdict-status wants a digit");

@@ -4,6 +4,7 @@
 #include "tests/e2e/shop.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QRegularExpression>
 
 namespace {
@@ -69,6 +70,102 @@ TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAfterARestart)
     EXPECT_EQ(Register({"--workstation", "POS00001", "--trans", "00000003", "--cancel", "2"}, &seen), 1);
     EXPECT_TRUE(Has(seen, "0 refused 1")) << seen;
     EXPECT_FALSE(centre->Printed("auth 0400")) << centre->out;
+}
+
+} // namespace
+
+namespace {
+
+using namespace tollan::test;
+
+// What a process printed, a line at a time, with the moment each line was read.
+struct Heard {
+    std::unique_ptr<PeerProcess> p;
+    std::string partial;
+    std::vector<std::pair<qint64, std::string>> lines;
+    void Read()
+    {
+        p->process.waitForReadyRead(20);
+        partial += p->process.readAllStandardOutput().toStdString();
+        for (std::size_t nl; (nl = partial.find('\n')) != std::string::npos; partial.erase(0, nl + 1))
+            lines.emplace_back(QDateTime::currentMSecsSinceEpoch(), partial.substr(0, nl));
+    }
+    qint64 When(const std::string& part) const
+    {
+        for (const auto& [at, line] : lines)
+            if (Has(line, part))
+                return at;
+        return -1;
+    }
+};
+
+TEST_F(Shop, RegistersBehindASlowTransferHearBusyNoticesAndAreAnsweredInArrivalOrder)
+{
+    StartTerminal();   // the database, empty
+    StopTerminal();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "fill");
+        db.setDatabaseName(home.filePath("tollan.mdb"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        q.exec("BEGIN");
+        for (int i = 1; i <= 300; ++i)
+            ASSERT_TRUE(q.exec(QString("INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
+                                       " ExpDate, STAN, Track2, sent, Toojaam, Trans) VALUES (0, '4000001234567899', 1,"
+                                       " 10, 20261207, 120000, '123456', 1, 2812, '%1', '', 0, 'POS00009', '%2')")
+                                   .arg(i + 100)
+                                   .arg(i, 8, 10, QChar('0'))));
+        q.exec("COMMIT");
+    }
+    QSqlDatabase::removeDatabase("fill");
+    Config("SendTransTime1", "* * * * *");
+    StartCentre({"--line-delay", "80"});   // 304 lines: some 25 seconds
+    StartTerminal();
+    ASSERT_TRUE(centre->WaitFor("line 2 ACK", 10000)) << centre->out;
+
+    Heard regs[3];
+    qint64 asked[3];
+    for (int i = 0; i < 3; ++i) {
+        regs[i].p = StartRegister(QStringList{"--workstation", QString("POS0000%1").arg(i + 1), "--trans",
+                                              QString("0000000%1").arg(i + 1), "--amount", "1.00"} + kCard);
+        asked[i] = QDateTime::currentMSecsSinceEpoch();
+        for (qint64 until = asked[i] + 700; QDateTime::currentMSecsSinceEpoch() < until;)
+            for (Heard& r : regs)
+                if (r.p)
+                    r.Read();
+    }
+    for (qint64 until = QDateTime::currentMSecsSinceEpoch() + 120000; QDateTime::currentMSecsSinceEpoch() < until;) {
+        bool running = false;
+        for (Heard& r : regs) {
+            r.Read();
+            running = running || r.p->process.state() != QProcess::NotRunning;
+        }
+        if (!running)
+            break;
+    }
+    ASSERT_TRUE(centre->WaitFor("EOT", 5000));
+    EXPECT_TRUE(centre->Printed("ENQ -> verdict 1 Fail vastu võetud (304 lines)")) << centre->out;
+
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE("register " + std::to_string(i + 1));
+        Heard& r = regs[i];
+        EXPECT_EQ(r.p->process.exitCode(), 0);
+        const qint64 served = r.When("<- 6 info: Kaardi kontroll");   // its own request starts
+        const qint64 answered = r.When("<- 22 approved");
+        ASSERT_GT(served, 0);
+        ASSERT_GT(answered, 0);
+        // While it waited, a busy notice at least every 11 seconds.
+        qint64 last = asked[i];
+        for (const auto& [at, line] : r.lines)
+            if (at <= served && Has(line, "<- 5 busy")) {
+                EXPECT_LE(at - last, 11000) << line;
+                last = at;
+            }
+        EXPECT_LE(served - last, 11000);
+    }
+    // Served in the order they asked: each took the next trace number.
+    EXPECT_EQ(Rows("SELECT Trans FROM Trans WHERE sent = 0 ORDER BY CAST(STAN AS INTEGER)"),
+              (QStringList{"00000001", "00000002", "00000003"}));
 }
 
 } // namespace
