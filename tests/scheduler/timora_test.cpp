@@ -231,6 +231,10 @@ TEST_F(TimoraTest, NextTimeOfACategory)
     EXPECT_EQ(t.NextTime("Every"), At(2026, 5, 5, 13, 7));
     t.Insert("* * * 8 0 mon", "Monday", "");
     EXPECT_EQ(t.NextTime("Monday"), At(2026, 5, 11, 8, 0));
+    // A mask that never matches is no error: it has no next time, like a category without entries.
+    t.Insert("* 2 30 0 0", "Never", "");
+    EXPECT_EQ(t.NextTime("Never", &error), At(9999, 1, 1));
+    EXPECT_FALSE(error);
 }
 
 TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
