@@ -107,7 +107,10 @@ public:
 signals:
     // Raised once for every entry whose mask matches the new minute, in entry order, before the
     // next entry is tested (connect it directly: the arguments are references). The handler
-    // receives copies: changing them does not change the entry.
+    // receives copies: changing them does not change the entry. Masks match each minute of the
+    // local calendar once: the minutes that the spring change of summer time skips are matched at
+    // the first minute after the gap, and the hour that the autumn change repeats matches nothing
+    // the second time.
     void Alert(QString& Category, QString& Action);
     void Timer();
     // The host marks itself as needing to be saved ("Enabled", "Interval", "Mask3", ...).
