@@ -53,4 +53,28 @@ MinuteSpan DueMinutes(const QDateTime& now)
     return {first, minute};
 }
 
+Stamp DueUpTo(const QDateTime& now)
+{
+    const Stamp local = StampOf(now);
+    if (!ShownBefore(now))
+        return local;
+    const qint64 real = now.toMSecsSinceEpoch() / 1000;
+    Stamp next = WholeMinute(local) + kMinute;
+    while (next - local < kSecondsPerDay) {
+        const std::optional<qint64> shown = FirstShown(next, now);
+        if (!shown || *shown > real)
+            break;
+        next += kMinute;
+    }
+    return next - 1;
+}
+
+QDateTime DueMoment(Stamp minute, const QDateTime& now)
+{
+    for (Stamp m = minute; m - minute <= kSecondsPerDay; m += kMinute)
+        if (const std::optional<qint64> shown = FirstShown(m, now))
+            return AtSecond(*shown, now);
+    return DateTimeOf(minute);
+}
+
 } // namespace tollan::sched

@@ -25,4 +25,12 @@ struct MinuteSpan {
 // spring gap, every minute of the gap as well.
 MinuteSpan DueMinutes(const QDateTime& now);
 
+// The local time up to which every minute has fallen due at `now`: `now` itself, or, in the second
+// pass of a repeated hour, the end of that hour, whose minutes fell due in the first pass.
+Stamp DueUpTo(const QDateTime& now);
+
+// The real moment at which local minute `minute` falls due, in the representation of `now`: the
+// first time the local clock shows it, or the first minute after the gap that skips it.
+QDateTime DueMoment(Stamp minute, const QDateTime& now);
+
 } // namespace tollan::sched

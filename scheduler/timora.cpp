@@ -69,8 +69,8 @@ int Timora::Interval() const { return timer_->interval(); }
 
 QDateTime Timora::NextTime(const QString& category, TimoraError* error) const
 {
-    const std::optional<sched::Stamp> next =
-        sched::NextTimeFrom(masks_, categories_, category, sched::StampOf(Timora_Clock().now()));
+    const QDateTime now = Timora_Clock().now();
+    const std::optional<sched::Stamp> next = sched::NextTimeFrom(masks_, categories_, category, sched::DueUpTo(now));
     if (!next) {
         if (error)
             *error = {TimoraError::Overflow, QStringLiteral("Overflow")};
@@ -78,7 +78,9 @@ QDateTime Timora::NextTime(const QString& category, TimoraError* error) const
     }
     if (error)
         *error = {};
-    return sched::DateTimeOf(*next);
+    // The moment the tick will raise it, which is not the local time found when summer time skips
+    // that time or shows it twice.
+    return sched::DueMoment(*next, now);
 }
 
 void Timora::Clear()

@@ -82,8 +82,9 @@ public:
     // Below 1 stops the ticks (0); above 60000 is 60000.
     void Interval(int ms);
     int Interval() const;
-    // The earliest moment after now at which an entry of `category` matches; 1 January 9999 when
-    // none can. A search that overflows returns an invalid date-time and fills `error`.
+    // The earliest moment after now at which an entry of `category` will raise Alert (across a
+    // summer-time change, see Alert); 1 January 9999 when none can. A search that overflows returns
+    // an invalid date-time and fills `error`.
     QDateTime NextTime(const QString& category, TimoraError* error = nullptr) const;
     void Clear();
     void Insert(const QString& mask, const QString& category, const QString& action);

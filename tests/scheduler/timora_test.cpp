@@ -302,6 +302,28 @@ TEST_F(TimoraTest, EachLocalMinuteFallsDueOnceAcrossSummerTimeChanges)
     }
 }
 
+TEST_F(TimoraTest, NextTimeIsWhenTheAlertComesAcrossSummerTimeChanges)
+{
+    const LocalZone tallinn("Europe/Tallinn");
+    struct Case { const char* now; const char* mask; const char* next; };
+    const Case cases[] = {
+        // The minutes of the skipped hour fall due at 04:00.
+        {"2027-03-28T02:00:00+02:00", "* * * 3 30", "2027-03-28T04:00:00+03:00"},
+        {"2027-03-28T02:00:00+02:00", "* * * 3 *", "2027-03-28T04:00:00+03:00"},
+        // In the first pass of the repeated hour, 03:30 of that pass.
+        {"2026-10-25T03:10:00+03:00", "* * * 3 30", "2026-10-25T03:30:00+03:00"},
+        // In the second pass its minutes have fallen due already.
+        {"2026-10-25T03:10:00+02:00", "* * * 3 30", "2026-10-26T03:30:00+02:00"},
+        {"2026-10-25T03:10:00+02:00", "* * * * *", "2026-10-25T04:00:00+02:00"},
+    };
+    for (const Case& c : cases) {
+        clock.setNow(LocalAt(c.now));
+        Host host;
+        host.timora->Insert(c.mask, "SendTransTime", "");
+        EXPECT_EQ(Iso(host.timora->NextTime("SendTransTime")), c.next) << c.mask << " at " << c.now;
+    }
+}
+
 TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
 {
     Host host;
