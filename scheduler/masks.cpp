@@ -38,6 +38,30 @@ const std::int64_t kEpochDays = DaysFromCivil(1899, 12, 30);
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
+// Month 13 is January of the next year, month 0 December of the one before.
+void CarryMonth(std::int64_t& year, int& month)
+{
+    const std::int64_t carry = FloorDiv(month - 1, 12);
+    year += carry;
+    month = static_cast<int>(month - 1 - carry * 12) + 1;
+}
+
+int DaysInMonth(std::int64_t year, int month)
+{
+    CarryMonth(year, month);
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+// The most days the month has in any year: 29 for February.
+int MostDaysInMonth(int month)
+{
+    std::int64_t year = 0;
+    CarryMonth(year, month);
+    return DaysInMonth(2000, month); // a leap year
+}
+
 struct DayName {
     int number;
     std::array<const char16_t*, 5> names;
@@ -172,10 +196,10 @@ std::optional<int> WeekdayNumber(const QString& field)
 
 std::optional<Stamp> ComposeTime(int year, int month, int day, int hour, int minute)
 {
-    // Month 13 is January of the next year, month 0 December of the one before; the day, hour and
-    // minute then carry as plain counts from the first of that month.
-    const std::int64_t y = year + FloorDiv(month - 1, 12);
-    const int m = static_cast<int>((month - 1) - FloorDiv(month - 1, 12) * 12) + 1;
+    // The day, hour and minute carry as plain counts from the first of the (carried) month.
+    std::int64_t y = year;
+    int m = month;
+    CarryMonth(y, m);
     const std::int64_t days = DaysFromCivil(y, m, 1) - kEpochDays + (day - 1);
     const Stamp s = days * kSecondsPerDay + std::int64_t(hour) * 3600 + std::int64_t(minute) * 60;
     const int resultYear = CivilOf(s).year;
@@ -219,7 +243,6 @@ std::optional<Stamp> NextMatch(const QString& mask, Stamp start)
 {
     const Civil s = CivilOf(start);
     std::array<int, 5> cur = {s.year, s.month, s.day, s.hour, s.minute};
-    const auto compose = [&cur] { return ComposeTime(cur[0], cur[1], cur[2], cur[3], cur[4]); };
 
     QStringList fields = SplitText(mask, u' ');
     int dow = 0;
@@ -230,6 +253,18 @@ std::optional<Stamp> NextMatch(const QString& mask, Stamp start)
         dow = *w;
     }
     const int count = std::min<int>(fields.size(), 5);
+
+    // A day the mask names is that day of a month or nothing: 31 June is not 1 July, so a month
+    // without the day is passed over. A day the search found (or the start's, when the mask leaves
+    // the day out) is kept as far as the month allows: a 31st kept into February is its last day.
+    const bool dayNamed = count >= 3 && fields[2] != kAny;
+    const auto dayExists = [&] { return !dayNamed || cur[2] <= DaysInMonth(cur[0], cur[1]); };
+    // While the day itself is searched, it counts on past the month's end into the next month.
+    const auto compose = [&](bool daySearched) {
+        const bool keep = !dayNamed && !daySearched;
+        return ComposeTime(cur[0], cur[1], keep ? std::min(cur[2], DaysInMonth(cur[0], cur[1])) : cur[2], cur[3],
+                           cur[4]);
+    };
 
     int check = 0;
     for (int i = count; i >= 1; --i) {
@@ -242,26 +277,42 @@ std::optional<Stamp> NextMatch(const QString& mask, Stamp start)
             if (!v)
                 return std::nullopt;
             cur[i - 1] = *v;
+            // The searches above a named day only pass over months without it; a day that none of
+            // the months the mask allows has ends the search here, so it never runs to its limit.
+            if (i == 3 && (*v < 1 || *v > 31))
+                return NoMatchStamp();
+            if (i == 2 && dayNamed && cur[2] > MostDaysInMonth(cur[1]))
+                return NoMatchStamp();
+            if (i == 1 && !dayExists()) {
+                // The year, month and day are all named, and that date is not in the calendar.
+                if (fields[1] != kAny)
+                    return NoMatchStamp();
+                // The month was searched in another year: the next month has the day, as every
+                // month shorter than 31 days is followed by one of 31.
+                ++cur[1];
+            }
             continue;
         }
         for (;;) {
-            const std::optional<Stamp> candidate = compose();
-            if (!candidate)
-                return std::nullopt;
-            if (CandidateFits(start, *candidate, check)) {
-                // Keep what was found as a calendar moment: a minute counted up to 60 is the next
-                // hour, and must stay so when a fixed hour above it is put in place (otherwise
-                // "* * * 22 *" from 15:59:30 would give 22:60, that is 23:00).
-                const Civil found = CivilOf(*candidate);
-                cur = {found.year, found.month, found.day, found.hour, found.minute};
-                break;
+            if (dayExists()) {
+                const std::optional<Stamp> candidate = compose(i == 3);
+                if (!candidate)
+                    return std::nullopt;
+                if (CandidateFits(start, *candidate, check)) {
+                    // Keep what was found as a calendar moment: a minute counted up to 60 is the next
+                    // hour, and must stay so when a fixed hour above it is put in place (otherwise
+                    // "* * * 22 *" from 15:59:30 would give 22:60, that is 23:00).
+                    const Civil found = CivilOf(*candidate);
+                    cur = {found.year, found.month, found.day, found.hour, found.minute};
+                    break;
+                }
             }
             if (cur[i - 1] == std::numeric_limits<std::int16_t>::max())
                 return std::nullopt;
             ++cur[i - 1];
         }
     }
-    return compose();
+    return compose(false);
 }
 
 std::optional<Stamp> NextTimeFrom(const QStringList& masks, const QStringList& categories,

@@ -54,7 +54,8 @@ TIMORA_EXPORT bool CandidateFits(Stamp start, Stamp candidate, int dayOfWeek);
 
 TIMORA_EXPORT bool FitMask(const QString& mask, Stamp moment);
 // Nothing means the search overflowed (a counter passed 32767, a field's number does not fit, or
-// the date left the calendar).
+// the date left the calendar); NoMatchStamp() means the mask names a day that none of its months
+// has ("* 2 30 0 0", "* 4 31 * *"), so it never matches.
 TIMORA_EXPORT std::optional<Stamp> NextMatch(const QString& mask, Stamp start);
 TIMORA_EXPORT std::optional<Stamp> NextTimeFrom(const QStringList& masks, const QStringList& categories,
                                                 const QString& category, Stamp start);

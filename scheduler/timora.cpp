@@ -1,5 +1,6 @@
 #include "scheduler/timora.h"
 
+#include "scheduler/local_minutes.h"
 #include "scheduler/masks.h"
 
 #include <QPaintEvent>
@@ -17,6 +18,14 @@ constexpr int kTwipsPerInch = 1440;
 constexpr int kMaxInterval = 60000;
 
 QString EntryName(const char* name, int index) { return QLatin1String(name) + QString::number(index); }
+
+bool FitsAny(const QString& mask, sched::MinuteSpan minutes)
+{
+    for (sched::Stamp m = minutes.first; m <= minutes.last; m += 60)
+        if (sched::FitMask(mask, m))
+            return true;
+    return false;
+}
 
 } // namespace
 
@@ -60,8 +69,8 @@ int Timora::Interval() const { return timer_->interval(); }
 
 QDateTime Timora::NextTime(const QString& category, TimoraError* error) const
 {
-    const std::optional<sched::Stamp> next =
-        sched::NextTimeFrom(masks_, categories_, category, sched::StampOf(Timora_Clock().now()));
+    const QDateTime now = Timora_Clock().now();
+    const std::optional<sched::Stamp> next = sched::NextTimeFrom(masks_, categories_, category, sched::DueUpTo(now));
     if (!next) {
         if (error)
             *error = {TimoraError::Overflow, QStringLiteral("Overflow")};
@@ -69,7 +78,9 @@ QDateTime Timora::NextTime(const QString& category, TimoraError* error) const
     }
     if (error)
         *error = {};
-    return sched::DateTimeOf(*next);
+    // The moment the tick will raise it, which is not the local time found when summer time skips
+    // that time or shows it twice.
+    return sched::DueMoment(*next, now);
 }
 
 void Timora::Clear()
@@ -130,12 +141,15 @@ void Timora::Tick()
     if (!alive)
         return;
     const std::int64_t previous = lastMinute_;
-    lastMinute_ = sched::WholeMinute(sched::StampOf(Timora_Clock().now()));
+    const QDateTime now = Timora_Clock().now();
+    lastMinute_ = sched::WholeMinute(sched::StampOf(now));
     if (lastMinute_ == previous)
         return;
-    const std::int64_t minute = lastMinute_;
+    // Each local minute once: none in the repeated hour of autumn, and the hour spring skips at the
+    // minute after it. An entry alerts once, however many of those minutes it matches.
+    const sched::MinuteSpan due = sched::DueMinutes(now);
     for (int i = 0; i < Count(); ++i) {
-        if (!sched::FitMask(masks_[i], minute))
+        if (!FitsAny(masks_[i], due))
             continue;
         QString category = categories_[i];
         QString action = actions_[i];

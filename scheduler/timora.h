@@ -82,8 +82,9 @@ public:
     // Below 1 stops the ticks (0); above 60000 is 60000.
     void Interval(int ms);
     int Interval() const;
-    // The earliest moment after now at which an entry of `category` matches; 1 January 9999 when
-    // none can. A search that overflows returns an invalid date-time and fills `error`.
+    // The earliest moment after now at which an entry of `category` will raise Alert (across a
+    // summer-time change, see Alert); 1 January 9999 when none can. A search that overflows returns
+    // an invalid date-time and fills `error`.
     QDateTime NextTime(const QString& category, TimoraError* error = nullptr) const;
     void Clear();
     void Insert(const QString& mask, const QString& category, const QString& action);
@@ -107,7 +108,10 @@ public:
 signals:
     // Raised once for every entry whose mask matches the new minute, in entry order, before the
     // next entry is tested (connect it directly: the arguments are references). The handler
-    // receives copies: changing them does not change the entry.
+    // receives copies: changing them does not change the entry. Masks match each minute of the
+    // local calendar once: the minutes that the spring change of summer time skips are matched at
+    // the first minute after the gap, and the hour that the autumn change repeats matches nothing
+    // the second time.
     void Alert(QString& Category, QString& Action);
     void Timer();
     // The host marks itself as needing to be saved ("Enabled", "Interval", "Mask3", ...).

@@ -229,9 +229,20 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         {"* * * 8 0 9", At(2026, 5, 5, 13, 0), At(2026, 5, 6, 8, 0)},
         {"* * * 22 30", At(2026, 12, 31, 23, 0), At(2027, 1, 1, 22, 30)},
         {"* 1 1 0 0", At(2026, 5, 5, 13, 0), At(2027, 1, 1, 0, 0)},
-        {"* 2 29 0 0", At(2026, 5, 5, 13, 0), At(2027, 3, 1, 0, 0)},
-        // A fixed day beyond the month's end carries into the next month.
-        {"* * 31 12 0", At(2026, 6, 5, 13, 0), At(2026, 7, 1, 12, 0)},
+        // A named day is that day: a month or year without it is passed over.
+        {"* * 31 12 0", At(2026, 6, 5, 13, 0), At(2026, 7, 31, 12, 0)},
+        {"* 2 29 0 0", At(2026, 5, 5, 13, 0), At(2028, 2, 29, 0, 0)},
+        {"* 2 29 0 0", At(2096, 3, 1), At(2104, 2, 29)},
+        {"2027 * 29 0 0", At(2024, 2, 28, 13, 0), At(2027, 3, 29, 0, 0)},
+        {"* 14 29 0 0", At(2026, 5, 5, 13, 0), At(2028, 2, 29, 0, 0)}, // month 14: February of the next year
+        // A day found by the search is kept only as far as the month allows.
+        {"* 2 * 0 0", At(2026, 5, 30, 13, 0), At(2027, 2, 28, 0, 0)},
+        // A day that none of the allowed months has: no next time.
+        {"* 2 30 0 0", At(2026, 5, 5, 13, 0), NoMatchStamp()},
+        {"* 4 31 * *", At(2026, 5, 5, 13, 0), NoMatchStamp()},
+        {"* * 32 0 0", At(2026, 5, 5, 13, 0), NoMatchStamp()},
+        {"* * 0 0 0", At(2026, 5, 5, 13, 0), NoMatchStamp()},
+        {"2027 2 29 0 0", At(2026, 5, 5, 13, 0), NoMatchStamp()},
         // Fixed fields are not compared with the start again.
         {"2020 1 1 0 0", At(2026, 5, 5, 13, 0), At(2020, 1, 1, 0, 0)},
         {"* * * 12 0 *", At(2026, 5, 5, 13, 0), At(2026, 5, 6, 12, 0)},
@@ -279,24 +290,36 @@ TEST_F(ClockedTest, NextTimeFromTakesTheEarliestEntryOfTheCategory)
 namespace tollan::sched {
 namespace {
 
-// Masks of "*", hours, minutes and weekdays: whatever the start, the search lands at or after it,
-// within a week, on a minute that the mask matches.
-TEST_F(ClockedTest, NextMatchAgreesWithFitMaskForDailyAndWeeklyMasks)
+// Masks of months, days, hours, minutes and weekdays: whatever the start, the search lands at or
+// after it on a minute that the mask matches, within a week when only the time of day and the
+// weekday are named; only a day that the named month never has gives no next time.
+TEST_F(ClockedTest, NextMatchLandsOnAMinuteTheMaskMatches)
 {
     std::mt19937 random(20261207);
     const auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    const auto field = [&](int lo, int hi) { return pick(0, 2) ? QStringLiteral("*") : QString::number(pick(lo, hi)); };
     for (int n = 0; n < 3000; ++n) {
+        const QString month = field(1, 12);
+        const QString day = field(1, 31);
         const QString hour = pick(0, 2) ? QString::number(pick(0, 23)) : QStringLiteral("*");
         const QString minute = pick(0, 2) ? QString::number(pick(0, 59)) : QStringLiteral("*");
-        QString mask = QStringLiteral("* * * %1 %2").arg(hour, minute);
+        QString mask = QStringLiteral("* %1 %2 %3 %4").arg(month, day, hour, minute);
         if (pick(0, 1))
             mask += QLatin1Char(' ') + (pick(0, 3) ? QString::number(pick(1, 7)) : QStringLiteral("*"));
         const Stamp start = At(pick(1990, 2090), pick(1, 12), pick(1, 28), pick(0, 23), pick(0, 59), pick(0, 59));
         const std::optional<Stamp> next = NextMatch(mask, start);
-        ASSERT_TRUE(next) << mask.toStdString() << " from " << Show(start);
-        EXPECT_GE(*next, start) << mask.toStdString() << " from " << Show(start);
-        EXPECT_LT(*next, start + 8 * kSecondsPerDay) << mask.toStdString() << " from " << Show(start);
-        EXPECT_TRUE(FitMask(mask, *next)) << mask.toStdString() << " from " << Show(start) << " gave " << Show(next);
+        const std::string what = mask.toStdString() + " from " + Show(start) + " gave " + Show(next);
+        ASSERT_TRUE(next) << what;
+        const bool never = month != "*" && day != "*" && day.toInt() > QDate(2000, month.toInt(), 1).daysInMonth();
+        if (never) {
+            EXPECT_EQ(*next, NoMatchStamp()) << what;
+            continue;
+        }
+        EXPECT_GE(*next, start) << what;
+        EXPECT_TRUE(FitMask(mask, *next)) << what;
+        if (month == "*" && day == "*") {
+            EXPECT_LT(*next, start + 8 * kSecondsPerDay) << what;
+        }
     }
 }
 

@@ -8,7 +8,10 @@
 #include <QScreen>
 #include <QTest>
 
+#include <ctime>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace tollan {
 namespace {
@@ -43,6 +46,34 @@ struct Host {
         const int until = timers + ticks;
         ASSERT_TRUE(QTest::qWaitFor([&] { return timers >= until; }, 5000)) << "the timer does not tick";
     }
+};
+
+// Local time with its offset from UTC, "2026-10-25T03:30:00+03:00", both ways.
+std::string Iso(const QDateTime& t) { return t.toOffsetFromUtc(t.offsetFromUtc()).toString(Qt::ISODate).toStdString(); }
+QDateTime LocalAt(const char* iso) { return QDateTime::fromString(QLatin1String(iso), Qt::ISODate).toLocalTime(); }
+
+// Local time is that of `zone` for the life of the guard, whatever the machine's own zone.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone) : had_(qEnvironmentVariableIsSet("TZ")), old_(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~LocalZone()
+    {
+        if (had_)
+            qputenv("TZ", old_);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+    LocalZone(const LocalZone&) = delete;
+    LocalZone& operator=(const LocalZone&) = delete;
+
+private:
+    bool had_;
+    QByteArray old_;
 };
 
 class TimoraTest : public ::testing::Test {
@@ -231,6 +262,66 @@ TEST_F(TimoraTest, NextTimeOfACategory)
     EXPECT_EQ(t.NextTime("Every"), At(2026, 5, 5, 13, 7));
     t.Insert("* * * 8 0 mon", "Monday", "");
     EXPECT_EQ(t.NextTime("Monday"), At(2026, 5, 11, 8, 0));
+    // A mask that never matches is no error: it has no next time, like a category without entries.
+    t.Insert("* 2 30 0 0", "Never", "");
+    EXPECT_EQ(t.NextTime("Never", &error), At(9999, 1, 1));
+    EXPECT_FALSE(error);
+}
+
+// In Tallinn 03:00 becomes 04:00 on 28 March 2027, and 04:00 becomes 03:00 again on 25 October 2026.
+// The control's own timer ticks while the clock moves on a minute at a time across the change.
+TEST_F(TimoraTest, EachLocalMinuteFallsDueOnceAcrossSummerTimeChanges)
+{
+    const LocalZone tallinn("Europe/Tallinn");
+    struct Case { QStringList masks; const char* from; int minutes; std::vector<std::string> alerts; };
+    const Case cases[] = {
+        // The skipped hour falls due at 04:00, an entry once however many of its minutes it matches.
+        {{"* * * 2 59", "* * * 3 30", "* * * 3 *", "* * * 4 0"}, "2027-03-28T02:58:30+02:00", 4,
+         {"* * * 2 59 at 2027-03-28T02:59:30+02:00", "* * * 3 30 at 2027-03-28T04:00:30+03:00",
+          "* * * 3 * at 2027-03-28T04:00:30+03:00", "* * * 4 0 at 2027-03-28T04:00:30+03:00"}},
+        // The repeated hour falls due the first time only.
+        {{"* * * 3 30", "* * * 3 59", "* * * 4 0"}, "2026-10-25T03:29:30+03:00", 92,
+         {"* * * 3 30 at 2026-10-25T03:30:30+03:00", "* * * 3 59 at 2026-10-25T03:59:30+03:00",
+          "* * * 4 0 at 2026-10-25T04:00:30+02:00"}},
+    };
+    for (const Case& c : cases) {
+        clock.setNow(LocalAt(c.from));
+        Host host;
+        std::vector<std::string> alerts;
+        QObject::connect(host.timora, &Timora::Alert, &host.window, [&alerts](QString&, QString& action) {
+            alerts.push_back(action.toStdString() + " at " + Iso(Timora_Clock().now()));
+        });
+        for (const QString& mask : c.masks)
+            host.timora->Insert(mask, QStringLiteral("SendTransTime"), mask);
+        host.timora->Interval(1);
+        for (int minute = 0; minute <= c.minutes; ++minute) {
+            host.RunTicks(1);
+            clock.advanceSeconds(60);
+        }
+        EXPECT_EQ(alerts, c.alerts) << "from " << c.from;
+    }
+}
+
+TEST_F(TimoraTest, NextTimeIsWhenTheAlertComesAcrossSummerTimeChanges)
+{
+    const LocalZone tallinn("Europe/Tallinn");
+    struct Case { const char* now; const char* mask; const char* next; };
+    const Case cases[] = {
+        // The minutes of the skipped hour fall due at 04:00.
+        {"2027-03-28T02:00:00+02:00", "* * * 3 30", "2027-03-28T04:00:00+03:00"},
+        {"2027-03-28T02:00:00+02:00", "* * * 3 *", "2027-03-28T04:00:00+03:00"},
+        // In the first pass of the repeated hour, 03:30 of that pass.
+        {"2026-10-25T03:10:00+03:00", "* * * 3 30", "2026-10-25T03:30:00+03:00"},
+        // In the second pass its minutes have fallen due already.
+        {"2026-10-25T03:10:00+02:00", "* * * 3 30", "2026-10-26T03:30:00+02:00"},
+        {"2026-10-25T03:10:00+02:00", "* * * * *", "2026-10-25T04:00:00+02:00"},
+    };
+    for (const Case& c : cases) {
+        clock.setNow(LocalAt(c.now));
+        Host host;
+        host.timora->Insert(c.mask, "SendTransTime", "");
+        EXPECT_EQ(Iso(host.timora->NextTime("SendTransTime")), c.next) << c.mask << " at " << c.now;
+    }
 }
 
 TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
