@@ -179,9 +179,15 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
         ok = reply.Status == 1;
         Log_Event("Server said: " + reply.Message);
         report += "\r\nServer said: " + reply.Message;
+        // The operator learns of a refusal, in the card centre's words, beside every other failure.
+        if (!ok)
+            Err_Report(reply.Status, reply.Message, Text_Utf8ToCp1252("Kaardikeskus ei võtnud tehingufaili vastu"), 16);
         // The card centre ends with ENQ; without it after four ACKs the verdict still stands.
         if (sendUntilHeard(ACK, std::string(1, ENQ), kVerdictSeconds))
             Link_Receive(s, 0);
+    } else {
+        Err_Report(0, linesAccepted ? "kaardikeskus ei andnud otsust" : Text_Utf8ToCp1252("kaardikeskus ei võtnud rida vastu"),
+                   "Tehingufaili saatmine katkes", 16);
     }
     Link_Send(s, std::string(1, EOT));
     Link_Close(s);

@@ -72,7 +72,8 @@ std::string Receipt_Values(const TransRecord& t, std::string_view origStan)
     PutValue(v, "Name", KK_Get(kKK_FirmaNimi));
     PutValue(v, "Address", Cfg_Get("FirmaT\xE4nav", "") + ", " + Cfg_Get("FirmaLinn", ""));
     PutValue(v, "RegNr", KK_Get(kKK_FirmaRegNr));
-    PutValue(v, "Amount", Num_Text(static_cast<double>(t.Amount) / 10000.0));
+    // Two decimals, as money is written (the locale's decimal separator).
+    PutValue(v, "Amount", Fmt_Number(static_cast<double>(t.Amount) / 10000.0, "0.00"));
     PutValue(v, "Date", ShortDate(Date_FromNumber(t.Date)));
     PutValue(v, "Time", Fmt_DateTime(Time_FromNumber(t.Time), "short time"));
     PutValue(v, "PANhidden", Receipt_MaskPan(t.PAN));

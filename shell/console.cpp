@@ -14,6 +14,11 @@
 #include "workstation/service.h"
 
 #include <QDesktopServices>
+#include <QDialog>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QUrl>
@@ -47,16 +52,54 @@ void fMain::cErrShow_Click()
     const ErrorRecord& r = Err_Record(slot);
     const std::string text = std::to_string(r.number) + " - " + r.message + " (" + r.description + ")!";
     Log_Event(text);
+    errorShown_ = slot;
     QLabel* lError = Label("lError");
-    lError->setText(Text_ToQString(r.message));
+    // When it happened, so that an old error is not taken for the last transaction's.
+    lError->setText(r.time.toString(QStringLiteral("HH:mm ")) + Text_ToQString(r.message));
     lError->setToolTip(Text_ToQString(text));
+}
+
+void fMain::ShowErrorDetails()
+{
+    if (errorShown_ < 0) return;
+    const ErrorRecord& r = Err_Record(errorShown_);
+    std::string text = r.message.empty() ? std::string() : r.message + "\r\r";
+    text += Text_Utf8ToCp1252("Aeg: ") + r.time.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")).toStdString() + "\r";
+    text += "Number: " + std::to_string(r.number) + "\r";
+    if (!r.description.empty()) text += "Kirjeldus: " + r.description + "\r";
+    if (!r.details.empty()) text += "Lisainfo: " + r.details + "\r";
+    Msg_Box(text, 64);
 }
 
 void fMain::cErrLog_Click()
 {
     // The operator's desktop shows the archive; with no desktop there is nobody to show it to.
     if (Ui_Headless()) return;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(Err_LogPath()));
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(Err_LogPath()))) ShowErrorLog();
+}
+
+void fMain::ShowErrorLog()
+{
+    // No program on this desktop opens a text file: the archive is shown here.
+    auto* viewer = new QDialog(this);
+    viewer->setObjectName(QStringLiteral("fVigadeArhiiv"));
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->setWindowTitle(QString::fromUtf8("Vigade arhiiv"));
+    auto* text = new QPlainTextEdit(viewer);
+    text->setObjectName(QStringLiteral("tArhiiv"));
+    text->setReadOnly(true);
+    text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    QFile log(Err_LogPath());
+    text->setPlainText(log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll())
+                                                     : QString::fromUtf8("Vigade arhiiv on tühi."));
+    text->moveCursor(QTextCursor::End);   // the newest at the bottom, in view
+    auto* close = new QPushButton(QString::fromUtf8("&Sulge"), viewer);
+    connect(close, &QPushButton::clicked, viewer, &QDialog::close);
+    auto* layout = new QVBoxLayout(viewer);
+    layout->addWidget(text);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    viewer->resize(760, 420);
+    viewer->show();
 }
 
 void fMain::cConsole_Click()
@@ -95,20 +138,37 @@ void fMain::cConsole_Click()
         break;
     case wsApproval:
         Label("lConsole")->setText(QString());
+        OperatorRequestEnds(p.WorkstationTrans, true);
         break;
     case wsError: {
         std::int16_t code = 0;
-        std::string description;
-        WS_ParseError(p.RequestData, code, description);
-        Err_Report(code, description, "Kaardikeskus tagastas vea", 16, "");
+        std::string text;
+        WS_ParseError(p.RequestData, code, text);
+        // Whole, as the flow said it (the answer's own field holds 50 characters).
+        text = Str_Trim(text);
+        if (!text.empty() && WS_LastAnswerText().rfind(text, 0) == 0)
+            text = WS_LastAnswerText();
+        // The card centre's verdict is "Viga nr. ..."; everything else the terminal decided itself.
+        const bool cardCentre = text.rfind("Viga nr. ", 0) == 0;
+        Err_Report(code, Text_Utf8ToCp1252("tehing ") + p.WorkstationTrans,
+                   cardCentre ? "Kaardikeskus keeldus: " + text : text, 16, "");
+        Label("lConsole")->setText(Text_ToQString(cardCentre ? "Kaardikeskus keeldus" : "Tehing ei toimunud"));
+        OperatorRequestEnds(p.WorkstationTrans, false);
         break;
     }
+    case wsUnfinished:
+        Err_Report(0, Text_Utf8ToCp1252("tehing ") + p.WorkstationTrans,
+                   Text_Utf8ToCp1252("Tehing jäi pooleli: küsimusele ei vastatud"), 48, "");
+        OperatorRequestEnds(p.WorkstationTrans, false);
+        break;
     case 21:
         Err_Report(0, "", "Kaardikeskus keeldus tehingut sooritamast!", 16, "");
+        OperatorRequestEnds(p.WorkstationTrans, false);
         break;
     default:
-        Err_Report(0, "", "Arusaamatu kaardikeskuse vastus: " + std::to_string(p.RequestType), 16,
+        Err_Report(0, "", "Arusaamatu vastus: " + std::to_string(p.RequestType), 16,
                    "Data=" + Url_Encode(p.RequestData));
+        OperatorRequestEnds(p.WorkstationTrans, false);
         break;
     }
 }

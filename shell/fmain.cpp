@@ -16,6 +16,7 @@
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
+#include "support/msgbox.h"
 #include "support/text.h"
 #include "support/visuals.h"
 #include "transactions/flows.h"
@@ -31,6 +32,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QSerialPort>
 
 namespace tollan {
@@ -94,6 +96,7 @@ fMain::fMain(QWidget* parent)
 
 fMain::~fMain()
 {
+    Ui_SetMainWindow(nullptr);
     KK_SetSockets(nullptr, nullptr);
     if (X25_IsAttached()) X25_Attach(nullptr);
 }
@@ -135,9 +138,30 @@ void fMain::BuildLayout()
         w->setObjectName(QString::fromLatin1(p.name));
         w->setGeometry(Twips_ToPxX(p.left), Twips_ToPxY(p.top), Twips_ToPxX(p.width), Twips_ToPxY(p.height));
     }
-    // The label's mnemonics lead to their fields.
+    // The label's mnemonics lead to their fields; the error's label to the error itself, whose
+    // click (or Enter) opens its details.
     Label("lbKaart")->setBuddy(Part("tKaart"));
     Label("lbSumma")->setBuddy(Part("tSumma"));
+    Label("lbViga")->setBuddy(Part("lError"));
+    QLabel* lError = Label("lError");
+    lError->setFocusPolicy(Qt::StrongFocus);
+    lError->setCursor(Qt::PointingHandCursor);
+    lError->installEventFilter(this);
+    // A card reader types the card text and Enter: on to the amount; Enter there is "Tehing".
+    auto* card = static_cast<QLineEdit*>(Part("tKaart"));
+    auto* amount = static_cast<QLineEdit*>(Part("tSumma"));
+    card->setPlaceholderText(QString::fromUtf8("kaardi number=AAKK… (nagu lugeja annab)"));
+    connect(card, &QLineEdit::returnPressed, amount, qOverload<>(&QWidget::setFocus));
+    // The number, not the end of the card text, stays in view once the field is left.
+    connect(card, &QLineEdit::editingFinished, card, [card] { card->setCursorPosition(0); });
+    connect(amount, &QLineEdit::returnPressed, this, [this] { static_cast<QPushButton*>(Part("cTehing"))->click(); });
+    setTabOrder(card, amount);
+    setTabOrder(amount, Part("cTehing"));
+    setTabOrder(Part("cTehing"), Part("cTyhista"));
+    // Shift+F10 opens the menu wherever the focus is.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
+    menuKey->setContext(Qt::WindowShortcut);
+    connect(menuKey, &QShortcut::activated, this, [this] { PopUpMenu(mapToGlobal(QPoint(0, 0))); });
 
     auto* console = new QPushButton(QStringLiteral("CON"), this);
     console->setObjectName(QStringLiteral("cConsole"));
@@ -265,6 +289,8 @@ void fMain::Form_Load()
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12
     Timora1_->Enabled(true);                                            // 13
+    Ui_SetMainWindow(this);
+    Part("tKaart")->setFocus();   // a card reader types into the card field from the start
 }
 
 void fMain::Form_Unload()
@@ -284,6 +310,11 @@ void fMain::Form_Unload()
 
 void fMain::closeEvent(QCloseEvent* event)
 {
+    // The operator closing the window is asked, as with "Lõpp"; a stop signal is not.
+    if (event->spontaneous() && !ConfirmEnd()) {
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }
@@ -298,14 +329,27 @@ void fMain::cMenu_Click()
     PopUpMenu(mapToGlobal(local));
 }
 
-void fMain::keyReleaseEvent(QKeyEvent* event)
+bool fMain::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->key() == Qt::Key_F10 && (event->modifiers() & Qt::ShiftModifier)) {
-        // At the top left of the window's client area.
-        PopUpMenu(mapToGlobal(QPoint(0, 0)));
-        return;
+    if (watched == Part("lError")) {
+        const bool clicked = event->type() == QEvent::MouseButtonRelease;
+        const bool pressed = event->type() == QEvent::KeyPress &&
+                             (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                              static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter ||
+                              static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space);
+        if (clicked || pressed) {
+            ShowErrorDetails();
+            return true;
+        }
     }
-    QWidget::keyReleaseEvent(event);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool fMain::ConfirmEnd()
+{
+    return Msg_Box(Text_Utf8ToCp1252("Lõpetada terminali töö?\r\rKassad ei saa siis kaardiga maksta, kuni "
+                                     "terminal uuesti käivitatakse."),
+                   4 + 48 + 256) == 6;
 }
 
 void fMain::mTooSeaded_Click()
@@ -324,6 +368,9 @@ void fMain::mTooSendFile_Click() { Timora1_Alert(QStringLiteral("side"), QString
 
 void fMain::mTooVead_Click() { cErrLog_Click(); }
 
-void fMain::mTooLopp_Click() { close(); }
+void fMain::mTooLopp_Click()
+{
+    if (ConfirmEnd()) close();
+}
 
 } // namespace tollan

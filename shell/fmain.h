@@ -89,7 +89,7 @@ signals:
     void ended();
 
 protected:
-    void keyReleaseEvent(QKeyEvent* event) override;  // Form_KeyUp
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -100,6 +100,12 @@ private:
     void LoadSchedule();
     void SetUpSerialPort();
     void RefreshUnsentStatus();
+    // The operator's own transaction: the buttons rest from the click until its answer.
+    void OperatorRequestStarts(const std::string& trans, bool cancellation);
+    void OperatorRequestEnds(const std::string& trans, bool approved);
+    void ShowErrorDetails();
+    bool ConfirmEnd();
+    void ShowErrorLog();
     void PostDueTransfer();
     void RunDueTransfer();
     QWidget* Part(const char* name) const;
@@ -122,6 +128,9 @@ private:
     // A transfer was asked for (a send time, the menu) and has not run yet: a request held the
     // busy marker. It runs at the first tick that finds the marker free.
     bool transferDue_ = false;
+    std::string operatorTrans_;    // the operator's transaction under way ("" none)
+    bool operatorCancels_ = false;
+    int errorShown_ = -1;          // the error ring's slot the indicator shows
 };
 
 } // namespace tollan

@@ -51,7 +51,14 @@ void fMain::RunDueTransfer()
     if (!busy.held()) return;
     transferDue_ = false;
     RollBackOpen rollBack;
-    if (sendTransFiles) sendTransFiles();
+    const int accepted = sendTransFiles ? sendTransFiles() : 0;
+    // An accepted file shows at once: the count falls, the status line says so. A refusal or a
+    // failure has been reported with its cause.
+    if (accepted > 0) {
+        Label("lConsole")->setText(accepted == 1 ? QStringLiteral("Tehingufail saadetud")
+                                                 : QStringLiteral("Tehingufailid saadetud (%1)").arg(accepted));
+        RefreshUnsentStatus();
+    }
 }
 
 void fMain::Timora1_Timer()
@@ -69,7 +76,7 @@ void fMain::RefreshUnsentStatus()
 {
     const UnsentStatus s = Status_Unsent();
     Label("lCount")->setText(Text_ToQString(Status_CountText(s.count)));
-    Label("lDate")->setText(Text_ToQString("alates " + s.since));
+    Label("lDate")->setText(Text_ToQString(s.since));
 }
 
 } // namespace tollan

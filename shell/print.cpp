@@ -35,11 +35,17 @@ std::string Console_PairReceipts(const std::string& first, const std::string& se
 {
     const std::vector<std::string> a = Lines(first), b = Lines(second);
     const std::size_t n = std::max(a.size(), b.size());
+    // 36 characters a column, or the longest line's: a line cut at the column's edge lost the end
+    // of a time or an amount.
+    std::size_t width = 36;
+    for (const auto* lines : {&a, &b})
+        for (const std::string& l : *lines)
+            width = std::max(width, l.size());
     std::string page;
     for (std::size_t i = 0; i < n; ++i) {
         if (i) page += "\r\n";
-        page += "       " + Str_Align(i < a.size() ? a[i] : "", 36, 1) + "  |  " +
-                Str_Align(i < b.size() ? b[i] : "", 36, 1);
+        page += "       " + Str_Align(i < a.size() ? a[i] : "", int(width), 1) + "  |  " +
+                Str_Align(i < b.size() ? b[i] : "", int(width), 1);
     }
     return page;
 }

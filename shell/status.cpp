@@ -6,19 +6,6 @@
 
 namespace tollan {
 
-namespace {
-
-// The separator of the locale's short date: the first character of its picture that is no part of
-// a day, month or year.
-char DateSeparator()
-{
-    for (char c : Text_Forms().shortDate)
-        if (c != 'd' && c != 'm' && c != 'y' && c != 'D' && c != 'M' && c != 'Y') return c;
-    return '/';
-}
-
-} // namespace
-
 std::string Status_CountText(std::int32_t count)
 {
     std::string text = std::to_string(count) + Text_Utf8ToCp1252(" saatmata päring");
@@ -28,12 +15,14 @@ std::string Status_CountText(std::int32_t count)
 
 std::string Status_SinceText(const DateTime& moment)
 {
-    const std::string s(1, DateSeparator());
-    return Fmt_DateTime(moment, "dd" + s + "mm" + s + "yy hh:nn");
+    return Fmt_DateTime(moment, "short date") + " " + Fmt_DateTime(moment, "hh:nn");
 }
 
 std::string Status_LastSentText(std::int32_t date)
 {
+    // "LastSent_TransFile" starts at 1 January of the year 100: no file was ever sent.
+    if (date < 19000101)
+        return Text_Utf8ToCp1252("pole veel saadetud");
     return Fmt_DateTime(Date_FromNumber(date), "short date");
 }
 
@@ -49,12 +38,13 @@ UnsentStatus Status_Unsent()
         at.hour = row.Time == 0 ? 0 : time.hour;
         at.minute = row.Time == 0 ? 0 : time.minute;
         at.second = 0;
-        status.since = Status_SinceText(at);
+        status.since = "alates " + Status_SinceText(at);
         // From the first unsent row on, every row of this index is unsent: the count of them all.
         status.count = Db_UnsentCount();
         return status;
     }
-    status.since = Status_LastSentText(std::int32_t(Num_Value(Cfg_Get("LastSent_TransFile", "1000101"))));
+    const std::int32_t lastSent = std::int32_t(Num_Value(Cfg_Get("LastSent_TransFile", "1000101")));
+    status.since = (lastSent < 19000101 ? "" : "alates ") + Status_LastSentText(lastSent);
     return status;
 }
 

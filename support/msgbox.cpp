@@ -10,15 +10,20 @@
 #include <QFile>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
 
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 namespace tollan {
 
 namespace {
 
 bool g_headless = false;
+
+QPointer<QWidget> g_mainWindow;
 
 struct ButtonSet {
     QMessageBox::StandardButtons buttons;
@@ -27,14 +32,34 @@ struct ButtonSet {
 
 ButtonSet ButtonsOf(int flags)
 {
+    using B = QMessageBox::StandardButton;
+    // The buttons in their order; 256 makes the second the default, 512 the third.
+    std::vector<B> order;
     switch (flags & 7) {
-    case 1: return {QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok};
-    case 2: return {QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore, QMessageBox::Abort};
-    case 3: return {QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes};
-    case 4: return {QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes};
-    case 5: return {QMessageBox::Retry | QMessageBox::Cancel, QMessageBox::Retry};
-    default: return {QMessageBox::Ok, QMessageBox::Ok};
+    case 1: order = {B::Ok, B::Cancel}; break;
+    case 2: order = {B::Abort, B::Retry, B::Ignore}; break;
+    case 3: order = {B::Yes, B::No, B::Cancel}; break;
+    case 4: order = {B::Yes, B::No}; break;
+    case 5: order = {B::Retry, B::Cancel}; break;
+    default: order = {B::Ok}; break;
     }
+    QMessageBox::StandardButtons all;
+    for (B b : order)
+        all |= b;
+    const std::size_t chosen = std::size_t((flags & 0x300) >> 8);
+    return {all, order[chosen < order.size() ? chosen : 0]};
+}
+
+// The terminal speaks Estonian, its boxes too.
+void EstonianButtons(QMessageBox& box)
+{
+    const std::pair<QMessageBox::StandardButton, const char*> names[] = {
+        {QMessageBox::Ok, "OK"}, {QMessageBox::Cancel, "Loobu"}, {QMessageBox::Yes, "Jah"},
+        {QMessageBox::No, "Ei"}, {QMessageBox::Abort, "Katkesta"}, {QMessageBox::Retry, "Proovi uuesti"},
+        {QMessageBox::Ignore, "Jäta vahele"}};
+    for (const auto& [button, name] : names)
+        if (QAbstractButton* b = box.button(button))
+            b->setText(QString::fromUtf8(name));
 }
 
 QMessageBox::Icon IconOf(int flags)
@@ -89,9 +114,11 @@ int Box(std::string_view text, int flags, bool logIt)
         return Msg_DefaultButton(flags);
     }
     const ButtonSet set = ButtonsOf(flags);
+    // Over the main window, where the operator looks, rather than in the middle of the screen.
     QMessageBox box(IconOf(flags), Text_ToQString(App_ProductName()), Text_ToQString(Str_Replace(text, "\r", "\n")),
-                    set.buttons);
+                    set.buttons, g_mainWindow);
     box.setDefaultButton(set.byDefault);
+    EstonianButtons(box);
     return CodeOf(box.exec());
 }
 
@@ -120,14 +147,17 @@ std::string Inp_Box(std::string_view prompt, std::string_view def)
                      Text_Cp1252ToUtf8(OneLine(prompt)).c_str());
         return {};
     }
-    bool ok = false;
-    const QString text = QInputDialog::getText(nullptr, Text_ToQString(App_ProductName()),
-                                               Text_ToQString(Str_Replace(prompt, "\r", "\n")), QLineEdit::Normal,
-                                               Text_ToQString(def), &ok);
-    return ok ? Text_FromQString(text) : std::string();
+    QInputDialog box(g_mainWindow);
+    box.setWindowTitle(Text_ToQString(App_ProductName()));
+    box.setLabelText(Text_ToQString(Str_Replace(prompt, "\r", "\n")));
+    box.setTextValue(Text_ToQString(def));
+    box.setOkButtonText(QStringLiteral("OK"));
+    box.setCancelButtonText(QStringLiteral("Loobu"));
+    return box.exec() == QDialog::Accepted ? Text_FromQString(box.textValue()) : std::string();
 }
 
 void Ui_SetHeadless(bool headless) { g_headless = headless; }
+void Ui_SetMainWindow(QWidget* window) { g_mainWindow = window; }
 void Ui_SetHeadlessInput(std::function<std::string(std::string_view prompt)> answer) { HeadlessInput() = std::move(answer); }
 bool Ui_Headless() { return g_headless; }
 

@@ -25,7 +25,11 @@ std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 // same number, so this one goes no further.
 const char* const kStanNotSaved = "Tehingu numbrit ei õnnestunud salvestada!";
 
-void refuse(WorkstationPacket& r, const std::string& text) { r.AnswerData = WS_ErrorData(kRefusal, text); }
+void refuse(WorkstationPacket& r, const std::string& text)
+{
+    r.AnswerData = WS_ErrorData(kRefusal, text);
+    r.AnswerText = text;
+}
 
 // A database that takes no rows is found before the card centre approves a payment that could
 // never be recorded nor sent on in a transaction file.
@@ -205,20 +209,27 @@ std::string Trans_OriginalData(const TransRecord& o)
            KK_Number(o.Time, 6) + KK_Number(id(kKK_AutoriseerijaID), 11) + KK_Number(id(kKK_EdastajaID), 11);
 }
 
+bool Trans_FindOriginal(std::string_view workstation, std::string_view key, TransRecord& o, bool& sent)
+{
+    TransSet set;
+    bool found = set.open("iSTAN") && set.seek("=", {DbKey(key)});
+    if (!found)
+        found = set.open("iToojaamTrans") && set.seek("=", {DbKey(workstation), DbKey(key)});
+    if (!found)
+        return false;
+    sent = set.sent();
+    Trans_Read(set, o, false);
+    return true;
+}
+
 void Trans_Cancel(WorkstationPacket& r)
 {
     TransRecord o;
-    {
-        TransSet set;
-        bool found = set.open("iSTAN") && set.seek("=", {DbKey(r.RequestData)});
-        if (!found)
-            found = set.open("iToojaamTrans") && set.seek("=", {DbKey(r.Workstation), DbKey(r.RequestData)});
-        // Not found, already sent to the card centre in a file, or itself a cancellation: the
-        // preset answer goes.
-        if (!found || set.sent())
-            return;
-        Trans_Read(set, o, false);
-    }
+    bool sent = false;
+    // Not found, already sent to the card centre in a file, or itself a cancellation: the preset
+    // answer goes.
+    if (!Trans_FindOriginal(r.Workstation, r.RequestData, o, sent) || sent)
+        return;
     if (o.Type % 2 != 0)
         return;
     // A purchase is refunded once: a second cancellation never reaches the card centre.

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tollan {
 
@@ -24,6 +25,9 @@ bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, Tra
 std::int32_t Trans_NextStan(bool* saved = nullptr);
 // The current row of `set` into `t` (ResponseCode left as it is); marks the row sent when asked.
 bool Trans_Read(TransSet& set, TransRecord& t, bool markSent);
+// The row a cancellation of `key` from `workstation` names: by STAN from any register, else by the
+// register's own transaction number. `sent` tells whether a file has carried it already.
+bool Trans_FindOriginal(std::string_view workstation, std::string_view key, TransRecord& o, bool& sent);
 // The 42 digits of element 90: the original's type, STAN, month and day, time and the two ids.
 std::string Trans_OriginalData(const TransRecord& original);
 

@@ -48,10 +48,17 @@ void Requester_Reply(int requester, const std::string& bytes)
 
 std::string WS_ErrorAnswer(std::int16_t code) { return WS_ErrorData(code, KK_ErrorText(code)); }
 
+namespace {
+std::string g_lastAnswerText;
+}
+
+const std::string& WS_LastAnswerText() { return g_lastAnswerText; }
+
 void WS_Dispatch(WorkstationPacket& r)
 {
     r.AnswerType = wsError;
     r.AnswerData = WS_ErrorAnswer(1);
+    r.AnswerText.clear();
     switch (r.RequestType) {
     case wsPurchase:
         if (Flows().purchase)
@@ -73,6 +80,7 @@ void WS_Dispatch(WorkstationPacket& r)
         r.AnswerData = WS_ErrorAnswer(7);
         break;
     }
+    g_lastAnswerText = r.AnswerText;
     Requester_Reply(r.Requester, WS_EncodePacket(r));
 }
 

@@ -33,6 +33,9 @@ void WS_SetFlows(WsFlows f);
 
 std::string WS_ErrorAnswer(std::int16_t code);
 void WS_Dispatch(WorkstationPacket& r);
+// The whole text of the last answer's error text (its wire form is cut at 50 characters), for the
+// console, which is answered from inside the dispatch.
+const std::string& WS_LastAnswerText();
 bool WS_Message(int requester, const std::string& text);
 std::string WS_Dialog(int requester, const WorkstationPacket& r, const std::string& prompt,
                       const std::string& second);

@@ -42,6 +42,9 @@ struct WorkstationPacket {
     std::int16_t AnswerType = 0;
     std::string AnswerData;
     std::int16_t Requester = 0;   // 1..32 a socket, -9 the console
+    // The whole text of an error answer; the wire carries its first 50 characters. Never encoded:
+    // the terminal's own console shows it whole.
+    std::string AnswerText;
 };
 
 // Packet bytes from the header and answer fields, CRC written in.

@@ -119,7 +119,7 @@ std::string Receipt(const std::string& pan, const std::string& date)
            "Kehtivusaeg: 01/27\r\n"
            "Autoris. nr. A1B2C3\r\n"
            "\r\n"
-           "Summa: 12,5\r\n"
+           "Summa: 12,50\r\n"
            "\r\n"
            "Dokument: \r\n"
            "\r\n"
@@ -197,14 +197,14 @@ TEST_F(Receipts, ValuesOfTheTransaction)
     Cfg_Put("CardType\\492100", "Visa Electron");
     using Edit = void (*)(TransRecord&);
     struct Case { const char* name; std::string value; Edit edit = nullptr; } cases[] = {
-        {"Name", ""}, {"Address", ", "}, {"RegNr", "10203040555"}, {"Amount", "12,5"}, {"Date", "06.12.2026"},
+        {"Name", ""}, {"Address", ", "}, {"RegNr", "10203040555"}, {"Amount", "12,50"}, {"Date", "06.12.2026"},
         {"Time", "14:30:59"}, {"PANhidden", "************0008"}, {"PANfull", "4921000000000008"},
         {"PAN", "4921000000000008"}, {"CardType", "Visa Electron"}, {"ExpDate", "01.01.2027"},
         {"AuthCode", "A1B2C3"}, {"POS", "003"}, {"Number", "42"}, {"Terminal", "102030405003"},
         {"OrigSTAN", "000017"}, {"T", "1"},
         {"Date", "07.12.2026", [](TransRecord& t) { t.Date = 0; }},   // today
-        {"Amount", "-5", [](TransRecord& t) { t.Amount = -50000; }},
-        {"Amount", "1234567890,1234", [](TransRecord& t) { t.Amount = 12345678901234; }},
+        {"Amount", "-5,00", [](TransRecord& t) { t.Amount = -50000; }},
+        {"Amount", "1234567890,12", [](TransRecord& t) { t.Amount = 12345678901234; }},   // money: two decimals
         {"PANhidden", "1234", [](TransRecord& t) { t.PAN = "1234"; }},
         {"PANhidden", "*2345", [](TransRecord& t) { t.PAN = "12345"; }},
         {"PANhidden", "************3456", [](TransRecord& t) { t.PAN = "1234567890123456"; }},

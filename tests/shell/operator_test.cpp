@@ -1,23 +1,32 @@
 // The operator's own purchase and cancellation from the main window, through the console, to a card
-// centre on loopback and back.
+// centre on loopback and back, with the message and input boxes answered as a person would.
 #include "shell/fmain.h"
 
 #include "links/socket.h"
 #include "store/db.h"
 #include "support/clock.h"
+#include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/msgbox.h"
 #include "support/visuals.h"
+#include "tests/common/boxes.h"
 #include "tests/common/card_centre.h"
 #include "tests/common/test_home.h"
+#include "workstation/connections.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -27,7 +36,9 @@ using namespace tollan::test;
 
 namespace {
 
-class Operator : public ::testing::Test {
+QString U(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class OperatorWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -37,30 +48,42 @@ protected:
         Cfg_Put("Port", "0");
         Cfg_Put("Console\\Toojaam", "7");
         Cfg_Put("Tollan_Auth_Address", centre.Address());
+        Cfg_Put("Tollan_Trans_Address", centre.Address());
         centre.onFrame = [this](Centre& c, const std::string& f) {
-            requests.push_back(f);
-            c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", "00")));
+            if (f.size() >= 2 && (f.compare(0, 2, Type(100)) == 0 || f.compare(0, 2, Type(400)) == 0)) {
+                requests.push_back(f);
+                c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", "00")));
+            } else {
+                c.Send("\x06");   // a line of the transaction file
+            }
         };
-        // The operator types what each prompt asks for.
-        Ui_SetHeadlessInput([this](std::string_view prompt) {
-            prompts.emplace_back(prompt);
-            return prompt.starts_with("Kontroll") ? std::string("7899") : cancelKey;
-        });
+        centre.onControl = [this](Centre& c, char ch) {
+            std::string verdict(46, ' ');
+            verdict.replace(0, fileVerdict.size(), fileVerdict);
+            if (ch == '\x05')
+                c.Send(KK_FrameSimple(verdict + "00001" + (fileAccepted ? "1" : "0") + "000001000000000100"));
+            if (ch == '\x06')
+                c.Send("\x05");
+        };
+        Ui_SetHeadless(false);   // the boxes open, and the operator answers them
         window = std::make_unique<fMain>();
         window->Form_Load();
         window->printDocument = [this](const std::string& page) {
             pages.push_back(page);
             return true;
         };
+        window->show();
     }
     void TearDown() override
     {
-        Ui_SetHeadlessInput({});
+        EXPECT_EQ(person.unexpected, 0) << "boxes nobody expected";
+        Ui_SetHeadless(true);
         window.reset();
         Visual_Clear();
         Db_Database().close();
     }
     template <class T = QWidget> T* Find(const char* name) const { return window->findChild<T*>(name); }
+    void Enter(const char* field, const QString& text) { Find<QLineEdit>(field)->setText(text); }
     void Click(const char* button) { Find<QPushButton>(button)->click(); }
     QString Caption(const char* label) const { return Find<QLabel>(label)->text(); }
     int Rows(const char* where)
@@ -69,57 +92,189 @@ protected:
         q.exec(QString("SELECT count(*) FROM Trans WHERE %1").arg(where));
         return q.next() ? q.value(0).toInt() : -1;
     }
+    // A purchase as the operator makes it: the card, the amount, "Tehing", the card check answered.
+    void Buy(const QString& amount)
+    {
+        Enter("tKaart", "4000001234567899=28121010000012300000");
+        Enter("tSumma", amount);
+        person.answers.push_back({"OK", "7899"});
+        Click("cTehing");
+    }
+    bool Settled() { return Clock_WaitUntil([&] { return Find("cTehing")->isEnabled(); }, 5000); }
 
     QTemporaryDir home;
     Centre centre;
+    Operator person;
     std::unique_ptr<fMain> window;
-    std::vector<std::string> requests, prompts, pages;
-    std::string cancelKey;
+    std::vector<std::string> requests, pages;
+    bool fileAccepted = true;
+    std::string fileVerdict = "Fail vastu voetud";
 };
 
-TEST_F(Operator, APurchaseFromTheWindowIsApprovedStoredAndPrintedAsOnePage)
+TEST_F(OperatorWindow, TheAmountTakesACommaOrAPointAndRefusesWhatItCannotReadWhole)
 {
-    Find<QLineEdit>("tKaart")->setText("4000001234567899=28121010000012300000");
-    Find<QLineEdit>("tSumma")->setText("12.50");
-    Click("cTehing");
-    ASSERT_TRUE(Clock_WaitUntil([&] { return !pages.empty(); }, 5000));
-    EXPECT_EQ(Caption("lTransNr"), "00000001");
-    EXPECT_EQ(Cfg_Get("Console\\Trans", ""), "00000001");
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(Rows("Toojaam = '00000007' AND Trans = '00000001' AND Amount = 12.5 AND POSCode = 1"), 1);
-    ASSERT_EQ(pages.size(), 1u);  // both receipts side by side
-    EXPECT_NE(pages[0].find("4000001234567899"), std::string::npos);
-    EXPECT_NE(pages[0].find("************7899"), std::string::npos);
-
-    cancelKey = "2";  // the purchase's STAN
-    Click("cTyhista");
-    ASSERT_TRUE(Clock_WaitUntil([&] { return Rows("Type = 1") == 1; }, 5000));
-    EXPECT_EQ(prompts.back(), "Transaktsiooni number?");
-    EXPECT_EQ(Cfg_Get("Console\\Trans", ""), "00000002");
+    const std::pair<const char*, const char*> charged[] = {{"12,50", "12.5"}, {"12.5", "12.5"}, {" 7 ", "7"},
+                                                           {"0,05", "0.05"}};
+    for (const auto& [typed, stored] : charged) {
+        Buy(typed);
+        ASSERT_TRUE(Settled()) << typed;
+        EXPECT_EQ(Rows(qPrintable(QString("Amount = %1").arg(stored))), 1) << typed;
+        QSqlQuery(Db_Database()).exec("DELETE FROM Trans");
+    }
+    const std::size_t sent = requests.size();
+    for (const char* typed : {"12,5,0", "12.345", "12a", "abc", "1e3", "0", "-5", "", ",", "0.00004"}) {
+        Enter("tKaart", "4000001234567899=28121010000012300000");
+        Enter("tSumma", QString::fromUtf8(typed));
+        Click("cTehing");
+        EXPECT_EQ(Caption("lConsole"), QStringLiteral("Mittekorrektne summa!")) << typed;
+    }
+    EXPECT_EQ(requests.size(), sent);
 }
 
-TEST_F(Operator, WrongInputIsToldInTheConsoleLineAndTakesNoNumber)
+TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhy)
 {
-    struct Case { const char* card; const char* amount; const char* told; };
-    const Case cases[] = {
-        {"4000001234567899=2812", "", "Mittekorrektne summa!"},
-        {"4000001234567899=2812", "-5", "Mittekorrektne summa!"},
-        {"4000001234567899=2812", "0.00004", "Mittekorrektne summa!"},   // no hundredth to send
-        {"4000001234567899=2812", "0.004", "Mittekorrektne summa!"},
-        {"x4000001234567899", "10", "Kaardi number on valel kujul!"},
-        {"4000001234567898=2812", "10", "Kaardi kontrollsumma on vale!"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.card + std::string(" / ") + c.amount);
-        Find<QLineEdit>("tKaart")->setText(c.card);
-        Find<QLineEdit>("tSumma")->setText(c.amount);
-        Click("cTehing");
-        EXPECT_EQ(Caption("lConsole"), c.told);
-    }
-    cancelKey = "";  // a cancellation without a number does nothing
+    PacketQueue& q = window->service()->queue();
+    ASSERT_TRUE(PacketQueue_Bar_Set(q, 4));   // a register's purchase runs
+    Buy("12,50");
+    EXPECT_FALSE(Find("cTehing")->isEnabled());
+    EXPECT_FALSE(Find("cTyhista")->isEnabled());
+    EXPECT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(Caption("lConsole").startsWith(U("Ootab järjekorras")));
+    Click("cTehing");                          // the second click charges nothing
+    PacketQueue_Bar_Clear(q, 4);
+    window->service()->WSTJ_Process();
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(requests.size(), 1u);
+    EXPECT_EQ(Rows("1"), 1);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    // It says what was charged, and the fields are free for the next customer.
+    EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kinnitatud: 12,50, kood A1B2C3"));
+    EXPECT_EQ(Find<QLineEdit>("tKaart")->text(), QString());
+    EXPECT_EQ(Find<QLineEdit>("tSumma")->text(), QString());
+}
+
+TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
+{
+    Buy("12,50");
+    ASSERT_TRUE(Settled());
+    person.answers = {{"OK", "2"}, {"Ei", ""}};   // its STAN, then a look and a "no"
     Click("cTyhista");
-    EXPECT_EQ(Cfg_Get("Console\\Trans", "none"), "none");
+    ASSERT_EQ(person.seen.size(), 3u);             // the card check, the number, the question
+    const QString question = person.seen.back();
+    for (const char* part : {"************7899", "12,50", "Kassa: 007", "STAN: 2"})
+        EXPECT_TRUE(question.contains(QString::fromUtf8(part))) << part << " in " << question.toStdString();
+    EXPECT_TRUE(person.buttons.back().contains("Jah") && person.buttons.back().contains("Ei"));
+    EXPECT_EQ(person.parentSeen, window.get());
+    EXPECT_EQ(requests.size(), 1u);
+
+    person.answers = {{"OK", "2"}, {"Jah", ""}};
+    Click("cTyhista");
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(requests.size(), 2u);
+    EXPECT_EQ(Rows("Type = 1 AND OrigSTAN = '2'"), 1);
+    EXPECT_EQ(Caption("lConsole"), U("Tühistatud: 12,50, kood A1B2C3"));
+
+    // A number that names nothing: said plainly, nobody blamed, nothing sent.
+    const QString error = Caption("lError");
+    person.answers = {{"OK", "99"}, {"OK", ""}};
+    Click("cTyhista");
+    EXPECT_EQ(person.seen.back(), QStringLiteral("Tehingut numbriga 99 ei leitud."));
+    EXPECT_EQ(Caption("lError"), error);
+    EXPECT_EQ(requests.size(), 2u);
+}
+
+TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
+{
+    Enter("tKaart", "4000001234567899=2001");   // expired long ago
+    Enter("tSumma", "5");
+    Click("cTehing");
+    ASSERT_TRUE(Settled());
+    const QString expired = Caption("lError");
+    EXPECT_TRUE(expired.endsWith(U(" Kaart on kehtivusaja ületanud!"))) << expired.toStdString();
+    EXPECT_EQ(expired.left(5), Err_Record(Err_Index()).time.toString("HH:mm"));
     EXPECT_TRUE(requests.empty());
+
+    Enter("tKaart", "4000001234567899=28121010000012300000");
+    Enter("tSumma", "5");
+    person.answers = {{"OK", "1234"}};          // digits the card does not carry
+    Click("cTehing");
+    ASSERT_TRUE(Settled());
+    EXPECT_TRUE(Caption("lError").endsWith(U("Sisestatud numbrid erinevad kaardi magnetrajal olevatest!")));
+
+    person.answers = {{"Loobu", ""}};            // the operator's own Cancel in the card check
+    Enter("tKaart", "4000001234567899=28121010000012300000");
+    Enter("tSumma", "5");
+    Click("cTehing");
+    ASSERT_TRUE(Settled());
+    EXPECT_TRUE(Caption("lError").endsWith(U("Tehing jäi pooleli: küsimusele ei vastatud")));
+
+    person.answers = {{"OK", ""}};
+    QTest::mouseClick(Find("lError"), Qt::LeftButton);
+    ASSERT_FALSE(person.seen.empty());
+    EXPECT_TRUE(person.seen.back().contains(U("Tehing jäi pooleli"))) << person.seen.back().toStdString();
+    EXPECT_TRUE(person.seen.back().contains("Aeg: "));
+}
+
+TEST_F(OperatorWindow, TheTransactionFileSaysWhetherTheCardCentreTookIt)
+{
+    Buy("3");
+    ASSERT_TRUE(Settled());
+    fileAccepted = false;
+    fileVerdict = "Vale summa";
+    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
+    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lError").contains("tehingufaili"); }, 5000));
+    EXPECT_TRUE(Caption("lError").endsWith(U("Kaardikeskus ei võtnud tehingufaili vastu")));
+    EXPECT_EQ(Err_Record(Err_Index()).description, "Vale summa");
+    QFile log(home.filePath("tollan.err"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Vale summa"));
+
+    fileAccepted = true;
+    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
+    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lConsole") == "Tehingufail saadetud"; }, 5000));
+    EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));   // at once, not at the next ten seconds
+}
+
+TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTheMenuAnywhere)
+{
+    QApplication::setActiveWindow(window.get());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    EXPECT_EQ(QApplication::focusWidget(), Find("tKaart"));   // where a card reader types
+    QStringList order{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        order << QApplication::focusWidget()->objectName();
+    }
+    EXPECT_EQ(order, (QStringList{"tKaart", "tSumma", "cTehing", "cTyhista"}));
+
+    Find("tKaart")->setFocus();
+    QTest::keyClicks(Find("tKaart"), "4000001234567899=28121010000012300000");
+    QTest::keyClick(Find("tKaart"), Qt::Key_Return);   // as a card reader ends
+    EXPECT_EQ(QApplication::focusWidget(), Find("tSumma"));
+    QTest::keyClicks(Find("tSumma"), "1,25");
+    person.answers = {{"OK", "7899"}};
+    QTest::keyClick(Find("tSumma"), Qt::Key_Return);   // Enter is "Tehing"
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(Rows("Amount = 1.25"), 1);
+
+    QApplication::setActiveWindow(window.get());   // back from the card check's box
+    QTest::keyClick(Find("tSumma"), Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(Find<QMenu>("mToo")->isVisible());
+    Find<QMenu>("mToo")->hide();
+}
+
+TEST_F(OperatorWindow, EndingAsksFirst)
+{
+    bool ended = false;
+    QObject::connect(window.get(), &fMain::ended, [&] { ended = true; });
+    QAction* end = Find<QMenu>("mToo")->findChild<QAction*>("mTooLopp");
+    person.answers = {{"Ei", ""}};
+    end->trigger();
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(person.seen.back().contains("Kassad"));
+    person.answers = {{"Jah", ""}};
+    end->trigger();
+    EXPECT_TRUE(ended);
 }
 
 } // namespace
