@@ -34,11 +34,12 @@ constexpr SettingsField kFields[] = {
     {"tFirmaNimi", F::Text, 0, "Nimi:", "FirmaNimi", "", -1},
     {"tFirmaAadress", F::Text, 0, "Aadress:", "FirmaTänav", "", -1},
     {"tFirmaLinn", F::Text, 0, "Linn:", "FirmaLinn", "", -1},
-    {"tFirmaZip", F::Text, 0, "Postiindeks:", nullptr, "", -1},
+    {"tFirmaZip", F::Text, 0, "Postiindeks:", "FirmaPostiindeks", "", -1},
     {"tFirmaRegNr", F::Text, 0, "Registrikood:", "FirmaRegNr", "", -1},
     {"tFirmaTunnus", F::Text, 0, "Kaupmehe tunnus:", "FirmaTunnus", "", -1},
     {"tFirmaLokaator", F::Text, 0, "Asukoht:", "FirmaLokaator", "", -1},
-    {"tFirmaMCC", F::Text, 0, "Tegevusala (MCC):", nullptr, "", -1},
+    // One setting with the transaction file's "TegevusAla": the store ignores case.
+    {"tFirmaMCC", F::Text, 0, "Tegevusala (MCC):", "Tegevusala", "0000", -1},
     {"tTerminal", F::Text, 0, "Terminali tunnus:", "TerminaliTunnus", "", -1},
 
     {"tAddrTCPauth", F::Text, 1, "TCP, autoriseerimine:", "Tollan_Auth_Address", "", -1},

@@ -158,4 +158,25 @@ TEST_F(SettingsDialog, EveryPageGrabbed)
     }
 }
 
+TEST_F(SettingsDialog, EveryTextFieldIsSavedAndShownAgainWhenTheDialogOpensAgain)
+{
+    {
+        fSeaded d;
+        for (const SettingsField& f : Settings_Fields())
+            if (f.kind == FieldKind::Text || f.kind == FieldKind::Password)
+                Find<QLineEdit>(d, f.name)->setText(QString::fromLatin1(f.name) + "1");
+        Find<QPushButton>(d, "cOK")->click();
+    }
+    fSeaded again;
+    for (const SettingsField& f : Settings_Fields()) {
+        if (f.kind == FieldKind::Text || f.kind == FieldKind::Password) {
+            EXPECT_EQ(Find<QLineEdit>(again, f.name)->text().toStdString(), std::string(f.name) + "1");
+        }
+    }
+    // The postal code has a setting of its own; the activity code is the one element 18 and the
+    // transaction file read, under either spelling.
+    EXPECT_EQ(Cfg_Lookup("FirmaPostiindeks", "?"), "tFirmaZip1");
+    EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
+}
+
 } // namespace
