@@ -308,13 +308,15 @@ void fSeaded::LoadSettings()
 {
     loading_ = true;
     std::string parts[4];
-    if (!Settings_SplitLine(Cfg_Get(kLine, kLineDefault), parts[0], parts[1], parts[2], parts[3]))
+    // Looked up only: a setting the operator leaves alone stays absent, and its readers keep their
+    // own default ("TimeOut\Connect" absent is 60 seconds for the card centre but 30 for the modem).
+    if (!Settings_SplitLine(Cfg_Lookup(kLine, kLineDefault), parts[0], parts[1], parts[2], parts[3]))
         Settings_SplitLine(kLineDefault, parts[0], parts[1], parts[2], parts[3]);
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const SettingsField& d = kFields[i];
         if (!d.key) continue;
         const int part = LinePart(d.name);
-        SetValue(int(i), part >= 0 ? parts[part] : Cfg_Get(Text_Utf8ToCp1252(d.key), d.def));
+        SetValue(int(i), part >= 0 ? parts[part] : Cfg_Lookup(Text_Utf8ToCp1252(d.key), d.def));
     }
     changes_.fill(0);
     cApply_->setEnabled(false);

@@ -1,7 +1,8 @@
 #pragma once
 // fSeaded, the operator's window for the settings: a tab strip with one page per group, a change
-// set that remembers which fields the operator touched, and OK, Apply and Cancel. Only the changed
-// fields are written back; the dialog does not block the main window.
+// set that remembers which fields the operator touched, and OK, Apply and Cancel. Opening it writes
+// nothing (it only looks settings up), and only the changed fields are written back; the dialog
+// does not block the main window.
 
 #include <QDialog>
 

@@ -36,6 +36,14 @@ protected:
     }
     template <class T> T* Find(fSeaded& d, const char* name) { return d.findChild<T*>(QString::fromLatin1(name)); }
     QPushButton* Apply(fSeaded& d) { return Find<QPushButton>(d, "cApply"); }
+    // The settings as saved: every "name=value" line of registry.ini.
+    QList<QByteArray> SavedValues() const
+    {
+        QList<QByteArray> values;
+        for (const QByteArray& line : Ini().split('\n'))
+            if (line.contains('=')) values << line.trimmed();
+        return values;
+    }
 
     QTemporaryDir home;
 };
@@ -177,6 +185,19 @@ TEST_F(SettingsDialog, EveryTextFieldIsSavedAndShownAgainWhenTheDialogOpensAgain
     // transaction file read, under either spelling.
     EXPECT_EQ(Cfg_Lookup("FirmaPostiindeks", "?"), "tFirmaZip1");
     EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
+}
+
+TEST_F(SettingsDialog, OpeningWritesNothingAndApplyWritesOnlyTheChangedField)
+{
+    fSeaded d;
+    EXPECT_EQ(Find<QLineEdit>(d, "tTOconnect")->text(), QStringLiteral("60"));
+    EXPECT_EQ(Find<QLineEdit>(d, "tFirmaMCC")->text(), QStringLiteral("0000"));
+    EXPECT_EQ(SavedValues(), QList<QByteArray>());
+    Find<QLineEdit>(d, "tFirmaNimi")->setText(QStringLiteral("Pood"));
+    Apply(d)->click();   // saves, then loads every field again
+    Find<QPushButton>(d, "cOK")->click();
+    // "TimeOut\Connect" absent is 60 seconds for the card centre but 30 for the modem's dial.
+    EXPECT_EQ(SavedValues(), QList<QByteArray>{"FirmaNimi=Pood"});
 }
 
 } // namespace
