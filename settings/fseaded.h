@@ -1,8 +1,8 @@
 #pragma once
 // fSeaded, the operator's window for the settings: a tab strip with one page per group, a change
 // set that remembers which fields the operator touched, and OK, Apply and Cancel. Opening it writes
-// nothing (it only looks settings up), and only the changed fields are written back; the dialog
-// does not block the main window.
+// nothing (it only looks settings up); only the changed fields are written back, and not at all
+// while a send time is one the scheduler cannot read. It does not block the main window.
 
 #include <QDialog>
 
@@ -10,14 +10,19 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 class QPushButton;
 class QTabBar;
 class QFrame;
+class QLabel;
 
 namespace tollan {
 
-enum class FieldKind { Text, Password, List, Check };
+class Timora;
+
+// Mask: a send time, checked when saved, with the time it next fires beside it.
+enum class FieldKind { Text, Password, List, Check, Mask };
 
 // One field of the dialog; its position in the table is its tab index, which addresses its flag in
 // the change set.
@@ -61,6 +66,12 @@ public:
 
 private:
     void Form_Load();
+    // Saves the changes and loads the fields again; false, with nothing saved, when a changed send
+    // time is refused.
+    bool Apply();
+    // The index of the first changed send time that is no mask, or -1.
+    int WrongMask() const;
+    void ShowNextTimes();
     QWidget* Field(int index) const;
     std::string Value(int index) const;
     void SetValue(int index, const std::string& value);
@@ -75,6 +86,8 @@ private:
     QPushButton* cCancel_;
     std::vector<QFrame*> frames_;
     std::vector<QWidget*> fields_;
+    std::vector<QLabel*> nextTimes_;  // by field index; nullptr but for the send times
+    Timora* Timora1_;                 // never ticks: it only answers NextTime
 };
 
 } // namespace tollan

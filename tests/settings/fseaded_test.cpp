@@ -1,20 +1,28 @@
 // The settings dialog on the offscreen platform: what it loads, what it saves and when.
 #include "settings/fseaded.h"
 
+#include "scheduler/timora_clock.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "support/msgbox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace tollan;
 
@@ -34,8 +42,33 @@ protected:
         QFile f(home.filePath("registry.ini"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    void TearDown() override { Ui_SetHeadless(true); }
     template <class T> T* Find(fSeaded& d, const char* name) { return d.findChild<T*>(QString::fromLatin1(name)); }
     QPushButton* Apply(fSeaded& d) { return Find<QPushButton>(d, "cApply"); }
+    // The send-time field n (1..6) or what stands beside it.
+    template <class T> T* SendTime(fSeaded& d, int n, const char* name = "tSideAjad")
+    {
+        for (T* w : d.findChildren<T*>(QString::fromLatin1(name)))
+            if (w->property("index").toInt() == n) return w;
+        return nullptr;
+    }
+    // Does what `act` does as the operator would, answering the message box it raises with the
+    // box's default button; the box's text, or a null text when none came.
+    QString AnsweringTheBox(const std::function<void()>& act)
+    {
+        Ui_SetHeadless(false);
+        QString text;
+        QTimer::singleShot(0, [&text] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->defaultButton()->click();
+            }
+        });
+        act();
+        QCoreApplication::processEvents();  // the answer's turn when no box came
+        Ui_SetHeadless(true);
+        return text;
+    }
     // The settings as saved: every "name=value" line of registry.ini.
     QList<QByteArray> SavedValues() const
     {
@@ -198,6 +231,61 @@ TEST_F(SettingsDialog, OpeningWritesNothingAndApplyWritesOnlyTheChangedField)
     Find<QPushButton>(d, "cOK")->click();
     // "TimeOut\Connect" absent is 60 seconds for the card centre but 30 for the modem's dial.
     EXPECT_EQ(SavedValues(), QList<QByteArray>{"FirmaNimi=Pood"});
+}
+
+TEST_F(SettingsDialog, ASendTimeIsSavedOnlyAsAMaskTheSchedulerReads)
+{
+    struct Case {
+        const char* typed;
+        bool saved;
+    } cases[] = {
+        {"* * * 22 30", true}, {"* * * 8 0 1", true}, {"26 12 24 9 05", true}, {"", true},
+        {"22:30", false}, {"* * * 22", false}, {"* * * 25 0", false}, {"* * 32 22 30", false},
+        {"* * * 22 30 8", false}, {"* * * 22 30 e", false}, {"* *  * 22 30", false}, {"* * * 22 30 1 1", false},
+        {"* * * 22 3O", false},
+    };
+    for (const Case& c : cases) {
+        Cfg_Put("SendTransTime3", "* * * 6 0");
+        fSeaded d;
+        d.show();
+        Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(5);
+        QLineEdit* field = SendTime<QLineEdit>(d, 3);
+        field->setText(QString::fromLatin1(c.typed));
+        const QString box = AnsweringTheBox([&] { Find<QPushButton>(d, "cOK")->click(); });
+        EXPECT_EQ(Cfg_Lookup("SendTransTime3", "?"), c.saved ? c.typed : "* * * 6 0") << c.typed;
+        EXPECT_EQ(d.isVisible(), !c.saved) << c.typed;
+        if (c.saved) {
+            EXPECT_TRUE(box.isNull()) << c.typed;
+            continue;
+        }
+        EXPECT_TRUE(box.contains(QStringLiteral("* * * 22 30"))) << c.typed << ": " << box.toStdString();
+        EXPECT_EQ(d.focusWidget(), field) << c.typed;
+        // Another page is not shown while the time stands wrong.
+        Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(0);
+        EXPECT_EQ(d.currentTab(), 6) << c.typed;
+        EXPECT_EQ(Cfg_Lookup("SendTransTime3", "?"), "* * * 6 0") << c.typed;
+    }
+}
+
+TEST_F(SettingsDialog, EachSendTimeSaysWhenItNextFires)
+{
+    TimoraTestClock clock(QDateTime(QDate(2026, 12, 30), QTime(22, 40)));   // a Wednesday
+    TimoraClockScope scope(clock);
+    struct Case {
+        const char* typed;
+        const char* next;
+    } cases[] = {
+        {"* * * 22 30", "järgmine: 31.12.2026 22:30"},
+        {"* * * 8 0 1", "järgmine: 04.01.2027 08:00"},
+        {"2020 * * * *", "ei käivitu"},
+        {"22:30", "vigane"},
+        {"", ""},
+        {"* * * 22 30", "ei käivitu"},   // the terminal reads the send times up to the first empty one
+    };
+    fSeaded d;
+    for (int n = 1; n <= 6; ++n) SendTime<QLineEdit>(d, n)->setText(QString::fromUtf8(cases[n - 1].typed));
+    for (int n = 1; n <= 6; ++n)
+        EXPECT_EQ(SendTime<QLabel>(d, n, "lSideAjad")->text().toStdString(), cases[n - 1].next) << n;
 }
 
 } // namespace
