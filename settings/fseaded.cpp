@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTimer>
@@ -73,8 +74,8 @@ constexpr SettingsField kFields[] = {
     {"tRASdomain", F::Text, 3, "Domeen:", "RAS\\Domain", "", -1},
     {"tRAStimeout", F::Text, 3, "Jõudeaeg enne katkestust (s):", "RAS\\KeepActive", "10", -1},
 
-    {"tKviitung", F::Text, 4, "Ostu kviitung:", "PrintSuccess", "", -1},
-    {"tKviitungTyhista", F::Text, 4, "Tühistuse kviitung:", "PrintReversal", "", -1},
+    {"tKviitung", F::Template, 4, "Ostu kviitung:", "PrintSuccess", "", -1},
+    {"tKviitungTyhista", F::Template, 4, "Tühistuse kviitung:", "PrintReversal", "", -1},
 
     {"tSideAjad", F::Mask, 5, "1. saatmisaeg:", "SendTransTime1", "", 1},
     {"tSideAjad", F::Mask, 5, "2. saatmisaeg:", "SendTransTime2", "", 2},
@@ -112,6 +113,14 @@ int LinePart(const char* name)
         if (std::string_view(name) == parts[i]) return i;
     return -1;
 }
+
+// A template is one line of items separated by ";". A line break the operator types is the
+// template's own line break, "%0D%0A", as an item of its own: written into a neighbouring item it
+// would be taken as part of that item (after "{Name}" as the field's picture) and lost. Splitting
+// and joining at the same separator gives back exactly what was stored.
+const QString kBreakItem = QStringLiteral(";%0D%0A;");
+QString TemplateLines(const QString& tpl) { return tpl.split(kBreakItem).join(u'\n'); }
+QString TemplateText(const QString& lines) { return lines.split(u'\n').join(kBreakItem); }
 
 // A send time as the scheduler means it: "year month day hour minute", optionally a day of the
 // week, each "*" or a number in its range, one space apart. The scheduler reads anything else as
@@ -228,6 +237,24 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
             w = e;
             break;
         }
+        case F::Template: {
+            auto* e = new QPlainTextEdit(frame);
+            e->setTabChangesFocus(true);
+            // Room for a few lines: the text wraps, and the whole template is there to scroll through.
+            e->setFixedHeight(e->fontMetrics().lineSpacing() * 5 + 2 * e->frameWidth() + 8);
+            connect(e, &QPlainTextEdit::textChanged, this, [this, index] { SetChanged(index, true); });
+            row = new QWidget(frame);
+            row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+            auto* column = new QVBoxLayout(row);
+            column->setContentsMargins(0, 0, 0, 0);
+            column->setSpacing(2);
+            column->addWidget(e);
+            auto* note = new QLabel(QString::fromUtf8("Tühi: sisseehitatud kviitung"), row);
+            note->setObjectName(QStringLiteral("lKviitungTyhi"));
+            column->addWidget(note);
+            w = e;
+            break;
+        }
         case F::List: {
             auto* c = new QComboBox(frame);
             for (const Choice& ch : Choices().at(d.name)) c->addItem(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.value));
@@ -324,6 +351,7 @@ std::string fSeaded::Value(int index) const
     case F::Text:
     case F::Password:
     case F::Mask: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
+    case F::Template: return Text_FromQString(TemplateText(static_cast<QPlainTextEdit*>(w)->toPlainText()));
     case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
     case F::Check: return static_cast<QCheckBox*>(w)->isChecked() ? "-1" : "0";
     }
@@ -338,6 +366,7 @@ void fSeaded::SetValue(int index, const std::string& value)
     case F::Text:
     case F::Password:
     case F::Mask: static_cast<QLineEdit*>(w)->setText(v); break;
+    case F::Template: static_cast<QPlainTextEdit*>(w)->setPlainText(TemplateLines(v)); break;
     case F::List: {
         auto* c = static_cast<QComboBox*>(w);
         int at = c->findData(v);

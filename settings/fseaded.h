@@ -21,8 +21,9 @@ namespace tollan {
 
 class Timora;
 
-// Mask: a send time, checked when saved, with the time it next fires beside it.
-enum class FieldKind { Text, Password, List, Check, Mask };
+// Template: a receipt template edited over several lines. Mask: a send time, checked when saved,
+// with the time it next fires beside it.
+enum class FieldKind { Text, Password, List, Check, Template, Mask };
 
 // One field of the dialog; its position in the table is its tab index, which addresses its flag in
 // the change set.

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -286,6 +287,39 @@ TEST_F(SettingsDialog, EachSendTimeSaysWhenItNextFires)
     for (int n = 1; n <= 6; ++n) SendTime<QLineEdit>(d, n)->setText(QString::fromUtf8(cases[n - 1].typed));
     for (int n = 1; n <= 6; ++n)
         EXPECT_EQ(SendTime<QLabel>(d, n, "lSideAjad")->text().toStdString(), cases[n - 1].next) << n;
+}
+
+TEST_F(SettingsDialog, AReceiptTemplateIsEditedLineByLineAndStoredAsOneLineExactly)
+{
+    fSeaded d;
+    QPlainTextEdit* success = Find<QPlainTextEdit>(d, "tKviitung");
+    success->setPlainText(QStringLiteral("Pood\n{Name}\n{Zip}"));
+    Apply(d)->click();
+    // Each line break an item of its own: written after "{Name}" it would read as the field's picture.
+    EXPECT_EQ(Cfg_Lookup("PrintSuccess", "?"), "Pood;%0D%0A;{Name};%0D%0A;{Zip}");
+    EXPECT_EQ(success->toPlainText(), QStringLiteral("Pood\n{Name}\n{Zip}"));
+
+    // What was stored in any form comes back as it was, with the operator's addition only.
+    const char* stored[] = {
+        "%0D%0A;{Name};%0D%0A;Reg. nr.%3A ;{RegNr};%0D%0A;%0D%0A;KVIITUNG;%0D%0A;",
+        "a;%0D%0A;;%0D%0A;b", "x%0D%0Ay;;", ";%0D%0A;",
+    };
+    for (const char* tpl : stored) {
+        Cfg_Put("PrintReversal", tpl);
+        fSeaded again;
+        QPlainTextEdit* reversal = Find<QPlainTextEdit>(again, "tKviitungTyhista");
+        reversal->moveCursor(QTextCursor::End);
+        reversal->insertPlainText(QStringLiteral("Z"));
+        Apply(again)->click();
+        EXPECT_EQ(Cfg_Lookup("PrintReversal", "?"), std::string(tpl) + "Z") << tpl;
+    }
+
+    Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(4);
+    for (QLabel* note : d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi"))) {
+        EXPECT_TRUE(note->isVisibleTo(&d));
+        EXPECT_EQ(note->text(), QString::fromUtf8("Tühi: sisseehitatud kviitung"));
+    }
+    EXPECT_EQ(d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi")).size(), 2);
 }
 
 } // namespace
