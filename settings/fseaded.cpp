@@ -17,10 +17,13 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace tollan {
@@ -292,6 +295,11 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
     connect(cApply_, &QPushButton::clicked, this, &fSeaded::cApply_Click);
     connect(cCancel_, &QPushButton::clicked, this, &fSeaded::cCancel_Click);
     connect(TabStrip1_, &QTabBar::currentChanged, this, [this](int i) { TabStrip1_Click(i + 1); });
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages, from whichever field has the focus.
+    auto* forward = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    auto* back = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), this);
+    connect(forward, &QShortcut::activated, this, [this] { StepTab(1); });
+    connect(back, &QShortcut::activated, this, [this] { StepTab(-1); });
     // The next times move on with the clock while the dialog stays open.
     auto* minute = new QTimer(this);
     minute->setTimerType(Qt::VeryCoarseTimer);
@@ -492,12 +500,33 @@ void fSeaded::TabStrip1_Click(int tab)
         TabStrip1_->setCurrentIndex(currentTab_ - 1);
         return;
     }
-    page(currentTab_ - 1)->hide();
+    QFrame* shown = page(currentTab_ - 1);
+    const bool hadFocus = shown->isAncestorOf(focusWidget());
+    shown->hide();
     next->show();
     currentTab_ = tab;
+    if (hadFocus) {
+        // The focus goes along to the page's first field, or it would stay behind on a hidden one.
+        const auto first = std::find_if(std::begin(kFields), std::end(kFields),
+                                        [tab](const SettingsField& f) { return f.page == tab - 1; });
+        if (first != std::end(kFields)) Field(int(first - std::begin(kFields)))->setFocus(Qt::TabFocusReason);
+    }
     if (TabStrip1_->currentIndex() != tab - 1) {
         const QSignalBlocker quiet(TabStrip1_);
         TabStrip1_->setCurrentIndex(tab - 1);
+    }
+}
+
+void fSeaded::StepTab(int step)
+{
+    // Round the strip, past a disabled page.
+    const int pages = TabStrip1_->count();
+    for (int n = 1; n < pages; ++n) {
+        const int tab = ((currentTab_ - 1 + step * n) % pages + pages) % pages + 1;
+        if (page(tab - 1)->isEnabled()) {
+            TabStrip1_->setCurrentIndex(tab - 1);
+            return;
+        }
     }
 }
 
@@ -526,6 +555,36 @@ void fSeaded::cOK_Click()
 {
     if (cApply_->isEnabled() && !Apply()) return;
     cCancel_Click();
+}
+
+void fSeaded::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!placed_) PlaceBesideParent();
+    placed_ = true;
+}
+
+void fSeaded::PlaceBesideParent()
+{
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !owner->isVisible()) return;
+    const QScreen* screen = owner->screen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    const QRect beside = owner->frameGeometry();
+    // Our own frame is not known before the window manager has framed us: take the owner's.
+    const QRect inner = owner->geometry();
+    const QSize size = this->size() + QSize(beside.width() - inner.width(), beside.height() - inner.height());
+    const int top = std::clamp(beside.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
+    int left;
+    if (beside.right() + 1 + size.width() <= room.right() + 1)
+        left = beside.right() + 1;
+    else if (beside.left() - size.width() >= room.left())
+        left = beside.left() - size.width();
+    else  // no room on either side: over the owner, but whole on the screen
+        left = std::clamp(beside.right() + 1 - size.width(), room.left(),
+                          std::max(room.left(), room.right() + 1 - size.width()));
+    move(left, top);
 }
 
 void fSeaded::cCancel_Click() { close(); }

@@ -2,7 +2,8 @@
 // fSeaded, the operator's window for the settings: a tab strip with one page per group, a change
 // set that remembers which fields the operator touched, and OK, Apply and Cancel. Opening it writes
 // nothing (it only looks settings up); only the changed fields are written back, and not at all
-// while a send time is one the scheduler cannot read. It does not block the main window.
+// while a send time is one the scheduler cannot read. It does not block the main window, and opens
+// beside it.
 
 #include <QDialog>
 
@@ -65,6 +66,9 @@ public:
     int currentTab() const { return currentTab_; }
     QFrame* page(int frame) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void Form_Load();
     // Saves the changes and loads the fields again; false, with nothing saved, when a changed send
@@ -73,6 +77,8 @@ private:
     // The index of the first changed send time that is no mask, or -1.
     int WrongMask() const;
     void ShowNextTimes();
+    void StepTab(int step);
+    void PlaceBesideParent();
     QWidget* Field(int index) const;
     std::string Value(int index) const;
     void SetValue(int index, const std::string& value);
@@ -80,6 +86,7 @@ private:
 
     std::array<std::uint32_t, 5> changes_{};  // 5 words of 31 flags
     bool loading_ = false;
+    bool placed_ = false;
     int currentTab_ = 1;
     QTabBar* TabStrip1_;
     QPushButton* cOK_;

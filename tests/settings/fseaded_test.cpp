@@ -18,8 +18,10 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -320,6 +322,74 @@ TEST_F(SettingsDialog, AReceiptTemplateIsEditedLineByLineAndStoredAsOneLineExact
         EXPECT_EQ(note->text(), QString::fromUtf8("Tühi: sisseehitatud kviitung"));
     }
     EXPECT_EQ(d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi")).size(), 2);
+}
+
+TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
+{
+    struct Case {
+        const char* focus;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int tab;
+    } cases[] = {
+        {"tFirmaNimi", Qt::Key_Tab, Qt::ControlModifier, 2},
+        {"tAddrTCPauth", Qt::Key_Tab, Qt::ControlModifier, 3},
+        {"cmPort", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2},
+        {"tAddrTCPauth", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+        {"tFirmaNimi", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 6},   // round the strip
+        {"tSideAjad", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 5},
+        {"tKviitung", Qt::Key_Tab, Qt::ControlModifier, 6},                         // from the template
+        {"tSideAjad", Qt::Key_Tab, Qt::ControlModifier, 1},
+    };
+    fSeaded d;
+    d.show();
+    QApplication::setActiveWindow(&d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    for (const Case& c : cases) {
+        QWidget* field = d.findChild<QWidget*>(QString::fromLatin1(c.focus));
+        field->setFocus();
+        ASSERT_TRUE(field->hasFocus()) << c.focus;
+        QTest::keyClick(field, c.key, c.modifiers);
+        EXPECT_EQ(d.currentTab(), c.tab) << c.focus;
+        EXPECT_TRUE(d.page(c.tab - 1)->isAncestorOf(QApplication::focusWidget())) << c.focus;
+    }
+}
+
+TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget probe;   // the frame a window gets around it here
+    probe.show();
+    const QSize frame = probe.frameGeometry().size() - probe.size();
+    const int width = fSeaded().width() + frame.width();
+    ASSERT_LT(width, screen.width());
+    enum Side { Right, Left, Inside };
+    struct Case {
+        QRect parent;   // with its frame
+        Side side;
+    } cases[] = {
+        {QRect(screen.left(), screen.top() + 40, screen.width() - width, 200), Right},
+        {QRect(screen.left() + width, screen.top() + 40, screen.width() - width, 200), Left},
+        {QRect(screen.left() + width / 2, screen.top() + 40, screen.width() - width, 200), Inside},
+    };
+    for (const Case& c : cases) {
+        QWidget parent;
+        parent.move(c.parent.topLeft());
+        parent.resize(c.parent.size() - frame);
+        parent.show();
+        ASSERT_EQ(parent.frameGeometry(), c.parent);
+        fSeaded d(&parent);
+        d.show();
+        const QRect at = d.frameGeometry();
+        if (c.side == Right) {
+            EXPECT_EQ(at.left(), c.parent.right() + 1);
+        } else if (c.side == Left) {
+            EXPECT_EQ(at.right(), c.parent.left() - 1);
+        } else {
+            EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y();
+        }
+        EXPECT_EQ(at.top(), c.parent.top()) << c.side;
+    }
 }
 
 } // namespace
