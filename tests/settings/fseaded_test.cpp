@@ -184,8 +184,23 @@ TEST_F(SettingsDialog, TheChangeSetIsFiveWordsOfThirtyOneFlags)
     EXPECT_FALSE(d.IsChanged(155));
 }
 
+// With TOLLAN_SCREENSHOTS=DIR, under a real display (`xvfb-run -a env QT_QPA_PLATFORM=xcb
+// TOLLAN_SCREENSHOTS=docs/screenshots build/tests/settings/settings_tests --gtest_filter='*Grabbed'`),
+// the pages of a configured shop are written there for the documentation.
 TEST_F(SettingsDialog, EveryPageGrabbed)
 {
+    TimoraTestClock clock(QDateTime(QDate(2026, 12, 7), QTime(14, 5)));   // a Monday
+    TimoraClockScope scope(clock);
+    const std::pair<const char*, const char*> shop[] = {
+        {"FirmaNimi", "Kohvik \xD5un O\xDC"}, {"FirmaT\xE4nav", "P\xE4rnu mnt 5"}, {"FirmaLinn", "Tallinn"},
+        {"FirmaPostiindeks", "10148"}, {"FirmaRegNr", "10203040"}, {"FirmaTunnus", "12345"},
+        {"FirmaLokaator", "Tallinn, P\xE4rnu mnt 5"}, {"Tegevusala", "5812"}, {"TerminaliTunnus", "TERM0001"},
+        {"Tollan_Auth_Address", "10.0.0.5:9100"}, {"Tollan_Trans_Address", "10.0.0.5:9101"},
+        {"X25\\Number", "5551234"}, {"X25\\Auth_Address", "20041"}, {"X25\\Trans_Address", "20042"},
+        {"PrintSuccess", "{Name};%0D%0A;{Address}; ;{Zip};%0D%0A;Kaart ;{PANhidden};%0D%0A;Summa%3A ;{Amount}"},
+        {"SendTransTime1", "* * * 22 30"}, {"SendTransTime2", "* * * 8 0 1"}, {"SendTransTime3", "* * 1 6 0"},
+    };
+    for (const auto& [key, value] : shop) Cfg_Put(key, value);
     fSeaded d;
     d.show();
     const QString dir = qEnvironmentVariable("TOLLAN_SCREENSHOTS");
