@@ -32,9 +32,11 @@ inline constexpr KKSetting kKK_TerminaliTunnus{"TerminaliTunnus", ""};
 inline constexpr KKSetting kKK_Valuutakood{"Valuutakood", "233"};
 inline constexpr KKSetting kKK_FirmaRegNr{"FirmaRegNr", ""};
 inline constexpr KKSetting kKK_FirmaLokaator{"FirmaLokaator", ""};
-// Element 18 sends "0000" for an unset activity code; the file's group header shows it blank.
+// The merchant activity code (MCC): element 18 of the requests and columns 61-64 of the file's group
+// header. The store ignores case, so "TegevusAla" is this same setting: one name, one default, or
+// whichever reader came first would write its default for the other. A register's own
+// "POSnnn\Tegevusala" wins in both places (KK_PosSetting).
 inline constexpr KKSetting kKK_Tegevusala{"Tegevusala", "0000"};
-inline constexpr KKSetting kKK_TegevusAlaOfFile{"TegevusAla", ""};
 inline constexpr KKSetting kKK_ReceiverID{"ReceiverID", "KK"};
 inline constexpr KKSetting kKK_FirmaNimi{"FirmaNimi", ""};
 inline constexpr KKSetting kKK_FirmaTunnus{"FirmaTunnus", ""};

@@ -83,7 +83,8 @@ const LineField<GroupInput> kGroupHeader[] = {
     {26, 20, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam).substr(0, 20) + KK_Get(kKK_FirmaNimi); }},
     {46, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
     {53, 8, [](const GroupInput&) { return KK_Get(kKK_TerminaliTunnus); }},
-    {61, 4, [](const GroupInput&) { return KK_Get(kKK_TegevusAlaOfFile); }},
+    // The code element 18 sends for this file's register, so the file and the requests agree.
+    {61, 4, [](const GroupInput& in) { return KK_PosSetting(in.toojaam, kKK_Tegevusala.key, kKK_Tegevusala.def); }},
 };
 
 const LineField<GroupInput> kGroupTrailer[] = {

@@ -71,6 +71,7 @@ std::string Receipt_Values(const TransRecord& t, std::string_view origStan)
     std::string v;
     PutValue(v, "Name", KK_Get(kKK_FirmaNimi));
     PutValue(v, "Address", Cfg_Get("FirmaT\xE4nav", "") + ", " + Cfg_Get("FirmaLinn", ""));
+    PutValue(v, "Zip", Cfg_Get("FirmaPostiindeks", ""));
     PutValue(v, "RegNr", KK_Get(kKK_FirmaRegNr));
     // Two decimals, as money is written (the locale's decimal separator).
     PutValue(v, "Amount", Fmt_Number(static_cast<double>(t.Amount) / 10000.0, "0.00"));

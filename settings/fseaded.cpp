@@ -1,7 +1,10 @@
 #include "settings/fseaded.h"
 
+#include "scheduler/timora.h"
+#include "scheduler/timora_clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
+#include "support/msgbox.h"
 #include "support/text.h"
 
 #include <QApplication>
@@ -12,10 +15,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTabBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace tollan {
@@ -34,11 +42,12 @@ constexpr SettingsField kFields[] = {
     {"tFirmaNimi", F::Text, 0, "Nimi:", "FirmaNimi", "", -1},
     {"tFirmaAadress", F::Text, 0, "Aadress:", "FirmaTänav", "", -1},
     {"tFirmaLinn", F::Text, 0, "Linn:", "FirmaLinn", "", -1},
-    {"tFirmaZip", F::Text, 0, "Postiindeks:", nullptr, "", -1},
+    {"tFirmaZip", F::Text, 0, "Postiindeks:", "FirmaPostiindeks", "", -1},
     {"tFirmaRegNr", F::Text, 0, "Registrikood:", "FirmaRegNr", "", -1},
     {"tFirmaTunnus", F::Text, 0, "Kaupmehe tunnus:", "FirmaTunnus", "", -1},
     {"tFirmaLokaator", F::Text, 0, "Asukoht:", "FirmaLokaator", "", -1},
-    {"tFirmaMCC", F::Text, 0, "Tegevusala (MCC):", nullptr, "", -1},
+    // One setting with the transaction file's "TegevusAla": the store ignores case.
+    {"tFirmaMCC", F::Text, 0, "Tegevusala (MCC):", "Tegevusala", "0000", -1},
     {"tTerminal", F::Text, 0, "Terminali tunnus:", "TerminaliTunnus", "", -1},
 
     {"tAddrTCPauth", F::Text, 1, "TCP, autoriseerimine:", "Tollan_Auth_Address", "", -1},
@@ -68,15 +77,15 @@ constexpr SettingsField kFields[] = {
     {"tRASdomain", F::Text, 3, "Domeen:", "RAS\\Domain", "", -1},
     {"tRAStimeout", F::Text, 3, "Jõudeaeg enne katkestust (s):", "RAS\\KeepActive", "10", -1},
 
-    {"tKviitung", F::Text, 4, "Ostu kviitung:", "PrintSuccess", "", -1},
-    {"tKviitungTyhista", F::Text, 4, "Tühistuse kviitung:", "PrintReversal", "", -1},
+    {"tKviitung", F::Template, 4, "Ostu kviitung:", "PrintSuccess", "", -1},
+    {"tKviitungTyhista", F::Template, 4, "Tühistuse kviitung:", "PrintReversal", "", -1},
 
-    {"tSideAjad", F::Text, 5, "1. saatmisaeg:", "SendTransTime1", "", 1},
-    {"tSideAjad", F::Text, 5, "2. saatmisaeg:", "SendTransTime2", "", 2},
-    {"tSideAjad", F::Text, 5, "3. saatmisaeg:", "SendTransTime3", "", 3},
-    {"tSideAjad", F::Text, 5, "4. saatmisaeg:", "SendTransTime4", "", 4},
-    {"tSideAjad", F::Text, 5, "5. saatmisaeg:", "SendTransTime5", "", 5},
-    {"tSideAjad", F::Text, 5, "6. saatmisaeg:", "SendTransTime6", "", 6},
+    {"tSideAjad", F::Mask, 5, "1. saatmisaeg:", "SendTransTime1", "", 1},
+    {"tSideAjad", F::Mask, 5, "2. saatmisaeg:", "SendTransTime2", "", 2},
+    {"tSideAjad", F::Mask, 5, "3. saatmisaeg:", "SendTransTime3", "", 3},
+    {"tSideAjad", F::Mask, 5, "4. saatmisaeg:", "SendTransTime4", "", 4},
+    {"tSideAjad", F::Mask, 5, "5. saatmisaeg:", "SendTransTime5", "", 5},
+    {"tSideAjad", F::Mask, 5, "6. saatmisaeg:", "SendTransTime6", "", 6},
 };
 static_assert(std::size(kFields) <= 5 * 31, "the change set holds 155 fields");
 
@@ -107,6 +116,40 @@ int LinePart(const char* name)
         if (std::string_view(name) == parts[i]) return i;
     return -1;
 }
+
+// A template is one line of items separated by ";". A line break the operator types is the
+// template's own line break, "%0D%0A", as an item of its own: written into a neighbouring item it
+// would be taken as part of that item (after "{Name}" as the field's picture) and lost. Splitting
+// and joining at the same separator gives back exactly what was stored.
+const QString kBreakItem = QStringLiteral(";%0D%0A;");
+QString TemplateLines(const QString& tpl) { return tpl.split(kBreakItem).join(u'\n'); }
+QString TemplateText(const QString& lines) { return lines.split(u'\n').join(kBreakItem); }
+
+// A send time as the scheduler means it: "year month day hour minute", optionally a day of the
+// week, each "*" or a number in its range, one space apart. The scheduler reads anything else as
+// some other time without a word: "22:30" as the year 22, a day name or "25" as a day or hour that
+// never comes, a missing minute as minute 0.
+bool IsSendMask(const QString& mask)
+{
+    if (mask.isEmpty()) return true;  // no send time: the list ends here
+    const QStringList fields = mask.split(u' ');
+    if (fields.size() != 5 && fields.size() != 6) return false;
+    static constexpr int kLow[] = {0, 1, 1, 0, 0, 1}, kHigh[] = {9999, 12, 31, 23, 59, 7};
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        const QString& f = fields[i];
+        if (f == u"*") continue;
+        if (f.isEmpty() || f.size() > 4) return false;
+        for (const QChar c : f)
+            if (c < u'0' || c > u'9') return false;
+        const int v = f.toInt();
+        if (v < kLow[i] || v > kHigh[i]) return false;
+    }
+    return true;
+}
+
+constexpr const char* kMaskForm =
+    "Kuju: aasta kuu päev tund minut [nädalapäev 1–7], igaüks arv või * (iga).\n"
+    "Näiteks * * * 22 30 on iga päev kell 22.30, * * * 8 0 1 esmaspäeviti kell 8.00.";
 
 // The hourglass for the life of the guard.
 struct WaitCursor {
@@ -156,17 +199,62 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
         forms.back()->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
         frames_.push_back(f);
     }
+    Timora1_ = new Timora(this);
+    Timora1_->setObjectName(QStringLiteral("Timora1"));
+    Timora1_->Enabled(false);
+    Timora1_->Interval(0);
+    Timora1_->hide();
+    nextTimes_.assign(std::size(kFields), nullptr);
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const SettingsField& d = kFields[i];
         QFrame* frame = frames_[std::size_t(d.page)];
         const int index = int(i);
         QWidget* w = nullptr;
+        QWidget* row = nullptr;  // what stands in the form: the field, or the field and its label
         switch (d.kind) {
         case F::Text:
         case F::Password: {
             auto* e = new QLineEdit(frame);
             if (d.kind == F::Password) e->setEchoMode(QLineEdit::Password);
             connect(e, &QLineEdit::textChanged, this, [this, index] { SetChanged(index, true); });
+            w = e;
+            break;
+        }
+        case F::Mask: {
+            auto* e = new QLineEdit(frame);
+            auto* next = new QLabel(frame);
+            next->setObjectName(QStringLiteral("lSideAjad"));
+            next->setProperty("index", d.index);
+            const QString widest = QString::fromUtf8("järgmine: 00.00.0000 00:00");
+            next->setMinimumWidth(next->fontMetrics().horizontalAdvance(widest) + 8);
+            nextTimes_[i] = next;
+            connect(e, &QLineEdit::textChanged, this, [this, index] {
+                SetChanged(index, true);
+                ShowNextTimes();
+            });
+            row = new QWidget(frame);
+            auto* line = new QHBoxLayout(row);
+            line->setContentsMargins(0, 0, 0, 0);
+            line->addWidget(e, 1);
+            line->addWidget(next);
+            w = e;
+            break;
+        }
+        case F::Template: {
+            auto* e = new QPlainTextEdit(frame);
+            e->setTabChangesFocus(true);
+            // Room for a few lines: the text wraps, and the whole template is there to scroll through.
+            e->setFixedHeight(e->fontMetrics().lineSpacing() * 5 + 2 * e->frameWidth() + 8);
+            connect(e, &QPlainTextEdit::textChanged, this, [this, index] { SetChanged(index, true); });
+            row = new QWidget(frame);
+            row->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+            auto* column = new QVBoxLayout(row);
+            column->setContentsMargins(0, 0, 0, 0);
+            column->setSpacing(2);
+            column->addWidget(e);
+            auto* note = new QLabel(QString::fromUtf8("Tühi: sisseehitatud kviitung"), row);
+            note->setObjectName(QStringLiteral("lKviitungTyhi"));
+            column->addWidget(note);
             w = e;
             break;
         }
@@ -189,9 +277,12 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
         if (d.kind == F::Check)
             forms[std::size_t(d.page)]->addRow(w);
         else
-            forms[std::size_t(d.page)]->addRow(QString::fromUtf8(d.caption), w);
+            forms[std::size_t(d.page)]->addRow(QString::fromUtf8(d.caption), row ? row : w);
         fields_.push_back(w);
     }
+    auto* maskForm = new QLabel(QString::fromUtf8(kMaskForm), frames_.back());
+    maskForm->setWordWrap(true);
+    forms.back()->addRow(maskForm);
 
     cOK_ = new QPushButton(QStringLiteral("OK"), this);
     cOK_->setObjectName(QStringLiteral("cOK"));
@@ -204,6 +295,16 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
     connect(cApply_, &QPushButton::clicked, this, &fSeaded::cApply_Click);
     connect(cCancel_, &QPushButton::clicked, this, &fSeaded::cCancel_Click);
     connect(TabStrip1_, &QTabBar::currentChanged, this, [this](int i) { TabStrip1_Click(i + 1); });
+    // Ctrl+Tab and Ctrl+Shift+Tab turn the pages, from whichever field has the focus.
+    auto* forward = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), this);
+    auto* back = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), this);
+    connect(forward, &QShortcut::activated, this, [this] { StepTab(1); });
+    connect(back, &QShortcut::activated, this, [this] { StepTab(-1); });
+    // The next times move on with the clock while the dialog stays open.
+    auto* minute = new QTimer(this);
+    minute->setTimerType(Qt::VeryCoarseTimer);
+    connect(minute, &QTimer::timeout, this, &fSeaded::ShowNextTimes);
+    minute->start(60000);
 
     Form_Load();
     LoadSettings();
@@ -256,7 +357,9 @@ std::string fSeaded::Value(int index) const
     QWidget* w = Field(index);
     switch (kFields[index].kind) {
     case F::Text:
-    case F::Password: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
+    case F::Password:
+    case F::Mask: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
+    case F::Template: return Text_FromQString(TemplateText(static_cast<QPlainTextEdit*>(w)->toPlainText()));
     case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
     case F::Check: return static_cast<QCheckBox*>(w)->isChecked() ? "-1" : "0";
     }
@@ -269,7 +372,9 @@ void fSeaded::SetValue(int index, const std::string& value)
     const QString v = Text_ToQString(value);
     switch (kFields[index].kind) {
     case F::Text:
-    case F::Password: static_cast<QLineEdit*>(w)->setText(v); break;
+    case F::Password:
+    case F::Mask: static_cast<QLineEdit*>(w)->setText(v); break;
+    case F::Template: static_cast<QPlainTextEdit*>(w)->setPlainText(TemplateLines(v)); break;
     case F::List: {
         auto* c = static_cast<QComboBox*>(w);
         int at = c->findData(v);
@@ -307,17 +412,60 @@ void fSeaded::LoadSettings()
 {
     loading_ = true;
     std::string parts[4];
-    if (!Settings_SplitLine(Cfg_Get(kLine, kLineDefault), parts[0], parts[1], parts[2], parts[3]))
+    // Looked up only: a setting the operator leaves alone stays absent, and its readers keep their
+    // own default ("TimeOut\Connect" absent is 60 seconds for the card centre but 30 for the modem).
+    if (!Settings_SplitLine(Cfg_Lookup(kLine, kLineDefault), parts[0], parts[1], parts[2], parts[3]))
         Settings_SplitLine(kLineDefault, parts[0], parts[1], parts[2], parts[3]);
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const SettingsField& d = kFields[i];
         if (!d.key) continue;
         const int part = LinePart(d.name);
-        SetValue(int(i), part >= 0 ? parts[part] : Cfg_Get(Text_Utf8ToCp1252(d.key), d.def));
+        SetValue(int(i), part >= 0 ? parts[part] : Cfg_Lookup(Text_Utf8ToCp1252(d.key), d.def));
     }
     changes_.fill(0);
     cApply_->setEnabled(false);
     loading_ = false;
+    ShowNextTimes();
+}
+
+int fSeaded::WrongMask() const
+{
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        const int index = int(i);
+        if (kFields[i].kind != F::Mask || !IsChanged(index)) continue;
+        if (!IsSendMask(static_cast<QLineEdit*>(Field(index))->text())) return index;
+    }
+    return -1;
+}
+
+void fSeaded::ShowNextTimes()
+{
+    // The terminal reads the send times up to the first empty one: those after it never fire.
+    bool ended = false;
+    for (std::size_t i = 0; i < std::size(kFields); ++i) {
+        QLabel* label = nextTimes_[i];
+        if (!label) continue;
+        const QString mask = static_cast<QLineEdit*>(Field(int(i)))->text();
+        QString text;
+        if (mask.isEmpty()) {
+            ended = true;
+        } else if (!IsSendMask(mask)) {
+            text = QStringLiteral("vigane");
+        } else if (ended) {
+            text = QString::fromUtf8("ei käivitu");
+        } else {
+            Timora1_->Clear();
+            Timora1_->Insert(mask, QStringLiteral("side"), QString());
+            TimoraError error;
+            const QDateTime next = Timora1_->NextTime(QStringLiteral("side"), &error);
+            // The control answers 1 January 9999 for a mask that never matches; a moment that is not
+            // after now (a year gone by) is no next time either.
+            text = error || !next.isValid() || next.date().year() >= 9999 || next <= Timora_Clock().now()
+                       ? QString::fromUtf8("ei käivitu")
+                       : QString::fromUtf8("järgmine: ") + next.toString(QStringLiteral("dd.MM.yyyy hh:mm"));
+        }
+        label->setText(text);
+    }
 }
 
 bool fSeaded::SaveSettings()
@@ -345,34 +493,98 @@ bool fSeaded::SaveSettings()
 void fSeaded::TabStrip1_Click(int tab)
 {
     if (tab == currentTab_) return;
-    if (cApply_->isEnabled()) cApply_Click();
     QFrame* next = page(tab - 1);
-    if (!next || !next->isEnabled()) {
+    if (!next || !next->isEnabled() || (cApply_->isEnabled() && !Apply())) {
         // The strip stays on the page that is shown.
         const QSignalBlocker quiet(TabStrip1_);
         TabStrip1_->setCurrentIndex(currentTab_ - 1);
         return;
     }
-    page(currentTab_ - 1)->hide();
+    QFrame* shown = page(currentTab_ - 1);
+    const bool hadFocus = shown->isAncestorOf(focusWidget());
+    shown->hide();
     next->show();
     currentTab_ = tab;
+    if (hadFocus) {
+        // The focus goes along to the page's first field, or it would stay behind on a hidden one.
+        const auto first = std::find_if(std::begin(kFields), std::end(kFields),
+                                        [tab](const SettingsField& f) { return f.page == tab - 1; });
+        if (first != std::end(kFields)) Field(int(first - std::begin(kFields)))->setFocus(Qt::TabFocusReason);
+    }
     if (TabStrip1_->currentIndex() != tab - 1) {
         const QSignalBlocker quiet(TabStrip1_);
         TabStrip1_->setCurrentIndex(tab - 1);
     }
 }
 
-void fSeaded::cApply_Click()
+void fSeaded::StepTab(int step)
 {
+    // Round the strip, past a disabled page.
+    const int pages = TabStrip1_->count();
+    for (int n = 1; n < pages; ++n) {
+        const int tab = ((currentTab_ - 1 + step * n) % pages + pages) % pages + 1;
+        if (page(tab - 1)->isEnabled()) {
+            TabStrip1_->setCurrentIndex(tab - 1);
+            return;
+        }
+    }
+}
+
+bool fSeaded::Apply()
+{
+    if (const int wrong = WrongMask(); wrong >= 0) {
+        // The field is on the page shown: a page is applied before another is shown.
+        QWidget* field = Field(wrong);
+        std::string caption = kFields[wrong].caption;
+        if (!caption.empty() && caption.back() == ':') caption.pop_back();
+        const std::string typed = Text_Cp1252ToUtf8(Value(wrong));
+        Msg_Box(Text_Utf8ToCp1252(caption + " \"" + typed + "\" ei ole saatmisaeg.\n" + kMaskForm), 48);
+        field->setFocus(Qt::OtherFocusReason);
+        static_cast<QLineEdit*>(field)->selectAll();
+        return false;
+    }
     WaitCursor hourglass;
     SaveSettings();
     LoadSettings();
+    return true;
 }
+
+void fSeaded::cApply_Click() { Apply(); }
 
 void fSeaded::cOK_Click()
 {
-    if (cApply_->isEnabled()) cApply_Click();
+    if (cApply_->isEnabled() && !Apply()) return;
     cCancel_Click();
+}
+
+void fSeaded::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!placed_) PlaceBesideParent();
+    placed_ = true;
+}
+
+void fSeaded::PlaceBesideParent()
+{
+    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    if (!owner || !owner->isVisible()) return;
+    const QScreen* screen = owner->screen();
+    if (!screen) return;
+    const QRect room = screen->availableGeometry();
+    const QRect beside = owner->frameGeometry();
+    // Our own frame is not known before the window manager has framed us: take the owner's.
+    const QRect inner = owner->geometry();
+    const QSize size = this->size() + QSize(beside.width() - inner.width(), beside.height() - inner.height());
+    const int top = std::clamp(beside.top(), room.top(), std::max(room.top(), room.bottom() + 1 - size.height()));
+    int left;
+    if (beside.right() + 1 + size.width() <= room.right() + 1)
+        left = beside.right() + 1;
+    else if (beside.left() - size.width() >= room.left())
+        left = beside.left() - size.width();
+    else  // no room on either side: over the owner, but whole on the screen
+        left = std::clamp(beside.right() + 1 - size.width(), room.left(),
+                          std::max(room.left(), room.right() + 1 - size.width()));
+    move(left, top);
 }
 
 void fSeaded::cCancel_Click() { close(); }

@@ -1,7 +1,9 @@
 #pragma once
 // fSeaded, the operator's window for the settings: a tab strip with one page per group, a change
-// set that remembers which fields the operator touched, and OK, Apply and Cancel. Only the changed
-// fields are written back; the dialog does not block the main window.
+// set that remembers which fields the operator touched, and OK, Apply and Cancel. Opening it writes
+// nothing (it only looks settings up); only the changed fields are written back, and not at all
+// while a send time is one the scheduler cannot read. It does not block the main window, and opens
+// beside it.
 
 #include <QDialog>
 
@@ -9,14 +11,20 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 class QPushButton;
 class QTabBar;
 class QFrame;
+class QLabel;
 
 namespace tollan {
 
-enum class FieldKind { Text, Password, List, Check };
+class Timora;
+
+// Template: a receipt template edited over several lines. Mask: a send time, checked when saved,
+// with the time it next fires beside it.
+enum class FieldKind { Text, Password, List, Check, Template, Mask };
 
 // One field of the dialog; its position in the table is its tab index, which addresses its flag in
 // the change set.
@@ -58,8 +66,19 @@ public:
     int currentTab() const { return currentTab_; }
     QFrame* page(int frame) const;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void Form_Load();
+    // Saves the changes and loads the fields again; false, with nothing saved, when a changed send
+    // time is refused.
+    bool Apply();
+    // The index of the first changed send time that is no mask, or -1.
+    int WrongMask() const;
+    void ShowNextTimes();
+    void StepTab(int step);
+    void PlaceBesideParent();
     QWidget* Field(int index) const;
     std::string Value(int index) const;
     void SetValue(int index, const std::string& value);
@@ -67,6 +86,7 @@ private:
 
     std::array<std::uint32_t, 5> changes_{};  // 5 words of 31 flags
     bool loading_ = false;
+    bool placed_ = false;
     int currentTab_ = 1;
     QTabBar* TabStrip1_;
     QPushButton* cOK_;
@@ -74,6 +94,8 @@ private:
     QPushButton* cCancel_;
     std::vector<QFrame*> frames_;
     std::vector<QWidget*> fields_;
+    std::vector<QLabel*> nextTimes_;  // by field index; nullptr but for the send times
+    Timora* Timora1_;                 // never ticks: it only answers NextTime
 };
 
 } // namespace tollan

@@ -57,7 +57,6 @@ protected:
         Cfg_Put("FirmaNimi", "Pood OU");
         Cfg_Put("FirmaLokaator", "Tallinn");
         Cfg_Put("TerminaliTunnus", "TERM0001");
-        Cfg_Put("TegevusAla", "5411");
         Cfg_Put("NextTransFileNr", "41");
     }
     void TearDown() override
@@ -119,9 +118,10 @@ TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
+    // The group header ends with the activity code's default: none is set.
     const std::vector<std::string> expected = {
         "0MT  2612061405" "10203040 001" "KK" "0012345" "00042" + std::string(29, ' '),
-        "12612061405" "10203040 001" "  " "0012345Pood OU      " "0004201" "TERM0001" "5411" "      ",
+        "12612061405" "10203040 001" "  " "0012345Pood OU      " "0004201" "TERM0001" "0000" "      ",
         Detail("0004000001234567899", "00000001000"),   // in card-number order
         Detail("0004000009876543210", "00000000550"),
         "8000002" "000000001550" " " "0004201" "38Tallinn" + std::string(31, ' ') + "   ",
@@ -333,11 +333,41 @@ TEST_F(TransFile, TheSenderIsChosenByGroupThenWorkstationThenFirm)
     EXPECT_EQ(KK_SenderId("xxxxxx", "POS001"), "0000001");
 }
 
+// Columns 61-64 of the group header and element 18 are one setting: the file shows the code its
+// register's requests send, whichever spelling of the name set it.
+TEST_F(TransFile, TheGroupHeaderCarriesTheActivityCodeOfElement18ForTheFilesRegister)
+{
+    // Element 18 follows 2 (9 bytes), 3, 4, 7, 11 and 14 in the 0100 body.
+    const std::size_t at = 8 + 9 + 3 + 6 + 5 + 3 + 2;
+    struct Step {
+        const char* key;   // set before the file is built; nullptr: the code never set
+        const char* value;
+        const char* toojaam;
+        const char* code;
+    } steps[] = {
+        {nullptr, nullptr, "POS001", "0000"},
+        {"TegevusAla", "5999", "POS002", "5999"},
+        {"POS001\\Tegevusala", "5411", "POS001", "5411"},
+        {nullptr, nullptr, "POS002", "5999"},
+    };
+    int trans = 0;
+    for (const Step& s : steps) {
+        if (s.key) Cfg_Put(s.key, s.value);
+        const TransRecord t = Row(s.toojaam, std::to_string(++trans), "4000001234567899", 100000);
+        Store({t});
+        std::vector<std::string> lines;
+        std::string report;
+        ASSERT_TRUE(Build(lines, report)) << s.toojaam;
+        EXPECT_EQ(Cols(lines[1], 61, 64), s.code) << s.toojaam;
+        EXPECT_EQ(KK_BuildRequest(kKK_Bitmap0100, t).substr(at, 2), KK_PackDigits(s.code)) << s.toojaam;
+    }
+}
+
 TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
 {
     Cfg_Put("FirmaNimi", std::string(60, 'N'));
     Cfg_Put("TerminaliTunnus", "T123456789");
-    Cfg_Put("TegevusAla", "123456");
+    Cfg_Put("Tegevusala", "123456");
     Cfg_Put("ReceiverID", "RECEIVER");
     Cfg_Put("FirmaLokaator", std::string(60, 'L'));
     Cfg_Put("ValuutaKood", "97812");

@@ -195,9 +195,10 @@ TEST_F(Receipts, ValuesOfTheTransaction)
 {
     Cfg_Put("FirmaRegNr", "10203040555");
     Cfg_Put("CardType\\492100", "Visa Electron");
+    Cfg_Put("FirmaPostiindeks", "10115");
     using Edit = void (*)(TransRecord&);
     struct Case { const char* name; std::string value; Edit edit = nullptr; } cases[] = {
-        {"Name", ""}, {"Address", ", "}, {"RegNr", "10203040555"}, {"Amount", "12,50"}, {"Date", "06.12.2026"},
+        {"Name", ""}, {"Address", ", "}, {"Zip", "10115"}, {"RegNr", "10203040555"}, {"Amount", "12,50"}, {"Date", "06.12.2026"},
         {"Time", "14:30:59"}, {"PANhidden", "************0008"}, {"PANfull", "4921000000000008"},
         {"PAN", "4921000000000008"}, {"CardType", "Visa Electron"}, {"ExpDate", "01.01.2027"},
         {"AuthCode", "A1B2C3"}, {"POS", "003"}, {"Number", "42"}, {"Terminal", "102030405003"},

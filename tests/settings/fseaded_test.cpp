@@ -1,20 +1,31 @@
 // The settings dialog on the offscreen platform: what it loads, what it saves and when.
 #include "settings/fseaded.h"
 
+#include "scheduler/timora_clock.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "support/msgbox.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace tollan;
 
@@ -34,8 +45,41 @@ protected:
         QFile f(home.filePath("registry.ini"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    void TearDown() override { Ui_SetHeadless(true); }
     template <class T> T* Find(fSeaded& d, const char* name) { return d.findChild<T*>(QString::fromLatin1(name)); }
     QPushButton* Apply(fSeaded& d) { return Find<QPushButton>(d, "cApply"); }
+    // The send-time field n (1..6) or what stands beside it.
+    template <class T> T* SendTime(fSeaded& d, int n, const char* name = "tSideAjad")
+    {
+        for (T* w : d.findChildren<T*>(QString::fromLatin1(name)))
+            if (w->property("index").toInt() == n) return w;
+        return nullptr;
+    }
+    // Does what `act` does as the operator would, answering the message box it raises with the
+    // box's default button; the box's text, or a null text when none came.
+    QString AnsweringTheBox(const std::function<void()>& act)
+    {
+        Ui_SetHeadless(false);
+        QString text;
+        QTimer::singleShot(0, [&text] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                text = box->text();
+                box->defaultButton()->click();
+            }
+        });
+        act();
+        QCoreApplication::processEvents();  // the answer's turn when no box came
+        Ui_SetHeadless(true);
+        return text;
+    }
+    // The settings as saved: every "name=value" line of registry.ini.
+    QList<QByteArray> SavedValues() const
+    {
+        QList<QByteArray> values;
+        for (const QByteArray& line : Ini().split('\n'))
+            if (line.contains('=')) values << line.trimmed();
+        return values;
+    }
 
     QTemporaryDir home;
 };
@@ -140,8 +184,23 @@ TEST_F(SettingsDialog, TheChangeSetIsFiveWordsOfThirtyOneFlags)
     EXPECT_FALSE(d.IsChanged(155));
 }
 
+// With TOLLAN_SCREENSHOTS=DIR, under a real display (`xvfb-run -a env QT_QPA_PLATFORM=xcb
+// TOLLAN_SCREENSHOTS=docs/screenshots build/tests/settings/settings_tests --gtest_filter='*Grabbed'`),
+// the pages of a configured shop are written there for the documentation.
 TEST_F(SettingsDialog, EveryPageGrabbed)
 {
+    TimoraTestClock clock(QDateTime(QDate(2026, 12, 7), QTime(14, 5)));   // a Monday
+    TimoraClockScope scope(clock);
+    const std::pair<const char*, const char*> shop[] = {
+        {"FirmaNimi", "Kohvik \xD5un O\xDC"}, {"FirmaT\xE4nav", "P\xE4rnu mnt 5"}, {"FirmaLinn", "Tallinn"},
+        {"FirmaPostiindeks", "10148"}, {"FirmaRegNr", "10203040"}, {"FirmaTunnus", "12345"},
+        {"FirmaLokaator", "Tallinn, P\xE4rnu mnt 5"}, {"Tegevusala", "5812"}, {"TerminaliTunnus", "TERM0001"},
+        {"Tollan_Auth_Address", "10.0.0.5:9100"}, {"Tollan_Trans_Address", "10.0.0.5:9101"},
+        {"X25\\Number", "5551234"}, {"X25\\Auth_Address", "20041"}, {"X25\\Trans_Address", "20042"},
+        {"PrintSuccess", "{Name};%0D%0A;{Address}; ;{Zip};%0D%0A;Kaart ;{PANhidden};%0D%0A;Summa%3A ;{Amount}"},
+        {"SendTransTime1", "* * * 22 30"}, {"SendTransTime2", "* * * 8 0 1"}, {"SendTransTime3", "* * 1 6 0"},
+    };
+    for (const auto& [key, value] : shop) Cfg_Put(key, value);
     fSeaded d;
     d.show();
     const QString dir = qEnvironmentVariable("TOLLAN_SCREENSHOTS");
@@ -155,6 +214,196 @@ TEST_F(SettingsDialog, EveryPageGrabbed)
         if (!dir.isEmpty()) {
             EXPECT_TRUE(shot.save(dir + QStringLiteral("/settings-page-%1.png").arg(tab)));
         }
+    }
+}
+
+TEST_F(SettingsDialog, EveryTextFieldIsSavedAndShownAgainWhenTheDialogOpensAgain)
+{
+    {
+        fSeaded d;
+        for (const SettingsField& f : Settings_Fields())
+            if (f.kind == FieldKind::Text || f.kind == FieldKind::Password)
+                Find<QLineEdit>(d, f.name)->setText(QString::fromLatin1(f.name) + "1");
+        Find<QPushButton>(d, "cOK")->click();
+    }
+    fSeaded again;
+    for (const SettingsField& f : Settings_Fields()) {
+        if (f.kind == FieldKind::Text || f.kind == FieldKind::Password) {
+            EXPECT_EQ(Find<QLineEdit>(again, f.name)->text().toStdString(), std::string(f.name) + "1");
+        }
+    }
+    // The postal code has a setting of its own; the activity code is the one element 18 and the
+    // transaction file read, under either spelling.
+    EXPECT_EQ(Cfg_Lookup("FirmaPostiindeks", "?"), "tFirmaZip1");
+    EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
+}
+
+TEST_F(SettingsDialog, OpeningWritesNothingAndApplyWritesOnlyTheChangedField)
+{
+    fSeaded d;
+    EXPECT_EQ(Find<QLineEdit>(d, "tTOconnect")->text(), QStringLiteral("60"));
+    EXPECT_EQ(Find<QLineEdit>(d, "tFirmaMCC")->text(), QStringLiteral("0000"));
+    EXPECT_EQ(SavedValues(), QList<QByteArray>());
+    Find<QLineEdit>(d, "tFirmaNimi")->setText(QStringLiteral("Pood"));
+    Apply(d)->click();   // saves, then loads every field again
+    Find<QPushButton>(d, "cOK")->click();
+    // "TimeOut\Connect" absent is 60 seconds for the card centre but 30 for the modem's dial.
+    EXPECT_EQ(SavedValues(), QList<QByteArray>{"FirmaNimi=Pood"});
+}
+
+TEST_F(SettingsDialog, ASendTimeIsSavedOnlyAsAMaskTheSchedulerReads)
+{
+    struct Case {
+        const char* typed;
+        bool saved;
+    } cases[] = {
+        {"* * * 22 30", true}, {"* * * 8 0 1", true}, {"26 12 24 9 05", true}, {"", true},
+        {"22:30", false}, {"* * * 22", false}, {"* * * 25 0", false}, {"* * 32 22 30", false},
+        {"* * * 22 30 8", false}, {"* * * 22 30 e", false}, {"* *  * 22 30", false}, {"* * * 22 30 1 1", false},
+        {"* * * 22 3O", false},
+    };
+    for (const Case& c : cases) {
+        Cfg_Put("SendTransTime3", "* * * 6 0");
+        fSeaded d;
+        d.show();
+        Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(5);
+        QLineEdit* field = SendTime<QLineEdit>(d, 3);
+        field->setText(QString::fromLatin1(c.typed));
+        const QString box = AnsweringTheBox([&] { Find<QPushButton>(d, "cOK")->click(); });
+        EXPECT_EQ(Cfg_Lookup("SendTransTime3", "?"), c.saved ? c.typed : "* * * 6 0") << c.typed;
+        EXPECT_EQ(d.isVisible(), !c.saved) << c.typed;
+        if (c.saved) {
+            EXPECT_TRUE(box.isNull()) << c.typed;
+            continue;
+        }
+        EXPECT_TRUE(box.contains(QStringLiteral("* * * 22 30"))) << c.typed << ": " << box.toStdString();
+        EXPECT_EQ(d.focusWidget(), field) << c.typed;
+        // Another page is not shown while the time stands wrong.
+        Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(0);
+        EXPECT_EQ(d.currentTab(), 6) << c.typed;
+        EXPECT_EQ(Cfg_Lookup("SendTransTime3", "?"), "* * * 6 0") << c.typed;
+    }
+}
+
+TEST_F(SettingsDialog, EachSendTimeSaysWhenItNextFires)
+{
+    TimoraTestClock clock(QDateTime(QDate(2026, 12, 30), QTime(22, 40)));   // a Wednesday
+    TimoraClockScope scope(clock);
+    struct Case {
+        const char* typed;
+        const char* next;
+    } cases[] = {
+        {"* * * 22 30", "järgmine: 31.12.2026 22:30"},
+        {"* * * 8 0 1", "järgmine: 04.01.2027 08:00"},
+        {"2020 * * * *", "ei käivitu"},
+        {"22:30", "vigane"},
+        {"", ""},
+        {"* * * 22 30", "ei käivitu"},   // the terminal reads the send times up to the first empty one
+    };
+    fSeaded d;
+    for (int n = 1; n <= 6; ++n) SendTime<QLineEdit>(d, n)->setText(QString::fromUtf8(cases[n - 1].typed));
+    for (int n = 1; n <= 6; ++n)
+        EXPECT_EQ(SendTime<QLabel>(d, n, "lSideAjad")->text().toStdString(), cases[n - 1].next) << n;
+}
+
+TEST_F(SettingsDialog, AReceiptTemplateIsEditedLineByLineAndStoredAsOneLineExactly)
+{
+    fSeaded d;
+    QPlainTextEdit* success = Find<QPlainTextEdit>(d, "tKviitung");
+    success->setPlainText(QStringLiteral("Pood\n{Name}\n{Zip}"));
+    Apply(d)->click();
+    // Each line break an item of its own: written after "{Name}" it would read as the field's picture.
+    EXPECT_EQ(Cfg_Lookup("PrintSuccess", "?"), "Pood;%0D%0A;{Name};%0D%0A;{Zip}");
+    EXPECT_EQ(success->toPlainText(), QStringLiteral("Pood\n{Name}\n{Zip}"));
+
+    // What was stored in any form comes back as it was, with the operator's addition only.
+    const char* stored[] = {
+        "%0D%0A;{Name};%0D%0A;Reg. nr.%3A ;{RegNr};%0D%0A;%0D%0A;KVIITUNG;%0D%0A;",
+        "a;%0D%0A;;%0D%0A;b", "x%0D%0Ay;;", ";%0D%0A;",
+    };
+    for (const char* tpl : stored) {
+        Cfg_Put("PrintReversal", tpl);
+        fSeaded again;
+        QPlainTextEdit* reversal = Find<QPlainTextEdit>(again, "tKviitungTyhista");
+        reversal->moveCursor(QTextCursor::End);
+        reversal->insertPlainText(QStringLiteral("Z"));
+        Apply(again)->click();
+        EXPECT_EQ(Cfg_Lookup("PrintReversal", "?"), std::string(tpl) + "Z") << tpl;
+    }
+
+    Find<QTabBar>(d, "TabStrip1")->setCurrentIndex(4);
+    for (QLabel* note : d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi"))) {
+        EXPECT_TRUE(note->isVisibleTo(&d));
+        EXPECT_EQ(note->text(), QString::fromUtf8("Tühi: sisseehitatud kviitung"));
+    }
+    EXPECT_EQ(d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi")).size(), 2);
+}
+
+TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
+{
+    struct Case {
+        const char* focus;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int tab;
+    } cases[] = {
+        {"tFirmaNimi", Qt::Key_Tab, Qt::ControlModifier, 2},
+        {"tAddrTCPauth", Qt::Key_Tab, Qt::ControlModifier, 3},
+        {"cmPort", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2},
+        {"tAddrTCPauth", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
+        {"tFirmaNimi", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 6},   // round the strip
+        {"tSideAjad", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 5},
+        {"tKviitung", Qt::Key_Tab, Qt::ControlModifier, 6},                         // from the template
+        {"tSideAjad", Qt::Key_Tab, Qt::ControlModifier, 1},
+    };
+    fSeaded d;
+    d.show();
+    QApplication::setActiveWindow(&d);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&d));
+    for (const Case& c : cases) {
+        QWidget* field = d.findChild<QWidget*>(QString::fromLatin1(c.focus));
+        field->setFocus();
+        ASSERT_TRUE(field->hasFocus()) << c.focus;
+        QTest::keyClick(field, c.key, c.modifiers);
+        EXPECT_EQ(d.currentTab(), c.tab) << c.focus;
+        EXPECT_TRUE(d.page(c.tab - 1)->isAncestorOf(QApplication::focusWidget())) << c.focus;
+    }
+}
+
+TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QWidget probe;   // the frame a window gets around it here
+    probe.show();
+    const QSize frame = probe.frameGeometry().size() - probe.size();
+    const int width = fSeaded().width() + frame.width();
+    ASSERT_LT(width, screen.width());
+    enum Side { Right, Left, Inside };
+    struct Case {
+        QRect parent;   // with its frame
+        Side side;
+    } cases[] = {
+        {QRect(screen.left(), screen.top() + 40, screen.width() - width, 200), Right},
+        {QRect(screen.left() + width, screen.top() + 40, screen.width() - width, 200), Left},
+        {QRect(screen.left() + width / 2, screen.top() + 40, screen.width() - width, 200), Inside},
+    };
+    for (const Case& c : cases) {
+        QWidget parent;
+        parent.move(c.parent.topLeft());
+        parent.resize(c.parent.size() - frame);
+        parent.show();
+        ASSERT_EQ(parent.frameGeometry(), c.parent);
+        fSeaded d(&parent);
+        d.show();
+        const QRect at = d.frameGeometry();
+        if (c.side == Right) {
+            EXPECT_EQ(at.left(), c.parent.right() + 1);
+        } else if (c.side == Left) {
+            EXPECT_EQ(at.right(), c.parent.left() - 1);
+        } else {
+            EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y();
+        }
+        EXPECT_EQ(at.top(), c.parent.top()) << c.side;
     }
 }
 
