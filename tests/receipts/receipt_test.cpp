@@ -96,7 +96,7 @@ WorkstationPacket Request()
 {
     return {.Workstation = "POS00003", .WorkstationTrans = "0000A042", .Word2 = 17, .Word20 = 5,
             .RequestType = wsPurchase, .RequestData = "request", .AnswerType = wsError, .AnswerData = "preset",
-            .Requester = 3};
+            .Requester = 3, .AnswerText = {}};
 }
 
 TransRecord Purchase()
