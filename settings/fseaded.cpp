@@ -487,6 +487,7 @@ bool fSeaded::SaveSettings()
                                             Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits"))));
         ok = ok && Cfg_LastError() == 0;
     }
+    emit saved();
     return ok;
 }
 

@@ -64,6 +64,12 @@ public:
     void cCancel_Click();
 
     int currentTab() const { return currentTab_; }
+
+signals:
+    // Settings were written: whoever holds what they say (the send times) takes them anew.
+    void saved();
+
+public:
     QFrame* page(int frame) const;
 
 protected:

@@ -361,6 +361,8 @@ void fMain::mTooSeaded_Click()
     }
     if (!openSettings) return;
     settings_ = openSettings(this);
+    // The send times the dialog saves take effect at once, as the dialog's "järgmine" says.
+    if (auto* dialog = qobject_cast<fSeaded*>(settings_)) connect(dialog, &fSeaded::saved, this, &fMain::LoadSchedule);
     if (settings_) settings_->show();
 }
 

@@ -357,6 +357,14 @@ TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
     EXPECT_TRUE(dialogs[0]->isVisible());
     EXPECT_FALSE(dialogs[0]->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    // A send time applied there is the schedule from then on.
+    for (auto* field : dialogs[0]->findChildren<QLineEdit*>(QStringLiteral("tSideAjad")))
+        if (field->property("index").toInt() == 1)
+            field->setText(QStringLiteral("* * * 22 30"));
+    dialogs[0]->findChild<QPushButton*>(QStringLiteral("cApply"))->click();
+    ASSERT_EQ(w.timora().Count(), 1);
+    EXPECT_EQ(w.timora().Mask(1), QStringLiteral("* * * 22 30"));
 }
 
 TEST_F(MainWindow, TheTransferRunsForSideFromTheEventLoopOnceTheBusyMarkerIsFree)
