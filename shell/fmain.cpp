@@ -150,7 +150,7 @@ void fMain::BuildLayout()
     // A card reader types the card text and Enter: on to the amount; Enter there is "Tehing".
     auto* card = static_cast<QLineEdit*>(Part("tKaart"));
     auto* amount = static_cast<QLineEdit*>(Part("tSumma"));
-    card->setPlaceholderText(QString::fromUtf8("kaardi number=AAKK… (nagu lugeja annab)"));
+    card->setPlaceholderText(QString::fromUtf8("kaardi number=AAKK…"));
     connect(card, &QLineEdit::returnPressed, amount, qOverload<>(&QWidget::setFocus));
     // The number, not the end of the card text, stays in view once the field is left.
     connect(card, &QLineEdit::editingFinished, card, [card] { card->setCursorPosition(0); });

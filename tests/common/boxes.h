@@ -9,6 +9,8 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "tests/common/shots.h"
+
 #include <deque>
 #include <functional>
 #include <string>
@@ -22,6 +24,7 @@ struct Operator {
     struct Answer {
         QString button;
         QString typed;
+        QString shot;   // the box's picture for the documentation under this name (tests/common/shots.h)
     };
     std::deque<Answer> answers;
     std::vector<QString> seen;      // each box's text, as shown
@@ -61,6 +64,8 @@ private:
         const auto a = answers.front();
         answers.pop_front();
         parentSeen = box->parentWidget();
+        if (!a.shot.isEmpty())
+            Shot(box, a.shot);
         QStringList captions;
         for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
             captions << b->text().remove('&');

@@ -151,13 +151,14 @@ TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhy
     EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kinnitatud: 12,50, kood A1B2C3"));
     EXPECT_EQ(Find<QLineEdit>("tKaart")->text(), QString());
     EXPECT_EQ(Find<QLineEdit>("tSumma")->text(), QString());
+    Shot(window.get(), "window-approved");
 }
 
 TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
 {
     Buy("12,50");
     ASSERT_TRUE(Settled());
-    person.answers = {{"OK", "2"}, {"Ei", ""}};   // its STAN, then a look and a "no"
+    person.answers = {{"OK", "2"}, {"Ei", "", "cancel-confirmation"}};   // its STAN, then a look and a "no"
     Click("cTyhista");
     ASSERT_EQ(person.seen.size(), 3u);             // the card check, the number, the question
     const QString question = person.seen.back();
@@ -193,6 +194,7 @@ TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
     EXPECT_TRUE(expired.endsWith(U(" Kaart on kehtivusaja ületanud!"))) << expired.toStdString();
     EXPECT_EQ(expired.left(5), Err_Record(Err_Index()).time.toString("HH:mm"));
     EXPECT_TRUE(requests.empty());
+    Shot(window.get(), "window-refused");
 
     Enter("tKaart", "4000001234567899=28121010000012300000");
     Enter("tSumma", "5");
@@ -208,7 +210,7 @@ TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
     ASSERT_TRUE(Settled());
     EXPECT_TRUE(Caption("lError").endsWith(U("Tehing jäi pooleli: küsimusele ei vastatud")));
 
-    person.answers = {{"OK", ""}};
+    person.answers = {{"OK", "", "error-details"}};
     QTest::mouseClick(Find("lError"), Qt::LeftButton);
     ASSERT_FALSE(person.seen.empty());
     EXPECT_TRUE(person.seen.back().contains(U("Tehing jäi pooleli"))) << person.seen.back().toStdString();
