@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -263,6 +264,17 @@ TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTh
     QTest::keyClick(Find("tSumma"), Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_TRUE(Find<QMenu>("mToo")->isVisible());
     Find<QMenu>("mToo")->hide();
+}
+
+TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowIt)
+{
+    Err_Report(10061, "Connection refused", "Viga tehingu autoriseerijas", 48);
+    Click("cErrLog");   // the offscreen desktop opens nothing
+    auto* viewer = window->findChild<QWidget*>("fVigadeArhiiv");
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_TRUE(viewer->isVisible());
+    EXPECT_TRUE(viewer->findChild<QPlainTextEdit*>("tArhiiv")->toPlainText().contains("Connection refused"));
+    viewer->close();
 }
 
 TEST_F(OperatorWindow, EndingAsksFirst)
