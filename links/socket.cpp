@@ -366,14 +366,14 @@ Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(th
 
 Listener::~Listener() = default;
 
-bool Listener::listen(std::int32_t port, SocketFailure* failure)
+bool Listener::listen(std::int32_t port, SocketFailure* failure, const QHostAddress& address)
 {
     if (port < 0 || port > 65535) {
         if (failure)
             *failure = {10049, "port " + std::to_string(port) + " is outside 0..65535"};
         return false;
     }
-    if (server_->listen(QHostAddress::Any, quint16(port)))
+    if (server_->listen(address.isNull() ? QHostAddress(QHostAddress::Any) : address, quint16(port)))
         return true;
     if (failure)
         *failure = {Socket_ErrorNumber(server_->serverError()), Text_FromQString(server_->errorString())};
@@ -392,6 +392,12 @@ QTcpSocket* Listener::take(std::int32_t requestId)
     QTcpSocket* s = it->second;
     offered_.erase(it);
     return s;
+}
+
+QHostAddress Listener::peerAddress(std::int32_t requestId) const
+{
+    const auto it = offered_.find(requestId);
+    return it != offered_.end() && it->second ? it->second->peerAddress() : QHostAddress();
 }
 
 void Listener::onNewConnection()

@@ -142,13 +142,16 @@ public:
     explicit Listener(QObject* parent = nullptr);
     ~Listener() override;
 
-    // Listens on `port` of every local address (0: the system picks). False with the failure.
-    bool listen(std::int32_t port, SocketFailure* failure = nullptr);
+    // Listens on `port` (0: the system picks) of `address` (null: every local address). False
+    // with the failure.
+    bool listen(std::int32_t port, SocketFailure* failure = nullptr, const QHostAddress& address = {});
     std::int32_t localPort() const;
     int state() const;
     void close();
     // Hands over the connection of a request being offered; nullptr for an unknown id.
     QTcpSocket* take(std::int32_t requestId);
+    // Where the connection of a request being offered comes from; null for an unknown id.
+    QHostAddress peerAddress(std::int32_t requestId) const;
 
 signals:
     void connectionRequest(std::int32_t requestId);
