@@ -290,18 +290,19 @@ void Socket::onEncrypted()
     if (!s || !tls_)
         return;
     encrypted_ = true;
-    const QByteArray presented = Tls_KeyPin(s->peerCertificate());
-    if (!tls_->pin.isEmpty() && presented != tls_->pin) {
-        // Refused like any failed handshake, from the event loop rather than inside Qt's own
-        // handling of the handshake; meanwhile the state stays short of connected.
+    const QByteArray presented = tls_->pin.isEmpty() ? QByteArray() : Tls_KeyPin(s->peerCertificate());
+    if (presented != tls_->pin) {
+        // Refused at once, so that nothing (a session ticket, data) can confirm the connection;
+        // told from the event loop rather than inside Qt's own handling of the handshake.
+        noteHandshakeFailure(Socket_ErrorNumber(QAbstractSocket::SslHandshakeFailedError),
+                             QString::fromUtf8("kaardikeskuse võtme räsi %1 ei vasta seadele TLS\\Pin")
+                                 .arg(QString::fromLatin1(presented)));
         QMetaObject::invokeMethod(
             this,
-            [this, s = QPointer<QSslSocket>(s), presented] {
-                if (!s || sock_ != s || !tlsFailure_.description.empty())
+            [this, s = QPointer<QSslSocket>(s)] {
+                if (!s || sock_ != s)
                     return;
-                failHandshake(Socket_ErrorNumber(QAbstractSocket::SslHandshakeFailedError),
-                              QString::fromUtf8("kaardikeskuse võtme räsi %1 ei vasta seadele TLS\\Pin")
-                                  .arg(QString::fromLatin1(presented)));
+                announceHandshakeFailure();
                 if (s)  // not a byte more, not even the polite close
                     s->abort();
             },
@@ -342,14 +343,24 @@ void Socket::confirm()
 
 void Socket::failHandshake(std::int32_t number, const QString& cause)
 {
-    const QString text = QStringLiteral("TLS: ") + cause;
-    tlsFailure_ = {number, Text_FromQString(text)};
+    noteHandshakeFailure(number, cause);
+    announceHandshakeFailure();
+}
+
+void Socket::noteHandshakeFailure(std::int32_t number, const QString& cause)
+{
+    tlsFailure_ = {number, Text_FromQString(QStringLiteral("TLS: ") + cause)};
     if (tls_)
         Tls_ForgetSession(tls_->sessionKey);
     state_ = kSockError;
+}
+
+void Socket::announceHandshakeFailure()
+{
+    const QString text = Text_ToQString(tlsFailure_.description);
     bool cancel = false;
-    emit error(number, text, &cancel);
-    showUnlessCancelled(cancel, number, text);
+    emit error(tlsFailure_.number, text, &cancel);
+    showUnlessCancelled(cancel, tlsFailure_.number, text);
 }
 
 Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(this))

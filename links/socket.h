@@ -113,7 +113,11 @@ private:
     void onEncrypted();
     // The TLS connection is up: the state becomes connected and the owner hears of it.
     void confirm();
+    // A failed handshake: noted (nothing confirms the connection any more), then told as the
+    // socket's error event.
     void failHandshake(std::int32_t number, const QString& cause);
+    void noteHandshakeFailure(std::int32_t number, const QString& cause);
+    void announceHandshakeFailure();
     QString refusalHint() const;
 
     QPointer<QTcpSocket> sock_;
