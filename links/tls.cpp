@@ -5,7 +5,9 @@
 #include "support/text.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSslCertificate>
 #include <QSslKey>
 #include <QSslSocket>
@@ -22,6 +24,28 @@ std::map<QString, QByteArray>& keptSessions()
 }
 
 std::string quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The certificates of a file, parsed again only when the file has changed: decoding them is
+// most of what a connection's set-up costs the terminal (OpenSSL 3 decodes keys slowly), and
+// every dialogue is a connection of its own.
+QList<QSslCertificate> certificatesOf(const QString& path)
+{
+    struct Parsed {
+        QDateTime modified;
+        qint64 size = -1;
+        QList<QSslCertificate> certificates;
+    };
+    static std::map<QString, Parsed> parsed;
+    const QFileInfo file(path);
+    Parsed& p = parsed[path];
+    if (!file.exists()) {
+        p = {};
+        return {};
+    }
+    if (p.size != file.size() || p.modified != file.lastModified())
+        p = {file.lastModified(), file.size(), QSslCertificate::fromPath(path)};
+    return p.certificates;
+}
 
 // The key is read by the terminal's own user, as every file of its home; its bytes are wiped once
 // the configuration holds the key, and no report ever quotes them.
@@ -58,7 +82,7 @@ bool Tls_Params(const QString& host, int port, TlsParams& params, std::string& f
     QCryptographicHash settings(QCryptographicHash::Sha256);
     const std::string caFile = Cfg_Get("TLS\\CAFile", "");
     if (!caFile.empty()) {
-        const QList<QSslCertificate> anchors = QSslCertificate::fromPath(Text_ToQString(caFile));
+        const QList<QSslCertificate> anchors = certificatesOf(Text_ToQString(caFile));
         if (anchors.isEmpty()) {
             failure = Text_Utf8ToCp1252("TLS: usaldatavate sertifikaatide faili ") + quoted(caFile) +
                       Text_Utf8ToCp1252(" ei saa lugeda");
@@ -75,7 +99,7 @@ bool Tls_Params(const QString& host, int port, TlsParams& params, std::string& f
         return false;
     }
     if (!certFile.empty()) {
-        const QList<QSslCertificate> chain = QSslCertificate::fromPath(Text_ToQString(certFile));
+        const QList<QSslCertificate> chain = certificatesOf(Text_ToQString(certFile));
         if (chain.isEmpty()) {
             failure = Text_Utf8ToCp1252("TLS: terminali sertifikaadi faili ") + quoted(certFile) +
                       Text_Utf8ToCp1252(" ei saa lugeda");

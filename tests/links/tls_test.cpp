@@ -35,14 +35,46 @@ protected:
         Cfg_Put("TLS\\CAFile", Text_FromQString(tls.Path("ca.pem")));
         Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
     }
-    void TearDown() override { Db_Database().close(); }
+    void TearDown() override
+    {
+        centre.kill();
+        centre.waitForFinished(5000);
+        Db_Database().close();
+    }
     const ErrorRecord& Last() const { return Err_Record(Err_Index()); }
+
+    // openssl's own server, which resumes sessions; its page tells whether this one was
+    // ("Reused"). Its address.
+    std::string ResumingCentre()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        const quint16 port = probe.serverPort();
+        probe.close();
+        centre.setProcessChannelMode(QProcess::MergedChannels);
+        centre.start("openssl", {"s_server", "-accept", QString("127.0.0.1:%1").arg(port), "-cert",
+                                 tls.Path("centre.pem"), "-key", tls.Path("centre.key"), "-www"});
+        EXPECT_TRUE(Clock_WaitUntil([&] { return centre.readAll().contains("ACCEPT"); }, 10000));
+        return "127.0.0.1:" + std::to_string(port);
+    }
+    // One dialogue with it: "new" or "resumed" session, or "not connected".
+    std::string Dialogue(const std::string& address)
+    {
+        if (!Tcp_Connect(auth, address, 10))
+            return "not connected";
+        Tcp_Send(auth, "GET / HTTP/1.0\r\n\r\n");
+        Tcp_WaitFor(auth, "*Cipher is*\n", 10);
+        const std::string page = Tcp_Receive(auth, 0);
+        Tcp_Close(auth);
+        return page.find("Reused, ") != std::string::npos ? "resumed" : page.find("New, ") != std::string::npos ? "new" : page;
+    }
 
     QTemporaryDir home;
     TlsFiles tls;
     TestClock clock;
     ClockScope scope{clock};
     Socket auth;
+    QProcess centre;
 };
 
 TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientHelloSent)
@@ -68,38 +100,28 @@ TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientH
 
 TEST_F(TlsLink, TheNextDialogueToTheSameCardCentreResumesTheSessionWhosePinStillMatches)
 {
-    // openssl's own server resumes sessions; its page tells whether this one was ("Reused").
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    QProcess centre;
-    centre.setProcessChannelMode(QProcess::MergedChannels);
-    centre.start("openssl", {"s_server", "-accept", QString("127.0.0.1:%1").arg(port), "-cert",
-                             tls.Path("centre.pem"), "-key", tls.Path("centre.key"), "-www"});
-    ASSERT_TRUE(Clock_WaitUntil([&] { return centre.readAll().contains("ACCEPT"); }, 10000));
-    const std::string address = "127.0.0.1:" + std::to_string(port);
-
-    auto dialogue = [&] {
-        if (!Tcp_Connect(auth, address, 10))
-            return std::string("not connected");
-        Tcp_Send(auth, "GET / HTTP/1.0\r\n\r\n");
-        Tcp_WaitFor(auth, "*Cipher is*\n", 10);
-        const std::string page = Tcp_Receive(auth, 0);
-        Tcp_Close(auth);
-        return page.find("Reused, ") != std::string::npos ? std::string("resumed")
-               : page.find("New, ") != std::string::npos ? std::string("new")
-                                                         : page;
-    };
     // With a pin, which a resumed session must still be checked against: its certificate is
     // the one of the session it resumes.
     Cfg_Put("TLS\\Pin", tls.Pin("centre").toStdString());
-    EXPECT_EQ(dialogue(), "new");
-    EXPECT_EQ(dialogue(), "resumed");
-    EXPECT_EQ(dialogue(), "resumed");
+    const std::string address = ResumingCentre();
+    EXPECT_EQ(Dialogue(address), "new");
+    EXPECT_EQ(Dialogue(address), "resumed");
+    EXPECT_EQ(Dialogue(address), "resumed");
     EXPECT_EQ(Err_Index(), 0);
-    centre.kill();
-    centre.waitForFinished(5000);
+}
+
+TEST_F(TlsLink, AnAuthorityFileChangedBetweenDialoguesIsReadAgainAndNoKeptSessionGetsPastIt)
+{
+    QFile::copy(tls.Path("ca.pem"), home.filePath("trusted.pem"));
+    Cfg_Put("TLS\\CAFile", Text_FromQString(home.filePath("trusted.pem")));
+    const std::string address = ResumingCentre();
+    EXPECT_EQ(Dialogue(address), "new");
+    // The authority is struck out: only the terminal's own certificate stays trusted.
+    QFile::remove(home.filePath("trusted.pem"));
+    QFile::copy(tls.Path("client.pem"), home.filePath("trusted.pem"));
+    EXPECT_EQ(Dialogue(address), "not connected");
+    EXPECT_EQ(Last().description,
+              "TLS: The issuer certificate of a locally looked up certificate could not be found");
 }
 
 } // namespace
