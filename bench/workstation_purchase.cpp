@@ -15,8 +15,12 @@
 // trips, the 32 registers; the figures are over all rounds, so that each is set against the others on the same machine at the
 // same time. Prints one JSON object. Options: --quick (2 short rounds), --purchases N (alone, over
 // all rounds), --seconds S (of load, over all rounds), --trace (the arrival of every packet of the
-// last three purchases alone, on stderr).
+// last three purchases alone, on stderr), --tls (the card centre over TLS: "UseTLS" 1 and the peer
+// with a certificate for 127.0.0.1 made here; the floor's card-centre leg then has its handshake,
+// and the figures say what the handshake costs a purchase).
 #include "bench/process_bench.h"
+#include "bench/tls_certificates.h"
+#include "links/tls.h"
 #include "store/db.h"
 #include "support/config.h"
 #include "support/home.h"
@@ -24,6 +28,8 @@
 #include "workstation/packet.h"
 
 #include <QDate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTime>
@@ -31,6 +37,7 @@
 
 #include <cstring>
 #include <functional>
+#include <optional>
 
 using namespace tollan;
 using namespace tollan::bench;
@@ -154,12 +161,42 @@ private:
 
 // The other end of the floor's round trips: answers every `request` bytes with `reply` bytes,
 // on its own thread, as the terminal answers from its own process.
+// Over TLS each connection is a QSslSocket whose handshake starts as it comes, as the card-centre
+// peer takes its connections.
+class EchoServer : public QTcpServer {
+public:
+    EchoServer(std::optional<QSslConfiguration> tls, QObject* parent) : QTcpServer(parent), tls_(std::move(tls)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        if (!tls_) {
+            QTcpServer::incomingConnection(descriptor);
+            return;
+        }
+        auto* s = new QSslSocket(this);
+        if (!s->setSocketDescriptor(descriptor)) {
+            delete s;
+            return;
+        }
+        s->setSslConfiguration(*tls_);
+        addPendingConnection(s);
+        s->startServerEncryption();
+    }
+
+private:
+    std::optional<QSslConfiguration> tls_;
+};
+
 class Echo : public QObject {
 public:
-    Echo(int request, int reply) : request_(request), reply_(std::size_t(reply), 'x') {}
+    Echo(int request, int reply, std::optional<QSslConfiguration> tls = {})
+        : request_(request), reply_(std::size_t(reply), 'x'), tls_(std::move(tls))
+    {
+    }
     quint16 Listen()
     {
-        server_ = new QTcpServer(this);
+        server_ = new EchoServer(tls_, this);
         connect(server_, &QTcpServer::newConnection, this, [this] {
             while (QTcpSocket* s = server_->nextPendingConnection()) {
                 auto got = std::make_shared<qint64>(0);
@@ -179,6 +216,7 @@ private:
     QTcpServer* server_ = nullptr;
     qint64 request_;
     std::string reply_;
+    std::optional<QSslConfiguration> tls_;
 };
 
 bool Exchange(QTcpSocket& s, const std::string& out, qint64 expect)
@@ -197,13 +235,28 @@ public:
     // are shorter. 224 each way is at least as much as any of them but the receipts.
     static constexpr int kSize = 224;
 
-    bool Open(const QString& dir)
+    // `pki`, when given, holds the card centre's certificate: the card-centre legs are then
+    // measured over TLS too, the terminal's way (its settings, its TLS configuration).
+    bool Open(const QString& dir, const QString& pki = {})
     {
         echo_ = new Echo(kSize, kSize);
         echo_->moveToThread(&thread_);
         QObject::connect(&thread_, &QThread::finished, echo_, &QObject::deleteLater);
         thread_.start();
         QMetaObject::invokeMethod(echo_, [&] { port_ = echo_->Listen(); }, Qt::BlockingQueuedConnection);
+        if (!pki.isEmpty()) {
+            QSslConfiguration server = QSslConfiguration::defaultConfiguration();
+            server.setLocalCertificateChain(QSslCertificate::fromPath(pki + "/centre.pem"));
+            QFile key(pki + "/centre.key");
+            if (!key.open(QIODevice::ReadOnly))
+                return false;
+            server.setPrivateKey(QSslKey(&key, QSsl::Ec));
+            server.setPeerVerifyMode(QSslSocket::VerifyNone);
+            echoTls_ = new Echo(kSize, kSize, server);
+            echoTls_->moveToThread(&thread_);
+            QObject::connect(&thread_, &QThread::finished, echoTls_, &QObject::deleteLater);
+            QMetaObject::invokeMethod(echoTls_, [&] { tlsPort_ = echoTls_->Listen(); }, Qt::BlockingQueuedConnection);
+        }
         line_.connectToHost(QHostAddress::LocalHost, port_);
         if (!line_.waitForConnected(5000))
             return false;
@@ -214,6 +267,14 @@ public:
         Ui_SetHeadless(true);
         if (!Db_Open())
             return false;
+        if (!pki.isEmpty()) {
+            Cfg_Put("TLS\\CAFile", (pki + "/ca.pem").toStdString());
+            std::string why;
+            TlsParams p;
+            if (!Tls_Params("127.0.0.1", tlsPort_, p, why))
+                return false;
+            tls_ = p;
+        }
         insert_ = std::make_unique<QSqlQuery>(Db_Database());
         return insert_->prepare("INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
                                 " ExpDate, STAN, Track2, sent, Toojaam, Trans) VALUES (0, ?, 1, '12.5', 20261207,"
@@ -234,7 +295,8 @@ public:
             roundTrip.push_back(double(t.nsecsElapsed()) / 1e6);
         }
     }
-    // The card-centre dialogue connects, exchanges one frame each way and closes.
+    // The card-centre dialogue connects, exchanges one frame each way and closes; over TLS also
+    // with a full handshake (as the peer, which cannot resume, always has).
     void CardCentreLegs(int n)
     {
         for (int i = 0; i < n; ++i) {
@@ -246,6 +308,17 @@ public:
             Exchange(s, message_, kSize);
             s.disconnectFromHost();
             leg.push_back(double(t.nsecsElapsed()) / 1e6);
+        }
+        for (int i = 0; tls_ && i < n; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QSslSocket s;
+            s.setSslConfiguration(tls_->config);
+            s.connectToHostEncrypted("127.0.0.1", tlsPort_, tls_->peerName);
+            RunUntil([&] { return s.isEncrypted() || s.state() == QAbstractSocket::UnconnectedState; }, 5000);
+            Exchange(s, message_, kSize);
+            s.disconnectFromHost();
+            tlsLeg.push_back(double(t.nsecsElapsed()) / 1e6);
         }
     }
     void Commits(int n)
@@ -273,12 +346,15 @@ public:
             counterSave.push_back(double(t.nsecsElapsed()) / 1e6);
         }
     }
-    std::vector<double> roundTrip, leg, commit, counterSave;
+    std::vector<double> roundTrip, leg, tlsLeg, commit, counterSave;
 
 private:
     QThread thread_;
     Echo* echo_ = nullptr;
+    Echo* echoTls_ = nullptr;
     quint16 port_ = 0;
+    quint16 tlsPort_ = 0;
+    std::optional<TlsParams> tls_;
     QTcpSocket line_;
     std::unique_ptr<QSqlQuery> insert_;
     const std::string message_ = std::string(kSize, 'r');
@@ -319,7 +395,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     int purchases = 400, seconds = 24, registers = 32, rounds = 4;
-    bool trace = false;
+    bool trace = false, tls = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--quick")) {
             purchases = 100;
@@ -329,6 +405,8 @@ int main(int argc, char** argv)
             purchases = std::max(10, std::atoi(argv[++i]));
         } else if (!std::strcmp(argv[i], "--trace")) {
             trace = true;
+        } else if (!std::strcmp(argv[i], "--tls")) {
+            tls = true;
         } else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) {
             seconds = std::max(1, std::atoi(argv[++i]));
         }
@@ -344,20 +422,33 @@ int main(int argc, char** argv)
 
     Json j;
     j.Text("benchmark", "purchase latency and throughput, tollan --headless and tollan-cardcentre on loopback");
+    j.Bool("tls", tls);
+    const QString pki = work.path() + "/pki";
+    QStringList centreArgs;
+    if (tls) {
+        QDir().mkpath(pki);
+        if (!MakeCentreCertificate(pki)) {
+            std::fprintf(stderr, "cannot make the certificates in %s (is openssl installed?)\n", qPrintable(pki));
+            return 1;
+        }
+        centreArgs = {"--tls-cert", pki + "/centre.pem", "--tls-key", pki + "/centre.key"};
+    }
     Floor floor;
-    if (!floor.Open(floorHome)) {
+    if (!floor.Open(floorHome, tls ? pki : QString())) {
         std::fprintf(stderr, "cannot set up the floor in %s\n", qPrintable(floorHome));
         return 1;
     }
     CardCentre centre;
-    if (!centre.Start({}, work.path())) {
+    if (!centre.Start(centreArgs, work.path())) {
         std::fprintf(stderr, "the card centre does not start\n");
         return 1;
     }
     Terminal terminal(home);
     const quint16 port = FreePort();
     if (!terminal.Config("Port", QString::number(port)) || !terminal.Config("Tollan_Auth_Address", centre.Address()) ||
-        !terminal.Config("Tollan_Trans_Address", centre.Address()) || !terminal.Start() ||
+        !terminal.Config("Tollan_Trans_Address", centre.Address()) ||
+        (tls && (!terminal.Config("UseTLS", "1") || !terminal.Config("TLS\\CAFile", pki + "/ca.pem"))) ||
+        !terminal.Start() ||
         !terminal.WaitListening(port)) {
         std::fprintf(stderr, "the terminal does not start in %s\n", qPrintable(home));
         return 1;
@@ -487,7 +578,8 @@ int main(int argc, char** argv)
     const double roundTrips = 1 + perPrompts + perPrints;
     // Dialogues of the single rounds and of the load, over the purchases of both.
     const double legs = double(authorisations - auth0) / double(std::max(1, counted + answered));
-    const Stats rt = Summarise(floor.roundTrip), leg = Summarise(floor.leg), commit = Summarise(floor.commit);
+    const Stats rt = Summarise(floor.roundTrip), plainLeg = Summarise(floor.leg), commit = Summarise(floor.commit);
+    const Stats leg = tls ? Summarise(floor.tlsLeg) : plainLeg;
     const double floorMs = roundTrips * rt.mean + legs * leg.mean + commit.mean;
     const Stats counter = Summarise(floor.counterSave);
     const double throughput = loadSeconds > 0 ? answered / loadSeconds : 0;
@@ -503,6 +595,14 @@ int main(int argc, char** argv)
     j.Number("card_centre_dialogues_per_purchase", legs);
     Put(j, "floor_round_trip", rt, "ms");
     Put(j, "floor_card_centre_connect_and_exchange", leg, "ms");
+    if (tls) {
+        // What the handshake adds to a dialogue, and so to a purchase, beside a plain connection
+        // measured in the same rounds.
+        Put(j, "floor_plain_card_centre_connect_and_exchange", plainLeg, "ms");
+        const double handshake = leg.mean - plainLeg.mean;
+        j.Number("tls_handshake_ms", handshake);
+        j.Number("tls_handshake_share_of_purchase", legs * handshake / alone.mean);
+    }
     Put(j, "floor_durable_commit", commit, "ms");
     j.Number("floor_ms", floorMs);
     j.Number("latency_to_floor_ratio", alone.mean / floorMs);

@@ -4,9 +4,12 @@
 #include "support/msgbox.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace tollan {
 namespace {
@@ -47,6 +50,17 @@ void retire(QTcpSocket* s)
     else
         s->deleteLater();
 }
+
+// Failures of TLS itself, which may come before the TCP connection is up (no TLS library).
+bool isTlsError(QAbstractSocket::SocketError e)
+{
+    return e == QAbstractSocket::SslHandshakeFailedError || e == QAbstractSocket::SslInternalError ||
+           e == QAbstractSocket::SslInvalidUserDataError;
+}
+
+// The least time a TLS 1.3 card centre that sends nothing after the handshake is given to refuse
+// our certificate.
+constexpr qint64 kMinRefusalWaitMs = 50;
 
 } // namespace
 
@@ -91,7 +105,25 @@ void Socket::attach(QTcpSocket* s)
     connect(s, &QIODevice::readyRead, this, &Socket::onReadyRead);
     connect(s, &QAbstractSocket::disconnected, this, &Socket::onDisconnected);
     connect(s, &QAbstractSocket::errorOccurred, this, &Socket::onError);
-    connect(s, &QAbstractSocket::connected, this, &Socket::connected);
+    if (!secure_)
+        connect(s, &QAbstractSocket::connected, this, &Socket::connected);
+}
+
+void Socket::attachTls(QSslSocket* s)
+{
+    connect(s, &QAbstractSocket::connected, this, [this] {
+        tcpUp_ = true;
+        handshakeTime_.start();
+    });
+    connect(s, &QSslSocket::encrypted, this, &Socket::onEncrypted);
+    const QString key = tls_->sessionKey;
+    connect(s, &QSslSocket::newSessionTicketReceived, this, [this, s, key] {
+        if (sock_ != s)
+            return;
+        Tls_KeepSession(key, s->sslConfiguration().sessionTicket());
+        if (encrypted_ && !confirmed_ && tlsFailure_.description.empty())
+            confirm();
+    });
 }
 
 bool Socket::connectToRemote(SocketFailure* failure)
@@ -107,16 +139,35 @@ bool Socket::connectToRemote(SocketFailure* failure)
         return fail(10049, "no remote host");
     if (remotePort_ < 1 || remotePort_ > 65535)
         return fail(10049, "remote port " + std::to_string(remotePort_) + " is outside 1..65535");
-    auto* s = new QTcpSocket(this);
+    QSslSocket* secure = nullptr;
+    QTcpSocket* s = nullptr;
+    if (tls_) {
+        QSslConfiguration c = tls_->config;
+        const QByteArray kept = Tls_KeptSession(tls_->sessionKey);
+        if (!kept.isEmpty())
+            c.setSessionTicket(kept);
+        s = secure = new QSslSocket(this);
+        secure->setSslConfiguration(c);
+    } else {
+        s = new QTcpSocket(this);
+    }
     if (localPort_ != 0 && !s->bind(QHostAddress::Any, quint16(localPort_))) {
         SocketFailure f{Socket_ErrorNumber(s->error()), Text_FromQString(s->errorString())};
         delete s;
         return fail(f.number, f.description);
     }
     inbox_.clear();
+    secure_ = secure != nullptr;
+    tcpUp_ = encrypted_ = confirmed_ = false;
+    tlsFailure_ = {};
     attach(s);
     state_ = kSockResolvingHost;
-    s->connectToHost(remoteHost_, quint16(remotePort_));
+    if (secure) {
+        attachTls(secure);
+        secure->connectToHostEncrypted(remoteHost_, quint16(remotePort_), tls_->peerName);
+    } else {
+        s->connectToHost(remoteHost_, quint16(remotePort_));
+    }
     return true;
 }
 
@@ -126,6 +177,7 @@ bool Socket::accept(QTcpSocket* connection)
         return false;
     connection->setParent(this);
     inbox_.clear();
+    secure_ = false;
     attach(connection);
     remoteHost_ = connection->peerAddress().toString();
     remotePort_ = connection->peerPort();
@@ -160,6 +212,7 @@ void Socket::close()
         retire(s);
     }
     inbox_.clear();
+    tcpUp_ = encrypted_ = confirmed_ = false;
     state_ = kSockClosed;
 }
 
@@ -168,6 +221,9 @@ void Socket::onStateChanged()
     if (!sock_)
         return;
     int code = stateCode(sock_->state());
+    // Over TLS the TCP connection alone is not yet the card centre's.
+    if (secure_ && !confirmed_ && code == kSockConnected)
+        code = kSockConnecting;
     // The error and the peer's close stay visible until the owner closes the socket.
     if ((state_ == kSockError || state_ == kSockClosing) && code != kSockConnected)
         return;
@@ -178,6 +234,9 @@ void Socket::onReadyRead()
 {
     if (!sock_)
         return;
+    // The card centre that speaks first has taken us.
+    if (secure_ && encrypted_ && !confirmed_ && tlsFailure_.description.empty())
+        confirm();
     QByteArray got = sock_->readAll();
     if (got.isEmpty())
         return;
@@ -189,6 +248,12 @@ void Socket::onDisconnected()
 {
     if (!sock_)
         return;
+    if (secure_ && tcpUp_ && !confirmed_) {
+        if (tlsFailure_.description.empty() && state_ != kSockError)
+            failHandshake(Socket_ErrorNumber(QAbstractSocket::RemoteHostClosedError),
+                          sock_->errorString() + refusalHint());
+        return;
+    }
     onReadyRead();  // what came just before the close is still the peer's data
     if (!sock_ || state_ == kSockError)  // the owner may have closed us on that data
         return;
@@ -200,6 +265,14 @@ void Socket::onError()
 {
     if (!sock_)
         return;
+    // Whatever goes wrong between the TCP connection and the end of the handshake is the
+    // handshake's failure: Qt's words name the cause (an expired certificate, a wrong name, a
+    // card centre that closed on us because we had no certificate for it).
+    if (secure_ && !confirmed_ && (tcpUp_ || isTlsError(sock_->error()))) {
+        if (tlsFailure_.description.empty())
+            failHandshake(Socket_ErrorNumber(sock_->error()), sock_->errorString() + refusalHint());
+        return;
+    }
     // The peer's close is the close event, not a failure.
     if (sock_->error() == QAbstractSocket::RemoteHostClosedError)
         return;
@@ -209,6 +282,85 @@ void Socket::onError()
     bool cancel = false;
     emit error(number, text, &cancel);
     showUnlessCancelled(cancel, number, text);
+}
+
+void Socket::onEncrypted()
+{
+    auto* s = qobject_cast<QSslSocket*>(sock_.data());
+    if (!s || !tls_)
+        return;
+    encrypted_ = true;
+    const QByteArray presented = tls_->pin.isEmpty() ? QByteArray() : Tls_KeyPin(s->peerCertificate());
+    if (presented != tls_->pin) {
+        // Refused at once, so that nothing (a session ticket, data) can confirm the connection;
+        // told from the event loop rather than inside Qt's own handling of the handshake.
+        noteHandshakeFailure(Socket_ErrorNumber(QAbstractSocket::SslHandshakeFailedError),
+                             QString::fromUtf8("kaardikeskuse võtme räsi %1 ei vasta seadele TLS\\Pin")
+                                 .arg(QString::fromLatin1(presented)));
+        QMetaObject::invokeMethod(
+            this,
+            [this, s = QPointer<QSslSocket>(s)] {
+                if (!s || sock_ != s)
+                    return;
+                announceHandshakeFailure();
+                if (s)  // not a byte more, not even the polite close
+                    s->abort();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    if (s->sessionProtocol() != QSsl::TlsV1_3) {
+        confirm();
+        return;
+    }
+    // In TLS 1.3 our side is through before the card centre has judged our certificate: its
+    // refusal comes a round trip later. Its first word after the handshake (a session ticket,
+    // or data) says it has taken us; one that sends nothing has had twice as long as the
+    // handshake took to refuse.
+    const qint64 waitMs = std::max(kMinRefusalWaitMs, 2 * handshakeTime_.elapsed());
+    QTimer::singleShot(waitMs, s, [this, s] {
+        if (sock_ == s && !confirmed_ && tlsFailure_.description.empty())
+            confirm();
+    });
+}
+
+QString Socket::refusalHint() const
+{
+    // A card centre that hangs up once our side of the handshake is through has, in all
+    // likelihood, refused our certificate or the lack of one.
+    return encrypted_ ? QString::fromUtf8(" (kohe pärast kätlust: kas kaardikeskus nõuab terminali sertifikaati?)")
+                      : QString();
+}
+
+void Socket::confirm()
+{
+    confirmed_ = true;
+    if (!sock_ || state_ == kSockError || state_ == kSockClosing)
+        return;
+    state_ = kSockConnected;
+    emit connected();
+}
+
+void Socket::failHandshake(std::int32_t number, const QString& cause)
+{
+    noteHandshakeFailure(number, cause);
+    announceHandshakeFailure();
+}
+
+void Socket::noteHandshakeFailure(std::int32_t number, const QString& cause)
+{
+    tlsFailure_ = {number, Text_FromQString(QStringLiteral("TLS: ") + cause)};
+    if (tls_)
+        Tls_ForgetSession(tls_->sessionKey);
+    state_ = kSockError;
+}
+
+void Socket::announceHandshakeFailure()
+{
+    const QString text = Text_ToQString(tlsFailure_.description);
+    bool cancel = false;
+    emit error(tlsFailure_.number, text, &cancel);
+    showUnlessCancelled(cancel, tlsFailure_.number, text);
 }
 
 Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(this))
@@ -225,14 +377,14 @@ Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(th
 
 Listener::~Listener() = default;
 
-bool Listener::listen(std::int32_t port, SocketFailure* failure)
+bool Listener::listen(std::int32_t port, SocketFailure* failure, const QHostAddress& address)
 {
     if (port < 0 || port > 65535) {
         if (failure)
             *failure = {10049, "port " + std::to_string(port) + " is outside 0..65535"};
         return false;
     }
-    if (server_->listen(QHostAddress::Any, quint16(port)))
+    if (server_->listen(address.isNull() ? QHostAddress(QHostAddress::Any) : address, quint16(port)))
         return true;
     if (failure)
         *failure = {Socket_ErrorNumber(server_->serverError()), Text_FromQString(server_->errorString())};
@@ -251,6 +403,12 @@ QTcpSocket* Listener::take(std::int32_t requestId)
     QTcpSocket* s = it->second;
     offered_.erase(it);
     return s;
+}
+
+QHostAddress Listener::peerAddress(std::int32_t requestId) const
+{
+    const auto it = offered_.find(requestId);
+    return it != offered_.end() && it->second ? it->second->peerAddress() : QHostAddress();
 }
 
 void Listener::onNewConnection()

@@ -3,16 +3,24 @@
 // workstation connections and the listener. Its state is one of the codes the links compare
 // against (0 closed, 7 connected, 8 closing, 9 error ...); what arrives is kept as bytes, one
 // character per byte, until the owner takes it; the peer's close and every failure are events.
+// A card-centre socket given TLS parameters connects over TLS: it counts as connected only once
+// the handshake has succeeded, so nothing the owner sends can go out before.
 
+#include "links/tls.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
+class QSslSocket;
 class QTcpServer;
 class QTcpSocket;
 
@@ -63,6 +71,14 @@ public:
     std::int32_t localPort() const { return localPort_; }
     void setLocalPort(std::int32_t p) { localPort_ = p; }
 
+    // TLS for the connections that connectToRemote makes from now on; nothing: plain TCP.
+    void setTls(std::optional<TlsParams> tls) { tls_ = std::move(tls); }
+    // Why the last TLS connection did not come up, its text beginning "TLS: " (Qt's own words
+    // where Qt gave the cause); empty when it came up, or has not failed yet.
+    const SocketFailure& tlsFailure() const { return tlsFailure_; }
+    // Connected over TCP with the TLS handshake not yet through.
+    bool handshaking() const { return secure_ && tcpUp_ && !confirmed_ && tlsFailure_.description.empty(); }
+
     // Starts connecting to the remote host and port; the progress shows in the state. False with
     // the failure when the call itself cannot start (no host, a port outside 1..65535, not closed).
     bool connectToRemote(SocketFailure* failure = nullptr);
@@ -89,12 +105,29 @@ signals:
 
 private:
     void attach(QTcpSocket* s);
+    void attachTls(QSslSocket* s);
     void onStateChanged();
     void onReadyRead();
     void onDisconnected();
     void onError();
+    void onEncrypted();
+    // The TLS connection is up: the state becomes connected and the owner hears of it.
+    void confirm();
+    // A failed handshake: noted (nothing confirms the connection any more), then told as the
+    // socket's error event.
+    void failHandshake(std::int32_t number, const QString& cause);
+    void noteHandshakeFailure(std::int32_t number, const QString& cause);
+    void announceHandshakeFailure();
+    QString refusalHint() const;
 
     QPointer<QTcpSocket> sock_;
+    std::optional<TlsParams> tls_;
+    SocketFailure tlsFailure_;
+    QElapsedTimer handshakeTime_;
+    bool secure_ = false;     // the connection is a TLS one
+    bool tcpUp_ = false;      // ... and its TCP connection is up
+    bool encrypted_ = false;  // ... and our side of the handshake is through
+    bool confirmed_ = false;  // ... and the card centre has not refused us
     std::string tag_;
     std::string inbox_;
     QString remoteHost_;
@@ -113,13 +146,16 @@ public:
     explicit Listener(QObject* parent = nullptr);
     ~Listener() override;
 
-    // Listens on `port` of every local address (0: the system picks). False with the failure.
-    bool listen(std::int32_t port, SocketFailure* failure = nullptr);
+    // Listens on `port` (0: the system picks) of `address` (null: every local address). False
+    // with the failure.
+    bool listen(std::int32_t port, SocketFailure* failure = nullptr, const QHostAddress& address = {});
     std::int32_t localPort() const;
     int state() const;
     void close();
     // Hands over the connection of a request being offered; nullptr for an unknown id.
     QTcpSocket* take(std::int32_t requestId);
+    // Where the connection of a request being offered comes from; null for an unknown id.
+    QHostAddress peerAddress(std::int32_t requestId) const;
 
 signals:
     void connectionRequest(std::int32_t requestId);

@@ -2,6 +2,7 @@
 
 #include "links/dialup.h"
 #include "links/matches.h"
+#include "links/tls.h"
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/codepage.h"
@@ -58,6 +59,15 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
     socket.setLocalPort(0);
     socket.setRemoteHost(Text_ToQString(address.substr(0, colon)));
     socket.setRemotePort(std::int32_t(std::min(Num_Value(portText), 1e6)));
+    // The dial-up connection is up by now; TLS goes over whatever link carries the TCP.
+    socket.setTls(std::nullopt);
+    if (Tls_InUse()) {
+        TlsParams tls;
+        std::string why;
+        if (!Tls_Params(socket.remoteHost(), socket.remotePort(), tls, why))
+            return failAtOnce(0, why);
+        socket.setTls(std::move(tls));
+    }
     SocketFailure f;
     if (!socket.connectToRemote(&f))
         return failAtOnce(f.number, f.description);
@@ -76,9 +86,18 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
         socket.setDialCounted(useRas());
         return true;
     }
+    const bool handshaking = socket.handshaking();
     if (socket.state() != kSockClosed)
         Tcp_Close(socket);
-    report(0, "TCP timeout", "Ei õnnestu sidekanalit luua");
+    // A failed handshake is reported in its own words (the socket's error event has recorded it
+    // already, unseen, as it records a refused connection).
+    const SocketFailure& tls = socket.tlsFailure();
+    if (!tls.description.empty())
+        report(tls.number, tls.description, "Ei õnnestu sidekanalit luua");
+    else if (handshaking)
+        report(0, Text_Utf8ToCp1252("TLS: kätlus ei lõppenud ettenähtud aja jooksul"), "Ei õnnestu sidekanalit luua");
+    else
+        report(0, "TCP timeout", "Ei õnnestu sidekanalit luua");
     DialUse_Release();
     return false;
 }

@@ -9,7 +9,43 @@
 #include "workstation/dispatch.h"
 #include "workstation/service.h"
 
+#include <QHostAddress>
+
 namespace tollan {
+namespace {
+
+// "AllowFrom": addresses and networks (CIDR) separated by ";"; empty lets anyone in. A listener
+// on every interface sees an IPv4 register as an IPv4-mapped IPv6 address, which an IPv4 rule
+// matches as well. An entry that is no address or network matches nothing, so a mistyped rule
+// shuts out rather than lets in; the entries that could not be read are named in `unreadable`.
+bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable)
+{
+    if (Str_Trim(rules).empty())
+        return true;
+    bool mapped = false;
+    const QHostAddress v4(from.toIPv4Address(&mapped));
+    bool allowed = false;
+    for (const std::string& raw : Str_Split(rules, ";")) {
+        const std::string entry = Str_Trim(raw);
+        if (entry.empty())
+            continue;
+        const QString text = Text_ToQString(entry);
+        std::pair<QHostAddress, int> net{QHostAddress(), -1};
+        if (text.contains('/')) {
+            net = QHostAddress::parseSubnet(text);
+        } else if (QHostAddress one; one.setAddress(text)) {
+            net = {one, one.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128};
+        }
+        if (net.first.isNull() || net.second < 0) {
+            unreadable += (unreadable.empty() ? "" : " ") + entry;
+            continue;
+        }
+        allowed = allowed || from.isInSubnet(net.first, net.second) || (mapped && v4.isInSubnet(net.first, net.second));
+    }
+    return allowed;
+}
+
+} // namespace
 
 WorkstationService::WorkstationService(QObject* parent)
     : QObject(parent), queue_(std::make_unique<PacketQueue>()), listener_(new Listener(this))
@@ -99,8 +135,16 @@ bool WorkstationService::Start()
 
 bool WorkstationService::StartOn(std::int32_t port)
 {
+    // On a shop network the registers' own interface is enough; empty: every interface.
+    const std::string listenAt = Str_Trim(Cfg_Get("ListenAddress", ""));
+    QHostAddress address;
+    if (!listenAt.empty() && !address.setAddress(Text_ToQString(listenAt))) {
+        Err_Report(10049, "ListenAddress \"" + listenAt + Text_Utf8ToCp1252("\" ei ole IP-aadress"),
+                   Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
+        return false;
+    }
     SocketFailure f;
-    if (listener_->listen(port, &f))
+    if (listener_->listen(port, &f, address))
         return true;
     Err_Report(f.number, f.description + " (port " + std::to_string(port) + ")", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
     return false;
@@ -115,6 +159,20 @@ void WorkstationService::Stop()
 
 void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
 {
+    // Read at each connection, so a change holds from the next register on. One from elsewhere
+    // is turned away by the listener before a byte of it is read, and takes no index.
+    const QHostAddress from = listener_->peerAddress(requestId);
+    std::string unreadable;
+    if (!allowedFrom(Cfg_Get("AllowFrom", ""), from, unreadable)) {
+        bool mapped = false;
+        const QHostAddress v4(from.toIPv4Address(&mapped));
+        std::string line = Text_Utf8ToCp1252("Ühendus aadressilt ") + Text_FromQString((mapped ? v4 : from).toString()) +
+                           Text_Utf8ToCp1252(" suletud: AllowFrom ei luba");
+        if (!unreadable.empty())
+            line += " (loetamatu: " + unreadable + ")";
+        Log_Event(listener_, line);
+        return;
+    }
     // The lowest free index wins.
     int i = 1;
     while (i < kWstjCount && sockets_[std::size_t(i)]->state() != kSockClosed)

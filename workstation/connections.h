@@ -1,7 +1,9 @@
 #pragma once
-// The workstation service: the listener on "Port", the pool WSTJ of 32 connection sockets and
-// their events, feeding the request queue. The main window owns it; it runs and is tested without
-// a window. Requests are answered to the connection they came on and to no later one.
+// The workstation service: the listener on "Port" (of "ListenAddress"), the pool WSTJ of 32
+// connection sockets and their events, feeding the request queue; a connection from an address
+// "AllowFrom" does not name is turned away unread. The main window owns it; it runs and is
+// tested without a window. Requests are answered to the connection they came on and to no later
+// one.
 
 #include "links/socket.h"
 #include "support/clock.h"
@@ -27,10 +29,11 @@ public:
     explicit WorkstationService(QObject* parent = nullptr);
     ~WorkstationService() override;
 
-    // Creates the pool and listens on "Port" (default 1280). A port that cannot be had is
-    // reported and the service stays without a listener; the program goes on.
+    // Creates the pool and listens on "Port" (default 1280) of "ListenAddress" (empty: every
+    // interface). A port or address that cannot be had is reported and the service stays without
+    // a listener; the program goes on.
     bool Start();
-    // Listens on `port` (0: the system picks; tests).
+    // Listens on `port` (0: the system picks; tests) of "ListenAddress".
     bool StartOn(std::int32_t port);
     void Stop();
 

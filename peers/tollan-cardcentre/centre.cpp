@@ -10,6 +10,8 @@
 #include <QDir>
 #include <QFile>
 #include <QPointer>
+#include <QSslCipher>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -74,8 +76,24 @@ std::string Centre_VerdictLine(std::string_view text, int status, const std::vec
            KK_Number(static_cast<std::int64_t>(total) % 1000000000000LL, 12);
 }
 
+void CentreServer::incomingConnection(qintptr descriptor)
+{
+    if (!tls) {
+        QTcpServer::incomingConnection(descriptor);
+        return;
+    }
+    auto* s = new QSslSocket(this);
+    if (!s->setSocketDescriptor(descriptor)) {
+        delete s;
+        return;
+    }
+    s->setSslConfiguration(*tls);
+    addPendingConnection(s);
+}
+
 Centre::Centre(CentreOptions options) : o_(std::move(options))
 {
+    server_.tls = o_.tls;
     connect(&server_, &QTcpServer::newConnection, this, &Centre::Accept);
 }
 
@@ -130,7 +148,35 @@ void Centre::Accept()
             Event("closed");
             s->deleteLater();   // and with it the handlers that hold `line`
         });
+        if (auto* secure = qobject_cast<QSslSocket*>(s))
+            Handshake(secure);
     }
+}
+
+void Centre::Handshake(QSslSocket* s)
+{
+    // Only what arrives after the handshake is read as the terminal's (readyRead is Qt's decrypted
+    // data), so a failed handshake leaves no event but its own.
+    const std::string from = s->peerAddress().toString().toStdString() + ":" + std::to_string(s->peerPort());
+    connect(s, &QSslSocket::encrypted, this, [this, s, from] {
+        if (!o_.verbose)
+            return;
+        const QSslCertificate client = s->peerCertificate();
+        const QString who = client.isNull() ? QStringLiteral("no client certificate")
+                                            : "client certificate " + client.subjectDisplayName();
+        std::fprintf(stderr, "TLS from %s: %s %s, %s\n", from.c_str(), qPrintable(s->sessionCipher().protocolString()),
+                     qPrintable(s->sessionCipher().name()), qPrintable(who));
+    });
+    connect(s, &QAbstractSocket::errorOccurred, this, [this, s, from] {
+        if (s->isEncrypted() || s->property("handshakeFailed").toBool())
+            return;
+        s->setProperty("handshakeFailed", true);
+        if (o_.verbose)
+            for (const QSslError& e : s->sslHandshakeErrors())
+                std::fprintf(stderr, "TLS from %s: %s\n", from.c_str(), qPrintable(e.errorString()));
+        Event("handshake failed: " + s->errorString().toStdString());
+    });
+    s->startServerEncryption();
 }
 
 void Centre::Read(Line& c)

@@ -6,6 +6,7 @@
 #include "peers/tollan-cardcentre/rules.h"
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
 #include <QTcpServer>
 
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+class QSslSocket;
 class QTcpSocket;
 
 namespace tollan::peer {
@@ -34,6 +36,17 @@ struct CentreOptions {
     QString ledger;                    // file that gets a JSON line for every request and file
     std::optional<ChaosOptions> chaos; // random behaviour where no rule or --nak-line says
     bool verbose = false;
+    std::optional<QSslConfiguration> tls;  // every connection speaks TLS, with this certificate
+};
+
+// The listener: with TLS each connection is handed over as a QSslSocket whose handshake starts
+// once it has been taken, so that the connection is seen (and its failure told) like any other.
+class CentreServer : public QTcpServer {
+public:
+    std::optional<QSslConfiguration> tls;
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 };
 
 // The verdict line: message text in 46, lines in 5, status, detail lines in 6, total in 12.
@@ -50,6 +63,7 @@ public:
 private:
     struct Line;
     void Accept();
+    void Handshake(QSslSocket* s);
     void Read(Line& c);
     void Frame(Line& c, const std::string& frame);
     void Authorisation(Line& c, const std::string& message);
@@ -61,7 +75,7 @@ private:
     void Event(const std::string& utf8);
 
     CentreOptions o_;
-    QTcpServer server_;
+    CentreServer server_;
     int stored_ = 0;
     int connections_ = 0;
     int requests_ = 0;

@@ -6,6 +6,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 
 #include <cstdio>
 
@@ -18,6 +22,20 @@ int Usage(const std::string& why)
 {
     std::fprintf(stderr, "tollan-cardcentre: %s\n", why.c_str());
     return 64;
+}
+
+QSslKey ReadKey(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray pem = f.readAll();
+    for (QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
+        if (!key.isNull())
+            return key;
+    }
+    return {};
 }
 
 } // namespace
@@ -92,6 +110,13 @@ int main(int argc, char** argv)
         "                   received), naks ([line, NAKs] of each NAKed line), stored (path or null)\n"
         "  file-abandoned   a file without verdict: conn, why (EOT, closed), lines, naks\n"
         "\n"
+        "TLS: with --tls-cert and --tls-key every connection is a TLS one (1.2 or newer) with that\n"
+        "certificate (PEM, its chain after it) and key (PEM); --tls-client-ca FILE asks the terminal\n"
+        "for a certificate and takes only one those authorities signed. A handshake that fails is\n"
+        "the event \"handshake failed: WHY\" (Qt's words) and nothing of the connection is read;\n"
+        "--verbose shows each handshake's protocol, cipher and client certificate, or the\n"
+        "certificate errors, on stderr.\n"
+        "\n"
         "Exit status: 64 wrong options or rules, 69 the port cannot be had, 73 the ledger cannot be\n"
         "opened.");
     cli.addHelpOption();
@@ -126,7 +151,10 @@ int main(int argc, char** argv)
         {"chaos", "Misbehave at random, drawn with the generator seeded by SEED (see above).", "seed"},
         {"chaos-late", "How late a late answer of --chaos is (default 16000).", "ms", "16000"},
         {"chaos-faults", "Percent of requests --chaos does not simply approve (default 40).", "percent", "40"},
-        {"verbose", "Print each message decoded field by field, and each file line, on stderr."},
+        {"tls-cert", "Serve TLS with this certificate (PEM; see TLS above).", "file"},
+        {"tls-key", "The key of --tls-cert (PEM).", "file"},
+        {"tls-client-ca", "Require a client certificate signed by these authorities (PEM).", "file"},
+        {"verbose", "Print each message decoded field by field, each file line and each TLS handshake, on stderr."},
     });
     cli.process(app);
     if (!cli.positionalArguments().isEmpty())
@@ -200,6 +228,31 @@ int main(int argc, char** argv)
         o.chaos = chaos;
     }
     o.verbose = cli.isSet("verbose");
+    if (cli.isSet("tls-cert") != cli.isSet("tls-key"))
+        return Usage("--tls-cert and --tls-key go together");
+    if (cli.isSet("tls-client-ca") && !cli.isSet("tls-cert"))
+        return Usage("--tls-client-ca wants --tls-cert and --tls-key");
+    if (cli.isSet("tls-cert")) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setProtocol(QSsl::TlsV1_2OrLater);
+        const QList<QSslCertificate> chain = QSslCertificate::fromPath(cli.value("tls-cert"));
+        if (chain.isEmpty())
+            return Usage("no certificate in " + cli.value("tls-cert").toStdString());
+        const QSslKey key = ReadKey(cli.value("tls-key"));
+        if (key.isNull())
+            return Usage("no key in " + cli.value("tls-key").toStdString());
+        tls.setLocalCertificateChain(chain);
+        tls.setPrivateKey(key);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        if (cli.isSet("tls-client-ca")) {
+            const QList<QSslCertificate> authorities = QSslCertificate::fromPath(cli.value("tls-client-ca"));
+            if (authorities.isEmpty())
+                return Usage("no certificate in " + cli.value("tls-client-ca").toStdString());
+            tls.setCaCertificates(authorities);
+            tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
+        }
+        o.tls = tls;
+    }
     const uint port = cli.value("port").toUInt(&ok);
     if (!ok || port > 65535)
         return Usage("--port wants 0..65535");

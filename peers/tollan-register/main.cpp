@@ -6,6 +6,7 @@
 #include "support/text.h"
 
 #include <QCommandLineParser>
+#include <QHostAddress>
 #include <QCoreApplication>
 
 #include <algorithm>
@@ -63,6 +64,7 @@ int main(int argc, char** argv)
     cli.addHelpOption();
     cli.addOptions({
         {"host", "Terminal's address (default 127.0.0.1).", "host", "127.0.0.1"},
+        {"source", "Local address to connect from (default: the system's choice).", "address"},
         {"port", "Terminal's workstation port (default 1280).", "port", "1280"},
         {"workstation", "Workstation name, 8 characters; the last three are the register number.", "name", "POS00001"},
         {"trans", "The register's transaction number (default: one from the clock).", "number"},
@@ -89,6 +91,9 @@ int main(int argc, char** argv)
 
     RegisterOptions o;
     o.host = cli.value("host");
+    o.source = cli.value("source");
+    if (!o.source.isEmpty() && QHostAddress(o.source).isNull())
+        return Usage("--source wants an IP address");
     bool ok = false;
     const uint port = cli.value("port").toUInt(&ok);
     if (!ok || port == 0 || port > 65535)

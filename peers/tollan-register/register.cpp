@@ -181,6 +181,13 @@ void Register::Start()
 {
     started_ = QDateTime::currentMSecsSinceEpoch();
     timer_.start(o_.timeoutMs);
+    // A register elsewhere on the shop network, as the terminal's "AllowFrom" sees it.
+    if (!o_.source.isEmpty() && !socket_.bind(QHostAddress(o_.source), 0)) {
+        print_("[" + o_.workstation + "] cannot connect from " + o_.source.toStdString() + ": " +
+               socket_.errorString().toStdString());
+        Finish(kStatusNoAnswer);
+        return;
+    }
     socket_.connectToHost(o_.host, o_.port);
 }
 

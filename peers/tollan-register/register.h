@@ -19,6 +19,7 @@ enum class Action { Purchase, Cancel, Query };
 
 struct RegisterOptions {
     QString host = "127.0.0.1";
+    QString source;                         // local address to connect from; empty: the system's choice
     quint16 port = 1280;
     std::string workstation = "POS00001";   // the last three characters are the register number
     std::string trans;                      // WorkstationTrans; empty: a number of our own

@@ -133,6 +133,30 @@ TEST_F(Workstations, ThirtyTwoConnectAThirtyThirdIsRefusedAndAFreedIndexIsReused
     EXPECT_TRUE(Clock_WaitUntil([&] { return service->socket(5).state() == kSockConnected; }, 3000));
 }
 
+TEST_F(Workstations, TheListenerTakesConnectionsOnListenAddressAloneAndOneThatIsNoAddressIsReported)
+{
+    service.reset();
+    Cfg_Put("ListenAddress", "127.0.0.2");
+    service = std::make_unique<WorkstationService>();
+    ASSERT_TRUE(service->StartOn(0));
+    const quint16 at = quint16(service->port());
+    QTcpSocket elsewhere;
+    elsewhere.connectToHost(QHostAddress("127.0.0.1"), at);
+    EXPECT_FALSE(elsewhere.waitForConnected(2000));
+    EXPECT_EQ(elsewhere.error(), QAbstractSocket::ConnectionRefusedError);
+    QTcpSocket there;
+    there.connectToHost(QHostAddress("127.0.0.2"), at);
+    ASSERT_TRUE(there.waitForConnected(2000));
+    EXPECT_TRUE(Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000));
+
+    service.reset();
+    Cfg_Put("ListenAddress", "kassa.example");
+    service = std::make_unique<WorkstationService>();
+    EXPECT_FALSE(service->StartOn(0));
+    EXPECT_EQ(service->listener().state(), kSockClosed);
+    EXPECT_NE(Err_Record(Err_Index()).description.find("kassa.example"), std::string::npos);
+}
+
 TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
 {
     auto r = Connect();
