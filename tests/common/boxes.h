@@ -22,6 +22,7 @@ struct Operator {
     // For each box to come, in order: the button's caption ("Jah", "Ei", "OK", "Loobu"), and for an
     // input box the text typed first.
     struct Answer {
+        Answer(QString b, QString t = {}, QString s = {}) : button(std::move(b)), typed(std::move(t)), shot(std::move(s)) {}
         QString button;
         QString typed;
         QString shot;   // the box's picture for the documentation under this name (tests/common/shots.h)
