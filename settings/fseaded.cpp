@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QFormLayout>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -32,7 +34,9 @@ namespace {
 
 using F = FieldKind;
 
-constexpr const char* kPages[] = {"Firma", "Kaardikeskus", "X.25 modem", "Sissehelistamine", "Kviitungid", "Saatmine"};
+constexpr const char* kPages[] = {"Firma", "Kaardikeskus", "X.25 modem", "Sissehelistamine", "Kviitungid", "Saatmine",
+                                  "Kassad"};
+constexpr int kSendTimesPage = 5;
 
 constexpr const char* kLine = "X25\\Settings";
 constexpr const char* kLineDefault = "9600,n,8,1";
@@ -57,6 +61,13 @@ constexpr SettingsField kFields[] = {
     {"tTOauth", F::Text, 1, "Vastuse ooteaeg (s):", "TimeOut\\Auth", "60", -1},
     {"tTOconnect", F::Text, 1, "Ühenduse ooteaeg (s):", "TimeOut\\Connect", "60", -1},
     {"tTOws", F::Text, 1, "Kassa ooteaeg (s):", "Timeout\\Workstation", "120", -1},
+    // A card centre reached over the internet wants TLS, often with the terminal's own certificate.
+    {"chUseTLS", F::Check, 1, "TLS (kaardikeskus avalikus võrgus)", "UseTLS", "0", -1},
+    {"tTLSCAFile", F::File, 1, "Usaldatud CA-d (PEM):", "TLS\\CAFile", "", -1},
+    {"tTLSCertFile", F::File, 1, "Terminali sertifikaat (PEM):", "TLS\\CertFile", "", -1},
+    {"tTLSKeyFile", F::File, 1, "Terminali võti (PEM):", "TLS\\KeyFile", "", -1},
+    {"tTLSPeerName", F::Text, 1, "Kaardikeskuse nimi:", "TLS\\PeerName", "", -1},
+    {"tTLSPin", F::Text, 1, "Võtme SHA-256 (base64):", "TLS\\Pin", "", -1},
 
     {"tX25Number", F::Text, 2, "Telefon:", "X25\\Number", "", -1},
     {"tX25UserName", F::Text, 2, "Kasutaja:", "X25\\Username", "", -1},
@@ -86,6 +97,11 @@ constexpr SettingsField kFields[] = {
     {"tSideAjad", F::Mask, 5, "4. saatmisaeg:", "SendTransTime4", "", 4},
     {"tSideAjad", F::Mask, 5, "5. saatmisaeg:", "SendTransTime5", "", 5},
     {"tSideAjad", F::Mask, 5, "6. saatmisaeg:", "SendTransTime6", "", 6},
+
+    // Who may connect as a register; the port and the address take effect at the next start.
+    {"tPort", F::Text, 6, "Port:", "Port", "1280", -1},
+    {"tListenAddress", F::Text, 6, "Kuula aadressil:", "ListenAddress", "", -1},
+    {"tAllowFrom", F::Text, 6, "Lubatud kassad:", "AllowFrom", "", -1},
 };
 static_assert(std::size(kFields) <= 5 * 31, "the change set holds 155 fields");
 
@@ -265,6 +281,26 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
             w = c;
             break;
         }
+        case F::File: {
+            auto* e = new QLineEdit(frame);
+            connect(e, &QLineEdit::textChanged, this, [this, index] { SetChanged(index, true); });
+            auto* choose = new QToolButton(frame);
+            choose->setObjectName(QString::fromLatin1(d.name) + "Vali");
+            choose->setText(QString::fromUtf8("…"));
+            choose->setToolTip(QString::fromUtf8("Vali fail"));
+            connect(choose, &QToolButton::clicked, this, [this, e, caption = QString::fromUtf8(d.caption)] {
+                const QString path = QFileDialog::getOpenFileName(this, caption, e->text(),
+                                                                  QString::fromUtf8("PEM (*.pem *.crt *.key);;Kõik failid (*)"));
+                if (!path.isEmpty()) e->setText(path);
+            });
+            row = new QWidget(frame);
+            auto* line = new QHBoxLayout(row);
+            line->setContentsMargins(0, 0, 0, 0);
+            line->addWidget(e, 1);
+            line->addWidget(choose);
+            w = e;
+            break;
+        }
         case F::Check: {
             auto* c = new QCheckBox(QString::fromUtf8(d.caption), frame);
             connect(c, &QCheckBox::toggled, this, [this, index] { SetChanged(index, true); });
@@ -280,9 +316,14 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
             forms[std::size_t(d.page)]->addRow(QString::fromUtf8(d.caption), row ? row : w);
         fields_.push_back(w);
     }
-    auto* maskForm = new QLabel(QString::fromUtf8(kMaskForm), frames_.back());
+    auto* maskForm = new QLabel(QString::fromUtf8(kMaskForm), frames_[kSendTimesPage]);
     maskForm->setWordWrap(true);
-    forms.back()->addRow(maskForm);
+    forms[kSendTimesPage]->addRow(maskForm);
+    auto* registers = new QLabel(QString::fromUtf8("Tühi aadress: kõik liidesed. Lubatud kassad: aadressid ja võrgud (192.168.1.0/24),"
+                                                   " eraldaja \";\"; tühi: kõik. Port ja aadress kehtivad pärast taaskäivitust."),
+                                 frames_.back());
+    registers->setWordWrap(true);
+    forms.back()->addRow(registers);
 
     cOK_ = new QPushButton(QStringLiteral("OK"), this);
     cOK_->setObjectName(QStringLiteral("cOK"));
@@ -358,6 +399,7 @@ std::string fSeaded::Value(int index) const
     switch (kFields[index].kind) {
     case F::Text:
     case F::Password:
+    case F::File:
     case F::Mask: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
     case F::Template: return Text_FromQString(TemplateText(static_cast<QPlainTextEdit*>(w)->toPlainText()));
     case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
@@ -373,6 +415,7 @@ void fSeaded::SetValue(int index, const std::string& value)
     switch (kFields[index].kind) {
     case F::Text:
     case F::Password:
+    case F::File:
     case F::Mask: static_cast<QLineEdit*>(w)->setText(v); break;
     case F::Template: static_cast<QPlainTextEdit*>(w)->setPlainText(TemplateLines(v)); break;
     case F::List: {

@@ -24,7 +24,8 @@ class Timora;
 
 // Template: a receipt template edited over several lines. Mask: a send time, checked when saved,
 // with the time it next fires beside it.
-enum class FieldKind { Text, Password, List, Check, Template, Mask };
+// File: a path, typed or chosen with a file dialog.
+enum class FieldKind { Text, Password, List, Check, Template, Mask, File };
 
 // One field of the dialog; its position in the table is its tab index, which addresses its flag in
 // the change set.

@@ -4,6 +4,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -71,6 +73,14 @@ private:
         for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
             captions << b->text().remove('&');
         buttons.push_back(captions);
+        if (auto* files = qobject_cast<QFileDialog*>(box)) {
+            seen.push_back(files->windowTitle());
+            // Typed into its file name field, as a person may.
+            if (auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                name->setText(a.typed);
+            a.button == "Loobu" ? files->reject() : static_cast<QDialog*>(files)->accept();   // as its Open button does
+            return;
+        }
         if (auto* input = qobject_cast<QInputDialog*>(box)) {
             seen.push_back(input->labelText());
             input->setTextValue(a.typed);

@@ -18,12 +18,15 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QToolButton>
 #include <QScreen>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
+
+#include "tests/common/boxes.h"
 
 #include <functional>
 
@@ -199,6 +202,8 @@ TEST_F(SettingsDialog, EveryPageGrabbed)
         {"X25\\Number", "5551234"}, {"X25\\Auth_Address", "20041"}, {"X25\\Trans_Address", "20042"},
         {"PrintSuccess", "{Name};%0D%0A;{Address}; ;{Zip};%0D%0A;Kaart ;{PANhidden};%0D%0A;Summa%3A ;{Amount}"},
         {"SendTransTime1", "* * * 22 30"}, {"SendTransTime2", "* * * 8 0 1"}, {"SendTransTime3", "* * 1 6 0"},
+        {"UseTLS", "1"}, {"TLS\\CAFile", "/etc/tollan/kaardikeskus-ca.pem"}, {"TLS\\CertFile", "/etc/tollan/terminal.pem"},
+        {"TLS\\KeyFile", "/etc/tollan/terminal.key"}, {"AllowFrom", "192.168.1.0/24;10.1.2.3"},
     };
     for (const auto& [key, value] : shop) Cfg_Put(key, value);
     fSeaded d;
@@ -222,13 +227,13 @@ TEST_F(SettingsDialog, EveryTextFieldIsSavedAndShownAgainWhenTheDialogOpensAgain
     {
         fSeaded d;
         for (const SettingsField& f : Settings_Fields())
-            if (f.kind == FieldKind::Text || f.kind == FieldKind::Password)
+            if (f.kind == FieldKind::Text || f.kind == FieldKind::Password || f.kind == FieldKind::File)
                 Find<QLineEdit>(d, f.name)->setText(QString::fromLatin1(f.name) + "1");
         Find<QPushButton>(d, "cOK")->click();
     }
     fSeaded again;
     for (const SettingsField& f : Settings_Fields()) {
-        if (f.kind == FieldKind::Text || f.kind == FieldKind::Password) {
+        if (f.kind == FieldKind::Text || f.kind == FieldKind::Password || f.kind == FieldKind::File) {
             EXPECT_EQ(Find<QLineEdit>(again, f.name)->text().toStdString(), std::string(f.name) + "1");
         }
     }
@@ -351,10 +356,12 @@ TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
         {"tAddrTCPauth", Qt::Key_Tab, Qt::ControlModifier, 3},
         {"cmPort", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 2},
         {"tAddrTCPauth", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 1},
-        {"tFirmaNimi", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 6},   // round the strip
+        {"tFirmaNimi", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 7},   // round the strip
+        {"tAllowFrom", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 6},
         {"tSideAjad", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, 5},
         {"tKviitung", Qt::Key_Tab, Qt::ControlModifier, 6},                         // from the template
-        {"tSideAjad", Qt::Key_Tab, Qt::ControlModifier, 1},
+        {"tSideAjad", Qt::Key_Tab, Qt::ControlModifier, 7},
+        {"tAllowFrom", Qt::Key_Tab, Qt::ControlModifier, 1},
     };
     fSeaded d;
     d.show();
@@ -368,6 +375,19 @@ TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
         EXPECT_EQ(d.currentTab(), c.tab) << c.focus;
         EXPECT_TRUE(d.page(c.tab - 1)->isAncestorOf(QApplication::focusWidget())) << c.focus;
     }
+}
+
+TEST_F(SettingsDialog, TheCardCentresTlsFilesAreChosenWithAFileDialog)
+{
+    const QString ca = QDir(home.path()).filePath("ca.pem");
+    QFile(ca).open(QIODevice::WriteOnly);
+    fSeaded d;
+    test::Operator person;
+    person.answers = {{"OK", ca}};
+    d.findChild<QToolButton*>(QStringLiteral("tTLSCAFileVali"))->click();
+    EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
+    Find<QPushButton>(d, "cOK")->click();
+    EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
 }
 
 TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)
