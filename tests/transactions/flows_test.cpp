@@ -10,8 +10,10 @@
 #include "support/home.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/register.h"
 #include "tests/common/test_home.h"
 #include "transactions/response_text.h"
+#include "workstation/connections.h"
 #include "workstation/dispatch.h"
 
 #include <QDir>
@@ -90,6 +92,7 @@ protected:
     void TearDown() override
     {
         WS_SetRequesters({});
+        WS_SetFlows({});
         KK_SetSockets(nullptr, nullptr);
         Db_Database().close();
     }
@@ -166,29 +169,75 @@ protected:
     std::vector<std::string> requests;
 };
 
-TEST_F(Flows, AnApprovedPurchaseIsStoredPrintedTwiceAndAnsweredWithItsItems)
+// Everything a register on the line hears of one approved purchase, in order and nothing else: the
+// card check, the card-present prompt, the card centre's progress, two receipts, the answer.
+TEST_F(Flows, AnApprovedPurchaseReachesTheRegisterAsOneSequenceAndIsStored)
 {
-    reg.answers = {"7899"};
-    const WorkstationPacket r = Run(Purchase("00000011"));
-    EXPECT_EQ(r.AnswerType, wsApproval);
-    EXPECT_EQ(r.AnswerData, WS_ApprovalData(Approval{20261207, 123000, 125000}, PurchaseItems(2, [] {
-                                                PurchaseItem i;
-                                                i.ItemCode = "A1";
-                                                i.ItemAmount1 = 125000;
-                                                return i;
-                                            }())));
-    // The check comes first, then the card centre, then the two receipts.
-    const auto types = reg.Types();
-    ASSERT_GE(types.size(), 4u);
-    EXPECT_EQ(types.front(), wsInfo);
-    EXPECT_EQ(types[1], wsDialog);
-    EXPECT_EQ(std::count(types.begin(), types.end(), wsPrint), 2);
-    EXPECT_EQ(types.back(), wsPrint);
-    EXPECT_EQ(reg.Infos().front(), "Kaardi kontroll...");
+    Clock_Set(nullptr);   // real time: the test clock's jumps would outrun the loopback line
+    WorkstationService service;   // the program's own requesters replace the fixture's
+    ASSERT_TRUE(service.StartOn(0));
+    Trans_InstallFlows();
+    test::Register till(quint16(service.port()));
+    ASSERT_TRUE(till.Connected());
+    auto answer = [](const char* text) {
+        return [text](test::Register& r, const WorkstationPacket& p) {
+            r.Send(RegisterRequest(wsDialogAnswer, p.WorkstationTrans, text, "POS00001"));
+        };
+    };
+    till.onPrompt = answer("7899");
+    till.onPrint = answer("-1");
+    const std::string card = CardData("4000001234567899=49121010000012300000", '0', "4912");
+    till.Send(RegisterRequest(wsPurchase, "00000011", Purchase("1", 125000, 0, card).RequestData, "POS00001"));
+    auto answered = [&] {
+        const int t = till.got.empty() ? int(wsInfo) : till.got.back().RequestType;
+        return t != wsInfo && t != wsDialog && t != wsPrint;
+    };
+    ASSERT_TRUE(Clock_WaitUntil(answered, 10000));
+    Clock_WaitUntil([] { return false; }, 300);   // whatever came after the answer shows below
+    std::vector<std::pair<int, std::string>> heard;
+    for (const auto& p : till.got) {
+        std::string data = p.RequestData, second;
+        if (p.RequestType == wsDialog)
+            WS_ParseDialog(p.RequestData, data, second);
+        if (p.RequestType == wsPrint)
+            data.clear();   // the receipts' texts are the receipt tests' business
+        heard.emplace_back(p.RequestType, data);
+    }
+    const std::vector<std::pair<int, std::string>> expected = {
+        {wsInfo, "Kaardi kontroll..."},
+        {wsDialog, "Kontroll: 4 viimast kaardinumbri kohta\rv\xF5i kehtivusaeg AAKK"},
+        {wsInfo, W("Loon ühendust...")}, {wsInfo, W("Edastan päringu...")}, {wsInfo, W("Ootan vastust...")},
+        {wsInfo, W("Lõpetan...")}, {wsPrint, ""}, {wsPrint, ""},
+        {wsApproval, WS_ApprovalData(Approval{20261207, 123000, 125000}, PurchaseItems(2, [] {
+                                         PurchaseItem i;
+                                         i.ItemCode = "A1";
+                                         i.ItemAmount1 = 125000;
+                                         return i;
+                                     }()))},
+    };
+    EXPECT_EQ(heard, expected);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].compare(0, 2, Type(100)), 0);
     EXPECT_EQ(Rows("Toojaam = 'POS00001' AND Trans = '00000011' AND AuthCode = 'A1B2C3' AND Type = 0 AND POSCode = 1"), 1);
     EXPECT_EQ(Cfg_Get("NextNumber", ""), "2");
+}
+
+// A purchase too short to read gets the preset answer from the flow the program installs, and
+// nothing else happens: no card check, no card centre, no number taken.
+TEST_F(Flows, APurchaseTooShortToReadGetsThePresetAnswerAlone)
+{
+    Trans_InstallFlows();
+    WorkstationPacket r = Purchase("1");
+    r.RequestData.resize(195);
+    WS_Dispatch(r);
+    ASSERT_EQ(reg.got.size(), 1u);
+    EXPECT_EQ(reg.got[0].RequestType, wsError);
+    std::int16_t code = 0;
+    std::string text;
+    ASSERT_TRUE(WS_ParseError(reg.got[0].RequestData, code, text));
+    EXPECT_EQ(code, 1);
+    EXPECT_TRUE(requests.empty());
+    EXPECT_EQ(Cfg_Get("NextNumber", "none"), "none");
 }
 
 TEST_F(Flows, RefusalsBeforeTheCardCentre)

@@ -6,6 +6,7 @@
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "tests/common/register.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
@@ -20,61 +21,9 @@
 #include <vector>
 
 using namespace tollan;
-using tollan::test::UseTestHome;
+using namespace tollan::test;
 
 namespace {
-
-// A cash register on loopback. It reads in its own event handler, so it keeps receiving (and, when
-// told to, answers prompts at once) while a request's flow holds the test inside a wait.
-struct Register {
-    QTcpSocket sock;
-    std::string in;
-    std::vector<WorkstationPacket> got;
-    std::size_t taken = 0;
-    std::function<void(Register&, const WorkstationPacket&)> onPrompt;
-
-    explicit Register(quint16 port)
-    {
-        QObject::connect(&sock, &QIODevice::readyRead, [this] {
-            in += sock.readAll().toStdString();
-            WorkstationPacket p;
-            while (WS_DecodePacket(in, p) > 0) {
-                got.push_back(p);
-                if (p.RequestType == wsDialog && onPrompt)
-                    onPrompt(*this, p);
-            }
-        });
-        sock.connectToHost(QHostAddress::LocalHost, port);
-    }
-    bool Connected()
-    {
-        return Clock_WaitUntil([&] { return sock.state() == QAbstractSocket::ConnectedState; }, 3000);
-    }
-    // A register sends a "%" of its packet as "%25": the terminal percent-decodes what arrives.
-    void Send(const std::string& packetBytes)
-    {
-        const std::string bytes = Str_Replace(packetBytes, "%", "%25");
-        sock.write(bytes.data(), qint64(bytes.size()));
-        sock.flush();
-    }
-    // The next packet the terminal sent, or nothing within `ms`.
-    std::optional<WorkstationPacket> Next(int ms = 3000)
-    {
-        if (!Clock_WaitUntil([&] { return got.size() > taken; }, ms))
-            return std::nullopt;
-        return got[taken++];
-    }
-};
-
-std::string Request(std::int16_t type, const char* trans, std::string data = "4761")
-{
-    WorkstationPacket p;
-    p.Workstation = "POS00002";
-    p.WorkstationTrans = trans;
-    p.AnswerType = type;
-    p.AnswerData = std::move(data);
-    return WS_EncodePacket(p);
-}
 
 class Workstations : public ::testing::Test {
 protected:
@@ -160,8 +109,8 @@ TEST_F(Workstations, TheListenerTakesConnectionsOnListenAddressAloneAndOneThatIs
 TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
 {
     auto r = Connect();
-    const std::string b = Request(wsCardQuery, "00000002");
-    r->Send(Request(wsCardQuery, "00000001") + b);  // two in one segment
+    const std::string b = RegisterRequest(wsCardQuery, "00000002");
+    r->Send(RegisterRequest(wsCardQuery, "00000001") + b);  // two in one segment
     r->Send("garbage" + b.substr(0, 10));           // noise, then half a packet ...
     Clock_WaitUntil([] { return false; }, 100);
     r->Send(b.substr(10));                          // ... and its other half
@@ -180,12 +129,12 @@ TEST_F(Workstations, ARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheB
 {
     auto a = Connect();
     auto b = Connect();
-    a->onPrompt = [](Register& r, const WorkstationPacket& p) { r.Send(Request(wsDialogAnswer, p.WorkstationTrans.c_str(), "Jah")); };
+    a->onPrompt = [](Register& r, const WorkstationPacket& p) { r.Send(RegisterRequest(wsDialogAnswer, p.WorkstationTrans.c_str(), "Jah")); };
     std::string dialogAnswer;
     bool bWaited = false;
     std::optional<WorkstationPacket> busyA, busyB;
     WS_SetFlows({[&](WorkstationPacket& p) {
-                     b->Send(Request(wsCardQuery, "00000008"));
+                     b->Send(RegisterRequest(wsCardQuery, "00000008"));
                      bWaited = !b->Next(300);  // behind the purchase
                      service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
                      busyA = a->Next();
@@ -193,7 +142,7 @@ TEST_F(Workstations, ARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheB
                      dialogAnswer = WS_Dialog(p.Requester, p, "Allkiri korras?", "");
                  },
                  {}});
-    a->Send(Request(wsPurchase, "00000007", "x"));
+    a->Send(RegisterRequest(wsPurchase, "00000007", "x"));
     auto prompt = a->Next();
     auto final = a->Next();
     ASSERT_TRUE(prompt && final);
@@ -228,7 +177,7 @@ TEST_F(Workstations, NothingOfARequestReachesTheNextConnectionOnItsIndex)
                      WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");
                  },
                  {}});
-    a->Send(Request(wsPurchase, "00000009", "x"));
+    a->Send(RegisterRequest(wsPurchase, "00000009", "x"));
     ASSERT_TRUE(Clock_WaitUntil([&] { return newcomer != nullptr; }, 5000));
     EXPECT_EQ(dialogAnswer, "");
     EXPECT_GE(dialogMs, 0);
@@ -247,19 +196,19 @@ TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServed
                      WS_Dialog(p.Requester, p, "Allkiri korras?", "");
                      newcomer = Connect();  // takes WSTJ(1) while a's request still runs
                      Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000);
-                     newcomer->Send(Request(wsCardQuery, "00000010"));
+                     newcomer->Send(RegisterRequest(wsCardQuery, "00000010"));
                      Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000);
                      service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
                      busy = newcomer->Next();
                      std::string burst;   // the ring fills up: the last one is answered at once
                      for (int i = 1; i < kQueueSlots; ++i)
-                         burst += Request(wsCardQuery, "00000011");
+                         burst += RegisterRequest(wsCardQuery, "00000011");
                      newcomer->Send(burst);
                      full = newcomer->Next(5000);
                      WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
                  },
                  {}});
-    a->Send(Request(wsPurchase, "00000009", "x"));
+    a->Send(RegisterRequest(wsPurchase, "00000009", "x"));
     ASSERT_TRUE(Clock_WaitUntil([&] { return full.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
     ASSERT_TRUE(busy && full);
     EXPECT_EQ(busy->RequestType, wsBusy);
@@ -277,10 +226,10 @@ TEST_F(Workstations, APacketWhoseRestNeverComesIsDroppedTenSecondsAfterItsLastBy
     TestClock clock;
     ClockScope scope(clock);
     auto r = Connect();
-    std::string damaged = Request(wsCardQuery, "00000001").substr(0, 28);
+    std::string damaged = RegisterRequest(wsCardQuery, "00000001").substr(0, 28);
     damaged[26] = '\x30';   // its header announces 30 000 bytes of data
     damaged[27] = '\x75';
-    r->Send(damaged + Request(wsCardQuery, "00000002"));
+    r->Send(damaged + RegisterRequest(wsCardQuery, "00000002"));
     const QDateTime tick(QDate(2026, 12, 7), QTime(12, 0, 1));
     service->Tick(tick);
     EXPECT_FALSE(r->Next(300));   // the query is taken for the damaged packet's data
@@ -302,7 +251,7 @@ TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
     ASSERT_TRUE(PacketQueue_Bar_Set(service->queue(), -10));  // a scheduled job holds the marker
     std::string burst;
     for (int i = 0; i < kQueueSlots; ++i)
-        burst += Request(wsCardQuery, "00000001");
+        burst += RegisterRequest(wsCardQuery, "00000001");
     r->Send(burst);
     auto refused = r->Next(5000);
     ASSERT_TRUE(refused);

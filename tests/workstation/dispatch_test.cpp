@@ -72,7 +72,6 @@ TEST_F(WsDispatch, EveryRequestGetsOneAnswer)
         {wsCardQuery, "4761739001010010         X", wsCardInfo, 0},
         {19, "", wsError, 7},
         {wsDialogAnswer, "Jah", wsError, 7},
-        {wsPurchase, std::string(195, ' '), wsError, 1},   // no flow: the preset answer
         {wsCancel, "123456", wsError, 1},
     };
     fake.connected[4] = true;
