@@ -416,7 +416,14 @@ TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
     EXPECT_EQ(byStan.AnswerType, wsApproval);
     EXPECT_EQ(Rows("Type = 1 AND Toojaam = 'POS00009' AND Trans = 'C1' AND PAN = '4000001234567899'"), 1);
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].compare(0, 2, Type(400)), 0);
+    // The 0400 as the card centre gets it: element 11 the cancellation's own number (4), element
+    // 38 the original's authorisation code, element 90 built from the original (STAN 2, 07.12 12:30).
+    const std::string body = requests[0];
+    ASSERT_GT(body.size(), 80u);
+    EXPECT_EQ(body.substr(0, 2), Type(400));
+    EXPECT_EQ(body.substr(2 + 16 + 9 + 3 + 6 + 5, 3), KK_PackDigits("000004"));
+    EXPECT_EQ(body.substr(2 + 16 + 9 + 3 + 6 + 5 + 3 + 2, 6), "A1B2C3");
+    EXPECT_EQ(body.substr(body.size() - 21), KK_PackDigits("0100" "000002" "1207" "123000" + std::string(22, '0')));
     EXPECT_EQ(reg.Count(wsPrint), 2);
 
     EXPECT_EQ(Cancel("POS00009", "C2", "00000011").AnswerType, wsError);  // another register's number
