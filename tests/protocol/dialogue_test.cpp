@@ -234,6 +234,42 @@ TEST_F(Dialogues, AVerdictWithoutTheClosingEnqStillCountsAndARefusalIsFalse)
     EXPECT_EQ(r.Amount, 12345);
 }
 
+// A card centre that falls silent ends the file dialogue: 30 seconds after a line, or four ENQs of
+// 10 seconds each without a verdict. The file is not accepted, the operator learns why, EOT goes.
+TEST_F(Dialogues, SilenceEndsTheFileDialogueWithItsReport)
+{
+    struct Case {
+        const char* name;
+        std::function<void(Centre&, const std::string&)> onLine;
+        std::vector<std::string> lines;
+        std::string controls;
+        const char* why;
+        std::int64_t atLeastMs, belowMs;
+    } cases[] = {
+        {"no answer to a line", {}, {"LINE1"}, "\x04", "kaardikeskus ei võtnud rida vastu", 30000, 40000},
+        {"no verdict", [](Centre& c, const std::string&) { c.Send("\x06"); }, {"LINE1", "LINE2"},
+         "\x05\x05\x05\x05\x04", "kaardikeskus ei andnud otsust", 40000, 50000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        centre.onFrame = c.onLine;
+        centre.frames.clear();
+        centre.controls.clear();
+        const std::int64_t t0 = Clock_Ms();
+        std::string report;
+        EXPECT_FALSE(KK_SendTransFile({"LINE1", "LINE2"}, report));
+        const std::int64_t took = Clock_Ms() - t0;
+        EXPECT_GE(took, c.atLeastMs);
+        EXPECT_LT(took, c.belowMs);
+        EXPECT_EQ(centre.frames, c.lines);
+        Clock_WaitUntil([&] { return centre.controls.find('\x04') != std::string::npos; }, 2000);
+        EXPECT_EQ(centre.controls, c.controls);
+        EXPECT_EQ(Err_Record(Err_Index()).description, W(c.why));
+        EXPECT_EQ(Err_Record(Err_Index()).message, "Tehingufaili saatmine katkes");
+        EXPECT_EQ(report, "");
+    }
+}
+
 TransRecord Row(const char* toojaam, const char* trans)
 {
     TransRecord t;
