@@ -41,13 +41,6 @@ struct Register {
     std::deque<std::string> answers;  // for the prompts, in order; "" lets a prompt go unanswered
     std::string tag;
 
-    std::vector<std::int16_t> Types() const
-    {
-        std::vector<std::int16_t> t;
-        for (const auto& p : got)
-            t.push_back(p.RequestType);
-        return t;
-    }
     long Count(std::int16_t type) const
     {
         return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
