@@ -30,18 +30,6 @@ std::string AsSent(const std::string& bytes)
 
 } // namespace
 
-TEST(WsStream, TwoPacketsInOneArrivalAreBothKept)
-{
-    StreamBuffer b;
-    const auto r = Stream_Feed(b, Packet(wsCardQuery, "4761") + Packet(wsDialogAnswer, "Jah"));
-    ASSERT_EQ(r.packets.size(), 2u);
-    EXPECT_EQ(r.packets[0].RequestType, wsCardQuery);
-    EXPECT_EQ(r.packets[0].RequestData, "4761");
-    EXPECT_EQ(r.packets[1].RequestData, "Jah");
-    EXPECT_TRUE(r.dropped.empty());
-    EXPECT_TRUE(b.data.empty());
-}
-
 TEST(WsStream, PacketArrivingByteByByteWithEscapesCutInTwo)
 {
     const std::string wire = AsSent(Packet(wsCardQuery, "50% off %41"));

@@ -1,46 +1,14 @@
 #include "workstation/service.h"
 
 #include "support/clock.h"
-#include "support/home.h"
 #include "workstation/dispatch.h"
 
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
 using namespace tollan;
-
-namespace {
-
-std::string Packet(std::int16_t type, std::string data)
-{
-    WorkstationPacket p;
-    p.Workstation = "POS00002";
-    p.WorkstationTrans = "00000001";
-    p.AnswerType = type;
-    p.AnswerData = std::move(data);
-    return WS_EncodePacket(p);
-}
-
-} // namespace
-
-TEST(WsService, ArrivalQueuesRequestsAndKeepsDialogueAnswers)
-{
-    QTemporaryDir home;
-    Home_Set(home.path());
-    auto q = std::make_unique<PacketQueue>();
-    StreamBuffer b;
-    std::string tag = kDialogPending;
-    const std::string both = "noise" + Packet(wsCardQuery, "4761") + Packet(wsDialogAnswer, "Ei");
-    const ConnectionSend nobody = [](int, const std::string&) {};
-    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(0, 20), tag, 0, nobody), 0);
-    EXPECT_EQ(WSTJ_Arrival(*q, b, 5, both.substr(20), tag, 0, nobody), 1);
-    EXPECT_EQ(tag, "Ei");
-    ASSERT_EQ(PacketQueue_Count(*q), 1);
-    EXPECT_TRUE(PacketQueue_InQueue(*q, 5));
-}
 
 TEST(WsService, ProcessOneAtATimeAndWaitWhileBusy)
 {
