@@ -243,23 +243,6 @@ TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
     EXPECT_EQ(KK_PackDigits(original.substr(0, 42)).size(), 21u);
 }
 
-TEST_F(Settings, AWorkstationWithItsOwnActivityCodeSendsItAndTheOthersTheGeneralOne)
-{
-    Cfg_Put("Tegevusala", "5999");
-    Cfg_Put("POS001\\Tegevusala", "5411");
-    // Element 18 follows 2 (9 bytes), 3, 4, 7, 11 and 14 in the 0100 body.
-    const std::size_t at = 8 + 9 + 3 + 6 + 5 + 3 + 2;
-    const std::pair<std::string, std::string> rows[] = {
-        {"POS001", B({0x54, 0x11})}, {"POS002", B({0x59, 0x99})}, {"KASSA001", B({0x54, 0x11})}, {"1", B({0x59, 0x99})},
-    };
-    for (const auto& [toojaam, code] : rows) {
-        TransRecord t = Purchase();
-        t.Toojaam = toojaam;
-        EXPECT_EQ(KK_BuildRequest(kKK_Bitmap0100, t).substr(at, 2), code) << toojaam;
-        EXPECT_EQ(KK_PosSetting(toojaam, "Tegevusala", "0000"), toojaam == "POS001" || toojaam == "KASSA001" ? "5411" : "5999");
-    }
-}
-
 TEST_F(Settings, ElementsOutsideTheTableAreSkippedWithoutOutput)
 {
     std::string bitmap(16, '\0');

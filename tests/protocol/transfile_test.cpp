@@ -349,6 +349,8 @@ TEST_F(TransFile, TheGroupHeaderCarriesTheActivityCodeOfElement18ForTheFilesRegi
         {"TegevusAla", "5999", "POS002", "5999"},
         {"POS001\\Tegevusala", "5411", "POS001", "5411"},
         {nullptr, nullptr, "POS002", "5999"},
+        {nullptr, nullptr, "KASSA001", "5411"},   // a register is known by its last three characters
+        {nullptr, nullptr, "1", "5999"},
     };
     int trans = 0;
     for (const Step& s : steps) {
