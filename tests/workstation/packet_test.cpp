@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 using namespace tollan;
 
@@ -195,12 +196,20 @@ TEST(WsLayouts, PurchaseRoundTripAndPositions)
     EXPECT_EQ(d.substr(194, 2), Byte(2) + Byte(0));
     EXPECT_EQ(d.substr(196, 10), "C1        ");
 
-    // Read back, every field and item written again gives the same bytes.
     PurchaseRequest back;
     PurchaseItems backItems;
     ASSERT_TRUE(WS_DecodePurchase(d, back, backItems));
+    auto fields = [](const PurchaseRequest& r) {
+        return std::tie(r.Reference, r.Kind, r.Date, r.Time, r.Amount, r.Amount2, r.Amount3, r.Text60, r.PAN,
+                        r.Text135, r.CardData);
+    };
+    EXPECT_TRUE(fields(back) == fields(q));
+    auto item = [](const PurchaseItem& i) {
+        return std::tie(i.ItemCode, i.ItemText, i.ItemLong, i.ItemQuantity, i.ItemAmount1, i.ItemAmount2, i.ItemAmount3);
+    };
     ASSERT_EQ(WS_ItemCount(backItems), 2);
-    EXPECT_EQ(WS_EncodePurchase(back, backItems), d);
+    for (std::size_t i = 1; i <= 2; ++i)
+        EXPECT_TRUE(item(backItems[i]) == item(items[i])) << i;
 }
 
 TEST(WsLayouts, PurchaseThatDoesNotHoldItsItems)
