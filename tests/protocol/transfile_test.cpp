@@ -4,7 +4,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
-#include "support/msgbox.h"
+#include "tests/common/test_home.h"
 
 #include <gtest/gtest.h>
 
@@ -46,11 +46,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Ui_SetHeadless(true);
-        Cfg_SetRoot(kCfgRoot);
-        Err_Clear();
+        test::UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
         Cfg_Put("FirmaRegNr", "10203040");
         Cfg_Put("FirmaTunnus", "12345");
