@@ -8,6 +8,7 @@
 #include "support/errors.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/records.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
@@ -256,20 +257,6 @@ TEST(ServerReply, TheVerdictLineReadsAsMessageNumbersStatusAndAmount)
     EXPECT_EQ(r.Amount, 12345);
 }
 
-TransRecord Row(const char* toojaam, const char* trans)
-{
-    TransRecord t;
-    t.PAN = "4000001234567899";
-    t.WayOfUse = 1;
-    t.Amount = 10000;
-    t.Date = 20261206;
-    t.Time = 140359;
-    t.AuthCode = "A1B2C3";
-    t.STAN = "000123";
-    t.Toojaam = toojaam;
-    t.Trans = trans;
-    return t;
-}
 
 // A card centre that takes every line and accepts the first `accepted` files, refusing the rest;
 // `onVerdict` runs just before each verdict.
@@ -295,7 +282,7 @@ int Unsent()
 
 TEST_F(Dialogues, AReaderOfTheDatabaseNeverHoldsUpTheCommitOfAnAcceptedFile)
 {
-    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "1")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
     // sqlite3 in a shell, in the middle of a read.
     QProcess reader;
     reader.start("sqlite3", {home.filePath("tollan.mdb")});
@@ -313,8 +300,8 @@ TEST_F(Dialogues, AReaderOfTheDatabaseNeverHoldsUpTheCommitOfAnAcceptedFile)
 
 TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentMeanwhile)
 {
-    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "1")));
-    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "2")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "2")));
     // The disk takes no more from the moment the card centre accepts the file: the commit fails.
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit unlimited{};
@@ -356,15 +343,15 @@ TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentM
     QFile log(home.filePath("trans.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     EXPECT_TRUE(log.readAll().contains("Server said: OK"));
-    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "3")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "3")));
     EXPECT_EQ(KK_SendTransFiles(), 1);
     EXPECT_EQ(centre.frames.size(), linesSent + 5);   // header, group, one line, trailers
 }
 
 TEST_F(Dialogues, EachAcceptedFileIsCommittedAndLoggedAndTheFirstRefusalStopsWithItsRowsUnsent)
 {
-    ASSERT_TRUE(Db_StoreTrans(Row("POS001", "1")));
-    ASSERT_TRUE(Db_StoreTrans(Row("POS002", "1")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS002", "1")));
     AcceptFiles(centre, 1);
     EXPECT_EQ(KK_SendTransFiles(), 1);
     QSqlQuery q(Db_Database());

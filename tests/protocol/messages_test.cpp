@@ -3,6 +3,7 @@
 #include "support/config.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "tests/common/records.h"
 #include "tests/common/test_home.h"
 
 #include <gtest/gtest.h>
@@ -30,19 +31,7 @@ protected:
     void SetUp() override { test::UseTestHome(home.path()); }
 };
 
-TransRecord Purchase()
-{
-    TransRecord t;
-    t.PAN = "4000001234567899";
-    t.Amount = 123450;   // 12.345
-    t.Date = 20261206;
-    t.Time = 140359;
-    t.STAN = "000123";
-    t.ExpDate = 2812;
-    t.Track2 = "4000001234567899=28121010000012300000";
-    t.Toojaam = "POS001";
-    return t;
-}
+TransRecord Purchase() { return test::SampleTrans("POS001", "1", "4000001234567899", 123450); }   // 12.345
 
 } // namespace
 

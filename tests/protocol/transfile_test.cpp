@@ -4,6 +4,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/records.h"
 #include "tests/common/test_home.h"
 
 #include <gtest/gtest.h>
@@ -19,24 +20,6 @@ namespace {
 
 std::string Cols(const std::string& line, int from, int to) { return line.substr(from - 1, to - from + 1); }
 
-TransRecord Row(std::string toojaam, std::string trans, std::string pan, std::int64_t amount, std::int16_t type = 0)
-{
-    TransRecord t;
-    t.Type = type;
-    t.PAN = std::move(pan);
-    t.WayOfUse = 1;
-    t.Amount = amount;
-    t.Date = 20261206;
-    t.Time = 140359;
-    t.AuthCode = "A1B2C3";
-    t.POSCode = 2;
-    t.ExpDate = 2812;
-    t.STAN = "000123";
-    t.Track2 = "4000001234567899=28121010000012300000";
-    t.Toojaam = std::move(toojaam);
-    t.Trans = std::move(trans);
-    return t;
-}
 
 class TransFile : public ::testing::Test {
 protected:
@@ -110,7 +93,7 @@ std::string Detail(const std::string& pan19, const std::string& amount11, const 
 // details, group trailer, file trailer (2 + 2 groups + rows: six lines in all).
 TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
 {
-    Store({Row("POS001", "1", "4000009876543210", 55000), Row("POS001", "2", "4000001234567899", 100000)});
+    Store({test::SampleTrans("POS001", "1", "4000009876543210", 55000), test::SampleTrans("POS001", "2", "4000001234567899", 100000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
@@ -147,7 +130,7 @@ TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
     for (const auto& c : cases) {
         std::vector<TransRecord> rows;
         for (const auto& [amount, type] : c.rows)
-            rows.push_back(Row("POS001", std::to_string(++trans), "4000001234567899", amount, type));
+            rows.push_back(test::SampleTrans("POS001", std::to_string(++trans), "4000001234567899", amount, type));
         Store(rows);
         std::vector<std::string> lines;
         std::string report;
@@ -167,9 +150,9 @@ TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
 
 TEST_F(TransFile, EachFileHoldsOneWorkstationAndTheOthersWaitForTheNext)
 {
-    Store({Row("POS002", "1", "4000001111111111", 10000), Row("POS001", "1", "5100001111111111", 20000),
-           Row("POS001", "2", "4000002222222222", 30000), Row("POS002", "2", "5100002222222222", 40000),
-           Row("POS001", "3", "4000003333333333", 50000)});
+    Store({test::SampleTrans("POS002", "1", "4000001111111111", 10000), test::SampleTrans("POS001", "1", "5100001111111111", 20000),
+           test::SampleTrans("POS001", "2", "4000002222222222", 30000), test::SampleTrans("POS002", "2", "5100002222222222", 40000),
+           test::SampleTrans("POS001", "3", "4000003333333333", 50000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
@@ -203,7 +186,7 @@ TEST_F(TransFile, EachFileHoldsOneWorkstationAndTheOthersWaitForTheNext)
 
 TEST_F(TransFile, AWorkstationNameWithTrailingSpacesIsTheSameWorkstation)
 {
-    Store({Row("POS001", "1", "4000001111111111", 10000), Row("POS001  ", "2", "4000002222222222  ", 20000)});
+    Store({test::SampleTrans("POS001", "1", "4000001111111111", 10000), test::SampleTrans("POS001  ", "2", "4000002222222222  ", 20000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
@@ -215,7 +198,7 @@ TEST_F(TransFile, AWorkstationNameWithTrailingSpacesIsTheSameWorkstation)
 
 TEST_F(TransFile, RolledBackSentMarksAreUnsentAgainWhileTheEventLogKeepsItsRows)
 {
-    Store({Row("POS001", "1", "4000001234567899", 100000), Row("POS001", "2", "4000009876543210", 55000)});
+    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000), test::SampleTrans("POS001", "2", "4000009876543210", 55000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report, false));
@@ -233,7 +216,7 @@ TEST_F(TransFile, RolledBackSentMarksAreUnsentAgainWhileTheEventLogKeepsItsRows)
 
 TEST_F(TransFile, AFailedMarkEndsTheBuildWithNoFile)
 {
-    Store({Row("POS001", "1", "4000001234567899", 100000)});
+    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000)});
     QSqlQuery(Db_Database()).exec("PRAGMA query_only = ON");
     std::vector<std::string> lines{"old"};
     std::string report;
@@ -248,7 +231,7 @@ TEST_F(TransFile, AFailedMarkEndsTheBuildWithNoFile)
 
 TEST_F(TransFile, TheReportHasAHeadingARuleAndALinePerTransaction)
 {
-    Store({Row("POS001", "1", "4000001234567899", 100000), Row("POS001", "2", "4000009876543210", 55000, 1)});
+    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000), test::SampleTrans("POS001", "2", "4000009876543210", 55000, 1)});
     std::vector<std::string> lines;
     std::string report = "before";
     ASSERT_TRUE(Build(lines, report));
@@ -265,16 +248,16 @@ TEST_F(TransFile, ReportLinesAlignTheirFieldsAndNeverCutTheAmount)
         char decimal;
         std::string line;
     };
-    TransRecord big = Row("KASSA7", "1", "4000001234567899012", 1234567800);
+    TransRecord big = test::SampleTrans("KASSA7", "1", "4000001234567899012", 1234567800);
     big.STAN = "7";
     big.AuthCode = "XY";
     big.Date = 19991231;
     big.Time = 5;
     const Case cases[] = {
-        {Row("POS001", "1", "4000001234567899", 100000), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 "},
-        {Row("POS001", "1", "4000001234567899", 100000), ',', "261206 140359 00123 001   4000001234567899       10,00 A1B2C3 "},
+        {test::SampleTrans("POS001", "1", "4000001234567899", 100000), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 "},
+        {test::SampleTrans("POS001", "1", "4000001234567899", 100000), ',', "261206 140359 00123 001   4000001234567899       10,00 A1B2C3 "},
         {big, '.', "991231 000005 00007 SA7   4000001234567899012 123456.78 XY     "},
-        {Row("POS001", "1", "4000001234567899", 100000, 3), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 T\xFCh."},
+        {test::SampleTrans("POS001", "1", "4000001234567899", 100000, 3), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 T\xFCh."},
     };
     const char saved = Text_Forms().decimal;
     for (const auto& c : cases) {
@@ -308,7 +291,7 @@ TEST(TransFileFresh, AFreshInstallationSendsFileNumberTwo)
 TEST_F(TransFile, AFileNumberBeyondFiveDigitsShowsItsLastFiveInTheHeader)
 {
     Cfg_Put("NextTransFileNr", "123455");
-    Store({Row("POS001", "1", "4000001234567899", 100000)});
+    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));
@@ -351,7 +334,7 @@ TEST_F(TransFile, TheGroupHeaderCarriesTheActivityCodeOfElement18ForTheFilesRegi
     int trans = 0;
     for (const Step& s : steps) {
         if (s.key) Cfg_Put(s.key, s.value);
-        const TransRecord t = Row(s.toojaam, std::to_string(++trans), "4000001234567899", 100000);
+        const TransRecord t = test::SampleTrans(s.toojaam, std::to_string(++trans), "4000001234567899", 100000);
         Store({t});
         std::vector<std::string> lines;
         std::string report;
@@ -369,7 +352,7 @@ TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
     Cfg_Put("ReceiverID", "RECEIVER");
     Cfg_Put("FirmaLokaator", std::string(60, 'L'));
     Cfg_Put("ValuutaKood", "97812");
-    TransRecord t = Row("POS001", "1", "40000012345678990123", 100000);
+    TransRecord t = test::SampleTrans("POS001", "1", "40000012345678990123", 100000);
     t.AuthCode = "ABCDEFGHI";
     t.STAN = "123456";
     Store({t});
@@ -400,7 +383,7 @@ TEST(Track2Digit, TheThirteenthCharacterAfterTheSeparator)
     };
     for (const auto& [track, digit] : rows) {
         EXPECT_EQ(KK_Track2Digit(track), digit) << track;
-        TransRecord t = Row("POS001", "1", "4000001234567899", 100000);
+        TransRecord t = test::SampleTrans("POS001", "1", "4000001234567899", 100000);
         t.Track2 = track;
         EXPECT_EQ(KK_TransDetail(t, "233").back(), digit < 0 ? '-' : char('0' + digit)) << track;   // column 70
     }
@@ -428,7 +411,7 @@ TEST(TransLog, AFileThatCannotBeWrittenGivesFalse)
 
 TEST_F(TransFile, ACardNumberThatLooksLikeTheFileKeyStillGetsItsOwnGroup)
 {
-    Store({Row("POS001", "1", "xxxxxx1234567899", 100000)});
+    Store({test::SampleTrans("POS001", "1", "xxxxxx1234567899", 100000)});
     std::vector<std::string> lines;
     std::string report;
     ASSERT_TRUE(Build(lines, report));

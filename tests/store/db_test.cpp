@@ -1,4 +1,5 @@
 #include "store/db.h"
+#include "tests/common/records.h"
 #include "support/errors.h"
 #include "support/home.h"
 
@@ -62,24 +63,6 @@ void closeStore()
     QSqlDatabase::removeDatabase("tollan");
 }
 
-TransRecord purchase(std::string toojaam, std::string trans, std::string pan, std::int64_t amount)
-{
-    TransRecord t;
-    t.Type = 0;
-    t.PAN = std::move(pan);
-    t.WayOfUse = 1;
-    t.Amount = amount;
-    t.Date = 20261206;
-    t.Time = 140359;
-    t.AuthCode = "A1B2C3";
-    t.POSCode = 2;
-    t.ExpDate = 2812;
-    t.STAN = "000123";
-    t.Track2 = "4000001234567899=28121010000012300000";
-    t.Toojaam = std::move(toojaam);
-    t.Trans = std::move(trans);
-    return t;
-}
 
 class Store : public ::testing::Test {
 protected:
@@ -193,7 +176,7 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
 TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefused)
 {
     ASSERT_TRUE(Db_Open());
-    TransRecord t = purchase("POS001", "17", "4000001234567899", 123450);  // 12.345
+    TransRecord t = test::SampleTrans("POS001", "17", "4000001234567899", 123450);  // 12.345
     t.AuthCode = "\xF5\xE4";  // õä
     ASSERT_TRUE(Db_StoreTrans(t));
     Peek p(path);
@@ -224,23 +207,23 @@ TEST_F(Store, AfterAnotherOpeningRowsGoToTheFileOpenedNow)
     // The insert and the look-up are prepared once for each opening: one prepared on the old file
     // must neither write into it nor answer for it.
     ASSERT_TRUE(Db_Open());
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4000001234567899", 10000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4000001234567899", 10000)));
     EXPECT_TRUE(Db_TransExists("POS001", "1"));
     closeStore();
     QTemporaryDir other;
     Home_Set(other.path());
     ASSERT_TRUE(Db_Open());
     EXPECT_FALSE(Db_TransExists("POS001", "1"));
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "4000001234567899", 20000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "2", "4000001234567899", 20000)));
     EXPECT_TRUE(Db_TransExists("POS001", "2"));
     EXPECT_EQ(Peek(path).one("SELECT group_concat(Trans) FROM Trans"), "1");
     EXPECT_EQ(Peek(other.filePath("tollan.mdb")).one("SELECT group_concat(Trans) FROM Trans"), "2");
     // Closed and opened again on the same file: the statements are prepared anew and still work.
     closeStore();
     ASSERT_TRUE(Db_Open());
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "3", "4000001234567899", 30000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "3", "4000001234567899", 30000)));
     EXPECT_TRUE(Db_TransExists("POS001", "2"));
-    EXPECT_FALSE(Db_StoreTrans(purchase("POS001", "3", "4000001234567899", 30000)));
+    EXPECT_FALSE(Db_StoreTrans(test::SampleTrans("POS001", "3", "4000001234567899", 30000)));
     closeStore();
 }
 
@@ -250,7 +233,7 @@ TEST_F(Store, CurrencyKeepsEveryTenThousandth)
     const std::int64_t amounts[] = {0, 1, 9999, 10000, 100000, -55000, 123456789012345, -1};
     int n = 0;
     for (std::int64_t a : amounts)
-        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(++n), "4", a)));
+        ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", std::to_string(++n), "4", a)));
     TransSet set;
     ASSERT_TRUE(set.open("iToojaamTrans"));
     for (std::int64_t a : amounts) {
@@ -281,8 +264,8 @@ TEST_F(Store, LogNamesTheObjectAndCutsTheText)
 TEST_F(Store, RollBackUndoesSentMarksButKeepsLogAndStoredRows)
 {
     ASSERT_TRUE(Db_Open());
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4000001111111111", 10000)));
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "4000002222222222", 20000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4000001111111111", 10000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "2", "4000002222222222", 20000)));
     ASSERT_TRUE(Db_BeginTrans());
     TransSet set;
     ASSERT_TRUE(set.open("iSentToojaamPAN"));
@@ -292,7 +275,7 @@ TEST_F(Store, RollBackUndoesSentMarksButKeepsLogAndStoredRows)
         set.moveNext();
     }
     ASSERT_TRUE(Log_Event("socket closed during the transfer"));
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS002", "9", "5000001111111111", 5000)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS002", "9", "5000001111111111", 5000)));
     ASSERT_TRUE(Db_Rollback());
     Peek p(path);
     EXPECT_EQ(p.column("SELECT sent FROM Trans ORDER BY rowid"), QStringList({"0", "0", "0"}));
@@ -316,9 +299,9 @@ TEST_F(Store, AWalkPastTheFirstRowsOfASeekSeesEveryRowOnceInIndexOrder)
     for (int i = 0; i < kRows; ++i) {
         char pan[8];
         std::snprintf(pan, sizeof pan, "4%05d", (i * 7919) % kRows);   // stored out of card-number order
-        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(i), pan, 100)));
+        ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", std::to_string(i), pan, 100)));
     }
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "empty", "", 100)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "empty", "", 100)));
     ASSERT_TRUE(Db_CommitTrans());
 
     ASSERT_TRUE(Db_BeginTrans());
@@ -359,7 +342,7 @@ TEST_F(Store, CountUnsentFollowsTheIndexWhereSentRowsComeFirst)
 {
     ASSERT_TRUE(Db_Open());
     for (int i = 1; i <= 4; ++i)
-        ASSERT_TRUE(Db_StoreTrans(purchase("POS001", std::to_string(i), "40000" + std::to_string(i), 100)));
+        ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", std::to_string(i), "40000" + std::to_string(i), 100)));
     {
         Peek p(path);
         p.exec("UPDATE Trans SET sent = -1 WHERE Trans = '2'");
@@ -381,12 +364,12 @@ TEST_F(Store, LockedFileGivesAFailureWithItsCause)
     ASSERT_TRUE(Db_Open());
     Peek p(path);
     p.exec("BEGIN EXCLUSIVE");
-    const DbStatus s = Db_StoreTrans(purchase("POS001", "1", "4", 1));
+    const DbStatus s = Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1));
     EXPECT_FALSE(s);
     EXPECT_FALSE(s.description.empty());
     EXPECT_FALSE(Log_Event("x"));
     p.exec("ROLLBACK");
-    EXPECT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+    EXPECT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1)));
 }
 
 TEST_F(Store, AReaderInAnotherProgramSeesEveryCommitAndLeavesTheLogInPlace)
@@ -398,11 +381,11 @@ TEST_F(Store, AReaderInAnotherProgramSeesEveryCommitAndLeavesTheLogInPlace)
         sqlite.start("sqlite3", {path, "SELECT count(*) FROM Trans"});
         return sqlite.waitForFinished(10000) ? sqlite.readAllStandardOutput().trimmed().toInt() : -1;
     };
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1)));
     closeStore();   // started again, on the file as it was left
     ASSERT_TRUE(Db_Open());
     EXPECT_EQ(countFromOutside(), 1);
-    ASSERT_TRUE(Db_StoreTrans(purchase("POS001", "2", "5", 1)));
+    ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "2", "5", 1)));
     EXPECT_EQ(countFromOutside(), 2);
     EXPECT_TRUE(QFile::exists(path + "-wal"));
 }
@@ -420,7 +403,7 @@ TEST_F(Store, ReadOnlyFileGivesAFailureWithItsCause)
     }
     const bool opened = Db_Open();
     const DbStatus w = Db_Writable();
-    const DbStatus s = Db_StoreTrans(purchase("POS001", "1", "4", 1));
+    const DbStatus s = Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1));
     const DbStatus l = Log_Event("x");
     if (root) {
         ASSERT_EQ(seteuid(0), 0);
@@ -441,7 +424,7 @@ TEST_F(Store, NoFileAtAllStillLetsTheProgramGoOn)
     Home_Set(dir.filePath("blocker/home"));
     EXPECT_FALSE(Db_Open());
     EXPECT_FALSE(Db_Writable());
-    EXPECT_FALSE(Db_StoreTrans(purchase("POS001", "1", "4", 1)));
+    EXPECT_FALSE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1)));
     EXPECT_FALSE(Log_Event("x"));
     EXPECT_FALSE(Db_BeginTrans());
     TransSet set;
