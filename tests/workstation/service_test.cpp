@@ -10,35 +10,6 @@
 
 using namespace tollan;
 
-TEST(WsService, ProcessOneAtATimeAndWaitWhileBusy)
-{
-    std::vector<std::string> sent;
-    WS_SetRequesters({[](int) { return kRequesterConnected; },
-                      [&](int, const std::string& bytes) { sent.push_back(bytes); },
-                      [](int) -> std::string* { return nullptr; }});
-    auto q = std::make_unique<PacketQueue>();
-    WorkstationPacket p;
-    p.Requester = 1;
-    p.RequestType = wsCardQuery;
-    PacketQueue_Add(*q, p);
-    PacketQueue_Add(*q, p);
-
-    ASSERT_TRUE(PacketQueue_Bar_Set(*q, -10));   // a scheduled job runs
-    WSTJ_Process(*q);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(PacketQueue_Count(*q), 2);
-    PacketQueue_Bar_Clear(*q, -10);
-
-    WSTJ_Process(*q);
-    EXPECT_EQ(sent.size(), 1u);
-    EXPECT_EQ(PacketQueue_Count(*q), 1);
-    EXPECT_EQ(q->busy, 0);
-    WSTJ_Process(*q);
-    WSTJ_Process(*q);
-    EXPECT_EQ(sent.size(), 2u);
-    WS_SetRequesters({});
-}
-
 TEST(WsService, BusyNoticesGoToWaitingWorkstationsOnly)
 {
     TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(7, 5, 30)));
