@@ -86,20 +86,9 @@ TEST_F(WsDispatch, EveryRequestGetsOneAnswer)
         EXPECT_EQ(a.Word2, 17);
         EXPECT_EQ(a.Word20, 5);
         EXPECT_EQ(a.Workstation, "POS00003");
-        if (c.answerType == wsError) {
-            std::int16_t code = 0;
-            std::string text;
-            WS_ParseError(a.RequestData, code, text);
-            EXPECT_EQ(code, c.code) << c.type;
-            std::string expected = KK_ErrorText(c.code).substr(0, 50);
-            while (!expected.empty() && expected.back() == ' ')
-                expected.pop_back();
-            EXPECT_FALSE(expected.empty());
-            EXPECT_EQ(text, expected);
-        } else {
-            EXPECT_EQ(a.RequestData.substr(0, 16), "4761739001010010");
-            EXPECT_EQ(a.RequestData.substr(45, 18), "(Pole k\xE4ttesaadav)");
-        }
+        // The answers' own layouts are the packet tests' business: here, which answer each request gets.
+        EXPECT_EQ(a.RequestData, c.answerType == wsError ? WS_ErrorData(c.code, KK_ErrorText(c.code))
+                                                         : WS_CardInfoData({"4761739001010010"}, 0));
     }
 }
 
