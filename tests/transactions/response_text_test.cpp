@@ -45,13 +45,8 @@ TEST(ResponseText, EveryVerdictOfTheCardCentreHasItsTextByteForByte)
 
 TEST(ResponseText, AnUnknownVerdictShowsItsCodeUnpadded)
 {
-    const std::pair<std::int16_t, const char*> rows[] = {
-        {1, "Tundmatu kood: 1"},     {99, "Tundmatu kood: 99"},   {-1, "Tundmatu kood: -1"},
-        {6, "Tundmatu kood: 6"},     {100, "Tundmatu kood: 100"}, {-32768, "Tundmatu kood: -32768"},
-        {32767, "Tundmatu kood: 32767"},
-    };
-    for (const auto& [code, text] : rows)
-        EXPECT_EQ(KK_ResponseText(code), text) << code;
+    for (std::int16_t code : {1, 99, -1, 6, 100, -32768, 32767})
+        EXPECT_EQ(KK_ResponseText(code), "Tundmatu kood: " + std::to_string(code));
 }
 
 TEST(ErrorText, EveryErrorCodeHasItsTextByteForByte)
@@ -86,14 +81,6 @@ TEST(ErrorText, EveryErrorCodeHasItsTextByteForByte)
 
 TEST(ErrorText, CodesOutsideTheTableFallToTheDefaultText)
 {
-    const std::pair<std::int16_t, const char*> rows[] = {
-        {8, "Tundmatu veakood: 8 (lisainfo kaardikeskusest)"},
-        {9, "Tundmatu veakood: 9 (lisainfo kaardikeskusest)"},
-        {20, "Tundmatu veakood: 20 (lisainfo kaardikeskusest)"},
-        {32, "Tundmatu veakood: 32 (lisainfo kaardikeskusest)"},
-        {0, "Tundmatu veakood: 0 (lisainfo kaardikeskusest)"},
-        {-5, "Tundmatu veakood: -5 (lisainfo kaardikeskusest)"},
-    };
-    for (const auto& [code, text] : rows)
-        EXPECT_EQ(KK_ErrorText(code), text) << code;
+    for (std::int16_t code : {8, 9, 20, 32, 0, -5})
+        EXPECT_EQ(KK_ErrorText(code), "Tundmatu veakood: " + std::to_string(code) + " (lisainfo kaardikeskusest)");
 }
