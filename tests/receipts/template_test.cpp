@@ -18,17 +18,10 @@ TEST(Templates, ItemsWidthsAndAlignments)
 {
     struct Case { const char* tpl; const char* values; const char* out; } cases[] = {
         {"KVIITUNG NR. ;{Number};%0D%0A;", "Number=7;", "KVIITUNG NR. 7\r\n"},
-        {"Kassa%3A ;{POS};", "POS=001;", "Kassa: 001"},
-        {";;", "", ""},
-        {"{Amount}:10/R", "Amount=12.5;", "      12.5"},
-        {"{Amount}:3", "Amount=12345;", "123"},
-        {"{Amount}:3/R", "Amount=12345;", "345"},
-        {"{X}:2-4/C", "X=abcdef;", "bcde"},
-        {"{X}:2-4/C", "X=a;", "a "},
-        {"{X}:5-", "X=ab;", "ab   "},
-        {"{X}:-3", "X=abcdef;", "abc"},
-        {"abc:5/r", "", "  abc"},
-        {"abc:2", "", "ab"},
+        {"Kassa%3A ;{POS};", "POS=001;", "Kassa: 001"}, {";;", "", ""},
+        {"{Amount}:10/R", "Amount=12.5;", "      12.5"}, {"{Amount}:3", "Amount=12345;", "123"},
+        {"{Amount}:3/R", "Amount=12345;", "345"}, {"{X}:2-4/C", "X=abcdef;", "bcde"}, {"{X}:2-4/C", "X=a;", "a "},
+        {"{X}:5-", "X=ab;", "ab   "}, {"{X}:-3", "X=abcdef;", "abc"}, {"abc:5/r", "", "  abc"}, {"abc:2", "", "ab"},
         {"{Missing};end", "", "end"},
         {"{X", "X=open;", "open"},              // a missing "}" runs to the end of the item
         {"%;", "", ""},                        // the ";" ends the item: "%" alone is dropped
