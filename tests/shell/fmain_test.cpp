@@ -102,46 +102,26 @@ protected:
     std::unique_ptr<fMain> window;
 };
 
-TEST_F(MainWindow, EveryComponentOfTheLayoutByNameAndCaption)
+TEST_F(MainWindow, TheWindowShowsItsCaptionsAndHidesItsHelpers)
 {
     Load();
-    const struct {
-        const char* name;
-        const char* caption;
-    } buttons[] = {{"cErrLog", "&Vigade arhiiv"}, {"cMenu", "&Seaded..."}, {"cTehing", "&Tehing"},
-                   {"cTyhista", "Tü&hista"},      {"cConsole", "CON"},      {"cErrShow", "ErrShow"}};
-    for (const auto& b : buttons) {
-        ASSERT_NE(Find<QPushButton>(b.name), nullptr) << b.name;
-        EXPECT_EQ(Find<QPushButton>(b.name)->text(), U(b.caption)) << b.name;
-    }
-    const struct {
-        const char* name;
-        const char* caption;
-    } labels[] = {{"lCount", "0 saatmata päringut"}, {"lConsole", "Ootan..."}, {"lbViga", "V&iga:"},
-                  {"lbKaart", "&Kaart:"}, {"lbSumma", "S&umma:"}, {"lbNumber", "Number:"},
-                  {"lError", ""}, {"lDate", ""}, {"lTransNr", ""}};
-    for (const auto& l : labels) {
-        ASSERT_NE(Find<QLabel>(l.name), nullptr) << l.name;
-        EXPECT_EQ(Caption(l.name), U(l.caption)) << l.name;
-    }
-    for (const char* name : {"tKaart", "tSumma"}) EXPECT_NE(Find<QLineEdit>(name), nullptr) << name;
-    for (const char* name : {"pTraffic", "Timora1", "MSComm1", "WSTollanauth", "WSTollanfile", "WSTJlistener",
-                             "ImageList1", "mToo"})
-        EXPECT_NE(window->findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
-    EXPECT_EQ(window->findChildren<Socket*>(QStringLiteral("WSTJ")).size(), kWstjCount + 1);
-
+    window->show();
+    // What the operator reads on the buttons and labels of a fresh window.
+    QStringList shown;
+    for (const char* name : {"cErrLog", "cMenu", "cTehing", "cTyhista"}) shown << Find<QPushButton>(name)->text();
+    for (const char* name : {"lCount", "lConsole", "lbViga", "lbKaart", "lbSumma", "lbNumber", "lError"})
+        shown << Caption(name);
+    EXPECT_EQ(shown, (QStringList{"&Vigade arhiiv", "&Seaded...", "&Tehing", U("Tü&hista"), U("0 saatmata päringut"),
+                                  "Ootan...", "V&iga:", "&Kaart:", "S&umma:", "Number:", ""}));
     QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
     ASSERT_EQ(frames.size(), 2);
     std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
     EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
     EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
-    EXPECT_EQ(Find("pTraffic")->parent(), frames[0]);
-    EXPECT_EQ(Find("tKaart")->parent(), frames[1]);
+    EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
+    EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
     EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
-
-    window->show();
     for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
-    EXPECT_TRUE(frames[1]->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
 }
 
@@ -183,17 +163,6 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHome)
     EXPECT_EQ(Cfg_Get("UseRAS", "?"), "0");
     EXPECT_EQ(Cfg_Get("UseX25", "?"), "0");
     EXPECT_FALSE(X25_IsAttached());
-}
-
-TEST_F(MainWindow, TheScheduleEndsAtTheFirstEmptyTime)
-{
-    Cfg_Put("SendTransTime1", "* * * 12 00");
-    Cfg_Put("SendTransTime3", "* * * 18 00");
-    fMain& w = Load();
-    ASSERT_EQ(w.timora().Count(), 1);
-    EXPECT_EQ(w.timora().Mask(1), QStringLiteral("* * * 12 00"));
-    EXPECT_EQ(w.timora().Category(1), QStringLiteral("side"));
-    EXPECT_EQ(w.timora().Action(1), QString());
 }
 
 TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBeforeAMinimisedOne)
@@ -450,10 +419,6 @@ TEST_F(MainWindow, TheTickShowsTheUnsentRowsEveryTenSeconds)
     EXPECT_EQ(Caption("lDate"), QStringLiteral("alates 07.12.2026 09:59"));
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(MainWindow, APortAlreadyTakenOrSerialSettingsRefusedAreReportedAndStartUpGoesOn)
 {
     QTcpServer other;
@@ -494,16 +459,16 @@ TEST_F(MainWindow, TheRealTransferWithNothingToSendLeavesNoTransactionAndTheMark
     EXPECT_EQ(w.service()->queue().busy, 0);
 }
 
-} // namespace
-
-namespace {
-
 TEST_F(MainWindow, Timora1sAlertAtAScheduledTimeSendsTheFileOnce)
 {
     TimoraTestClock schedule(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 0)));
     TimoraClockScope scope(schedule);
     Cfg_Put("SendTransTime1", "* * * 12 0");
+    Cfg_Put("SendTransTime3", "* * * 18 00");   // the schedule ends at the first empty time
     fMain& w = Load();
+    ASSERT_EQ(w.timora().Count(), 1);
+    EXPECT_EQ(w.timora().Category(1), QStringLiteral("side"));
+    EXPECT_EQ(w.timora().Action(1), QString());
     w.timora().Insert(QStringLiteral("* * * 12 0"), QStringLiteral("muu"), QString());
     int runs = 0, ticks = 0;
     w.sendTransFiles = [&] { return ++runs; };
@@ -512,10 +477,6 @@ TEST_F(MainWindow, Timora1sAlertAtAScheduledTimeSendsTheFileOnce)
     ASSERT_TRUE(Clock_WaitUntil([&] { return ticks >= 5; }, 5000));
     EXPECT_EQ(runs, 1);  // one "side" entry, once in its minute; the other category does nothing
 }
-
-} // namespace
-
-namespace {
 
 // A register on the workstation port, played by the test: it answers the card-present prompt
 // when told to, every print request at once, and keeps what it heard with the test clock's time.
