@@ -147,14 +147,12 @@ TEST_F(Receipts, TwoCopiesFullThenMaskedEachAPrintRequestWithTheRequestHeader)
         ASSERT_EQ(regs.sent.size(), 2u);
         const std::string copies[] = {Receipt("4921000000000008", f.date), Receipt("************0008", f.date)};
         for (std::size_t i = 0; i < 2; ++i) {
-            EXPECT_EQ(regs.sent[i].first, 3);
+            SCOPED_TRACE(f.shortDate + " copy " + std::to_string(i));
             const WorkstationPacket p = Sent(i);
-            EXPECT_EQ(p.RequestType, wsPrint);
-            EXPECT_EQ(p.Workstation, "POS00003");
-            EXPECT_EQ(p.WorkstationTrans, "0000A042");
-            EXPECT_EQ(p.Word2, 17);
-            EXPECT_EQ(p.Word20, 5);
-            EXPECT_EQ(p.RequestData, copies[i]) << i << " " << f.shortDate;
+            EXPECT_EQ(regs.sent[i].first, 3);
+            EXPECT_EQ(std::tuple(p.RequestType, p.Workstation, p.WorkstationTrans, p.Word2, p.Word20),
+                      std::tuple(std::int16_t(wsPrint), std::string("POS00003"), std::string("0000A042"), std::int16_t(17), std::int16_t(5)));
+            EXPECT_EQ(p.RequestData, copies[i]);
         }
         EXPECT_EQ(regs.tags[3], "");   // the dialogue slot is free again
     }
