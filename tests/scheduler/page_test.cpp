@@ -145,14 +145,8 @@ TEST_F(PageTest, ApplyingRenumbersTheEntriesWithoutGaps)
     ASSERT_EQ(control.Count(), 2);
     EXPECT_EQ(control.Action(1), QStringLiteral("first"));
     EXPECT_EQ(control.Action(2), QStringLiteral("third"));
+    EXPECT_EQ(control.Mask(2), QStringLiteral("* * * 12 *"));
     EXPECT_EQ(other.Count(), 0);
-
-    TimoraMapStore stored;
-    control.WriteProperties(stored);
-    EXPECT_EQ(stored.values.value("Count"), QVariant(2));
-    EXPECT_EQ(stored.values.value("Mask1"), QVariant(QStringLiteral("* * * 22 30")));
-    EXPECT_EQ(stored.values.value("Mask2"), QVariant(QStringLiteral("* * * 12 *")));
-    EXPECT_FALSE(stored.values.contains("Mask3"));
 }
 
 TEST_F(PageTest, ApplyingAPageWithEveryRowDeletedEmptiesTheControlAndTellsTheHost)

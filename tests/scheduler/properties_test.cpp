@@ -72,18 +72,6 @@ TEST(TimoraProperties, ReadsInTheirOrderAndRestoresTheEntries)
     EXPECT_TRUE(changed.isEmpty());
 }
 
-TEST(TimoraProperties, AStoredCountWithoutItsMaskGivesAnEmptyMask)
-{
-    TimoraMapStore store;
-    store.values = {{"Count", 2}, {"Mask1", "* * * 22 30"}, {"Category1", "a"}, {"Category2", "b"}};
-    Timora t;
-    EXPECT_TRUE(t.ReadProperties(store));
-    ASSERT_EQ(t.Count(), 2);
-    EXPECT_EQ(t.Mask(2), QString());
-    EXPECT_EQ(t.Category(2), QStringLiteral("b"));
-    EXPECT_EQ(t.Action(1), QString());
-}
-
 TEST(TimoraProperties, TheStoredIntervalIsNotLimitedButANegativeOneStops)
 {
     struct Case { QVariant stored; int interval; bool running; };
@@ -113,10 +101,12 @@ TEST(TimoraProperties, AnUnusableCountGivesNoEntriesAndSaysSo)
         EXPECT_EQ(t.Count(), 0) << count.toString().toStdString();
     }
     TimoraMapStore store;
-    store.values = {{"Count", "3"}};
+    store.values = {{"Count", "3"}, {"Category2", "b"}};   // a count without its masks: empty masks
     Timora t;
     EXPECT_TRUE(t.ReadProperties(store));
     EXPECT_EQ(t.Count(), 3);
+    EXPECT_EQ(t.Mask(2) + t.Action(3), QString());
+    EXPECT_EQ(t.Category(2), QStringLiteral("b"));
 }
 
 TEST(TimoraProperties, TheObjectStoreKeepsEntriesOnTheWidgetAndLeavesDefaultsOut)

@@ -61,19 +61,6 @@ protected:
 
 } // namespace
 
-TEST_F(Store, KeysSplitAtTheirLastSeparator)
-{
-    struct Case { const char* key; const char* subkey; const char* name; } cases[] = {
-        {"X25\\Number", "R\\X25", "Number"}, {"fMain.Left", "R\\fMain", "Left"}, {"Port", "R", "Port"},
-        {"X25\\", "R", "X25\\"}, {"A/B\\C", "R\\A/B", "C"}, {"POS001\\PrintSuccess", "R\\POS001", "PrintSuccess"},
-    };
-    for (const auto& c : cases) {
-        const CfgKey k = Cfg_SplitKey("R", c.key);
-        EXPECT_EQ(k.subkey, c.subkey) << c.key;
-        EXPECT_EQ(k.name, c.name) << c.key;
-    }
-}
-
 TEST_F(Store, AnAbsentSettingIsWrittenBackWithItsDefaultUnderItsSection)
 {
     EXPECT_EQ(Cfg_Get("X25\\Settings", "9600,n,8,1"), "9600,n,8,1");
@@ -266,21 +253,6 @@ TEST_F(Store, AnyKeyAndValueReadsBackAfterARestart)
     Cfg_Reset();
     for (const std::string& s : Awkward())
         EXPECT_EQ(Cfg_Get(key(s), "absent"), s);
-}
-
-TEST(RegistryFile, AnyPathNameAndValueReadsBackAsFormatted)
-{
-    const auto awkward = Awkward();
-    std::vector<RegSection> sections;
-    for (std::size_t i = 0; i < awkward.size(); ++i) {
-        sections.push_back({awkward[i], {}});
-        for (std::size_t j = 0; j < awkward.size(); ++j)
-            sections.back().values.emplace_back(awkward[j], awkward[(i + j + 1) % awkward.size()]);
-    }
-    EXPECT_TRUE(Reg_Parse(Reg_Format(sections)) == sections) << Reg_Format(sections);
-    // The terminal's own names stay as every file written before holds them.
-    EXPECT_EQ(Reg_Format({{"SOFTWARE\\Valdrin\\Tollan\\X25", {{"Number", "5551234"}, {"Settings", "9600,n,8,1"}}}}),
-              "[SOFTWARE\\Valdrin\\Tollan\\X25]\nNumber=5551234\nSettings=9600,n,8,1\n");
 }
 
 TEST(RegistryFile, ParsesWhatItWritesAndIgnoresWhatItCannotRead)
