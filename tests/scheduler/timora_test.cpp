@@ -53,27 +53,11 @@ std::string Iso(const QDateTime& t) { return t.toOffsetFromUtc(t.offsetFromUtc()
 QDateTime LocalAt(const char* iso) { return QDateTime::fromString(QLatin1String(iso), Qt::ISODate).toLocalTime(); }
 
 // Local time is that of `zone` for the life of the guard, whatever the machine's own zone.
-class LocalZone {
-public:
-    explicit LocalZone(const char* zone) : had_(qEnvironmentVariableIsSet("TZ")), old_(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~LocalZone()
-    {
-        if (had_)
-            qputenv("TZ", old_);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-    LocalZone(const LocalZone&) = delete;
-    LocalZone& operator=(const LocalZone&) = delete;
-
-private:
-    bool had_;
-    QByteArray old_;
+struct LocalZone {
+    explicit LocalZone(const char* zone) { qputenv("TZ", zone), tzset(); }
+    ~LocalZone() { had ? qputenv("TZ", old) : qunsetenv("TZ"), tzset(); }
+    bool had = qEnvironmentVariableIsSet("TZ");
+    QByteArray old = qgetenv("TZ");
 };
 
 class TimoraTest : public ::testing::Test {

@@ -328,29 +328,24 @@ TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)
     const QSize frame = probe.frameGeometry().size() - probe.size();
     const int width = fSeaded().width() + frame.width();
     ASSERT_LT(width, screen.width());
-    enum Side { Right, Left, Inside };
-    struct Case { QRect parent; Side side; } cases[] = {   // the parent with its frame
-        {QRect(screen.left(), screen.top() + 40, screen.width() - width, 200), Right},
-        {QRect(screen.left() + width, screen.top() + 40, screen.width() - width, 200), Left},
-        {QRect(screen.left() + width / 2, screen.top() + 40, screen.width() - width, 200), Inside},
+    // The parent with its frame, and where the dialog's left edge goes (-1: anywhere on the screen).
+    const int top = screen.top() + 40, wide = screen.width() - width;
+    const std::pair<QRect, int> cases[] = {
+        {QRect(screen.left(), top, wide, 200), screen.left() + wide},        // right of it
+        {QRect(screen.left() + width, top, wide, 200), screen.left()},      // left of it
+        {QRect(screen.left() + width / 2, top, wide, 200), -1},             // neither fits
     };
-    for (const Case& c : cases) {
+    for (const auto& [frameRect, left] : cases) {
         QWidget parent;
-        parent.move(c.parent.topLeft());
-        parent.resize(c.parent.size() - frame);
+        parent.move(frameRect.topLeft());
+        parent.resize(frameRect.size() - frame);
         parent.show();
-        ASSERT_EQ(parent.frameGeometry(), c.parent);
+        ASSERT_EQ(parent.frameGeometry(), frameRect);
         fSeaded d(&parent);
         d.show();
         const QRect at = d.frameGeometry();
-        if (c.side == Right) {
-            EXPECT_EQ(at.left(), c.parent.right() + 1);
-        } else if (c.side == Left) {
-            EXPECT_EQ(at.right(), c.parent.left() - 1);
-        } else {
-            EXPECT_TRUE(screen.contains(at)) << at.x() << "," << at.y();
-        }
-        EXPECT_EQ(at.top(), c.parent.top()) << c.side;
+        EXPECT_TRUE(left < 0 ? screen.contains(at) : at.left() == left) << at.x() << "," << at.y();
+        EXPECT_EQ(at.top(), top);
     }
 }
 

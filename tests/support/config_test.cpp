@@ -83,6 +83,14 @@ TEST_F(Store, AReadThatFindsAnEmptyValueOrMayNotSaveDefaultsWritesNothing)
     EXPECT_EQ(File(), before);
 }
 
+TEST_F(Store, OnlyTheMachinesHiveHoldsSettings)
+{
+    ASSERT_TRUE(Cfg_Put("Port", "4000"));
+    Cfg_Init(kCfgRoot, 3, "HKEY=-2147483647;");   // the user's hive: nothing is kept there
+    EXPECT_EQ(Cfg_Get("Port", "1280"), "1280");
+    EXPECT_EQ(Cfg_LastError(), kRegInvalidHandle);
+}
+
 TEST_F(Store, NamesKeepTheirFirstCaseAndHandEditsAreReadBack)
 {
     Cfg_Put("TimeOut\\Connect", "60");

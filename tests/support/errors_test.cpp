@@ -14,6 +14,9 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <tuple>
+
 #include <sys/stat.h>
 
 using namespace tollan;
@@ -52,16 +55,11 @@ TEST_F(Errors, TheRingOf257StartsAtSlotOneAndWraps)
     Err_Log(258, "", "n");
     EXPECT_EQ(Err_Index(), 1);
     EXPECT_EQ(Err_Record(1).number, 258);
-}
-
-TEST_F(Errors, PendingFlagsAndDetailsGoWithTheReportOnly)
-{
+    // A report's flags and details go with it only, not with the next line logged.
     Err_Report(5, "", "viga registrist lugemisel", 48, "Key=X;");
-    EXPECT_EQ(Err_Record(1).flags, 48);
-    EXPECT_EQ(Err_Record(1).details, "Key=X;");
     Err_Log(10054, "Connection reset", "WSTJ(3)");
-    EXPECT_EQ(Err_Record(2).flags, 0);
-    EXPECT_EQ(Err_Record(2).details, "");
+    EXPECT_EQ(std::tuple(Err_Record(2).flags, Err_Record(2).details, Err_Record(3).flags, Err_Record(3).details),
+              std::tuple(48, std::string("Key=X;"), 0, std::string()));
 }
 
 TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
@@ -126,10 +124,7 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTag)
 
 TEST_F(Errors, AClosedIndicatorIsNeverReached)
 {
-    {
-        QPushButton indicator;
-        Visual_Register(&indicator, 4, "ERRORSHOW");
-    }
+    Visual_Register(std::make_unique<QPushButton>().get(), 4, "ERRORSHOW");
     EXPECT_EQ(Visual_Find("ERRORSHOW"), -1);
     QPushButton other;
     EXPECT_EQ(Visual_Register(&other, 1, "other"), 1);
