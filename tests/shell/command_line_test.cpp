@@ -1,4 +1,6 @@
-// The `tollan` program run from outside, as an integrator or the set-up scripts run it.
+// The `tollan` program run from outside, as an integrator or the set-up scripts run it: its config
+// command. The headless terminal itself is run by the end-to-end tests.
+
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>

@@ -93,14 +93,19 @@ protected:
         q.exec(QString("SELECT count(*) FROM Trans WHERE %1").arg(where));
         return q.next() ? q.value(0).toInt() : -1;
     }
-    // A purchase as the operator makes it: the card, the amount, "Tehing", the card check answered.
-    void Buy(const QString& amount)
+    // A purchase as the operator makes it: the card, the amount, "Tehing"; `Buy` answers the card check.
+    void Charge(const QString& amount, const QString& card = kCard)
     {
-        Enter("tKaart", "4000001234567899=28121010000012300000");
+        Enter("tKaart", card);
         Enter("tSumma", amount);
-        person.answers.push_back({"OK", "7899"});
         Click("cTehing");
     }
+    void Buy(const QString& amount)
+    {
+        person.answers.push_back({"OK", "7899"});
+        Charge(amount);
+    }
+    static constexpr const char* kCard = "4000001234567899=28121010000012300000";
     bool Settled() { return Clock_WaitUntil([&] { return Find("cTehing")->isEnabled(); }, 5000); }
 
     QTemporaryDir home;
@@ -124,9 +129,7 @@ TEST_F(OperatorWindow, TheAmountTakesACommaOrAPointAndRefusesWhatItCannotReadWho
     }
     const std::size_t sent = requests.size();
     for (const char* typed : {"12,5,0", "12.345", "12a", "abc", "1e3", "0", "-5", "", ",", "0.00004"}) {
-        Enter("tKaart", "4000001234567899=28121010000012300000");
-        Enter("tSumma", QString::fromUtf8(typed));
-        Click("cTehing");
+        Charge(QString::fromUtf8(typed));
         EXPECT_EQ(Caption("lConsole"), QStringLiteral("Mittekorrektne summa!")) << typed;
     }
     EXPECT_EQ(requests.size(), sent);
@@ -187,9 +190,7 @@ TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
 
 TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
 {
-    Enter("tKaart", "4000001234567899=2001");   // expired long ago
-    Enter("tSumma", "5");
-    Click("cTehing");
+    Charge("5", "4000001234567899=2001");   // expired long ago
     ASSERT_TRUE(Settled());
     const QString expired = Caption("lError");
     EXPECT_TRUE(expired.endsWith(U(" Kaart on kehtivusaja ületanud!"))) << expired.toStdString();
@@ -197,17 +198,13 @@ TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
     EXPECT_TRUE(requests.empty());
     Shot(window.get(), "window-refused");
 
-    Enter("tKaart", "4000001234567899=28121010000012300000");
-    Enter("tSumma", "5");
     person.answers = {{"OK", "1234"}};          // digits the card does not carry
-    Click("cTehing");
+    Charge("5");
     ASSERT_TRUE(Settled());
     EXPECT_TRUE(Caption("lError").endsWith(U("Sisestatud numbrid erinevad kaardi magnetrajal olevatest!")));
 
     person.answers = {{"Loobu", ""}};            // the operator's own Cancel in the card check
-    Enter("tKaart", "4000001234567899=28121010000012300000");
-    Enter("tSumma", "5");
-    Click("cTehing");
+    Charge("5");
     ASSERT_TRUE(Settled());
     EXPECT_TRUE(Caption("lError").endsWith(U("Tehing jäi pooleli: küsimusele ei vastatud")));
 
@@ -251,7 +248,7 @@ TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTh
     EXPECT_EQ(order, (QStringList{"tKaart", "tSumma", "cTehing", "cTyhista"}));
 
     Find("tKaart")->setFocus();
-    QTest::keyClicks(Find("tKaart"), "4000001234567899=28121010000012300000");
+    QTest::keyClicks(Find("tKaart"), kCard);
     QTest::keyClick(Find("tKaart"), Qt::Key_Return);   // as a card reader ends
     EXPECT_EQ(QApplication::focusWidget(), Find("tSumma"));
     QTest::keyClicks(Find("tSumma"), "1,25");

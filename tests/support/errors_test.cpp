@@ -1,3 +1,4 @@
+#include "protocol/dialogue.h"
 #include "support/clock.h"
 #include "support/errors.h"
 #include "support/home.h"
@@ -12,6 +13,11 @@
 #include <QMessageBox>
 #include <QApplication>
 #include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+
+#include <sys/stat.h>
 
 using namespace tollan;
 
@@ -49,16 +55,11 @@ TEST_F(Errors, TheRingOf257StartsAtSlotOneAndWraps)
     Err_Log(258, "", "n");
     EXPECT_EQ(Err_Index(), 1);
     EXPECT_EQ(Err_Record(1).number, 258);
-}
-
-TEST_F(Errors, PendingFlagsAndDetailsGoWithTheReportOnly)
-{
+    // A report's flags and details go with it only, not with the next line logged.
     Err_Report(5, "", "viga registrist lugemisel", 48, "Key=X;");
-    EXPECT_EQ(Err_Record(1).flags, 48);
-    EXPECT_EQ(Err_Record(1).details, "Key=X;");
     Err_Log(10054, "Connection reset", "WSTJ(3)");
-    EXPECT_EQ(Err_Record(2).flags, 0);
-    EXPECT_EQ(Err_Record(2).details, "");
+    EXPECT_EQ(std::tuple(Err_Record(2).flags, Err_Record(2).details, Err_Record(3).flags, Err_Record(3).details),
+              std::tuple(48, std::string("Key=X;"), 0, std::string()));
 }
 
 TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
@@ -73,6 +74,23 @@ TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
     EXPECT_NE(log.find("\t(7 - M\xC3\xA4lu)\r\n"), std::string::npos);
     // The headless box of a report goes to stderr only: one line in the log per report.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
+}
+
+// debug.log, written for the authorisation traffic: each line dated day.month.two-digit year and the
+// time to the second, every part two digits, a tab, then the text as UTF-8; readable by the owner only.
+TEST_F(Errors, DebugLogLinesStartWithTheirShortDateAndTime)
+{
+    TestClock clock(QDateTime(QDate(1999, 2, 5), QTime(4, 3, 9)));
+    ClockScope scope(clock);
+    ASSERT_TRUE(KK_DebugLog("Send query: B"));
+    clock.setNow(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
+    ASSERT_TRUE(KK_DebugLog("Received: L\xF5pp"));
+    QFile f(home.filePath("debug.log"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().toStdString(), "05.02.99 04:03:09\tSend query: B\n31.12.26 23:59:58\tReceived: L\xC3\xB5pp\n");
+    struct stat st {};
+    ASSERT_EQ(stat(home.filePath("debug.log").toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 TEST_F(Errors, ALineTheLogCannotTakeGoesToStderr)
@@ -106,10 +124,7 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTag)
 
 TEST_F(Errors, AClosedIndicatorIsNeverReached)
 {
-    {
-        QPushButton indicator;
-        Visual_Register(&indicator, 4, "ERRORSHOW");
-    }
+    Visual_Register(std::make_unique<QPushButton>().get(), 4, "ERRORSHOW");
     EXPECT_EQ(Visual_Find("ERRORSHOW"), -1);
     QPushButton other;
     EXPECT_EQ(Visual_Register(&other, 1, "other"), 1);

@@ -69,13 +69,11 @@ TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
 
 TEST(Texts, AlignPadSplitCompare)
 {
-    EXPECT_EQ(Str_Align("12345", 3, 1), "123");
-    EXPECT_EQ(Str_Align("12345", 3, 2), "345");
-    EXPECT_EQ(Str_Align("12345", 3, 3), "234");
-    EXPECT_EQ(Str_Align("123456", 3, 3), "234");  // the odd character is cut on the right
-    EXPECT_EQ(Str_Align("ab", 5, 3), " ab  ");
-    EXPECT_EQ(Str_Align("ab", 4, 2), "  ab");
-    EXPECT_EQ(Str_Align("ab", -4, 2), "");
+    // 1 left, 2 right, 3 centred; of an odd cut the extra character goes on the right.
+    const struct { const char* text; int width, align; const char* out; } aligned[] = {
+        {"12345", 3, 1, "123"}, {"12345", 3, 2, "345"}, {"12345", 3, 3, "234"}, {"123456", 3, 3, "234"},
+        {"ab", 5, 3, " ab  "}, {"ab", 4, 2, "  ab"}, {"ab", -4, 2, ""}};
+    for (const auto& c : aligned) EXPECT_EQ(Str_Align(c.text, c.width, c.align), c.out) << c.text << " " << c.width << "/" << c.align;
     EXPECT_EQ(Str_Pad("7", '0', 8, 1), "00000007");
     EXPECT_EQ(Str_Pad("123456789", '0', 8, 1), "123456789");
     EXPECT_EQ(Str_Pad("7", ' ', 3, 2), "7  ");
@@ -121,13 +119,10 @@ TEST(Pictures, DatesTimesAndNumbers)
     EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
     EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
 
-    EXPECT_EQ(Fmt_Number(12.345, "0.00"), "12,35");
-    EXPECT_EQ(Fmt_Number(1234567.5, "#,##0.00"), "1 234 567,50");
-    EXPECT_EQ(Fmt_Number(0.5, "#.##"), ",5");
-    EXPECT_EQ(Fmt_Number(5, "0.##"), "5,");
-    EXPECT_EQ(Fmt_Number(-3, "0000"), "-0003");
-    EXPECT_EQ(Fmt_Number(-0.001, "0.00"), "0,00");
-    EXPECT_EQ(Fmt_Number(7, "EUR 0"), "EUR 7");
+    const struct { double value; const char* picture; const char* out; } numbers[] = {
+        {12.345, "0.00", "12,35"}, {1234567.5, "#,##0.00", "1 234 567,50"}, {0.5, "#.##", ",5"}, {5, "0.##", "5,"},
+        {-3, "0000", "-0003"}, {-0.001, "0.00", "0,00"}, {7, "EUR 0", "EUR 7"}};
+    for (const auto& c : numbers) EXPECT_EQ(Fmt_Number(c.value, c.picture), c.out) << c.value << " " << c.picture;
     EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
 
     EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
@@ -137,14 +132,11 @@ TEST(Pictures, DatesTimesAndNumbers)
 
 TEST(Positions, FindBetweenAndFirstOf)
 {
-    EXPECT_EQ(Str_FindOrEnd(1, "abcabc", "c"), 3);
-    EXPECT_EQ(Str_FindOrEnd(4, "abcabc", "c"), 6);
-    EXPECT_EQ(Str_FindOrEnd(1, "abc", "x"), 4);
-    EXPECT_EQ(Str_FindOrEnd(99, "abc", "a"), 4);
-    EXPECT_EQ(Str_Between("abcdef", 1, 4), "bc");
-    EXPECT_EQ(Str_Between("abcdef", 7, 9), "");
-    EXPECT_EQ(Str_Between("abcdef", 3, 3), "");
-    EXPECT_EQ(Str_Between("abcdef", 4, 99), "ef");
+    const struct { int from; const char* text; const char* what; int at; } finds[] = {
+        {1, "abcabc", "c", 3}, {4, "abcabc", "c", 6}, {1, "abc", "x", 4}, {99, "abc", "a", 4}};
+    for (const auto& c : finds) EXPECT_EQ(Str_FindOrEnd(c.from, c.text, c.what), c.at) << c.text << " " << c.from;
+    const struct { int from, to; const char* between; } spans[] = {{1, 4, "bc"}, {7, 9, ""}, {3, 3, ""}, {4, 99, "ef"}};
+    for (const auto& c : spans) EXPECT_EQ(Str_Between("abcdef", c.from, c.to), c.between) << c.from << "-" << c.to;
     EXPECT_EQ(Str_FindFirstOf(1, "a;b,c", "%2C,;"), 2);
     EXPECT_EQ(Str_FindFirstOf(3, "a;b,c", "%2C,;"), 4);
     EXPECT_EQ(Str_FindFirstOf(1, "abc", "x,y"), 4);
@@ -200,15 +192,12 @@ TEST(ParameterLists, TheLookupFindsWhatASearchOfTheWholeListFinds)
 
 TEST(Escapes, PercentCodesAndLiterals)
 {
-    EXPECT_EQ(Tpl_Decode("%0D%0A"), "\r\n");
-    EXPECT_EQ(Tpl_Decode("Kassa%3A"), "Kassa:");
-    EXPECT_EQ(Tpl_Decode("%25"), "%");
-    EXPECT_EQ(Tpl_Decode("%%%:%;%+%{%}%<%>%]"), "%:;+{}<>]");
-    EXPECT_EQ(Tpl_Decode("100%"), "100");   // a "%" at the end is dropped
-    EXPECT_EQ(Tpl_Decode("%zz"), "zz");     // a lone "%" is dropped, what follows stays
-    EXPECT_EQ(Tpl_Decode("%4"), "4");
-    EXPECT_EQ(Tpl_Decode("%e4"), "\xE4");
-    EXPECT_EQ(Tpl_Decode("plain"), "plain");
+    // A "%" at the end is dropped; a lone "%" is dropped and what follows stays.
+    const std::pair<const char*, const char*> cases[] = {
+        {"%0D%0A", "\r\n"}, {"Kassa%3A", "Kassa:"}, {"%25", "%"}, {"%%%:%;%+%{%}%<%>%]", "%:;+{}<>]"}, {"100%", "100"},
+        {"%zz", "zz"}, {"%4", "4"}, {"%e4", "\xE4"}, {"plain", "plain"},
+    };
+    for (const auto& [text, decoded] : cases) EXPECT_EQ(Tpl_Decode(text), decoded) << text;
 }
 
 TEST(Escapes, PercentEncodingOfControlAndUnsafeCharacters)
