@@ -12,14 +12,10 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
+#include <cstdio>
 #include <functional>
 #include <tuple>
-
 #include <unistd.h>
-
-#include <cstdio>
-#include <string>
-#include <vector>
 
 using namespace tollan;
 
@@ -27,8 +23,8 @@ namespace {
 
 // Looks at the file through a connection of its own, never through the store's code.
 struct Peek {
-    QString name;
-    explicit Peek(const QString& path) : name("peek" + QString::number(++counter))
+    QString name = "peek" + QString::number(++counter);
+    explicit Peek(const QString& path)
     {
         auto db = QSqlDatabase::addDatabase("QSQLITE", name);
         db.setDatabaseName(path);
@@ -43,13 +39,12 @@ struct Peek {
     {
         QSqlQuery q(QSqlDatabase::database(name));
         QStringList out;
-        if (q.exec(sql))
-            while (q.next())
-                out << q.value(col).toString();
+        for (bool ok = q.exec(sql); ok && q.next();)
+            out << q.value(col).toString();
         return out;
     }
-    QString one(const QString& sql) const { auto c = column(sql); return c.isEmpty() ? QString() : c.front(); }
-    void exec(const QString& sql) const { QSqlQuery(QSqlDatabase::database(name)).exec(sql); }
+    QString one(const QString& sql) const { return column(sql).value(0); }
+    void exec(const QString& sql) const { column(sql); }
     static inline int counter = 0;
 };
 
