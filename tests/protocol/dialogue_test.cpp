@@ -13,7 +13,6 @@
 #include "workstation/dispatch.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -94,17 +93,12 @@ TEST_F(Dialogues, TheAnswerIsTheFirstValidFrameOfItsType)
         SCOPED_TRACE(c.name);
         centre.onFrame = c.onFrame;
         centre.frames.clear();
-        told.clear();
         std::string response = "untouched";
         EXPECT_EQ(KK_Authorize(c.type, "BODY", response, 3), c.response != nullptr);
         EXPECT_EQ(response, c.response ? c.response : "untouched");
         ASSERT_EQ(centre.frames.size(), c.sent);
         EXPECT_EQ(centre.frames[0], Type(c.type) + "BODY");
         EXPECT_EQ(auth.state(), kSockClosed);
-        if (c.sent == 1) {
-            EXPECT_EQ(told, (std::vector<std::string>{W("Loon ühendust..."), W("Edastan päringu..."),
-                                                      W("Ootan vastust..."), W("Lõpetan...")}));
-        }
     }
     EXPECT_FALSE(QFile::exists(home.filePath("debug.log")));
     // Its connect time-out is read, not written: the modem's own default must hold when unset.
@@ -275,24 +269,6 @@ int Unsent()
     return q.exec("SELECT count(*) FROM Trans WHERE sent = 0") && q.next() ? q.value(0).toInt() : -1;
 }
 
-TEST_F(Dialogues, AReaderOfTheDatabaseNeverHoldsUpTheCommitOfAnAcceptedFile)
-{
-    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
-    // sqlite3 in a shell, in the middle of a read.
-    QProcess reader;
-    reader.start("sqlite3", {home.filePath("tollan.mdb")});
-    ASSERT_TRUE(reader.waitForStarted());
-    reader.write("BEGIN; SELECT 'reading', count(*) FROM Trans;\n");
-    ASSERT_TRUE(reader.waitForReadyRead(5000));
-    ASSERT_TRUE(reader.readAll().startsWith("reading"));
-    AcceptFiles(centre, 1);
-    EXPECT_EQ(KK_SendTransFiles(), 1);
-    EXPECT_EQ(Unsent(), 0);
-    EXPECT_TRUE(QFile::exists(home.filePath("trans.log")));
-    reader.write("COMMIT;\n.quit\n");
-    reader.waitForFinished();
-}
-
 TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentMeanwhile)
 {
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
@@ -343,7 +319,7 @@ TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentM
     EXPECT_EQ(centre.frames.size(), linesSent + 5);   // header, group, one line, trailers
 }
 
-TEST_F(Dialogues, EachAcceptedFileIsCommittedAndLoggedAndTheFirstRefusalStopsWithItsRowsUnsent)
+TEST_F(Dialogues, AfterAnAcceptedFileTheFirstRefusalStopsWithItsRowsUnsentAndUnlogged)
 {
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS002", "1")));
@@ -353,12 +329,9 @@ TEST_F(Dialogues, EachAcceptedFileIsCommittedAndLoggedAndTheFirstRefusalStopsWit
     ASSERT_TRUE(q.exec("SELECT Toojaam FROM Trans WHERE sent = 0") && q.next());
     EXPECT_EQ(q.value(0).toString(), "POS002");  // the refused file's row waits for the next run
     EXPECT_FALSE(q.next());
-    EXPECT_EQ(Cfg_Get("LastSent_TransFile", ""), Clock_Now().toString("yyyyMMdd").toStdString());
     QFile log(home.filePath("trans.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    const QByteArray text = log.readAll();
-    EXPECT_TRUE(text.contains("Server said: OK"));
-    EXPECT_FALSE(text.contains("Juba saadud"));
+    EXPECT_FALSE(log.readAll().contains("Juba saadud"));
 }
 
 } // namespace
