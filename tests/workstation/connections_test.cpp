@@ -166,7 +166,7 @@ TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServed
     auto a = Connect();
     a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
     std::unique_ptr<Register> newcomer;
-    std::optional<WorkstationPacket> busy, full;
+    std::optional<WorkstationPacket> busy;
     std::string dialogAnswer = "unset";
     std::int64_t dialogMs = -1;
     WS_SetFlows({[&](WorkstationPacket& p) {
@@ -179,22 +179,15 @@ TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServed
                      Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000);
                      service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
                      busy = newcomer->Next();
-                     std::string burst;   // the ring fills up: the last one is answered at once
-                     for (int i = 1; i < kQueueSlots; ++i)
-                         burst += RegisterRequest(wsCardQuery, "00000011");
-                     newcomer->Send(burst);
-                     full = newcomer->Next(5000);
                      WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
                  },
                  {}});
     a->Send(RegisterRequest(wsPurchase, "00000009", "x"));
-    ASSERT_TRUE(Clock_WaitUntil([&] { return full.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return busy.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
     EXPECT_EQ(dialogAnswer, "");
     EXPECT_LT(dialogMs, 2000);   // the dialogue ended with the connection, not at its time-out
-    ASSERT_TRUE(busy && full);
+    ASSERT_TRUE(busy);
     EXPECT_EQ(busy->RequestType, wsBusy);
-    EXPECT_EQ(full->RequestType, wsError);
-    EXPECT_EQ(full->WorkstationTrans, "00000011");
     // Then its own query is answered, and nothing of a's request ever reaches it.
     auto own = newcomer->Next();
     ASSERT_TRUE(own);
