@@ -89,12 +89,9 @@ protected:
         reg.got.push_back(p);
         if (p.RequestType == wsPrint)
             reg.tag = "-1";
-        if (p.RequestType == wsDialog) {
-            std::string a = reg.answers.empty() ? std::string() : reg.answers.front();
-            if (!reg.answers.empty())
-                reg.answers.pop_front();
-            if (!a.empty())
-                reg.tag = a;
+        if (p.RequestType == wsDialog && !reg.answers.empty()) {
+            reg.tag = reg.answers.front();   // "" leaves the prompt unanswered
+            reg.answers.pop_front();
         }
     }
     WorkstationPacket Purchase(const char* trans, std::int64_t amount = 125000, std::int16_t kind = 0,
@@ -108,16 +105,20 @@ protected:
         q.Amount = amount;
         q.PAN = pan;
         q.CardData = cardData;
-        PurchaseItems items(2);
-        items[1].ItemCode = "A1";
-        items[1].ItemAmount1 = amount;
         WorkstationPacket r;
         r.Workstation = "POS00001";
         r.WorkstationTrans = trans;
         r.Requester = kRegister;
         r.RequestType = wsPurchase;
-        r.RequestData = WS_EncodePurchase(q, items);
+        r.RequestData = WS_EncodePurchase(q, Items(amount));
         return r;
+    }
+    static PurchaseItems Items(std::int64_t amount)
+    {
+        PurchaseItems items(2);
+        items[1].ItemCode = "A1";
+        items[1].ItemAmount1 = amount;
+        return items;
     }
     // What the dispatcher would send back.
     WorkstationPacket Run(WorkstationPacket r, void (*flow)(WorkstationPacket&) = Trans_Purchase)
@@ -193,12 +194,7 @@ TEST_F(Flows, AnApprovedPurchaseReachesTheRegisterAsOneSequenceAndIsStored)
         {wsDialog, "Kontroll: 4 viimast kaardinumbri kohta\rv\xF5i kehtivusaeg AAKK"},
         {wsInfo, W("Loon ühendust...")}, {wsInfo, W("Edastan päringu...")}, {wsInfo, W("Ootan vastust...")},
         {wsInfo, W("Lõpetan...")}, {wsPrint, ""}, {wsPrint, ""},
-        {wsApproval, WS_ApprovalData(Approval{20261207, 123000, 125000}, PurchaseItems(2, [] {
-                                         PurchaseItem i;
-                                         i.ItemCode = "A1";
-                                         i.ItemAmount1 = 125000;
-                                         return i;
-                                     }()))},
+        {wsApproval, WS_ApprovalData(Approval{20261207, 123000, 125000}, Items(125000))},
     };
     EXPECT_EQ(heard, expected);
     ASSERT_EQ(requests.size(), 1u);
@@ -477,8 +473,7 @@ TEST_F(Cancels, ATraceNumberThatCannotBeSavedGoesNowhere)
 TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
 {
     QTemporaryDir home;
-    Home_Set(home.path());
-    Cfg_SetRoot(kCfgRoot);
+    UseTestHome(home.path());
     Cfg_Put("AutoriseerijaID", "1234");
     TransRecord o;
     o.STAN = "57";
