@@ -1,4 +1,5 @@
 #include "workstation/packet.h"
+#include "workstation/reassembly.h"
 
 #include "protocol/frame.h"
 
@@ -24,6 +25,22 @@ WorkstationPacket InfoPacket(std::string data)
 }
 
 std::string Byte(int b) { return std::string(1, static_cast<char>(b)); }
+
+// A packet of the given type as a workstation sends it, every "%" byte written "%25".
+std::string Packet(std::int16_t type, std::string data)
+{
+    WorkstationPacket p = InfoPacket(std::move(data));
+    p.AnswerType = type;
+    return WS_EncodePacket(p);
+}
+
+std::string AsSent(const std::string& bytes)
+{
+    std::string out;
+    for (char c : bytes)
+        out += c == '%' ? std::string("%25") : std::string(1, c);
+    return out;
+}
 
 PurchaseRequest SamplePurchase()
 {
@@ -278,4 +295,47 @@ TEST(WsLayouts, ErrorAndDialogueReadBack)
         EXPECT_EQ(prompt, "Summa?");
         EXPECT_EQ(n, c.number) << c.second;
     }
+}
+
+TEST(WsStream, PacketArrivingByteByByteWithEscapesCutInTwo)
+{
+    const std::string wire = AsSent(Packet(wsCardQuery, "50% off %41"));
+    StreamBuffer b;
+    std::vector<WorkstationPacket> got;
+    for (char c : wire) {
+        auto r = Stream_Feed(b, std::string(1, c));
+        EXPECT_TRUE(r.dropped.empty());
+        for (auto& p : r.packets)
+            got.push_back(p);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].RequestData, "50% off %41");
+}
+
+TEST(WsStream, GarbageAndBadPacketsAreDroppedAndTheNextPacketFound)
+{
+    std::string badCrc = Packet(wsCardQuery, "x");
+    badCrc[28] = 'y';
+    std::string negative = Packet(wsCardQuery, "abc");
+    negative[27] = '\x80';
+    StreamBuffer b;
+    const auto r = Stream_Feed(b, "junk" + badCrc + negative + Packet(wsCancel, "123456") + "\xFF");
+    ASSERT_EQ(r.packets.size(), 1u);
+    EXPECT_EQ(r.packets[0].RequestType, wsCancel);
+    EXPECT_EQ(r.packets[0].RequestData, "123456");
+    ASSERT_FALSE(r.dropped.empty());
+    EXPECT_EQ(r.dropped[0].substr(0, 4), "junk");
+    EXPECT_EQ(b.data, "\xFF");   // may be the first half of the next marker
+    const auto next = Stream_Feed(b, Packet(wsPurchase, "").substr(1));
+    ASSERT_EQ(next.packets.size(), 1u);
+    EXPECT_EQ(next.packets[0].RequestType, wsPurchase);
+}
+
+TEST(WsStream, CompleteEscapes)
+{
+    struct Case { std::string text; std::size_t whole; } cases[] = {
+        {"abc", 3}, {"ab%", 2}, {"ab%4", 2}, {"ab%41", 5}, {"%%", 2}, {"%:x", 3}, {"%zq", 3}, {"%4z", 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Stream_CompleteEscapes(c.text), c.whole) << c.text;
 }
