@@ -282,6 +282,8 @@ TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
         {KK_FormatField(2, 12, true, "999999999999"), 0, 0x10, [](const TransRecord& t) { return t.Amount == 99999999999900; }},
         // (element 39 as "N7" or two spaces is the flows' decline table)
         {"51", 4, 0x02, [](const TransRecord& t) { return t.ResponseCode == "51"; }},
+        {KK_FormatField(2, 11, false, "12345"), 3, 0x01, [](const TransRecord& t) { return t.PAN == "kept"; }},
+        {KK_FormatField(2, 11, false, "12345"), 4, 0x80, [](const TransRecord& t) { return t.PAN == "kept"; }},
         {KK_FormatField(7, 38, false, "Tallinn"), 5, 0x20, [](const TransRecord& t) { return t.PAN == "kept"; }},
         {KK_FormatField(7, 40, false, std::string(23, 'a')), 5, 0x02, [](const TransRecord& t) { return t.PAN == "kept"; }},
         {KK_FormatField(2, 3, true, "233"), 6, 0x80, [](const TransRecord& t) { return t.PAN == "kept"; }},
