@@ -166,6 +166,11 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     EXPECT_FALSE(Db_FieldMatches(def, "PAN", dbText, 19));
     EXPECT_FALSE(Db_FieldMatches(def, "PAN", dbLong, 0));
     EXPECT_FALSE(Db_FieldMatches(def, "Nothing", dbLong, 0));
+    // A table not made yet is matched against what its definition holds so far.
+    DbTableDef fresh = Db_TableDef(Db_Database(), "Fresh");
+    ASSERT_TRUE(Db_EnsureField(fresh, "A", dbLong, 0) && Db_EnsureIndex(fresh, "iA", "+A", 0));
+    EXPECT_TRUE(Db_IndexMatches(fresh, "iA", "+A", 0));
+    EXPECT_FALSE(Db_IndexMatches(fresh, "iB", "+A", 0));
 }
 
 TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefused)
@@ -418,6 +423,7 @@ TEST_F(Store, NoFileAtAllStillLetsTheProgramGoOn)
     blocker.close();
     Home_Set(dir.filePath("blocker/home"));
     EXPECT_FALSE(Db_Open());
+    EXPECT_NE(Err_Record(Err_Index()).message.find("tollan.mdb: cannot open or create"), std::string::npos);
     EXPECT_FALSE(Db_Writable());
     EXPECT_FALSE(Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1)));
     EXPECT_FALSE(Log_Event("x"));
