@@ -171,6 +171,8 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     ASSERT_TRUE(Db_EnsureField(fresh, "A", dbLong, 0) && Db_EnsureIndex(fresh, "iA", "+A", 0));
     EXPECT_TRUE(Db_IndexMatches(fresh, "iA", "+A", 0));
     EXPECT_FALSE(Db_IndexMatches(fresh, "iB", "+A", 0));
+    EXPECT_TRUE(Db_AppendTable(fresh));   // made in one step, then read from the file
+    EXPECT_TRUE(Db_IndexMatches(fresh, "iA", "+A", 0));
 }
 
 TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefused)
