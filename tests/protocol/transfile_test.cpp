@@ -125,11 +125,8 @@ TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
         ASSERT_EQ(lines.size(), 4 + c.rows.size());
         const std::string& group = lines[lines.size() - 2];
         const std::string& file = lines.back();
-        EXPECT_EQ(Cols(group, 2, 7), KK_Number(static_cast<std::int64_t>(c.rows.size()), 6));
-        EXPECT_EQ(Cols(group, 8, 19), c.total);
-        EXPECT_EQ(Cols(group, 20, 20), c.sign);
-        EXPECT_EQ(Cols(file, 8, 19), c.total);
-        EXPECT_EQ(Cols(file, 20, 20), c.sign);
+        EXPECT_EQ(Cols(group, 2, 20), "00000" + std::to_string(c.rows.size()) + c.total + c.sign);
+        EXPECT_EQ(Cols(file, 8, 20), std::string(c.total) + c.sign);
         for (std::size_t i = 0; i < c.rows.size(); ++i)
             EXPECT_EQ(Cols(lines[2 + i], 2, 2), std::to_string(c.rows[i].second));
     }

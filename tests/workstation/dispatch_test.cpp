@@ -118,7 +118,7 @@ TEST_F(WsDispatch, MessageCarriesTheBusyNoticeHeader)
     EXPECT_EQ(m.RequestData, "Kaardi kontroll...");
 }
 
-TEST_F(WsDispatch, DialogueAnsweredTimedOutOrDropped)
+TEST_F(WsDispatch, DialogueAnsweredOrTimedOut)
 {
     fake.connected[3] = true;
     const WorkstationPacket r = Request(3, wsPurchase, "");
@@ -136,12 +136,7 @@ TEST_F(WsDispatch, DialogueAnsweredTimedOutOrDropped)
     EXPECT_EQ(WS_Dialog(3, r, "Kas kaart on kohal?", ""), "");
     EXPECT_GE(Clock_Ms() - t0, 120000);
     EXPECT_EQ(fake.tags[3], "");
-
-    // the workstation goes away: the wait ends at once
-    const auto t1 = Clock_Ms();
-    QTimer::singleShot(20, [&] { fake.connected[3] = false; });
-    EXPECT_EQ(WS_Dialog(3, r, "Kas kaart on kohal?", ""), "");
-    EXPECT_LT(Clock_Ms() - t1, 60000);
+    // (a register that leaves ends the wait at once: the service tests, on a real connection)
 
     EXPECT_EQ(WS_Exchange(-10, "x"), "");
 }
