@@ -118,6 +118,13 @@ TEST(FrameFull, EveryCodeSurvivesAndStaysPrintable)
     EXPECT_EQ(KK_Unframe(frame), AllCodes());
 }
 
+// One arrival may hold several frames, and bytes that only look like the start of one.
+TEST(FrameFull, EveryFrameOfAnArrivalIsReadPastBrokenOnes)
+{
+    const std::string arrival = "x\x01" + KK_Frame("A") + "\x01zz" + KK_Frame("B") + "\r\n";
+    EXPECT_EQ(KK_UnframeAll(arrival), (std::vector<std::string>{"A", "B"}));
+}
+
 TEST(FrameFull, OverflowBuildsNothing)
 {
     EXPECT_EQ(KK_Frame(std::string(400, '\xFF')), "");
