@@ -368,14 +368,6 @@ TEST(TransLog, ReportsAreAppendedInUtf8ForTheOwnerAlone)
     EXPECT_EQ(f.permissions() & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
 }
 
-TEST(TransLog, AFileThatCannotBeWrittenGivesFalse)
-{
-    QTemporaryDir home;
-    Home_Set(home.path());
-    ASSERT_TRUE(QDir(home.path()).mkdir("trans.log"));   // a folder where the file should be
-    EXPECT_FALSE(KK_TransLogAppend("x"));
-}
-
 TEST_F(TransFile, ACardNumberThatLooksLikeTheFileKeyStillGetsItsOwnGroup)
 {
     Store({test::SampleTrans("POS001", "1", "xxxxxx1234567899", 100000)});
