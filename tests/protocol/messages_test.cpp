@@ -135,14 +135,6 @@ TEST(ParseField, ALengthThatIsNoNumberOrRunsPastTheBodyIsInvalid)
     }
 }
 
-// Which elements each bitmap names is pinned by the whole bodies below; here its bounds.
-TEST(Bitmaps, NoElementOutsideOneTo128)
-{
-    EXPECT_FALSE(KK_BitSet(kKK_Bitmap0400, 0));
-    EXPECT_FALSE(KK_BitSet(std::string(16, '\xFF'), 129));
-    EXPECT_TRUE(KK_BitSet(std::string(16, '\xFF'), 128));
-}
-
 TEST_F(Settings, AnAuthorisationRequestCarriesEveryElementOfItsBitmapInOrder)
 {
     Cfg_Put("TerminaliTunnus", "TERM0001");
@@ -195,13 +187,6 @@ TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
         B({0x09, 0x78}) +                                                       // 49
         KK_PackDigits(original.substr(0, 42));                                  // 90
     EXPECT_EQ(body, expected);
-}
-
-TEST_F(Settings, ElementsOutsideTheTableAreSkippedWithoutOutput)
-{
-    std::string bitmap(16, '\0');
-    bitmap[0] = static_cast<char>(0x08);   // element 5, which the codec does not know
-    EXPECT_EQ(KK_BuildRequest(bitmap, Purchase()), bitmap.substr(0, 8));
 }
 
 TEST_F(Settings, CardAcceptorIdHasItsFixedShapeAndTheLocationIsCut)
