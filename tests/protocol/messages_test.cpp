@@ -355,15 +355,3 @@ TEST(KKNumber, DigitsWithLeadingZerosAndASign)
     for (const auto& [v, digits, text] : rows)
         EXPECT_EQ(KK_Number(v, digits), text) << v;
 }
-
-TEST_F(Settings, InstitutionsAndPinDataHaveTheirLayoutsWhenABitmapNamesThem)
-{
-    Cfg_Put("AutoriseerijaID", "12345");
-    std::string bitmap(16, '\0');
-    bitmap[3] = static_cast<char>(0x01);   // 32
-    bitmap[4] = static_cast<char>(0x80);   // 33
-    bitmap[6] = static_cast<char>(0x10);   // 52
-    EXPECT_EQ(KK_BuildRequest(bitmap, Purchase()),
-              bitmap.substr(0, 8) + B({0x05, 0x01, 0x23, 0x45}) + B({0x00}) + std::string(64, ' '));
-    EXPECT_EQ(Cfg_Get("EdastajaID", "x"), "");
-}
