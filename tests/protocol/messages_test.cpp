@@ -80,11 +80,7 @@ TEST(UnpackDigits, WalksOnlyTheBytesItNeedsOrLeavesTheBodyAlone)
 
 TEST(FormatField, ElementsArePaddedCutPrefixedAndPackedByTheirLayout)
 {
-    struct Row {
-        int type, width;
-        bool fixed;
-        std::string value, encoded;
-    } rows[] = {
+    struct Row { int type, width; bool fixed; std::string value, encoded; } rows[] = {
         // (a 16-digit PAN, the defaults, the track and empty PIN data are in the whole bodies below)
         // a 19-digit PAN: length 19, then 10 bytes with a leading 0 nibble
         {2, 19, false, "4000001234567899012",
@@ -113,11 +109,7 @@ TEST(FormatField, ElementsArePaddedCutPrefixedAndPackedByTheirLayout)
 
 TEST(ParseField, ALengthThatIsNoNumberOrRunsPastTheBodyIsInvalid)
 {
-    struct Row {
-        int type, width;
-        bool fixed;
-        std::string body;
-    } rows[] = {
+    struct Row { int type, width; bool fixed; std::string body; } rows[] = {
         {2, 19, false, ""},                          // no length at all
         {2, 19, false, B({0x16, 0x40, 0x00})},       // 16 digits announced, 4 present
         {7, 38, false, B({0x05}) + "abc"},
@@ -191,11 +183,7 @@ TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
 
 TEST_F(Settings, CardAcceptorIdHasItsFixedShapeAndTheLocationIsCut)
 {
-    struct Row {
-        const char* regNr;
-        const char* toojaam;
-        const char* id;
-    } rows[] = {
+    struct Row { const char* regNr; const char* toojaam; const char* id; } rows[] = {
         {"10203040", "POS001", "10203040 001"},
         {"1234567890123", "POS017", "123456789017"},
         {"", "7", "         007"},
@@ -211,9 +199,7 @@ TEST_F(Settings, CardAcceptorIdHasItsFixedShapeAndTheLocationIsCut)
 
 TEST(ResponseYear, AMonthMoreThanHalfAYearAwayBelongsToTheNeighbouringYear)
 {
-    struct Row {
-        int received, year, month, expected;
-    } rows[] = {
+    struct Row { int received, year, month, expected; } rows[] = {
         {1, 2026, 12, 2027},  {12, 2027, 1, 2026}, {12, 2026, 12, 2026}, {6, 2026, 12, 2026},
         {5, 2026, 12, 2027},  {7, 2026, 1, 2026},  {8, 2026, 1, 2025},   {1, 2026, 1, 2026},
         {11, 2027, 1, 2026}, {2, 2026, 11, 2027}, {0, 2026, 12, 2027},

@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QVariant>
 
-#include <cstdio>
 #include <functional>
 #include <tuple>
 #include <unistd.h>
@@ -113,11 +112,7 @@ TEST_F(Store, AFieldOrIndexThatCannotBeMadeIsReportedWithItsDefinition)
 {
     ASSERT_TRUE(Db_Open());
     DbTableDef def = Db_TableDef(Db_Database(), "Trans");
-    struct Row {
-        std::function<bool()> ensure;
-        const char* message;
-        const char* details;
-    } rows[] = {
+    struct Row { std::function<bool()> ensure; const char* message; const char* details; } rows[] = {
         {[&] { return Db_EnsureField(def, "PAN", dbLong, 0); }, "viga uue v\xE4lja lisamisel",
          "TableDef='Trans', field='PAN',4,0"},
         {[&] { return Db_EnsureIndex(def, "iSTAN", "+PAN", 0); }, "viga uue indeksi lisamisel",
@@ -295,12 +290,10 @@ TEST_F(Store, AWalkPastTheFirstRowsOfASeekSeesEveryRowOnceInIndexOrder)
 {
     ASSERT_TRUE(Db_Open());
     constexpr int kRows = 300;
+    auto pan = [](int i) { return "4" + QString::number(i).rightJustified(5, '0').toStdString(); };
     ASSERT_TRUE(Db_BeginTrans());
-    for (int i = 0; i < kRows; ++i) {
-        char pan[8];
-        std::snprintf(pan, sizeof pan, "4%05d", (i * 7919) % kRows);   // stored out of card-number order
-        ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", std::to_string(i), pan, 100)));
-    }
+    for (int i = 0; i < kRows; ++i)   // stored out of card-number order
+        ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", std::to_string(i), pan((i * 7919) % kRows), 100)));
     ASSERT_TRUE(Db_StoreTrans(test::SampleTrans("POS001", "empty", "", 100)));
     ASSERT_TRUE(Db_CommitTrans());
 
@@ -315,11 +308,8 @@ TEST_F(Store, AWalkPastTheFirstRowsOfASeekSeesEveryRowOnceInIndexOrder)
         set.moveNext();
     }
     std::vector<std::string> expected{""};
-    for (int i = 0; i < kRows; ++i) {
-        char pan[8];
-        std::snprintf(pan, sizeof pan, "4%05d", i);
-        expected.push_back(pan);
-    }
+    for (int i = 0; i < kRows; ++i)
+        expected.push_back(pan(i));
     EXPECT_EQ(walked, expected);
     ASSERT_TRUE(Db_Rollback());
 
