@@ -186,15 +186,10 @@ TEST_F(Dialogues, TheFileDialogueEndsAsTheCardCentreAnswers)
                 c.Send("\x05");
         };
     };
+    // `why`: the report's cause when the dialogue broke off.
     struct Case {
-        const char* name;
-        OnFrame onFrame;
-        OnControl onControl;
-        bool accepted;
-        std::vector<std::string> frames;
-        std::string controls;
-        const char* why;   // the report's cause when the dialogue broke off
-        std::int64_t atLeastMs, belowMs;
+        const char* name; OnFrame onFrame; OnControl onControl; bool accepted; std::vector<std::string> frames;
+        std::string controls; const char* why; std::int64_t atLeastMs, belowMs;
     } cases[] = {
         {"NAKs only", [](Centre& c, const std::string&) { c.Send("\x15"); }, {}, false,
          std::vector<std::string>(4, "LINE1"), "\x04", "kaardikeskus ei võtnud rida vastu", 0, 1000},

@@ -55,12 +55,8 @@ TEST(PackDigits, RunsOfDigitsPackTwoToAByteAndOtherCharactersStandBetween)
 // Only the bytes the count needs are taken; a body that ends too soon is invalid and untouched.
 TEST(UnpackDigits, WalksOnlyTheBytesItNeedsOrLeavesTheBodyAlone)
 {
-    struct Row {
-        std::string body;
-        int count;
-        const char* digits;   // nullptr: invalid
-        std::size_t left;
-    } rows[] = {
+    // digits nullptr: invalid
+    struct Row { std::string body; int count; const char* digits; std::size_t left; } rows[] = {
         {B({0x12, 0x34, 0x56}), 4, "1234", 1},
         {B({0x01, 0x23}), 3, "123", 0},
         {B({0x9D, 0x28}), 4, "9=28", 0},          // track-2's separator comes back as "="
@@ -243,11 +239,8 @@ TEST(DecodeResponse, AnApprovalFillsTheRecord)
 
 TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
 {
-    struct Row {
-        std::string element;   // bitmap byte offset, bit, encoded value
-        int byte, bit;
-        std::function<bool(const TransRecord&)> check;
-    } rows[] = {
+    // An element's encoded value, the byte and bit of the bitmap that name it, what it sets.
+    struct Row { std::string element; int byte, bit; std::function<bool(const TransRecord&)> check; } rows[] = {
         {KK_FormatField(2, 6, true, "001080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 8; }},
         {KK_FormatField(2, 6, true, "000080"), 0, 0x20, [](const TransRecord& t) { return t.WayOfUse == 0; }},
         {KK_FormatField(2, 12, true, "999999999999"), 0, 0x10, [](const TransRecord& t) { return t.Amount == 99999999999900; }},

@@ -103,11 +103,8 @@ TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
 
 TEST_F(TransFile, GroupTotalsAreSignedByTheKindOfTransaction)
 {
-    struct Case {
-        std::vector<std::pair<std::int64_t, std::int16_t>> rows;   // amount, Type
-        const char* total;
-        const char* sign;
-    } cases[] = {
+    // Rows of amount and Type, the total and its sign.
+    struct Case { std::vector<std::pair<std::int64_t, std::int16_t>> rows; const char* total, *sign; } cases[] = {
         {{{100000, 0}, {100000, 1}}, "000000000000", " "},              // a purchase and its cancellation
         {{{50000, 0}, {125000, 1}}, "000000000750", "-"},               // cancellations outweigh purchases
         {{{125000, 3}}, "000000001250", "-"},
@@ -284,12 +281,8 @@ TEST_F(TransFile, TheGroupHeaderCarriesTheActivityCodeOfElement18ForTheFilesRegi
 {
     // Element 18 follows 2 (9 bytes), 3, 4, 7, 11 and 14 in the 0100 body.
     const std::size_t at = 8 + 9 + 3 + 6 + 5 + 3 + 2;
-    struct Step {
-        const char* key;   // set before the file is built; nullptr: the code never set
-        const char* value;
-        const char* toojaam;
-        const char* code;
-    } steps[] = {
+    // A setting made before the file is built (key nullptr: none), the file's register and its code.
+    struct Step { const char* key, *value, *toojaam, *code; } steps[] = {
         {nullptr, nullptr, "POS001", "0000"},
         {"TegevusAla", "5999", "POS002", "5999"},
         {"POS001\\Tegevusala", "5411", "POS001", "5411"},

@@ -222,12 +222,8 @@ TEST_F(Flows, APurchaseTooShortToReadGetsThePresetAnswerAlone)
 
 TEST_F(Flows, RefusalsBeforeTheCardCentre)
 {
-    struct Case {
-        const char* name;
-        WorkstationPacket r;
-        const char* allowManual;  // nullptr: the setting is missing
-        std::string refusal;
-    };
+    // allowManual nullptr: the setting is missing
+    struct Case { const char* name; WorkstationPacket r; const char* allowManual; std::string refusal; };
     const std::string keyed = CardData("", '1', "2812");
     const std::string expired = CardData("4000001234567899=25111010000012300000", '0', "2511");
     const Case cases[] = {
