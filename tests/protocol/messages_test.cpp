@@ -32,6 +32,18 @@ protected:
 
 TransRecord Purchase() { return test::SampleTrans("POS001", "1", "4000001234567899", 123450); }   // 12.345
 
+// The elements of an approval in the card centre's layouts.
+std::string Approval(const std::string& date7 = "1206140359", bool with39 = true)
+{
+    std::string bitmap = B({0x72, 0x24, 0x00, 0x00, 0x26, 0x80, 0x00, 0x00});   // 2 3 4 7 11 14 35 38 39 41
+    if (!with39) bitmap[4] = static_cast<char>(0x24);
+    return bitmap + KK_FormatField(2, 19, false, "4000001234567899") + KK_FormatField(2, 6, true, "000580") +
+           KK_FormatField(2, 12, true, "000000001234") + KK_FormatField(2, 10, true, date7) +
+           KK_FormatField(2, 6, true, "000124") + KK_FormatField(2, 4, true, "2812") +
+           KK_FormatField(9, 37, false, "4000001234567899\r2812101") + KK_FormatField(4, 6, true, "AB1234") +
+           (with39 ? "00" : "") + "TERM0001";
+}
+
 } // namespace
 
 TEST(PackDigits, RunsOfDigitsPackTwoToAByteAndOtherCharactersStandBetween)
@@ -203,22 +215,6 @@ TEST(ResponseYear, AMonthMoreThanHalfAYearAwayBelongsToTheNeighbouringYear)
     for (const auto& r : rows)
         EXPECT_EQ(KK_ResponseYear(r.received, r.year, r.month), r.expected) << r.received << " " << r.month;
 }
-
-namespace {
-
-// The elements of an approval in the card centre's layouts.
-std::string Approval(const std::string& date7 = "1206140359", bool with39 = true)
-{
-    std::string bitmap = B({0x72, 0x24, 0x00, 0x00, 0x26, 0x80, 0x00, 0x00});   // 2 3 4 7 11 14 35 38 39 41
-    if (!with39) bitmap[4] = static_cast<char>(0x24);
-    return bitmap + KK_FormatField(2, 19, false, "4000001234567899") + KK_FormatField(2, 6, true, "000580") +
-           KK_FormatField(2, 12, true, "000000001234") + KK_FormatField(2, 10, true, date7) +
-           KK_FormatField(2, 6, true, "000124") + KK_FormatField(2, 4, true, "2812") +
-           KK_FormatField(9, 37, false, "4000001234567899\r2812101") + KK_FormatField(4, 6, true, "AB1234") +
-           (with39 ? "00" : "") + "TERM0001";
-}
-
-} // namespace
 
 TEST(DecodeResponse, AnApprovalFillsTheRecord)
 {

@@ -231,10 +231,6 @@ TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
     EXPECT_EQ(LogRows().back(), "WSTJ(1): request queue full: answered with the preset error");
 }
 
-} // namespace
-
-namespace {
-
 WorkstationPacket From(int requester, std::string data = {})
 {
     WorkstationPacket p;
