@@ -9,6 +9,7 @@
 #include "support/text.h"
 #include "tests/common/card_centre.h"
 #include "tests/common/records.h"
+#include "tests/common/register.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
@@ -41,14 +42,8 @@ protected:
         KK_SetSockets(&auth, &file);
         Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
         Tcp_HandleCardCentreEvents(file, kMsgFileSocket);
-        WS_SetRequesters({[this](int) { return connected ? kRequesterConnected : 0; },
-                          [this](int, const std::string& bytes) {
-                              std::string b = bytes;
-                              WorkstationPacket p;
-                              if (WS_DecodePacket(b, p) > 0)
-                                  told.push_back(p.RequestData);
-                          },
-                          [](int) -> std::string* { return nullptr; }});
+        told.connected[3] = true;
+        told.Install();
     }
     void TearDown() override
     {
@@ -66,8 +61,7 @@ protected:
     ClockScope scope{clock};
     Centre centre;
     Socket auth, file;
-    bool connected = true;
-    std::vector<std::string> told;  // the progress texts the requester saw
+    FakeRegisters told;   // register 3, which hears the progress texts
 };
 
 // The answer is the first valid frame of the answer's type, whatever comes with it; an answer of
@@ -116,7 +110,7 @@ TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
     ASSERT_TRUE(KK_Authorize(100, "B", response, 3));
     EXPECT_EQ(response, "OK");
     EXPECT_EQ(centre.frames, (std::vector<std::string>{Type(100) + "B", Type(101) + "B"}));
-    EXPECT_EQ(told[3], W("Edastan päringu korduse..."));
+    EXPECT_EQ(told.got[3].RequestData, W("Edastan päringu korduse..."));
     QFile log(home.filePath("debug.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -154,7 +148,7 @@ TEST_F(Dialogues, ACardCentreThatCannotBeReachedIsTriedThreeTimesHalfASecondApar
     std::string response;
     EXPECT_FALSE(KK_Authorize(100, "B", response, 3));
     EXPECT_GE(Clock_Ms() - t0, 1500);
-    EXPECT_EQ(told.back(), W("Sidehäire!"));
+    EXPECT_EQ(told.got.back().RequestData, W("Sidehäire!"));
     int timeouts = 0;
     for (int i = 1; i <= Err_Index(); ++i)
         timeouts += Err_Record(i).description == "TCP timeout";

@@ -24,7 +24,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <vector>
 
 using namespace tollan;
@@ -35,19 +34,6 @@ namespace {
 std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 
 constexpr int kRegister = 4;
-
-// The register as the flows see it: it answers prompts from a script and print requests at once,
-// and keeps every packet it was sent.
-struct Register {
-    std::vector<WorkstationPacket> got;
-    std::deque<std::string> answers;  // for the prompts, in order; "" lets a prompt go unanswered
-    std::string tag;
-
-    long Count(std::int16_t type) const
-    {
-        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
-    }
-};
 
 // Card data: the track (40), the entry flag, the expiry YYMM as printed on the card.
 std::string CardData(const std::string& track, char entry, const std::string& expiry)
@@ -67,9 +53,8 @@ protected:
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         KK_SetSockets(&auth, nullptr);
         Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
-        WS_SetRequesters({[](int r) { return r == kRegister ? kRequesterConnected : 0; },
-                          [this](int, const std::string& bytes) { Hear(bytes); },
-                          [this](int) { return &reg.tag; }});
+        reg.connected[kRegister] = true;
+        reg.Install();
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
             if (verdict != kSilent)
@@ -82,19 +67,6 @@ protected:
         WS_SetFlows({});
         KK_SetSockets(nullptr, nullptr);
         Db_Database().close();
-    }
-    void Hear(const std::string& bytes)
-    {
-        std::string b = bytes;
-        WorkstationPacket p;
-        ASSERT_GT(WS_DecodePacket(b, p), 0);
-        reg.got.push_back(p);
-        if (p.RequestType == wsPrint)
-            reg.tag = "-1";
-        if (p.RequestType == wsDialog && !reg.answers.empty()) {
-            reg.tag = reg.answers.front();   // "" leaves the prompt unanswered
-            reg.answers.pop_front();
-        }
     }
     WorkstationPacket Purchase(const char* trans, std::int64_t amount = 125000, std::int16_t kind = 0,
                                std::string cardData = CardData("4000001234567899=28121010000012300000", '0', "2812"),
@@ -151,7 +123,7 @@ protected:
     ClockScope scope{clock};
     Centre centre;
     Socket auth;
-    Register reg;
+    FakeRegisters reg;   // answers the prompts and print requests at once
     static inline const std::string kSilent = "silent";
     std::string verdict = "00";  // the card centre's element 39 ("" none), or kSilent
     std::vector<std::string> requests;
