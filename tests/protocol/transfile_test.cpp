@@ -95,8 +95,7 @@ TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
         "8000002" "000000001550" " " "0004201" "38Tallinn" + std::string(31, ' ') + "   ",
         "9000002" "000000001550" " " + std::string(50, ' '),
     };
-    EXPECT_EQ(lines, expected);
-    for (const auto& l : lines) EXPECT_EQ(l.size(), 70u) << l;
+    EXPECT_EQ(lines, expected);   // each of 70 characters
     EXPECT_EQ(Unsent("POS001"), 0);
     EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), "42");
 }
