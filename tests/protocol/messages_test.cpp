@@ -27,7 +27,12 @@ std::string B(std::initializer_list<int> bytes)
 class Settings : public ::testing::Test {
 protected:
     QTemporaryDir home;
-    void SetUp() override { test::UseTestHome(home.path()); }
+    void SetUp() override
+    {
+        test::UseTestHome(home.path());
+        Cfg_Put("TerminaliTunnus", "TERM0001");
+        Cfg_Put("FirmaRegNr", "10203040");
+    }
 };
 
 TransRecord Purchase() { return test::SampleTrans("POS001", "1", "4000001234567899", 123450); }   // 12.345
@@ -137,8 +142,6 @@ TEST(ParseField, ALengthThatIsNoNumberOrRunsPastTheBodyIsInvalid)
 
 TEST_F(Settings, AnAuthorisationRequestCarriesEveryElementOfItsBitmapInOrder)
 {
-    Cfg_Put("TerminaliTunnus", "TERM0001");
-    Cfg_Put("FirmaRegNr", "10203040");
     Cfg_Put("FirmaLokaator", "Tallinn Pood");
     const std::string body = KK_BuildRequest(kKK_Bitmap0100, Purchase());
     const std::string expected =
@@ -164,8 +167,6 @@ TEST_F(Settings, AnAuthorisationRequestCarriesEveryElementOfItsBitmapInOrder)
 
 TEST_F(Settings, AReversalCarriesTheSecondaryBitmapAndTheOriginalData)
 {
-    Cfg_Put("TerminaliTunnus", "TERM0001");
-    Cfg_Put("FirmaRegNr", "10203040");
     Cfg_Put("ProtsKood", "200000");
     Cfg_Put("Valuutakood", "978");
     TransRecord t = Purchase();
