@@ -1,16 +1,23 @@
 #pragma once
 // A cash register on loopback for the tests of the workstation service and the flows. It reads in
 // its own event handler, so it keeps receiving (and, when told to, answers prompts and print
-// requests at once) while a request's flow holds the test inside a wait.
+// requests at once) while a request's flow holds the test inside a wait. And registers in the
+// test process, for the dispatcher, the flows and the dialogues without a service.
 
 #include "support/clock.h"
 #include "support/text.h"
+#include "workstation/dispatch.h"
 #include "workstation/packet.h"
+
+#include <gtest/gtest.h>
 
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -69,6 +76,41 @@ struct Register {
         if (!Clock_WaitUntil([&] { return got.size() > taken; }, ms))
             return std::nullopt;
         return got[taken++];
+    }
+};
+
+// Registers as the dispatcher reaches them once Install()ed: which are connected, each one's
+// dialogue answer, every packet each was sent (Requester: the one it went to). Prompts are
+// answered from `answers` in order ("" leaves one unanswered), print requests at once.
+struct FakeRegisters {
+    std::map<int, bool> connected;
+    std::map<int, std::string> tags;
+    std::vector<WorkstationPacket> got;
+    std::deque<std::string> answers;
+
+    void Install()
+    {
+        WS_SetRequesters({[this](int r) { return connected[r] ? kRequesterConnected : 0; },
+                          [this](int r, const std::string& bytes) { Hear(r, bytes); },
+                          [this](int r) { return &tags[r]; }});
+    }
+    void Hear(int r, const std::string& bytes)
+    {
+        std::string b = bytes;
+        WorkstationPacket p;
+        EXPECT_EQ(WS_DecodePacket(b, p), static_cast<int>(bytes.size())) << "not one whole packet";
+        p.Requester = static_cast<std::int16_t>(r);
+        got.push_back(p);
+        if (p.RequestType == wsPrint)
+            tags[r] = "-1";
+        if (p.RequestType == wsDialog && !answers.empty()) {
+            tags[r] = answers.front();
+            answers.pop_front();
+        }
+    }
+    long Count(std::int16_t type) const
+    {
+        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
     }
 };
 

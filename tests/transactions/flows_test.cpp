@@ -11,6 +11,7 @@
 #include "support/text.h"
 #include "tests/common/card_centre.h"
 #include "tests/common/register.h"
+#include "tests/common/registry_lock.h"
 #include "tests/common/test_home.h"
 #include "transactions/response_text.h"
 #include "workstation/connections.h"
@@ -18,11 +19,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <vector>
 
 using namespace tollan;
@@ -33,19 +34,6 @@ namespace {
 std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 
 constexpr int kRegister = 4;
-
-// The register as the flows see it: it answers prompts from a script and print requests at once,
-// and keeps every packet it was sent.
-struct Register {
-    std::vector<WorkstationPacket> got;
-    std::deque<std::string> answers;  // for the prompts, in order; "" lets a prompt go unanswered
-    std::string tag;
-
-    long Count(std::int16_t type) const
-    {
-        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
-    }
-};
 
 // Card data: the track (40), the entry flag, the expiry YYMM as printed on the card.
 std::string CardData(const std::string& track, char entry, const std::string& expiry)
@@ -65,9 +53,8 @@ protected:
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         KK_SetSockets(&auth, nullptr);
         Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
-        WS_SetRequesters({[](int r) { return r == kRegister ? kRequesterConnected : 0; },
-                          [this](int, const std::string& bytes) { Hear(bytes); },
-                          [this](int) { return &reg.tag; }});
+        reg.connected[kRegister] = true;
+        reg.Install();
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
             if (verdict != kSilent)
@@ -81,22 +68,6 @@ protected:
         KK_SetSockets(nullptr, nullptr);
         Db_Database().close();
     }
-    void Hear(const std::string& bytes)
-    {
-        std::string b = bytes;
-        WorkstationPacket p;
-        ASSERT_GT(WS_DecodePacket(b, p), 0);
-        reg.got.push_back(p);
-        if (p.RequestType == wsPrint)
-            reg.tag = "-1";
-        if (p.RequestType == wsDialog) {
-            std::string a = reg.answers.empty() ? std::string() : reg.answers.front();
-            if (!reg.answers.empty())
-                reg.answers.pop_front();
-            if (!a.empty())
-                reg.tag = a;
-        }
-    }
     WorkstationPacket Purchase(const char* trans, std::int64_t amount = 125000, std::int16_t kind = 0,
                                std::string cardData = CardData("4000001234567899=28121010000012300000", '0', "2812"),
                                std::string pan = "4000001234567899")
@@ -108,16 +79,20 @@ protected:
         q.Amount = amount;
         q.PAN = pan;
         q.CardData = cardData;
-        PurchaseItems items(2);
-        items[1].ItemCode = "A1";
-        items[1].ItemAmount1 = amount;
         WorkstationPacket r;
         r.Workstation = "POS00001";
         r.WorkstationTrans = trans;
         r.Requester = kRegister;
         r.RequestType = wsPurchase;
-        r.RequestData = WS_EncodePurchase(q, items);
+        r.RequestData = WS_EncodePurchase(q, Items(amount));
         return r;
+    }
+    static PurchaseItems Items(std::int64_t amount)
+    {
+        PurchaseItems items(2);
+        items[1].ItemCode = "A1";
+        items[1].ItemAmount1 = amount;
+        return items;
     }
     // What the dispatcher would send back.
     WorkstationPacket Run(WorkstationPacket r, void (*flow)(WorkstationPacket&) = Trans_Purchase)
@@ -148,7 +123,7 @@ protected:
     ClockScope scope{clock};
     Centre centre;
     Socket auth;
-    Register reg;
+    FakeRegisters reg;   // answers the prompts and print requests at once
     static inline const std::string kSilent = "silent";
     std::string verdict = "00";  // the card centre's element 39 ("" none), or kSilent
     std::vector<std::string> requests;
@@ -193,12 +168,7 @@ TEST_F(Flows, AnApprovedPurchaseReachesTheRegisterAsOneSequenceAndIsStored)
         {wsDialog, "Kontroll: 4 viimast kaardinumbri kohta\rv\xF5i kehtivusaeg AAKK"},
         {wsInfo, W("Loon ühendust...")}, {wsInfo, W("Edastan päringu...")}, {wsInfo, W("Ootan vastust...")},
         {wsInfo, W("Lõpetan...")}, {wsPrint, ""}, {wsPrint, ""},
-        {wsApproval, WS_ApprovalData(Approval{20261207, 123000, 125000}, PurchaseItems(2, [] {
-                                         PurchaseItem i;
-                                         i.ItemCode = "A1";
-                                         i.ItemAmount1 = 125000;
-                                         return i;
-                                     }()))},
+        {wsApproval, WS_ApprovalData(Approval{20261207, 123000, 125000}, Items(125000))},
     };
     EXPECT_EQ(heard, expected);
     ASSERT_EQ(requests.size(), 1u);
@@ -217,22 +187,15 @@ TEST_F(Flows, APurchaseTooShortToReadGetsThePresetAnswerAlone)
     WS_Dispatch(r);
     ASSERT_EQ(reg.got.size(), 1u);
     EXPECT_EQ(reg.got[0].RequestType, wsError);
-    std::int16_t code = 0;
-    std::string text;
-    ASSERT_TRUE(WS_ParseError(reg.got[0].RequestData, code, text));
-    EXPECT_EQ(code, 1);
+    EXPECT_EQ(reg.got[0].RequestData, WS_ErrorAnswer(1));
     EXPECT_TRUE(requests.empty());
     EXPECT_EQ(Cfg_Get("NextNumber", "none"), "none");
 }
 
 TEST_F(Flows, RefusalsBeforeTheCardCentre)
 {
-    struct Case {
-        const char* name;
-        WorkstationPacket r;
-        const char* allowManual;  // nullptr: the setting is missing
-        std::string refusal;
-    };
+    // allowManual nullptr: the setting is missing
+    struct Case { const char* name; WorkstationPacket r; const char* allowManual; std::string refusal; };
     const std::string keyed = CardData("", '1', "2812");
     const std::string expired = CardData("4000001234567899=25111010000012300000", '0', "2511");
     const Case cases[] = {
@@ -290,7 +253,8 @@ TEST_F(Flows, OnlyDoubleZeroApprovesAndEveryOtherCodeIsADeclineReportedAndNotSto
 
 // A card centre that stays silent (after the one repeat) or answers without a verdict: the
 // cashier is asked for an authorisation by telephone, with the card's data, and its code is stored.
-TEST_F(Flows, NoVerdictLeadsToTheTelephoneCode)
+// A prompt nobody answers abandons the purchase.
+TEST_F(Flows, NoVerdictLeadsToTheTelephoneCodeAndAPromptLeftUnansweredToNothing)
 {
     const std::pair<std::string, std::size_t> cases[] = {{kSilent, 2}, {"", 1}};
     int trans = 0;
@@ -316,15 +280,11 @@ TEST_F(Flows, NoVerdictLeadsToTheTelephoneCode)
 
     reg.answers = {"7899", ""};  // and when nobody enters a code, nothing is stored
     EXPECT_EQ(Run(Purchase("3")).AnswerType, wsUnfinished);
-    EXPECT_EQ(Rows(), 2);
-}
-
-TEST_F(Flows, NoAnswerToTheCardCheckAbandonsThePurchase)
-{
-    reg.answers = {""};
-    EXPECT_EQ(Run(Purchase("1")).AnswerType, wsUnfinished);
+    requests.clear();
+    reg.answers = {""};   // nor when nobody answers the card check, and the card centre hears nothing
+    EXPECT_EQ(Run(Purchase("4")).AnswerType, wsUnfinished);
     EXPECT_TRUE(requests.empty());
-    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(Rows(), 2);
 }
 
 TEST_F(Flows, ARepeatedRequestNumberIsRefusedBeforeTheCardCentreHearsOfIt)
@@ -402,8 +362,7 @@ TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
     EXPECT_EQ(reg.Count(wsPrint), 2);
 
     EXPECT_EQ(Cancel("POS00009", "C2", "00000011").AnswerType, wsError);  // another register's number
-    EXPECT_EQ(Cancel("POS00001", "C4", "C1").AnswerType, wsError);  // a cancellation is not cancelled
-    EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "C1")), "code 1");
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "C1")), "code 1");   // a cancellation is not cancelled
     QSqlQuery(Db_Database()).exec("UPDATE Trans SET sent = -1");
     EXPECT_EQ(Refusal(Cancel("POS00001", "C5", "3")), "code 1");  // gone in a file already
     EXPECT_EQ(requests.size(), 1u);
@@ -477,8 +436,7 @@ TEST_F(Cancels, ATraceNumberThatCannotBeSavedGoesNowhere)
 TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
 {
     QTemporaryDir home;
-    Home_Set(home.path());
-    Cfg_SetRoot(kCfgRoot);
+    UseTestHome(home.path());
     Cfg_Put("AutoriseerijaID", "1234");
     TransRecord o;
     o.STAN = "57";
@@ -488,6 +446,59 @@ TEST(OriginalData, FortyTwoDigitsOfTheOriginal)
     // Past a million the original's number is its rightmost six digits, as its element 11 went.
     o.STAN = "1000057";
     EXPECT_EQ(Trans_OriginalData(o), "010000005707050930150000000123400000000000");
+}
+
+// The trace number counter beside `tollan config set`, which the guide has the operator run while
+// the terminal works: two processes saving the same registry.ini again and again.
+TEST(TraceNumbers, NoneRepeatsAndNoSettingIsLostWhileConfigSetSavesTheSameFile)
+{
+#ifndef TOLLAN_EXE
+    GTEST_SKIP() << "built without the tollan program";
+#else
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    UseTestHome(home.path());
+    ASSERT_TRUE(Cfg_Put("NextNumber", "1000"));
+    constexpr int kSets = 40;
+    QProcess other;  // one `tollan config set` after another, each a process of its own
+    other.start("sh", {"-c",
+                       "i=0; while [ $i -lt $2 ]; do \"$0\" --home \"$1\" config set \"Set$i\" \"value $i\" || exit 1; "
+                       "i=$((i+1)); done",
+                       TOLLAN_EXE, home.path(), QString::number(kSets)});
+    ASSERT_TRUE(other.waitForStarted());
+    std::int32_t last = 1000;
+    do {
+        bool saved = false;
+        const std::int32_t n = Trans_NextStan(&saved);
+        ASSERT_TRUE(saved);
+        ASSERT_EQ(n, last + 1);  // a number the other's save took back would come again
+        last = n;
+        // A purchase talks to the register and the card centre between two numbers; one that took
+        // the lock back at once would keep `config set` waiting past its bound.
+    } while (!other.waitForFinished(1));
+    ASSERT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_EQ(Cfg_Lookup("NextNumber", ""), std::to_string(last));
+    for (int i = 0; i < kSets; ++i)
+        EXPECT_EQ(Cfg_Lookup("Set" + std::to_string(i), "lost"), "value " + std::to_string(i)) << i;
+    std::printf("%d trace numbers beside %d saves of `config set`\n", last - 1000, kSets);
+#endif
+}
+
+TEST(TraceNumbers, ANumberSetElsewhereWhileOursIsTakenIsCountedOn)
+{
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    UseTestHome(home.path());
+    ASSERT_TRUE(Cfg_Put("NextNumber", "5"));
+    // `config set NextNumber 100` by hand, saved while our count waits for the lock.
+    QProcess other;
+    HoldTheRegistryLock(other, home.path(),
+                              "sleep 0.5; " + SaveRegistryCommand("[SOFTWARE\\Valdrin\\Tollan]\nNextNumber=100\n"));
+    bool saved = false;
+    EXPECT_EQ(Trans_NextStan(&saved), 101);
+    EXPECT_TRUE(saved);
+    EXPECT_TRUE(other.waitForFinished(5000));
+    EXPECT_EQ(Cfg_Lookup("NextNumber", ""), "101");
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 #include "workstation/connections.h"
+#include "workstation/queue.h"
+#include "workstation/service.h"
 
 #include "store/db.h"
 #include "support/clock.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "support/text.h"
 #include "tests/common/register.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
@@ -15,7 +13,6 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -166,7 +163,7 @@ TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServed
     auto a = Connect();
     a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
     std::unique_ptr<Register> newcomer;
-    std::optional<WorkstationPacket> busy, full;
+    std::optional<WorkstationPacket> busy;
     std::string dialogAnswer = "unset";
     std::int64_t dialogMs = -1;
     WS_SetFlows({[&](WorkstationPacket& p) {
@@ -179,22 +176,15 @@ TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServed
                      Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000);
                      service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
                      busy = newcomer->Next();
-                     std::string burst;   // the ring fills up: the last one is answered at once
-                     for (int i = 1; i < kQueueSlots; ++i)
-                         burst += RegisterRequest(wsCardQuery, "00000011");
-                     newcomer->Send(burst);
-                     full = newcomer->Next(5000);
                      WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
                  },
                  {}});
     a->Send(RegisterRequest(wsPurchase, "00000009", "x"));
-    ASSERT_TRUE(Clock_WaitUntil([&] { return full.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return busy.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
     EXPECT_EQ(dialogAnswer, "");
     EXPECT_LT(dialogMs, 2000);   // the dialogue ended with the connection, not at its time-out
-    ASSERT_TRUE(busy && full);
+    ASSERT_TRUE(busy);
     EXPECT_EQ(busy->RequestType, wsBusy);
-    EXPECT_EQ(full->RequestType, wsError);
-    EXPECT_EQ(full->WorkstationTrans, "00000011");
     // Then its own query is answered, and nothing of a's request ever reaches it.
     auto own = newcomer->Next();
     ASSERT_TRUE(own);
@@ -241,4 +231,101 @@ TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
     EXPECT_EQ(LogRows().back(), "WSTJ(1): request queue full: answered with the preset error");
 }
 
+WorkstationPacket From(int requester, std::string data = {})
+{
+    WorkstationPacket p;
+    p.Requester = static_cast<std::int16_t>(requester);
+    p.RequestData = std::move(data);
+    return p;
+}
+
 } // namespace
+
+// Its size and its order are the service's tests above (a full ring, a stream answered in order).
+TEST(WsQueue, TheRingWrapsFromItsLastSlotToTheFirst)
+{
+    auto q = std::make_unique<PacketQueue>();
+    q->head = q->tail = 1023;
+    ASSERT_TRUE(PacketQueue_Add(*q, From(3, "a")));
+    ASSERT_TRUE(PacketQueue_Add(*q, From(4, "b")));
+    EXPECT_EQ(PacketQueue_Count(*q), 2);
+    ASSERT_TRUE(PacketQueue_Bar_Set(*q, 1023));
+    WorkstationPacket p;
+    std::uint64_t conn = 99;
+    ASSERT_TRUE(PacketQueue_Take(*q, p, &conn));
+    EXPECT_EQ(p.RequestData, "a");
+    EXPECT_EQ(conn, 0u);
+    EXPECT_EQ(q->head, 0);
+    EXPECT_TRUE(PacketQueue_InQueue(*q, 7));   // the request taken from the last slot still runs
+    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, 1023));
+    ASSERT_TRUE(PacketQueue_Take(*q, p));
+    EXPECT_EQ(p.RequestData, "b");
+}
+
+TEST(WsQueue, InQueueOnlyForWaitingConnectionsOrARunningRequest)
+{
+    auto q = std::make_unique<PacketQueue>();
+    // idle at slot 0: nobody is waiting, so nobody gets a busy notice
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 1));
+    PacketQueue_Add(*q, From(5));
+    PacketQueue_Add(*q, From(-9));
+    EXPECT_TRUE(PacketQueue_InQueue(*q, 5));
+    EXPECT_TRUE(PacketQueue_InQueue(*q, -9));
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 6));
+    // a request in progress: every connection is told
+    const int h = q->head;
+    ASSERT_TRUE(PacketQueue_Bar_Set(*q, h));
+    WorkstationPacket p;
+    PacketQueue_Take(*q, p);
+    EXPECT_TRUE(PacketQueue_InQueue(*q, 6));
+    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, h));
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 5));
+    // a scheduled job holds the marker but is no request
+    ASSERT_TRUE(PacketQueue_Bar_Set(*q, -10));
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 6));
+    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, -10));
+}
+
+TEST(WsQueue, BusyMarkerAndGuard)
+{
+    auto q = std::make_unique<PacketQueue>();
+    std::vector<bool> shown;
+    q->busyChanged = [&](bool busy) { shown.push_back(busy); };
+    {
+        BusyGuard job(*q, -10);
+        EXPECT_TRUE(job.held());
+        EXPECT_EQ(q->busy, -9);
+        BusyGuard request(*q, 4);
+        EXPECT_FALSE(request.held());
+        EXPECT_FALSE(PacketQueue_Bar_Clear(*q, 4));   // not its marker: stays set
+        EXPECT_EQ(q->busy, -9);
+    }
+    EXPECT_EQ(q->busy, 0);
+    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, 4));        // free already
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+}
+
+TEST(WsService, BusyNoticesGoToWaitingWorkstationsOnly)
+{
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(7, 5, 30)));
+    ClockScope scope(clock);
+    std::vector<int> to;
+    const ConnectionSend send = [&](int r, const std::string&) { to.push_back(r); };
+    auto q = std::make_unique<PacketQueue>();
+    WS_SendBusyNotices(*q, 1, 32, send);
+    EXPECT_TRUE(to.empty());   // idle: nobody waits
+    for (int r : {2, 7}) {
+        WorkstationPacket p;
+        p.Requester = static_cast<std::int16_t>(r);
+        PacketQueue_Add(*q, p);
+    }
+    WS_SendBusyNotices(*q, 1, 32, send);
+    EXPECT_EQ(to, (std::vector<int>{2, 7}));
+
+    std::string bytes = WS_BusyNotice(Clock_Now());
+    WorkstationPacket n;
+    ASSERT_GT(WS_DecodePacket(bytes, n), 0);
+    EXPECT_EQ(n.RequestType, wsBusy);
+    EXPECT_EQ(n.Word2, 256);
+    EXPECT_EQ(n.RequestData, "07.12.2026 07:05:30\r\n");
+}

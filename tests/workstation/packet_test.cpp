@@ -1,4 +1,5 @@
 #include "workstation/packet.h"
+#include "workstation/reassembly.h"
 
 #include "protocol/frame.h"
 
@@ -24,6 +25,22 @@ WorkstationPacket InfoPacket(std::string data)
 }
 
 std::string Byte(int b) { return std::string(1, static_cast<char>(b)); }
+
+// A packet of the given type as a workstation sends it, every "%" byte written "%25".
+std::string Packet(std::int16_t type, std::string data)
+{
+    WorkstationPacket p = InfoPacket(std::move(data));
+    p.AnswerType = type;
+    return WS_EncodePacket(p);
+}
+
+std::string AsSent(const std::string& bytes)
+{
+    std::string out;
+    for (char c : bytes)
+        out += c == '%' ? std::string("%25") : std::string(1, c);
+    return out;
+}
 
 PurchaseRequest SamplePurchase()
 {
@@ -60,36 +77,27 @@ PurchaseItems SampleItems(int m)
 
 } // namespace
 
+// The 16-bit header fields and 64-bit amounts are pinned by the packets and layouts below.
 TEST(WsBin, LittleEndianNumbers)
 {
-    EXPECT_EQ(Bin_Encode(std::int16_t(256)), Byte(0x00) + Byte(0x01));
-    EXPECT_EQ(Bin_Encode(std::int16_t(-2)), Byte(0xFE) + Byte(0xFF));
-    EXPECT_EQ(Bin_Encode(std::int32_t(20261207)), Byte(0x57) + Byte(0x29) + Byte(0x35) + Byte(0x01));
-    EXPECT_EQ(Bin_Encode(std::int64_t(125000)), std::string("\x48\xE8\x01\0\0\0\0\0", 8));
-    EXPECT_EQ(Bin_Encode(1.0f), std::string("\0\0\x80\x3F", 4));
-    EXPECT_EQ(Bin_Encode(true), Byte(0xFF));
-    EXPECT_EQ(Bin_Encode(false), Byte(0x00));
-    EXPECT_EQ(Bin_Encode(std::uint8_t(200)), Byte(200));
-    EXPECT_EQ(Bin_Encode(std::string_view("abc")), "abc");
-
-    EXPECT_EQ(Bin_Decode<std::int16_t>(Bin_Encode(std::int16_t(-32768))), -32768);
-    EXPECT_EQ(Bin_Decode<std::int32_t>(Bin_Encode(std::int32_t(-7))), -7);
-    EXPECT_EQ(Bin_Decode<std::int64_t>(Bin_Encode(std::int64_t(-125000))), -125000);
+    EXPECT_EQ(Bin_Encode(std::int32_t(20261207)) + Bin_Encode(1.0f) + Bin_Encode(true) + Bin_Encode(false) +
+                  Bin_Encode(std::string_view("abc")),
+              std::string("\x57\x29\x35\x01" "\0\0\x80\x3F" "\xFF\0" "abc", 13));
     EXPECT_EQ(Bin_Decode<double>(Bin_Encode(2.5)), 2.5);
     EXPECT_EQ(Bin_Decode<std::int16_t>(Byte(0x05)), 5);   // a short text reads as zero-filled
     EXPECT_EQ(Bin_Decode<std::int32_t>(""), 0);
 }
 
+// Header texts are cut to their 8 bytes or filled with zero bytes, which are read back as they are.
 TEST(WsPacket, InformationMessageWorkedExample)
 {
-    const std::string bytes = WS_EncodePacket(InfoPacket("abc"));
+    WorkstationPacket p = InfoPacket("abc");
+    p.Workstation = "007";
+    p.WorkstationTrans = "123456789AB";
+    const std::string bytes = WS_EncodePacket(p);
     ASSERT_EQ(bytes.size(), 31u);
-    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFF");
-    EXPECT_EQ(bytes.substr(2, 2), Byte(0x00) + Byte(0x01));
-    EXPECT_EQ(bytes.substr(4, 16), "0000000000000000");
-    EXPECT_EQ(bytes.substr(24, 2), Byte(0x06) + Byte(0x00));
-    EXPECT_EQ(bytes.substr(26, 2), Byte(0x03) + Byte(0x00));
-    EXPECT_EQ(bytes.substr(28), "abc");
+    EXPECT_EQ(bytes.substr(0, 22) + bytes.substr(24),
+              std::string("\xFF\xFF\0\x01" "007\0\0\0\0\0" "12345678" "\0\0" "\x06\0\x03\0" "abc", 29));
     std::string zeroed = bytes;
     zeroed[22] = zeroed[23] = '\0';
     EXPECT_EQ(Bin_Decode<std::uint16_t>(bytes.substr(22, 2)), KK_Crc16(zeroed));
@@ -101,6 +109,7 @@ TEST(WsPacket, InformationMessageWorkedExample)
     r.AnswerType = r.RequestType;
     r.AnswerData = r.RequestData;
     EXPECT_EQ(WS_EncodePacket(r), bytes);   // every header field read back
+    EXPECT_EQ(r.Workstation, std::string("007\0\0\0\0\0", 8));
     EXPECT_EQ(r.RequestData, "abc");
 
     // Every single changed byte is caught (the marker, the length or the CRC).
@@ -114,38 +123,14 @@ TEST(WsPacket, InformationMessageWorkedExample)
     }
 }
 
-TEST(WsPacket, HeaderTextsKeepTheirZeroBytesAndAreCut)
-{
-    WorkstationPacket p = InfoPacket("");
-    p.Workstation = "007";
-    p.WorkstationTrans = "123456789AB";
-    const std::string bytes = WS_EncodePacket(p);
-    EXPECT_EQ(bytes.substr(4, 8), std::string("007\0\0\0\0\0", 8));
-    EXPECT_EQ(bytes.substr(12, 8), "12345678");
-    std::string text = bytes;
-    WorkstationPacket r;
-    ASSERT_EQ(WS_DecodePacket(text, r), 28);
-    EXPECT_EQ(r.Workstation, std::string("007\0\0\0\0\0", 8));
-    EXPECT_EQ(r.WorkstationTrans, "12345678");
-    EXPECT_EQ(r.RequestData, "");
-}
-
+// A CRC above 0x7FFF goes out as a signed 16-bit number and is accepted back.
 TEST(WsPacket, CrcAboveSignedRangeTravelsAsTwosComplement)
 {
-    // Look for data whose packet CRC is 0x8001: it must go out as 01 80 and be accepted.
-    for (int i = 0; i < 1 << 20; ++i) {
-        WorkstationPacket p = InfoPacket("n" + std::to_string(i));
-        const std::string bytes = WS_EncodePacket(p);
-        if (Bin_Decode<std::uint16_t>(bytes.substr(22, 2)) != 0x8001)
-            continue;
-        EXPECT_EQ(bytes.substr(22, 2), Byte(0x01) + Byte(0x80));
-        std::string text = bytes;
-        WorkstationPacket r;
-        EXPECT_EQ(WS_DecodePacket(text, r), static_cast<int>(bytes.size()));
-        EXPECT_EQ(r.RequestData, p.AnswerData);
-        return;
-    }
-    FAIL() << "no data with CRC 0x8001 found";
+    std::string bytes = WS_EncodePacket(InfoPacket("n127548"));   // its CRC is 0x8001
+    EXPECT_EQ(bytes.substr(22, 2), Byte(0x01) + Byte(0x80));
+    WorkstationPacket r;
+    EXPECT_EQ(WS_DecodePacket(bytes, r), 35);
+    EXPECT_EQ(r.RequestData, "n127548");
 }
 
 TEST(WsPacket, StreamOfPacketsWithGarbage)
@@ -238,20 +223,11 @@ TEST(WsLayouts, PurchaseThatDoesNotHoldItsItems)
 
 TEST(WsLayouts, ApprovalEchoesItemAmounts)
 {
-    const PurchaseItems items = SampleItems(2);
-    const std::string d = WS_ApprovalData({20261207, 101530, 125000}, items);
-    ASSERT_EQ(d.size(), 38u + 32u);
-    EXPECT_EQ(d.substr(0, 2), Byte(0) + Byte(0));
-    EXPECT_EQ(Bin_Decode<std::int32_t>(d.substr(2, 4)), 20261207);
-    EXPECT_EQ(Bin_Decode<std::int32_t>(d.substr(6, 4)), 101530);
-    for (std::size_t at : {10u, 18u, 26u})
-        EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(at, 8)), 125000) << at;
-    EXPECT_EQ(d.substr(34, 2), Byte(0xFF) + Byte(0xFF));
-    EXPECT_EQ(d.substr(36, 2), Byte(2) + Byte(0));
-    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(38, 8)), 20000);
-    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(46, 8)), -30000);
-    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(54, 8)), 40000);
-    EXPECT_EQ(Bin_Decode<std::int64_t>(d.substr(62, 8)), -60000);
+    auto n64 = [](std::int64_t v) { return Bin_Encode(v); };
+    const std::string amount = n64(125000);
+    EXPECT_EQ(WS_ApprovalData({20261207, 101530, 125000}, SampleItems(2)),
+              Byte(0) + Byte(0) + Bin_Encode(std::int32_t(20261207)) + Bin_Encode(std::int32_t(101530)) + amount + amount +
+                  amount + Byte(0xFF) + Byte(0xFF) + Byte(2) + Byte(0) + n64(20000) + n64(-30000) + n64(40000) + n64(-60000));
     EXPECT_EQ(WS_ApprovalData({}, PurchaseItems{}).size(), 38u);
 }
 
@@ -267,11 +243,8 @@ TEST(WsLayouts, CardQueryAndCardInformation)
 
     for (std::int16_t flag : {0, 256}) {
         const std::string d = WS_CardInfoData({"4761739001010010"}, flag);
-        ASSERT_EQ(d.size(), 320u);
-        EXPECT_EQ(d.substr(0, 25), "4761739001010010         ");
-        EXPECT_EQ(d.substr(45, 25), "(Pole k\xE4ttesaadav)       ");
-        EXPECT_EQ(d.substr(25, 20), std::string(20, '\0'));
-        EXPECT_EQ(d.substr(70), std::string(250, '\0'));
+        EXPECT_EQ(d, "4761739001010010         " + std::string(20, '\0') + "(Pole k\xE4ttesaadav)       " +
+                         std::string(250, '\0'));
     }
 }
 
@@ -304,4 +277,47 @@ TEST(WsLayouts, ErrorAndDialogueReadBack)
         EXPECT_EQ(prompt, "Summa?");
         EXPECT_EQ(n, c.number) << c.second;
     }
+}
+
+TEST(WsStream, PacketArrivingByteByByteWithEscapesCutInTwo)
+{
+    const std::string wire = AsSent(Packet(wsCardQuery, "50% off %41"));
+    StreamBuffer b;
+    std::vector<WorkstationPacket> got;
+    for (char c : wire) {
+        auto r = Stream_Feed(b, std::string(1, c));
+        EXPECT_TRUE(r.dropped.empty());
+        for (auto& p : r.packets)
+            got.push_back(p);
+    }
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].RequestData, "50% off %41");
+}
+
+TEST(WsStream, GarbageAndBadPacketsAreDroppedAndTheNextPacketFound)
+{
+    std::string badCrc = Packet(wsCardQuery, "x");
+    badCrc[28] = 'y';
+    std::string negative = Packet(wsCardQuery, "abc");
+    negative[27] = '\x80';
+    StreamBuffer b;
+    const auto r = Stream_Feed(b, "junk" + badCrc + negative + Packet(wsCancel, "123456") + "\xFF");
+    ASSERT_EQ(r.packets.size(), 1u);
+    EXPECT_EQ(r.packets[0].RequestType, wsCancel);
+    EXPECT_EQ(r.packets[0].RequestData, "123456");
+    ASSERT_FALSE(r.dropped.empty());
+    EXPECT_EQ(r.dropped[0].substr(0, 4), "junk");
+    EXPECT_EQ(b.data, "\xFF");   // may be the first half of the next marker
+    const auto next = Stream_Feed(b, Packet(wsPurchase, "").substr(1));
+    ASSERT_EQ(next.packets.size(), 1u);
+    EXPECT_EQ(next.packets[0].RequestType, wsPurchase);
+}
+
+TEST(WsStream, CompleteEscapes)
+{
+    struct Case { std::string text; std::size_t whole; } cases[] = {
+        {"abc", 3}, {"ab%", 2}, {"ab%4", 2}, {"ab%41", 5}, {"%%", 2}, {"%:x", 3}, {"%zq", 3}, {"%4z", 3},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Stream_CompleteEscapes(c.text), c.whole) << c.text;
 }
