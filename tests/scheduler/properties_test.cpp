@@ -109,39 +109,6 @@ TEST(TimoraProperties, AnUnusableCountGivesNoEntriesAndSaysSo)
     EXPECT_EQ(t.Category(2), QStringLiteral("b"));
 }
 
-TEST(TimoraProperties, TheObjectStoreKeepsEntriesOnTheWidgetAndLeavesDefaultsOut)
-{
-    Timora a;
-    a.Insert("* * * 22 30", "SendTransTime", "");
-    a.Insert("m2", "", "a2");
-    QObject form;
-    TimoraObjectStore out(&form);
-    a.WriteProperties(out);
-    EXPECT_EQ(form.property("Count"), QVariant(2));
-    EXPECT_EQ(form.property("Mask1"), QVariant(QStringLiteral("* * * 22 30")));
-    EXPECT_FALSE(form.property("Action1").isValid());
-    EXPECT_FALSE(form.property("Category2").isValid());
-
-    // What a Designer form set on the widget (tests/scheduler/form_test.cpp) is read from there.
-    Timora b;
-    b.setProperty("Count", 2);
-    b.setProperty("Action2", QStringLiteral("a2"));
-    TimoraObjectStore own(&b);
-    EXPECT_TRUE(b.ReadProperties(own));
-    EXPECT_EQ(b.Action(2), QStringLiteral("a2"));
-
-    // Fewer entries written later leave none of the old ones' values behind as defaults.
-    b.Clear();
-    b.Insert("only", "", "");
-    b.WriteProperties(own);
-    EXPECT_EQ(b.property("Count"), QVariant(1));
-    EXPECT_EQ(b.property("Action2"), QVariant(QStringLiteral("a2"))); // beyond Count: never read
-    Timora c;
-    TimoraObjectStore fromB(&b);
-    c.ReadProperties(fromB);
-    EXPECT_EQ(c.Count(), 1);
-}
-
 TEST(TimoraProperties, SavingIntoItselfChangesNothingAndReportsNoChange)
 {
     Timora t;

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QScreen>
 #include <QTest>
 
 #include <ctime>
@@ -300,18 +299,6 @@ TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
     // The error is of that call only.
     EXPECT_EQ(host.timora->NextTime("Good", &error), At(9999, 1, 1));
     EXPECT_FALSE(error);
-}
-
-TEST_F(TimoraTest, TheControlKeepsItsSizeOf420Twips)
-{
-    Host host;
-    const int side = qRound(420.0 * host.timora->logicalDpiX() / 1440);
-    EXPECT_EQ(host.timora->size(), QSize(side, qRound(420.0 * host.timora->logicalDpiY() / 1440)));
-    host.timora->resize(300, 200);
-    EXPECT_EQ(host.timora->width(), side);
-    host.timora->setGeometry(10, 10, 100, 100);
-    EXPECT_EQ(host.timora->width(), side);
-    EXPECT_EQ(host.timora->pos(), QPoint(10, 10));
 }
 
 } // namespace
