@@ -43,17 +43,6 @@ TEST(TimoraMoments, ConvertBothWaysAndKnowTheWeekday)
     EXPECT_EQ(DateTimeOf(NoMatchStamp()), QDateTime(QDate(9999, 1, 1), QTime(0, 0)));
 }
 
-TEST(TimoraSplitText, EverySeparatorEndsAField)
-{
-    struct Case { QString text; QStringList fields; };
-    const Case cases[] = {
-        {"", {}}, {"*", {"*"}}, {"* * * 22 30", {"*", "*", "*", "22", "30"}}, {"* *  1", {"*", "*", "", "1"}},
-        {" ", {"", ""}}, {"1 ", {"1", ""}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(SplitText(c.text, u' '), c.fields) << c.text.toStdString();
-}
-
 TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
 {
     struct Case { QString field; double value; };
@@ -132,18 +121,6 @@ TEST(TimoraComposeTime, CarriesEveryField)
     EXPECT_EQ(ComposeTime(32767, 1, 1, 0, 0), std::nullopt);
     EXPECT_EQ(ComposeTime(0, 1, 1, 0, 0), std::nullopt);
     EXPECT_EQ(ComposeTime(1, 0, 1, 0, 0), std::nullopt);
-}
-
-TEST(TimoraCandidateFits, NeedsTheStartAndTheDayOfTheWeek)
-{
-    const Stamp start = At(2026, 5, 5, 13, 5, 30); // a Tuesday
-    const struct { Stamp candidate; int weekday; bool fits; } cases[] = {
-        {At(2026, 5, 5, 13, 5), 0, false}, {At(2026, 5, 5, 13, 6), 0, true}, {start, 0, true},
-        {At(2026, 5, 5, 13, 6), 2, true}, {At(2026, 5, 5, 13, 6), 1, false}, {At(2026, 5, 11, 8, 0), 1, true},
-        {At(2026, 5, 10), 9, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CandidateFits(start, c.candidate, c.weekday), c.fits) << Show(c.candidate) << " day " << c.weekday;
 }
 
 TEST_F(ClockedTest, FitMaskMatchesTheMinuteAndItsQuirks)
