@@ -54,18 +54,6 @@ TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
         EXPECT_DOUBLE_EQ(LeadingNumber(c.field), c.value) << c.field.toStdString();
 }
 
-TEST(TimoraToInt16, RoundsHalvesToEvenAndRefusesWhatDoesNotFit)
-{
-    EXPECT_EQ(ToInt16(2.5), 2);
-    EXPECT_EQ(ToInt16(3.5), 4);
-    EXPECT_EQ(ToInt16(-0.4), 0);
-    EXPECT_EQ(ToInt16(32767), 32767);
-    EXPECT_EQ(ToInt16(-32768), -32768);
-    EXPECT_EQ(ToInt16(32767.6), std::nullopt);
-    EXPECT_EQ(ToInt16(1e300), std::nullopt);
-    EXPECT_EQ(ToInt16(LeadingNumber("1e999")), std::nullopt);
-}
-
 TEST(TimoraExpandYear, PlacesTwoDigitYearsAroundTheCurrentOne)
 {
     struct Case { int now; int y; int expanded; };
@@ -157,6 +145,9 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         {"* * * 22", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 5, 22, 5)},
         {"* * * 12 0", At(2026, 5, 5, 13, 0), At(2026, 5, 6, 12, 0)},
         {"* * * 12 0", At(2026, 5, 5, 11, 59, 30), At(2026, 5, 5, 12, 0)},
+        // A fixed field is rounded half to even: 12.5 is 12, 13.5 is 14, -0.4 is 0.
+        {"* * * 12.5 0", At(2026, 5, 5, 11, 0), At(2026, 5, 5, 12, 0)}, {"* * * 13.5 0", At(2026, 5, 5, 11, 0), At(2026, 5, 5, 14, 0)},
+        {"* * * -0.4 0", At(2026, 5, 5, 11, 0), At(2026, 5, 6, 0, 0)}, {"* * * * 32767", At(2026, 5, 5, 11, 0), At(2026, 5, 28, 5, 7)},
         // A "*" keeps the value found for it while the fields above it are searched.
         {"* * * 12 *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 6, 12, 6)},
         {"* * * * *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 5, 13, 6)},
@@ -200,7 +191,7 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
 
 TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashing)
 {
-    for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* 5 5 * * 12",
+    for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* * * 32767.6 0", "* * * * 32768", "* 5 5 * * 12",
                              "1e999 * * * *", "10000 1 1 0 0", "0 1 1 0 0"})
         EXPECT_EQ(NextMatch(mask, At(2026, 5, 5, 13, 5, 30)), std::nullopt) << mask;
 }
