@@ -244,6 +244,10 @@ TEST_F(Store, AWriteGivesUpWhenAnotherProcessHoldsTheLockTooLong)
     EXPECT_EQ(Cfg_LastError(), kRegLocked);
     EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
     EXPECT_EQ(File(), before);
+    // A counter moved on meanwhile still hands its caller the next value, from the one last read.
+    std::string next;
+    EXPECT_FALSE(Cfg_Change("NextNumber", "1", [&](const std::string& last) { return next = std::to_string(std::stoi(last) + 1); }));
+    EXPECT_EQ(next, "42");
     other.closeWriteChannel();
     EXPECT_TRUE(other.waitForFinished(5000));
     EXPECT_TRUE(Cfg_Put("NextNumber", "42"));  // and the next write, with the lock free, is saved
