@@ -62,6 +62,9 @@ TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControl)
     EXPECT_EQ(Read(10), (std::vector<Row>{{"1", "* * * 22 30", "SendTransTime", "first"},
                                           {"2", "* * * 8 0 1", "Other", "second"},
                                           {"3", "* * * 12 *", "SendTransTime", "third"}}));
+    UnboundRowBuffer buf(1);
+    buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
+    page.DBGrid1_UnboundWriteData(buf, "4");   // a bookmark of no row changes nothing
     EXPECT_FALSE(page.Changed());
     page.PropertyPage_Initialize();
     EXPECT_EQ(page.WorkingRows(), 0);
@@ -103,21 +106,6 @@ TEST_F(PageTest, RelativeBookmarksAreRowNumbersAndDoNotSkipDeletedRows)
                           {"-5", 7, "2"}};
     for (const Case& c : cases)
         EXPECT_EQ(Relative(c.start, c.offset), c.expected) << c.start.toStdString() << " + " << c.offset;
-}
-
-TEST_F(PageTest, WritingCopiesOnlyTheColumnsTheGridChanged)
-{
-    UnboundRowBuffer buf(1);
-    buf.SetValue(pagTimora::ColCategory, 0, QStringLiteral("Changed"));
-    page.DBGrid1_UnboundWriteData(buf, "2");
-    EXPECT_TRUE(page.Changed());
-    EXPECT_EQ(Read(1, "1")[0], (Row{"2", "* * * 8 0 1", "Changed", "second"}));
-    // A bookmark of no row changes nothing.
-    buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
-    page.DBGrid1_UnboundWriteData(buf, "4");
-    page.DBGrid1_UnboundWriteData(buf, "");
-    EXPECT_EQ(Read(10).size(), 3u);
-    EXPECT_EQ(control.Category(2), QStringLiteral("Other")); // nothing reaches the control before Apply
 }
 
 TEST_F(PageTest, AddingUsesTheColumnDefaultsWhereTheGridHandsNothing)
@@ -186,10 +174,13 @@ TEST_F(PageTest, TheGridEditsThroughTheUnboundRowSource)
     EXPECT_EQ(model->rowCount(), 4);
     EXPECT_EQ(model->data(model->index(1, 2)).toString(), QStringLiteral("third"));
 
+    // An edited cell changes that column only, and reaches the control with Apply.
     EXPECT_TRUE(model->setData(model->index(0, 1), QStringLiteral("Renamed")));
+    EXPECT_TRUE(page.Changed());
+    EXPECT_EQ(control.Category(1), QStringLiteral("SendTransTime"));
     page.PropertyPage_ApplyChanges();
     ASSERT_EQ(control.Count(), 3);
-    EXPECT_EQ(control.Category(1), QStringLiteral("Renamed"));
+    EXPECT_EQ(QStringList({control.Mask(1), control.Category(1), control.Action(1)}), (QStringList{"* * * 22 30", "Renamed", "first"}));
     EXPECT_EQ(control.Action(2), QStringLiteral("third"));
     EXPECT_EQ(control.Mask(3), QStringLiteral("* * * 6 0"));
     EXPECT_EQ(other.Count(), 0);   // only the first selected control takes the page
