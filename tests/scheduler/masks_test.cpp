@@ -27,22 +27,6 @@ protected:
     TimoraClockScope scope{clock};
 };
 
-TEST(TimoraMoments, ConvertBothWaysAndKnowTheWeekday)
-{
-    EXPECT_EQ(At(1899, 12, 30), 0);
-    EXPECT_EQ(At(1899, 12, 31), kSecondsPerDay);
-    EXPECT_EQ(At(1899, 12, 29, 23, 59), -60);
-    for (const QDateTime& t : {QDateTime(QDate(2026, 5, 5), QTime(13, 5, 30)), QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59)),
-                              QDateTime(QDate(9999, 1, 1), QTime(0, 0)), QDateTime(QDate(1, 1, 1), QTime(0, 0)),
-                              QDateTime(QDate(1600, 3, 1), QTime(12, 0))}) {
-        EXPECT_EQ(DateTimeOf(StampOf(t)), t) << t.toString().toStdString();
-        EXPECT_EQ(CivilOf(StampOf(t)).weekday, t.date().dayOfWeek()) << t.toString().toStdString();
-    }
-    EXPECT_EQ(WholeMinute(At(2026, 5, 5, 13, 5, 59)), At(2026, 5, 5, 13, 5));
-    EXPECT_EQ(WholeMinute(-1), -60);
-    EXPECT_EQ(DateTimeOf(NoMatchStamp()), QDateTime(QDate(9999, 1, 1), QTime(0, 0)));
-}
-
 TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
 {
     struct Case { QString field; double value; };
