@@ -61,13 +61,6 @@ TEST(TimoraProperties, AnUnusableCountGivesNoEntriesAndSaysSo)
         EXPECT_FALSE(t.ReadProperties(store)) << count.toString().toStdString();
         EXPECT_EQ(t.Count(), 0) << count.toString().toStdString();
     }
-    TimoraMapStore store;
-    store.values = {{"Count", "3"}, {"Category2", "b"}};   // a count without its masks: empty masks
-    Timora t;
-    EXPECT_TRUE(t.ReadProperties(store));
-    EXPECT_EQ(t.Count(), 3);
-    EXPECT_EQ(t.Mask(2) + t.Action(3), QString());
-    EXPECT_EQ(t.Category(2), QStringLiteral("b"));
 }
 
 TEST(TimoraProperties, SavingIntoItselfChangesNothingAndReportsNoChange)

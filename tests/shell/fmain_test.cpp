@@ -363,19 +363,17 @@ TEST_F(MainWindow, APortAlreadyTakenOrSerialSettingsRefusedAreReportedAndStartUp
     EXPECT_FALSE(Caption("lError").isEmpty());
     EXPECT_FALSE(X25_IsAttached());
     EXPECT_TRUE(w.timora().Enabled());
-}
 
-TEST_F(MainWindow, SerialSettingsTheLinkAcceptsAttachThePort)
-{
-    Cfg_Put("UseX25", "1");
+    // Settings the link accepts attach the port, which is opened only when a call needs it.
+    window.reset();
     Cfg_Put("X25\\CommPort", "/dev/ttyUSB7");
     Cfg_Put("X25\\Settings", "19200,e,7,2");
     Cfg_Put("X25\\Handshaking", "0");
-    fMain& w = Load();
+    fMain& again = Load();
     EXPECT_TRUE(X25_IsAttached());
-    EXPECT_EQ(w.comm().portName(), QStringLiteral("ttyUSB7"));
-    EXPECT_EQ(w.comm().baudRate(), 19200);
-    EXPECT_FALSE(w.comm().isOpen());  // opened only when a call needs it
+    EXPECT_EQ(again.comm().portName(), QStringLiteral("ttyUSB7"));
+    EXPECT_EQ(again.comm().baudRate(), 19200);
+    EXPECT_FALSE(again.comm().isOpen());
     window.reset();
     EXPECT_FALSE(X25_IsAttached());
 }
