@@ -83,12 +83,8 @@ std::multimap<QString, Use> CodeSettings()
     return uses;
 }
 
-struct Row {
-    QString defaults;   // the default cell as written
-};
-
-// The rows between the markers of the README's settings table, by each setting the row names.
-std::map<QString, Row> GuideSettings()
+// The default cells of the README's settings table, by each setting the row names.
+std::map<QString, QString> GuideSettings()
 {
     QFile f(kTop + "/README.md");
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
@@ -96,14 +92,14 @@ std::map<QString, Row> GuideSettings()
     const qsizetype from = text.indexOf("<!-- settings -->"), to = text.indexOf("<!-- /settings -->");
     EXPECT_GE(from, 0);
     EXPECT_GT(to, from);
-    std::map<QString, Row> rows;
+    std::map<QString, QString> rows;
     const QRegularExpression name("`([^`]+)`");
     for (const QString& line : text.mid(from, to - from).split('\n')) {
         const QStringList cells = line.split(" | ");
         if (!line.startsWith("| `") || cells.size() < 3)
             continue;
         for (auto m = name.globalMatch(cells[0]); m.hasNext();)
-            rows[m.next().captured(1)] = {cells[1]};
+            rows[m.next().captured(1)] = cells[1];
     }
     return rows;
 }
@@ -121,10 +117,10 @@ TEST(Guide, EverySettingOfTheProgramStandsInTheTableWithItsDefault)
         }
         if (use.def.isNull())
             continue;
-        const bool shown = use.def.isEmpty() ? row->second.defaults.startsWith("(empty)")
-                                             : row->second.defaults.contains("`" + use.def + "`");
+        const bool shown = use.def.isEmpty() ? row->second.startsWith("(empty)")
+                                             : row->second.contains("`" + use.def + "`");
         EXPECT_TRUE(shown) << key.toStdString() << ": " << use.where.toStdString() << " reads it with default \""
-                           << use.def.toStdString() << "\", README.md says " << row->second.defaults.toStdString();
+                           << use.def.toStdString() << "\", README.md says " << row->second.toStdString();
     }
 }
 

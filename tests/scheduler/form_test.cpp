@@ -25,8 +25,8 @@ TEST(TimoraForm, TheEntriesOfTheFormComeBackWhenTheWindowIsBuilt)
     EXPECT_EQ(t.Mask(2), QString());
     EXPECT_EQ(t.Category(2), QStringLiteral("no mask"));
     EXPECT_EQ(t.Mask(3), QStringLiteral("* * * 8 0 mon"));
-    // The control keeps its own size whatever the form says.
-    EXPECT_EQ(t.size(), t.sizeHint());
+    // The control keeps its own size of 420 twips whatever the form says, at the form's place.
+    EXPECT_EQ(t.geometry(), QRect(20, 20, qRound(420.0 * t.logicalDpiX() / 1440), qRound(420.0 * t.logicalDpiY() / 1440)));
 
     t.Clear();
     t.Insert("* * * 6 0", "SendTransTime", "");

@@ -27,33 +27,6 @@ protected:
     TimoraClockScope scope{clock};
 };
 
-TEST(TimoraMoments, ConvertBothWaysAndKnowTheWeekday)
-{
-    EXPECT_EQ(At(1899, 12, 30), 0);
-    EXPECT_EQ(At(1899, 12, 31), kSecondsPerDay);
-    EXPECT_EQ(At(1899, 12, 29, 23, 59), -60);
-    for (const QDateTime& t : {QDateTime(QDate(2026, 5, 5), QTime(13, 5, 30)), QDateTime(QDate(2024, 2, 29), QTime(23, 59, 59)),
-                              QDateTime(QDate(9999, 1, 1), QTime(0, 0)), QDateTime(QDate(1, 1, 1), QTime(0, 0)),
-                              QDateTime(QDate(1600, 3, 1), QTime(12, 0))}) {
-        EXPECT_EQ(DateTimeOf(StampOf(t)), t) << t.toString().toStdString();
-        EXPECT_EQ(CivilOf(StampOf(t)).weekday, t.date().dayOfWeek()) << t.toString().toStdString();
-    }
-    EXPECT_EQ(WholeMinute(At(2026, 5, 5, 13, 5, 59)), At(2026, 5, 5, 13, 5));
-    EXPECT_EQ(WholeMinute(-1), -60);
-    EXPECT_EQ(DateTimeOf(NoMatchStamp()), QDateTime(QDate(9999, 1, 1), QTime(0, 0)));
-}
-
-TEST(TimoraSplitText, EverySeparatorEndsAField)
-{
-    struct Case { QString text; QStringList fields; };
-    const Case cases[] = {
-        {"", {}}, {"*", {"*"}}, {"* * * 22 30", {"*", "*", "*", "22", "30"}}, {"* *  1", {"*", "*", "", "1"}},
-        {" ", {"", ""}}, {"1 ", {"1", ""}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(SplitText(c.text, u' '), c.fields) << c.text.toStdString();
-}
-
 TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
 {
     struct Case { QString field; double value; };
@@ -63,18 +36,6 @@ TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(LeadingNumber(c.field), c.value) << c.field.toStdString();
-}
-
-TEST(TimoraToInt16, RoundsHalvesToEvenAndRefusesWhatDoesNotFit)
-{
-    EXPECT_EQ(ToInt16(2.5), 2);
-    EXPECT_EQ(ToInt16(3.5), 4);
-    EXPECT_EQ(ToInt16(-0.4), 0);
-    EXPECT_EQ(ToInt16(32767), 32767);
-    EXPECT_EQ(ToInt16(-32768), -32768);
-    EXPECT_EQ(ToInt16(32767.6), std::nullopt);
-    EXPECT_EQ(ToInt16(1e300), std::nullopt);
-    EXPECT_EQ(ToInt16(LeadingNumber("1e999")), std::nullopt);
 }
 
 TEST(TimoraExpandYear, PlacesTwoDigitYearsAroundTheCurrentOne)
@@ -134,18 +95,6 @@ TEST(TimoraComposeTime, CarriesEveryField)
     EXPECT_EQ(ComposeTime(1, 0, 1, 0, 0), std::nullopt);
 }
 
-TEST(TimoraCandidateFits, NeedsTheStartAndTheDayOfTheWeek)
-{
-    const Stamp start = At(2026, 5, 5, 13, 5, 30); // a Tuesday
-    const struct { Stamp candidate; int weekday; bool fits; } cases[] = {
-        {At(2026, 5, 5, 13, 5), 0, false}, {At(2026, 5, 5, 13, 6), 0, true}, {start, 0, true},
-        {At(2026, 5, 5, 13, 6), 2, true}, {At(2026, 5, 5, 13, 6), 1, false}, {At(2026, 5, 11, 8, 0), 1, true},
-        {At(2026, 5, 10), 9, false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CandidateFits(start, c.candidate, c.weekday), c.fits) << Show(c.candidate) << " day " << c.weekday;
-}
-
 TEST_F(ClockedTest, FitMaskMatchesTheMinuteAndItsQuirks)
 {
     struct Case { const char* mask; Stamp moment; bool fits; };
@@ -180,6 +129,9 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         {"* * * 22", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 5, 22, 5)},
         {"* * * 12 0", At(2026, 5, 5, 13, 0), At(2026, 5, 6, 12, 0)},
         {"* * * 12 0", At(2026, 5, 5, 11, 59, 30), At(2026, 5, 5, 12, 0)},
+        // A fixed field is rounded half to even: 12.5 is 12, 13.5 is 14, -0.4 is 0.
+        {"* * * 12.5 0", At(2026, 5, 5, 11, 0), At(2026, 5, 5, 12, 0)}, {"* * * 13.5 0", At(2026, 5, 5, 11, 0), At(2026, 5, 5, 14, 0)},
+        {"* * * -0.4 0", At(2026, 5, 5, 11, 0), At(2026, 5, 6, 0, 0)}, {"* * * * 32767", At(2026, 5, 5, 11, 0), At(2026, 5, 28, 5, 7)},
         // A "*" keeps the value found for it while the fields above it are searched.
         {"* * * 12 *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 6, 12, 6)},
         {"* * * * *", At(2026, 5, 5, 13, 5, 30), At(2026, 5, 5, 13, 6)},
@@ -223,7 +175,7 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
 
 TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashing)
 {
-    for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* 5 5 * * 12",
+    for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* * * 32767.6 0", "* * * * 32768", "* 5 5 * * 12",
                              "1e999 * * * *", "10000 1 1 0 0", "0 1 1 0 0"})
         EXPECT_EQ(NextMatch(mask, At(2026, 5, 5, 13, 5, 30)), std::nullopt) << mask;
 }

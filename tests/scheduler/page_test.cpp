@@ -1,4 +1,5 @@
-// pagTimora: the working copy behind the unbound grid, and Apply writing it back.
+// pagTimora: the working copy behind the grid, and Apply writing it back. The grid reads the rows
+// from the first on; it is driven here as the designer uses it.
 
 #include "scheduler/pagtimora.h"
 
@@ -42,13 +43,6 @@ protected:
         return out;
     }
 
-    QString Relative(const QString& start, int offset)
-    {
-        QString out = QStringLiteral("unset");
-        page.DBGrid1_UnboundGetRelativeBookmark(start, offset, out);
-        return out;
-    }
-
     Timora control;
     Timora other;
     pagTimora page;
@@ -62,91 +56,13 @@ TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControl)
     EXPECT_EQ(Read(10), (std::vector<Row>{{"1", "* * * 22 30", "SendTransTime", "first"},
                                           {"2", "* * * 8 0 1", "Other", "second"},
                                           {"3", "* * * 12 *", "SendTransTime", "third"}}));
+    UnboundRowBuffer buf(1);
+    buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
+    page.DBGrid1_UnboundWriteData(buf, "4");   // a bookmark of no row changes nothing
     EXPECT_FALSE(page.Changed());
     page.PropertyPage_Initialize();
     EXPECT_EQ(page.WorkingRows(), 0);
     EXPECT_TRUE(Read(5).empty());
-}
-
-TEST_F(PageTest, ReadingSkipsDeletedRowsForwardsAndBackwards)
-{
-    page.DBGrid1_UnboundDeleteRow("2");
-    EXPECT_TRUE(page.Changed());
-    const auto bookmarks = [](const std::vector<Row>& rows) {
-        QStringList b;
-        for (const Row& r : rows)
-            b << r.bookmark;
-        return b;
-    };
-    struct Case { int rows; QString start; bool backwards; QStringList expected; };
-    const Case cases[] = {
-        {10, "", false, {"1", "3"}}, {1, "", false, {"1"}}, {10, "1", false, {"3"}}, {10, "3", false, {}},
-        {10, "", true, {"3", "1"}}, {10, "3", true, {"1"}}, {10, "1", true, {}}, {10, "0", false, {"1", "3"}},
-        {10, "4", true, {"3", "1"}}, {10, "junk", false, {}}, {10, "99999999999", false, {}}, {0, "", false, {}},
-        {-3, "", false, {}},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(bookmarks(Read(c.rows, c.start, c.backwards)), c.expected)
-            << c.rows << " from '" << c.start.toStdString() << "'" << (c.backwards ? " backwards" : "");
-    // A buffer is told how many rows it received when fewer were available.
-    UnboundRowBuffer buf(5);
-    page.DBGrid1_UnboundReadData(buf, {}, false);
-    EXPECT_EQ(buf.RowCount, 2);
-}
-
-TEST_F(PageTest, RelativeBookmarksAreRowNumbersAndDoNotSkipDeletedRows)
-{
-    page.DBGrid1_UnboundDeleteRow("2");
-    struct Case { QString start; int offset; QString expected; };
-    const Case cases[] = {{"", 1, "1"}, {"", 3, "3"}, {"", 0, ""}, {"1", 1, "2"}, {"2", 1, "3"}, {"3", 1, ""},
-                          {"1", -1, ""}, {"3", -2, "1"}, {"", 4, ""}, {"x", 1, ""}, {"1", INT_MAX, ""},
-                          {"-5", 7, "2"}};
-    for (const Case& c : cases)
-        EXPECT_EQ(Relative(c.start, c.offset), c.expected) << c.start.toStdString() << " + " << c.offset;
-}
-
-TEST_F(PageTest, WritingCopiesOnlyTheColumnsTheGridChanged)
-{
-    UnboundRowBuffer buf(1);
-    buf.SetValue(pagTimora::ColCategory, 0, QStringLiteral("Changed"));
-    page.DBGrid1_UnboundWriteData(buf, "2");
-    EXPECT_TRUE(page.Changed());
-    EXPECT_EQ(Read(1, "1")[0], (Row{"2", "* * * 8 0 1", "Changed", "second"}));
-    // A bookmark of no row changes nothing.
-    buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
-    page.DBGrid1_UnboundWriteData(buf, "4");
-    page.DBGrid1_UnboundWriteData(buf, "");
-    EXPECT_EQ(Read(10).size(), 3u);
-    EXPECT_EQ(control.Category(2), QStringLiteral("Other")); // nothing reaches the control before Apply
-}
-
-TEST_F(PageTest, AddingUsesTheColumnDefaultsWhereTheGridHandsNothing)
-{
-    page.SetColumnDefault(pagTimora::ColMask, QStringLiteral("* * * * *"));
-    UnboundRowBuffer buf(1);
-    buf.SetValue(pagTimora::ColCategory, 0, QStringLiteral("New"));
-    QString bookmark;
-    page.DBGrid1_UnboundAddData(buf, bookmark);
-    EXPECT_EQ(bookmark, QStringLiteral("4"));
-    EXPECT_TRUE(page.Changed());
-    EXPECT_EQ(Read(1, "3")[0], (Row{"4", "* * * * *", "New", ""}));
-    // Added after a deletion: the deleted row keeps its number.
-    page.DBGrid1_UnboundDeleteRow("4");
-    page.DBGrid1_UnboundAddData(UnboundRowBuffer(1), bookmark);
-    EXPECT_EQ(bookmark, QStringLiteral("5"));
-    EXPECT_EQ(page.WorkingRows(), 5);
-}
-
-TEST_F(PageTest, ApplyingRenumbersTheEntriesWithoutGaps)
-{
-    page.DBGrid1_UnboundDeleteRow("2");
-    page.PropertyPage_ApplyChanges();
-    EXPECT_FALSE(page.Changed());
-    ASSERT_EQ(control.Count(), 2);
-    EXPECT_EQ(control.Action(1), QStringLiteral("first"));
-    EXPECT_EQ(control.Action(2), QStringLiteral("third"));
-    EXPECT_EQ(control.Mask(2), QStringLiteral("* * * 12 *"));
-    EXPECT_EQ(other.Count(), 0);
 }
 
 TEST_F(PageTest, ApplyingAPageWithEveryRowDeletedEmptiesTheControlAndTellsTheHost)
@@ -184,26 +100,30 @@ TEST_F(PageTest, TheGridEditsThroughTheUnboundRowSource)
     EXPECT_EQ(headers, (QStringList{"Mask", "Category", "Action", "1", "2", "3", "*"}));
     EXPECT_EQ(model->data(model->index(2, 2)).toString(), QStringLiteral("third"));
 
-    // Typing into the last line adds a row.
-    EXPECT_TRUE(model->setData(model->index(3, 0), QStringLiteral("* * * 6 0")));
-    EXPECT_EQ(page.WorkingRows(), 4);
-    ASSERT_EQ(model->rowCount(), 5);
-    EXPECT_EQ(model->data(model->index(3, 0)).toString(), QStringLiteral("* * * 6 0"));
-
     // The Delete key deletes the current row; the grid no longer shows it.
     grid->setCurrentIndex(model->index(1, 0));
     auto* del = grid->findChild<QAction*>(QStringLiteral("actDeleteRow"));
     ASSERT_NE(del, nullptr);
     del->trigger();
-    EXPECT_EQ(model->rowCount(), 4);
+    EXPECT_EQ(model->rowCount(), 3);
     EXPECT_EQ(model->data(model->index(1, 2)).toString(), QStringLiteral("third"));
 
+    // Typing into the last line adds a row, after the deleted one.
+    EXPECT_TRUE(model->setData(model->index(2, 0), QStringLiteral("* * * 6 0")));
+    EXPECT_EQ(page.WorkingRows(), 4);
+    ASSERT_EQ(model->rowCount(), 4);
+    EXPECT_EQ(model->data(model->index(2, 0)).toString(), QStringLiteral("* * * 6 0"));
+
+    // An edited cell changes that column only, and reaches the control with Apply.
     EXPECT_TRUE(model->setData(model->index(0, 1), QStringLiteral("Renamed")));
+    EXPECT_TRUE(page.Changed());
+    EXPECT_EQ(control.Category(1), QStringLiteral("SendTransTime"));
     page.PropertyPage_ApplyChanges();
     ASSERT_EQ(control.Count(), 3);
-    EXPECT_EQ(control.Category(1), QStringLiteral("Renamed"));
+    EXPECT_EQ(QStringList({control.Mask(1), control.Category(1), control.Action(1)}), (QStringList{"* * * 22 30", "Renamed", "first"}));
     EXPECT_EQ(control.Action(2), QStringLiteral("third"));
     EXPECT_EQ(control.Mask(3), QStringLiteral("* * * 6 0"));
+    EXPECT_EQ(other.Count(), 0);   // only the first selected control takes the page
 }
 
 } // namespace

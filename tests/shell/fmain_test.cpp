@@ -1,79 +1,39 @@
 // The main window on the offscreen platform, its components found by name: start-up and shutdown,
 // the error indicator, the console mailbox, the menu and the scheduled jobs.
-#include "shell/fmain.h"
 #include "shell/twips.h"
+#include "tests/shell/window.h"
 
 #include "links/x25.h"
-
+#include "support/text.h"
 #include "scheduler/timora.h"
 #include "scheduler/timora_clock.h"
-#include "store/db.h"
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "support/text.h"
-#include "support/visuals.h"
-#include "tests/common/test_home.h"
-#include "workstation/connections.h"
 #include "workstation/dispatch.h"
 #include "workstation/packet.h"
 
-#include <QApplication>
-#include <QFile>
 #include <QGroupBox>
-#include <algorithm>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
 #include <QScreen>
 #include <QSerialPort>
-#include <QSqlQuery>
 #include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <vector>
+#include <algorithm>
 
 using namespace tollan;
-using tollan::test::UseTestHome;
+using namespace tollan::test;
 
 namespace {
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-class MainWindow : public ::testing::Test {
+class MainWindow : public WindowTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        UseTestHome(home.path());
-        Visual_Clear();
+        WindowTest::SetUp();
         Text_Forms() = TextForms{};
-    }
-    void TearDown() override
-    {
-        window.reset();
-        Visual_Clear();
-        Db_Database().close();
     }
     // Start-up on a port of the system's choosing, unless the test has its own.
     fMain& Load(bool ownPort = true)
     {
         if (ownPort) Cfg_Put("Port", "0");
-        window = std::make_unique<fMain>();
-        window->Form_Load();
-        return *window;
+        return WindowTest::Load();
     }
-    template <class T = QWidget> T* Find(const char* name) const
-    {
-        return window->findChild<T*>(QString::fromLatin1(name));
-    }
-    QString Caption(const char* label) const { return Find<QLabel>(label)->text(); }
     std::vector<std::string> LogRows() const
     {
         std::vector<std::string> rows;
@@ -92,9 +52,6 @@ protected:
         p.AnswerData = data;
         Requester_Reply(kRequesterConsole, WS_EncodePacket(p));
     }
-
-    QTemporaryDir home;
-    std::unique_ptr<fMain> window;
 };
 
 TEST_F(MainWindow, TheWindowShowsItsCaptionsAndHidesItsHelpers)
@@ -213,20 +170,6 @@ TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
     EXPECT_TRUE(Caption("lError").endsWith(" Arusaamatu vastus: 77"));
     EXPECT_EQ(Err_Record(Err_Index()).details, "Data=a%20b%25");
     EXPECT_EQ(Err_Record(Err_Index()).flags, 16);
-}
-
-TEST_F(MainWindow, TheConsoleAnswersADialogueThatWaitsForIt)
-{
-    Load();
-    WorkstationPacket request;
-    request.Workstation = "CON00000";
-    request.Requester = kRequesterConsole;
-    TestClock clock;
-    ClockScope scope(clock);
-    const std::int64_t start = Clock_Ms();
-    // The prompt reaches the console, which answers at once: the dialogue does not wait out its time.
-    EXPECT_EQ(WS_Dialog(kRequesterConsole, request, "Sisesta kood", ""), "");
-    EXPECT_LT(Clock_Ms() - start, 1000);
 }
 
 TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerReceipt)
@@ -420,30 +363,19 @@ TEST_F(MainWindow, APortAlreadyTakenOrSerialSettingsRefusedAreReportedAndStartUp
     EXPECT_FALSE(Caption("lError").isEmpty());
     EXPECT_FALSE(X25_IsAttached());
     EXPECT_TRUE(w.timora().Enabled());
-}
 
-TEST_F(MainWindow, SerialSettingsTheLinkAcceptsAttachThePort)
-{
-    Cfg_Put("UseX25", "1");
+    // Settings the link accepts attach the port, which is opened only when a call needs it.
+    window.reset();
     Cfg_Put("X25\\CommPort", "/dev/ttyUSB7");
     Cfg_Put("X25\\Settings", "19200,e,7,2");
     Cfg_Put("X25\\Handshaking", "0");
-    fMain& w = Load();
+    fMain& again = Load();
     EXPECT_TRUE(X25_IsAttached());
-    EXPECT_EQ(w.comm().portName(), QStringLiteral("ttyUSB7"));
-    EXPECT_EQ(w.comm().baudRate(), 19200);
-    EXPECT_FALSE(w.comm().isOpen());  // opened only when a call needs it
+    EXPECT_EQ(again.comm().portName(), QStringLiteral("ttyUSB7"));
+    EXPECT_EQ(again.comm().baudRate(), 19200);
+    EXPECT_FALSE(again.comm().isOpen());
     window.reset();
     EXPECT_FALSE(X25_IsAttached());
-}
-
-TEST_F(MainWindow, TheRealTransferWithNothingToSendLeavesNoTransactionAndTheMarkerFree)
-{
-    fMain& w = Load();
-    w.Timora1_Alert(QStringLiteral("side"), QStringLiteral("manual"));
-    Clock_WaitUntil([] { return false; }, 50);
-    EXPECT_FALSE(Db_InTransaction());
-    EXPECT_EQ(w.service()->queue().busy, 0);
 }
 
 TEST_F(MainWindow, Timora1sAlertAtAScheduledTimeSendsTheFileOnce)

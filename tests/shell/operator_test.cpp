@@ -1,51 +1,25 @@
 // The operator's own purchase and cancellation from the main window, through the console, to a card
 // centre on loopback and back, with the message and input boxes answered as a person would.
-#include "shell/fmain.h"
+#include "tests/shell/window.h"
 
-#include "links/socket.h"
-#include "store/db.h"
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
 #include "support/msgbox.h"
-#include "support/visuals.h"
 #include "tests/common/boxes.h"
 #include "tests/common/card_centre.h"
-#include "tests/common/test_home.h"
-#include "workstation/connections.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QFile>
 #include <QGuiApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QPlainTextEdit>
-#include <QPushButton>
-#include <QSqlQuery>
-#include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace tollan;
 using namespace tollan::test;
 
 namespace {
 
-QString U(const char* utf8) { return QString::fromUtf8(utf8); }
-
-class OperatorWindow : public ::testing::Test {
+class OperatorWindow : public WindowTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        UseTestHome(home.path());
-        Visual_Clear();
+        WindowTest::SetUp();
         Cfg_Put("Port", "0");
         Cfg_Put("Console\\Toojaam", "7");
         Cfg_Put("Tollan_Auth_Address", centre.Address());
@@ -67,9 +41,7 @@ protected:
                 c.Send("\x05");
         };
         Ui_SetHeadless(false);   // the boxes open, and the operator answers them
-        window = std::make_unique<fMain>();
-        window->Form_Load();
-        window->printDocument = [this](const std::string& page) {
+        Load().printDocument = [this](const std::string& page) {
             pages.push_back(page);
             return true;
         };
@@ -79,14 +51,10 @@ protected:
     {
         EXPECT_EQ(person.unexpected, 0) << "boxes nobody expected";
         Ui_SetHeadless(true);
-        window.reset();
-        Visual_Clear();
-        Db_Database().close();
+        WindowTest::TearDown();
     }
-    template <class T = QWidget> T* Find(const char* name) const { return window->findChild<T*>(name); }
     void Enter(const char* field, const QString& text) { Find<QLineEdit>(field)->setText(text); }
     void Click(const char* button) { Find<QPushButton>(button)->click(); }
-    QString Caption(const char* label) const { return Find<QLabel>(label)->text(); }
     int Rows(const char* where)
     {
         QSqlQuery q(Db_Database());
@@ -108,10 +76,8 @@ protected:
     static constexpr const char* kCard = "4000001234567899=28121010000012300000";
     bool Settled() { return Clock_WaitUntil([&] { return Find("cTehing")->isEnabled(); }, 5000); }
 
-    QTemporaryDir home;
     Centre centre;
     Operator person;
-    std::unique_ptr<fMain> window;
     std::vector<std::string> requests, pages;
     bool fileAccepted = true;
     std::string fileVerdict = "Fail vastu voetud";
