@@ -136,58 +136,6 @@ TEST_F(Register, ExitStatusTellsTheFinalAnswer)
     }
 }
 
-TEST_F(Register, PrintAnswerZeroTellsNotPrinted)
-{
-    Run({"--cancel", "000123", "--print-answer", "0"});
-    std::unique_ptr<QTcpSocket> s(Accept());
-    ASSERT_TRUE(s);
-    WorkstationPacket request, answer;
-    ASSERT_TRUE(Receive(*s, request));
-    Reply(*s, request, wsPrint, "KVIITUNG");
-    ASSERT_TRUE(Receive(*s, answer));
-    EXPECT_EQ(answer.RequestType, wsDialogAnswer);
-    EXPECT_EQ(answer.RequestData, "0");
-    Reply(*s, request, wsError, WS_ErrorData(1, "Viga"));
-    EXPECT_EQ(peer.Exit(), 1);
-}
-
-TEST_F(Register, BrokenPacketDoesNotHoldUpTheNext)
-{
-    Run({"--cancel", "000123"});
-    std::unique_ptr<QTcpSocket> s(Accept());
-    ASSERT_TRUE(s);
-    WorkstationPacket request;
-    ASSERT_TRUE(Receive(*s, request));
-    WorkstationPacket info = request;
-    info.AnswerType = wsInfo;
-    info.AnswerData = "abc";
-    std::string broken = WS_EncodePacket(info);
-    broken[29] ^= 1;   // a data byte: the CRC no longer holds
-    s->write(broken.data(), qint64(broken.size()));
-    Reply(*s, request, wsCardInfo, WS_CardInfoData({"4111111111111111"}, 0));
-    EXPECT_EQ(peer.Exit(), 3) << peer.out;
-    EXPECT_NE(peer.out.find("dropped a broken packet"), std::string::npos) << peer.out;
-}
-
-TEST_F(Register, ManyRegistersEachWithItsOwnName)
-{
-    Run({"--count", "3", "--workstation", "POS00009", "--card", "4111111111111111", "--amount", "2.00"});
-    std::vector<std::unique_ptr<QTcpSocket>> lines;
-    std::vector<std::string> names;
-    for (int i = 0; i < 3; ++i) {
-        lines.emplace_back(Accept());
-        ASSERT_TRUE(lines.back());
-        WorkstationPacket request;
-        ASSERT_TRUE(Receive(*lines.back(), request));
-        names.push_back(request.Workstation);
-        Reply(*lines.back(), request, wsApproval, WS_ApprovalData({20261207, 120000, 20000}, {}));
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"POS00009", "POS00010", "POS00011"}));
-    EXPECT_EQ(peer.Exit(), 0) << peer.out;
-    EXPECT_NE(peer.out.find("3 registers: 3 approved"), std::string::npos) << peer.out;
-}
-
 TEST(Peers, WrongOptionsEndWithUsageStatus)
 {
     const struct {
