@@ -1,7 +1,7 @@
 // Purchases and cancellations that do not end in a plain approval: the checks before the card
 // centre, the telephone authorisation when the card centre is silent, and cancellations found by
 // the register's own transaction number.
-#include "tests/e2e/shop.h"
+#include "tests/common/shop.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The everyday purchase and cancellation, a restart between them, and several registers at once.
-#include "tests/e2e/shop.h"
+#include "tests/common/shop.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // it asks for; every failed handshake fails the connect attempt as an unreachable card centre
 // does, reported in Qt's words, with nothing of the request reaching the card centre.
 #include "tests/common/tls_files.h"
-#include "tests/e2e/shop.h"
+#include "tests/common/shop.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 // The transaction file at a "SendTransTime" mask: refused once, sent again after a restart at the
 // next minute and accepted; the rows marked sent, trans.log and the card centre's stored copy checked
 // line by line.
-#include "tests/e2e/shop.h"
+#include "tests/common/shop.h"
 
 #include <QDate>
 #include <QDateTime>

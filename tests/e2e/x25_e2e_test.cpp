@@ -1,6 +1,6 @@
 // The same purchase over X.25: the terminal dials the modem peer on a pseudo-terminal, the modem's
 // PAD calls the card centre's address, and the request and answer cross the serial line.
-#include "tests/e2e/shop.h"
+#include "tests/common/shop.h"
 
 #include <QFileInfo>
 

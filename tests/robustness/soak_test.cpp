@@ -8,49 +8,23 @@
 //
 // TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
 // run (the seed is printed), TOLLAN_SOAK_KEEP=1 keeps its files.
-#include "tests/peers/peer_process.h"
+#include "tests/common/shop.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 
-using tollan::test::PeerProcess;
+using namespace tollan::test;
 
 namespace {
 
 qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
-
-void Pause(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-quint16 FreePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 // One register process: a purchase, or the cancellation of one of its register's purchases.
 struct Request {
@@ -79,54 +53,15 @@ QString FileKey(const QString& pos, long stan, int type)
     return pos + "/" + QString::number(stan % 100000) + "/" + QString::number(type);
 }
 
-class Soak : public ::testing::Test {
+class Soak : public Shop {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(tmp.isValid());
-        home = tmp.filePath("home");
-        ledger = tmp.filePath("ledger.jsonl");
-        ASSERT_TRUE(QDir().mkpath(home));
-    }
-    void TearDown() override
-    {
-        if (terminal)
-            ::kill(pid_t(terminal->process.processId()), SIGKILL);
-    }
-
-    void Config(const QString& key, const QString& value)
-    {
-        QProcess p;
-        p.start(TOLLAN_EXE, {"--home", home, "config", "set", key, value});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        ASSERT_EQ(p.exitCode(), 0);
-    }
     void StartCentre(const QStringList& extra)
     {
-        centre = std::make_unique<PeerProcess>();
-        ASSERT_TRUE(centre->Start(TOLLAN_CARDCENTRE_EXE, QStringList{"--port", QString::number(centrePort), "--ledger",
-                                                                      ledger, "--store", tmp.filePath("files")} +
-                                                              extra));
-        ASSERT_EQ(centre->ListeningPort(), centrePort) << centre->out;
-    }
-    void StartTerminal()
-    {
-        terminal = std::make_unique<PeerProcess>();
-        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
-        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home}));
-        for (int i = 0; i < 400; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(100))
-                return;
-            Pause(25);
-        }
-        FAIL() << "the terminal does not listen on " << port;
+        Shop::StartCentre(QStringList{"--ledger", ledger, "--store", tmp.filePath("files")} + extra);
     }
     void Kill()
     {
-        ::kill(pid_t(terminal->process.processId()), SIGKILL);
-        terminal->process.waitForFinished(10000);
+        KillTerminal();
         kills.push_back(Now());
     }
 
@@ -137,23 +72,6 @@ protected:
             if (k >= from && k <= to)
                 return true;
         return false;
-    }
-
-    QStringList Rows(const QString& sql)
-    {
-        QStringList rows;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "soak");
-            db.setDatabaseName(QDir(home).filePath("tollan.mdb"));
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.exec(sql);
-                while (q.next())
-                    rows << q.value(0).toString();
-            }
-        }
-        QSqlDatabase::removeDatabase("soak");
-        return rows;
     }
 
     void ReadLedger()
@@ -200,10 +118,7 @@ protected:
         }
     }
 
-    QTemporaryDir tmp;
-    QString home, ledger;
-    quint16 port = 0, centrePort = 0;
-    std::unique_ptr<PeerProcess> centre, terminal;
+    const QString ledger = tmp.filePath("ledger.jsonl");
     std::vector<qint64> kills;
     std::vector<Auth> auths;
     std::vector<AcceptedFile> files;
@@ -224,11 +139,6 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     std::mt19937 random(seed);
     auto between = [&](int lo, int hi) { return lo + int(random() % unsigned(hi - lo + 1)); };
 
-    port = FreePort();
-    centrePort = FreePort();
-    Config("Port", QString::number(port));
-    Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
-    Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
     Config("TimeOut\\Auth", "3");
     Config("SendTransTime1", "* * * * *");
     ASSERT_NO_FATAL_FAILURE(StartCentre({"--chaos", QString::number(seed)}));
@@ -313,7 +223,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         }
         if (!reader && Now() >= nextRead) {   // sqlite3 in a shell, in the middle of a read
             reader = std::make_unique<QProcess>();
-            reader->start("sqlite3", {QDir(home).filePath("tollan.mdb")});
+            reader->start("sqlite3", {home.filePath("tollan.mdb")});
             reader->write("BEGIN; SELECT count(*) FROM Trans;\n");
             readUntil = Now() + between(2000, 9000);
             ++reads;
@@ -326,7 +236,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         }
         if (Now() >= nextConfig && (!config || config->state() == QProcess::NotRunning)) {
             config = std::make_unique<QProcess>();
-            config->start(TOLLAN_EXE, {"--home", home, "config", "set", "FirmaNimi", QString("Pood %1").arg(++configSets)});
+            config->start(TOLLAN_EXE, {"--home", home.path(), "config", "set", "FirmaNimi", QString("Pood %1").arg(++configSets)});
             nextConfig = Now() + between(500, 3000);
         }
     }
@@ -347,8 +257,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     ASSERT_NO_FATAL_FAILURE(StartCentre({}));
     // A terminal sends at its first tick when its send time is every minute.
     for (int attempt = 0; attempt < 4 && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"}; ++attempt) {
-        ::kill(pid_t(terminal->process.processId()), SIGTERM);
-        EXPECT_EQ(terminal->Exit(10000), 0);
+        StopTerminal();
         ASSERT_NO_FATAL_FAILURE(StartTerminal());
         for (qint64 until = Now() + 20000;
              Now() < until && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"};)
@@ -356,9 +265,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     }
     std::printf("soak: the registers were done %lld ms after the end, every row sent %lld ms later\n",
                 settled - endAt, Now() - settled);
-    ::kill(pid_t(terminal->process.processId()), SIGTERM);
-    EXPECT_EQ(terminal->Exit(10000), 0);
-    terminal.reset();
+    StopTerminal();
     centre.reset();
 
     ASSERT_NO_FATAL_FAILURE(ReadLedger());
