@@ -27,6 +27,9 @@ class TlsLink : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // openssl answers in real time, slower on a loaded machine; a wait idle for longer than
+        // this is a silence.
+        clock.setIdleSlice(2000);
         ASSERT_TRUE(home.isValid());
         UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
