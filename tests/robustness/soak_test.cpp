@@ -87,16 +87,9 @@ protected:
             if (event == "start") {
                 ++start;
             } else if (event == "auth") {
-                Auth a;
-                a.type = e["type"].toString();
-                a.stan = e["stan"].toString().toLong();
-                a.choice = e["choice"].toString();
-                a.verdict = e["verdict"].toString();
-                a.code = e["code"].toString();
-                a.authCode = e["auth_code"].toString();
-                a.original = e["original"].toString().mid(4, 6);
-                a.readable = e["written"].toBool() && !e["code"].isNull();
-                a.time = time;
+                const Auth a{e["type"].toString(), e["choice"].toString(), e["verdict"].toString(),
+                             e["code"].toString(), e["auth_code"].toString(), e["original"].toString().mid(4, 6),
+                             e["stan"].toString().toLong(), e["written"].toBool() && !e["code"].isNull(), time};
                 byId[{start, e["id"].toInt()}] = auths.size();
                 auths.push_back(a);
                 ++faults[a.choice.isEmpty() ? a.verdict : a.choice];
@@ -409,11 +402,10 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             discrepancy("a row marked sent that no accepted file holds: " + key);
     }
 
-    std::printf("soak: %zu requests (", done.size());
+    std::printf("soak: %zu requests, %zu kills, %d reads held, %d config saves, %zu rows, %zu accepted files;",
+                done.size(), kills.size(), reads, configSets, rows.size(), files.size());
     for (const auto& [what, n] : told)
         std::printf(" %s: %d;", what.c_str(), n);
-    std::printf(" ), %zu kills, %d reads held, %d config saves, %zu rows, %zu accepted files\nsoak: card centre:",
-                kills.size(), reads, configSets, rows.size(), files.size());
     for (const auto& [what, n] : faults)
         std::printf(" %s %d;", qPrintable(what), n);
     std::printf("\nsoak: %zu discrepancies\n", wrong.size());
