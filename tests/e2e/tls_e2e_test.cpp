@@ -1,6 +1,6 @@
-// The card centre over TLS ("UseTLS" 1): purchases and the transaction file go through when the
-// card centre's certificate, its name and its key are right and the terminal has the certificate
-// it asks for; every failed handshake fails the connect attempt as an unreachable card centre
+// The card centre over TLS ("UseTLS" 1): purchases go through when the card centre's certificate,
+// its name and its key are right and the terminal has the certificate it asks for (the transaction
+// file over TLS: tests/e2e/transfile_e2e_test.cpp); every failed handshake fails the connect attempt as an unreachable card centre
 // does, reported in Qt's words, with nothing of the request reaching the card centre.
 #include "tests/common/tls_files.h"
 #include "tests/common/shop.h"
@@ -43,22 +43,6 @@ protected:
     TlsFiles tls;
     int status = -1;
 };
-
-TEST_F(OverTls, APurchaseAndTheTransactionFileGoOverTlsToATrustedCardCentre)
-{
-    const QString files = home.filePath("centre-files");
-    Use({});
-    Config("SendTransTime1", "* * * * *");
-    StartCentre(tls.CentreArgs("centre") + QStringList{"--store", files});
-    StartTerminal();
-    const std::string seen = Purchase(1, {"7899"});
-    EXPECT_EQ(status, 0) << seen;
-    EXPECT_TRUE(centre->WaitFor("auth 0100 pan=4000001234567899 amount=000000000250 stan=000002")) << centre->out;
-    ASSERT_TRUE(centre->WaitFor("stored ", 75000)) << centre->out;
-    EXPECT_TRUE(centre->WaitFor("EOT"));
-    EXPECT_EQ(Lines(files + "/transfile-0001.txt").size(), 5);
-    EXPECT_EQ(Rows("SELECT STAN, sent FROM Trans"), QStringList{"2|-1"});
-}
 
 TEST_F(OverTls, TheCardCentreIsReachedWithTheRightCertificatesNameAndPin)
 {
