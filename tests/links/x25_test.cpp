@@ -161,6 +161,14 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     const std::string answer = X25_Receive(0);
     EXPECT_EQ(answer.find("late"), std::string::npos) << answer;
     EXPECT_NE(answer.find("second answer\r"), std::string::npos) << answer;
+
+    // A modem that goes away ends the wait with a disconnect and closes the port.
+    modem.kill();
+    modem.waitForFinished(5000);
+    EXPECT_FALSE(X25_WaitFor("????????*\r", 30));
+    EXPECT_EQ(Last().description, "X25 disconnect");
+    EXPECT_EQ(Last().message, W("Ühendus katkes"));
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(X25Link, AStageTheModemOrThePadFailsEndsTheConnectWithItsReportAndClosesThePort)
@@ -244,31 +252,7 @@ TEST_F(X25Link, AWaitOnASilentLineSleeps)
     std::printf("X25_WaitFor on a silent line: %.1f ms of CPU in %lld ms\n", used, (long long)wall);
 }
 
-TEST_F(X25Link, AModemThatGoesAwayEndsTheWaitWithDisconnect)
-{
-    Connected();
-    modem.kill();
-    modem.waitForFinished(5000);
-    EXPECT_FALSE(X25_WaitFor("????????*\r", 30));
-    EXPECT_EQ(Last().description, "X25 disconnect");
-    EXPECT_EQ(Last().message, W("Ühendus katkes"));
-    EXPECT_FALSE(port.isOpen());
-}
-
-TEST_F(X25Link, APortThatCannotBeOpenedIsReportedWithItsOwnText)
-{
-    Cfg_Put("X25\\CommPort", home.filePath("no-such-tty").toStdString());
-    ASSERT_TRUE(X25_SetUpPort(port));
-    X25_Attach(&port);
-    EXPECT_FALSE(X25_Connect(kScript));
-    ASSERT_EQ(Err_Index(), 1);
-    EXPECT_EQ(Last().message, W("X25 - Viga ühenduse loomisel"));
-    EXPECT_NE(Last().number, 0);
-    EXPECT_FALSE(Last().description.empty());
-    EXPECT_FALSE(port.isOpen());
-}
-
-TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietly)
+TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietlyAndAPortThatCannotBeOpenedIsReported)
 {
     X25_Attach(nullptr);
     EXPECT_FALSE(X25_IsAttached());
@@ -286,6 +270,16 @@ TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietly)
         EXPECT_TRUE(X25_IsAttached());
     }
     EXPECT_FALSE(X25_IsAttached());
+
+    Cfg_Put("X25\\CommPort", home.filePath("no-such-tty").toStdString());
+    ASSERT_TRUE(X25_SetUpPort(port));
+    X25_Attach(&port);
+    EXPECT_FALSE(X25_Connect(kScript));
+    ASSERT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Last().message, W("X25 - Viga ühenduse loomisel"));
+    EXPECT_NE(Last().number, 0);
+    EXPECT_FALSE(Last().description.empty());
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(X25Link, ThePortIsSetUpFromItsSettings)
