@@ -85,27 +85,4 @@ TEST_F(Register, ItemsArriveWholeAndPromptsBeyondTheScriptGetNoAnswer)
     EXPECT_NE(peer.out.find("22 approved: date 20261207 time 134501 amount 12.50 items 1"), std::string::npos) << peer.out;
 }
 
-TEST(Peers, WrongOptionsEndWithUsageStatus)
-{
-    const struct {
-        const char* exe;
-        QStringList args;
-    } cases[] = {
-        {TOLLAN_CARDCENTRE_EXE, {"--rule", "pan=41 refuse"}},
-        {TOLLAN_CARDCENTRE_EXE, {"--decline", "123"}},
-        {TOLLAN_CARDCENTRE_EXE, {"--chaos", "x"}},
-        {TOLLAN_CARDCENTRE_EXE, {"--nak-line", "0:3"}},
-        {TOLLAN_CARDCENTRE_EXE, {"--rules", "/nonexistent/rules"}},
-        {TOLLAN_REGISTER_EXE, {"--card", "4111"}},
-        {TOLLAN_REGISTER_EXE, {"--card", "4111", "--amount", "1", "--item", "A;B;2"}},
-        {TOLLAN_REGISTER_EXE, {"--cancel", "1", "--count", "2", "--interactive"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.args.join(' ').toStdString());
-        PeerProcess p;
-        ASSERT_TRUE(p.Start(c.exe, c.args));
-        EXPECT_EQ(p.Exit(), 64);
-    }
-}
-
 } // namespace
