@@ -17,12 +17,13 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
     std::string seen;
     // Approved: prompts answered, two receipts printed, type 22.
     EXPECT_EQ(Register(QStringList{"--workstation", "POS00001", "--trans", "00000001", "--amount", "12.50", "--item",
-                                   "1001;Leib;2;3.25", "--item", "1002;Piim;1;6"} + kCard, &seen), 0);
+                                   "1001;Leib;2;3.25", "--item", "1002;Piim 100%;1;6"} + kCard, &seen), 0);
     EXPECT_TRUE(Has(seen, "Kaardi kontroll...")) << seen;
     EXPECT_TRUE(Has(seen, "Kaart nr. 4000001234567899\n")) << seen;
     EXPECT_TRUE(Has(seen, "Kaart nr. ************7899\n")) << seen;
     EXPECT_TRUE(Has(seen, "22 approved: ")) << seen;
-    EXPECT_TRUE(Has(seen, " amount 12.50 items 2 [")) << seen;  // the items echoed
+    // The items echoed, read whole from a packet whose text went percent-encoded.
+    EXPECT_TRUE(Has(seen, " amount 12.50 items 2 [3.25 6.50] [6.00 6.00]\n")) << seen;
     EXPECT_TRUE(centre->WaitFor("auth 0100 pan=4000001234567899 amount=000000001250 stan=000002"));
 
     // Declined by the card centre: the refusal with its code, nothing stored...

@@ -1,6 +1,7 @@
 #include "links/link.h"
 
 #include "support/clock.h"
+#include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
@@ -51,6 +52,13 @@ TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOv
     EXPECT_TRUE(Link_WaitFor(auth, "", 5));  // any data, and it stays there
     EXPECT_EQ(Link_Receive(auth, 4), "0123");
     EXPECT_EQ(Link_Receive(auth, 100), "456789");
+    EXPECT_EQ(Link_Receive(auth, 0), "");
+    peer->write("short\r");
+    EXPECT_FALSE(Link_WaitFor(auth, "????????*\r", 2));  // fewer than eight before the CR
+    EXPECT_EQ(Err_Record(Err_Index()).message, Text_Utf8ToCp1252("Sidepartner ei vasta päringule"));
+    peer->write("0000000042\r");
+    EXPECT_TRUE(Link_WaitFor(auth, "????????*\r", 2));
+    EXPECT_EQ(Link_Receive(auth, 0), "short\r0000000042\r");
     // Switched during the dialogue: it goes on, and closes, over the TCP line it has.
     Cfg_Put("UseX25", "1");
     EXPECT_TRUE(Link_Send(auth, "x"));

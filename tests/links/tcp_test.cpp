@@ -117,27 +117,6 @@ TEST_F(TcpLink, AConnectThatCannotSucceedFailsWithItsReportAndLeavesTheSocketClo
     EXPECT_TRUE(q.value(1).toString().startsWith("10061 - "));
 }
 
-TEST_F(TcpLink, WaitForTakesNothingAndReceiveTakesAtMostItsMaximum)
-{
-    ConnectToPeer();
-    PeerSends("0123456789");
-    ASSERT_TRUE(Tcp_WaitFor(auth, "", 5));  // any data ends a wait for nothing in particular
-    ASSERT_TRUE(Tcp_WaitFor(auth, "9", 5));
-    EXPECT_EQ(Tcp_Receive(auth, 3), "012");
-    EXPECT_EQ(Tcp_Receive(auth, 100), "3456789");
-    EXPECT_EQ(Tcp_Receive(auth, 0), "");
-
-    PeerSends("short\r");
-    EXPECT_FALSE(Tcp_WaitFor(auth, "????????*\r", 2));  // fewer than eight before the CR
-    EXPECT_EQ(Last().message, W("Sidepartner ei vasta päringule"));
-    PeerSends("0000000042\r");
-    EXPECT_TRUE(Tcp_WaitFor(auth, "????????*\r", 2));
-    EXPECT_EQ(Tcp_Receive(auth, 0), "short\r0000000042\r");
-    EXPECT_TRUE(Tcp_Send(auth, "ACK"));
-    ASSERT_TRUE(Clock_WaitUntil([&] { return peer->bytesAvailable() >= 3; }, 2000));
-    EXPECT_EQ(peer->readAll(), "ACK");
-}
-
 TEST_F(TcpLink, APeerThatClosesBeforeThePatternEndsTheWaitWithDisconnect)
 {
     ConnectToPeer();
