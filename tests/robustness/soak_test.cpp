@@ -59,11 +59,6 @@ protected:
     {
         Shop::StartCentre(QStringList{"--ledger", ledger, "--store", tmp.filePath("files")} + extra);
     }
-    void Kill()
-    {
-        KillTerminal();
-        kills.push_back(Now());
-    }
 
     // Whether a kill fell in [from, to]: what was under way then may have been cut anywhere.
     bool KilledWithin(qint64 from, qint64 to) const
@@ -166,10 +161,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     auto reap = [&](int lane) {
         Request& r = *running[lane];
         r.end = Now();
-        QProcess& p = r.process->process;
-        if (p.state() != QProcess::NotRunning)
-            p.waitForFinished(180000);
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.status = r.process->Exit(180000);
         if (r.status == 0) {
             if (r.cancels.isEmpty())
                 approved[lane].push_back(r.trans);
@@ -198,7 +190,8 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             }
         }
         if (Now() >= nextKill) {
-            Kill();
+            KillTerminal();
+            kills.push_back(Now());
             ASSERT_NO_FATAL_FAILURE(StartTerminal());
             nextKill = Now() + between(4000, 15000);
         }
