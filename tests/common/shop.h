@@ -90,21 +90,14 @@ protected:
         }
         FAIL() << "the terminal does not listen on " << port << "\n" << TerminalErr();
     }
-    // SIGTERM: the terminal ends its work and exits with 0.
-    void StopTerminal()
+    // SIGTERM: the terminal ends its work and exits with 0. SIGKILL: it is gone, whatever it did.
+    void StopTerminal(int signal = SIGTERM)
     {
         if (!terminal)
             return;
-        ::kill(pid_t(terminal->process.processId()), SIGTERM);
-        EXPECT_EQ(terminal->Exit(10000), 0);
-        terminal.reset();
-    }
-    void KillTerminal()
-    {
-        if (!terminal)
-            return;
-        ::kill(pid_t(terminal->process.processId()), SIGKILL);
-        terminal->process.waitForFinished(10000);
+        ::kill(pid_t(terminal->process.processId()), signal);
+        const int status = terminal->Exit(10000);
+        EXPECT_TRUE(signal != SIGTERM || status == 0) << "exit status " << status;
         terminal.reset();
     }
     std::string TerminalErr() const

@@ -1,9 +1,12 @@
 // A day at the shop with one terminal and one card centre: the everyday purchase and cancellation
 // as the register and the card centre see them, a restart between them, the checks before the card
 // centre, the telephone authorisation when the card centre is silent, cancellations found by the
-// register's own transaction number, several registers at once, and who may be a register at all
-// ("AllowFrom"). Registers waiting behind a running request are in tests/e2e/transfile_e2e_test.cpp.
+// register's own transaction number, several registers at once, who may be a register at all
+// ("AllowFrom"), and at the end of the day a purchase over X.25 through the modem peer. Registers
+// waiting behind a running request are in tests/e2e/transfile_e2e_test.cpp.
 #include "tests/common/shop.h"
+
+#include <QFileInfo>
 
 namespace {
 
@@ -155,6 +158,33 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
         EXPECT_TRUE(logged.back().startsWith(QString("WSTJlistener|Ühendus aadressilt ") + c.source + " suletud"))
             << logged.back().toStdString();
     }
+
+    // The same purchase over X.25 after a restart (the serial line is set up at the start): the
+    // terminal dials the modem peer on its pseudo-terminal, the modem's PAD calls the card centre's
+    // address, and the request and answer cross the serial line.
+    PeerProcess modem;
+    ASSERT_TRUE(modem.Start(TOLLAN_MODEM_EXE, {"--route", QString("20041=127.0.0.1:%1").arg(centrePort), "--user",
+                                               "tollan", "--password", "salajane", "--verbose"}));
+    ASSERT_TRUE(modem.WaitFor("\n"));
+    const QString device = QString::fromStdString(modem.out.substr(0, modem.out.find('\n')));
+    ASSERT_TRUE(QFileInfo(device).exists()) << device.toStdString();
+    for (const auto& [key, value] : {std::pair<QString, QString>{"X25\\CommPort", device}, {"X25\\Handshaking", "0"},
+                                     {"X25\\Number", "5551234"}, {"X25\\Auth_Address", "20041"},
+                                     {"X25\\Username", "tollan"}, {"X25\\Password", "salajane"}})
+        Config(key, value);
+    Config("UseX25", "1");
+    StopTerminal();
+    StartTerminal();
+    EXPECT_EQ(Register(QStringList{"--trans", "00000041", "--amount", "9.99"} + kCard, &seen), 0) << seen;
+    EXPECT_TRUE(centre->WaitFor("auth 0100 pan=4000001234567899 amount=000000000999 stan=000015")) << centre->out;
+    EXPECT_EQ(Rows("SELECT STAN, Amount, AuthCode FROM Trans WHERE Trans = '00000041'"), QStringList{"15|9.99|123456"});
+    // The modem dialled the number and the PAD called the address with the network identity.
+    StopTerminal();  // the terminal closes the port; the modem's log is complete once it ends
+    modem.process.terminate();
+    ASSERT_TRUE(modem.process.waitForFinished(5000));
+    const QByteArray dialogue = modem.process.readAllStandardError();
+    EXPECT_TRUE(dialogue.contains("5551234")) << dialogue.toStdString();
+    EXPECT_TRUE(dialogue.contains("CNtollan/salajane-20041")) << dialogue.toStdString();
 }
 
 } // namespace

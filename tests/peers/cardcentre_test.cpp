@@ -15,8 +15,6 @@ using namespace tollan::test;
 
 namespace {
 
-bool HasCr(const std::string& b) { return b.find('\r') != std::string::npos; }
-
 // Element 39's bytes in a response body (after the message type), the elements before it walked as
 // they travel; "(none)" when the bitmap leaves it out. The terminal's record reads 39 as a number,
 // so a test of the characters on the wire reads them here.
@@ -85,7 +83,7 @@ protected:
     std::string Answer(int ms = 5000)
     {
         std::string b;
-        return ReadUntil(line, b, HasCr, ms) ? b : std::string();
+        return ReadUntil(line, b, [](const std::string& x) { return x.find('\r') != std::string::npos; }, ms) ? b : std::string();
     }
     // A card centre of its own for each case of a table.
     void Restart(const QStringList& args)

@@ -43,7 +43,7 @@ protected:
     }
     void TearDown() override
     {
-        KillTerminal();
+        StopTerminal(SIGKILL);
         for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
             ::umount2(it->toLocal8Bit().constData(), MNT_DETACH);
     }
@@ -174,7 +174,7 @@ TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase
         for (auto& p : batch)
             running.push_back(StartPurchase(p));
         Pause(int(random() % 250));
-        KillTerminal();
+        StopTerminal(SIGKILL);
         for (std::size_t i = 0; i < batch.size(); ++i) {
             batch[i].status = running[i]->Exit(90000);
             EXPECT_TRUE(batch[i].status == kApproved || batch[i].status == 4)
@@ -234,7 +234,7 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
     CheckFiles();
 
     // Killed and started again on the full disk, it still serves and still refuses.
-    KillTerminal();
+    StopTerminal(SIGKILL);
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Query(), kCardInfo);

@@ -190,7 +190,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             }
         }
         if (Now() >= nextKill) {
-            KillTerminal();
+            StopTerminal(SIGKILL);
             kills.push_back(Now());
             ASSERT_NO_FATAL_FAILURE(StartTerminal());
             nextKill = Now() + between(4000, 15000);
