@@ -22,12 +22,8 @@
 
 namespace tollan::test {
 
-inline quint16 FreePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
+// A port nothing listens on once this returns.
+inline quint16 FreePort() { QTcpServer s; s.listen(QHostAddress::LocalHost, 0); return s.serverPort(); }
 
 // Lets the test's own processes' pipes be read while it waits.
 inline void Pause(int ms)

@@ -52,7 +52,7 @@ TEST_F(OverTls, TheCardCentreIsReachedOnlyWithTheRightCertificatesNameAndPinAndE
         Settings settings;
         QString cause;            // the report's text: Qt's words after "TLS: "; empty: the purchase goes through
         bool centreSpeaksTls = true;
-        QString centreSays;       // the card centre's event line for each attempt, if it sees a failure
+        QString centreSays = {};  // the card centre's event line for each attempt, if it sees a failure
     };
     const Case cases[] = {
         {"the terminal's certificate where the card centre asks for one",

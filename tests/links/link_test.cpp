@@ -72,6 +72,11 @@ TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOv
     EXPECT_EQ(peer->readAll(), "x");
     Link_Close(auth);
     EXPECT_EQ(auth.state(), kSockClosed);
+    // Closed, the socket has no link of its own: the setting's X.25, without a port, fails quietly
+    // where the closed TCP line would report a broken connection.
+    const int reports = Err_Index();
+    EXPECT_FALSE(Link_WaitFor(auth, "", 1));
+    EXPECT_EQ(Err_Index(), reports) << Err_Record(Err_Index()).description;
 }
 
 } // namespace
