@@ -21,7 +21,9 @@ int main(int argc, char** argv)
     cli.setApplicationDescription(
         "A modem with an X.25 PAD on a pseudo-terminal, for tests, demos and integrators.\n"
         "Prints the device the terminal opens (set X25\\CommPort to it), then answers:\n"
-        "  AT... commands      OK (commands are echoed until E0, as after a reset)\n"
+        "  the reset command   OK after the reset (--reset, default ATZ; echo on again)\n"
+        "  the set-up command  OK (--setup, default ATM0E0; E0/E1 in it switch the echo)\n"
+        "  any other command   ERROR (commands are echoed until E0, as after a reset)\n"
         "  ATD...              CONNECT 9600, BUSY, NO CARRIER or nothing (--dial)\n"
         "  any other PAD line  err\n"
         "  CN user/password-address   com, then the bytes go both ways to the card centre\n"
@@ -36,6 +38,10 @@ int main(int argc, char** argv)
         {"dial", "Answer to dialling: connect (default), busy, nocarrier or silent.", "answer", "connect"},
         {"dial-delay", "Milliseconds before the answer to dialling (default 0).", "ms", "0"},
         {"reset-ms", "Milliseconds a reset (ATZ) takes; input meanwhile is lost (default 100).", "ms", "100"},
+        {"reset", "The reset command the modem knows (default ATZ, any case).", "command", "ATZ"},
+        {"setup", "The set-up command the modem knows (default ATM0E0, any case).", "command", "ATM0E0"},
+        {"silent-to", "Answer nothing to this command: reset or setup (repeatable).", "command"},
+        {"record", "Append each command line heard to FILE.", "file"},
         {"route", "Card centre for an X.25 address: ADDRESS=host:port (repeatable).", "route"},
         {"user", "Network user the PAD accepts (default: any).", "user"},
         {"password", "Password the PAD accepts (default: any).", "password"},
@@ -66,6 +72,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tollan-modem: --reset-ms wants a number of milliseconds\n");
         return 64;
     }
+    o.reset = cli.value("reset").toLatin1();
+    o.setup = cli.value("setup").toLatin1();
+    o.silentTo = cli.values("silent-to");
+    for (const QString& s : o.silentTo)
+        if (s != "reset" && s != "setup") {
+            std::fprintf(stderr, "tollan-modem: --silent-to must be reset or setup\n");
+            return 64;
+        }
+    o.record = cli.value("record");
     for (const QString& r : cli.values("route")) {
         const qsizetype eq = r.indexOf('=');
         const qsizetype colon = r.lastIndexOf(':');

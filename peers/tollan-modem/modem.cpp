@@ -1,5 +1,6 @@
 #include "peers/tollan-modem/modem.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <QTimer>
@@ -120,17 +121,22 @@ void Modem::hangUp(const QString& why)
 
 void Modem::command(const QByteArray& line)
 {
+    if (line.isEmpty())
+        return;  // an empty line is no command
+    if (!o_.record.isEmpty()) {
+        QFile f(o_.record);
+        if (f.open(QIODevice::Append))
+            f.write(line + "\n");
+    }
     const QByteArray upper = line.toUpper();
-    if (!upper.startsWith("AT"))
-        return;  // a modem ignores what is not a command
     if (upper.startsWith("ATD")) {
         mode_ = Mode::Dialling;
         QTimer::singleShot(o_.dialDelayMs, this, &Modem::dialled);
         return;
     }
-    if (upper.startsWith("ATH"))
-        hangUp("ATH");
-    if (upper.startsWith("ATZ")) {
+    if (upper == o_.reset.toUpper()) {
+        if (o_.silentTo.contains("reset"))
+            return;
         // The reset takes its time, and only then comes the OK: a terminal that does not wait for it
         // loses its next command.
         echo_ = true;
@@ -144,7 +150,13 @@ void Modem::command(const QByteArray& line)
         });
         return;
     }
-    // Echo follows the last E0 or E1 of the command line (ATM0E0 turns it off).
+    if (upper != o_.setup.toUpper()) {
+        answer("\r\nERROR\r\n");
+        return;
+    }
+    if (o_.silentTo.contains("setup"))
+        return;
+    // Echo follows the last E0 or E1 of the set-up command (ATM0E0 turns it off).
     for (qsizetype e = upper.indexOf('E', 2); e >= 0; e = upper.indexOf('E', e + 1))
         if (e + 1 < upper.size() && (upper[e + 1] == '0' || upper[e + 1] == '1'))
             echo_ = upper[e + 1] == '1';

@@ -6,6 +6,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QSocketNotifier;
 class QTcpSocket;
@@ -17,6 +18,10 @@ struct ModemOptions {
     QMap<QString, QString> routes;     // X.25 address -> host:port
     int dialDelayMs = 0;               // before the answer to dialling
     int resetMs = 100;                 // a reset takes this long; what comes meanwhile is lost
+    QByteArray reset = "ATZ";          // the commands the modem knows besides dialling (any case);
+    QByteArray setup = "ATM0E0";       // anything else gets ERROR
+    QStringList silentTo;              // "reset", "setup": no answer at all to that command
+    QString record;                    // when set, each command line heard is appended to this file
     bool verbose = false;
 };
 

@@ -1,7 +1,8 @@
-// The transaction file at a "SendTransTime" mask: refused once, sent again after a restart at the
-// next minute and accepted; the rows marked sent, trans.log and the card centre's stored copy checked
-// line by line.
-#include "tests/e2e/shop.h"
+// The transaction file at a "SendTransTime" mask, over TLS to a trusted card centre: refused once,
+// sent again after a restart at the next minute and accepted; the rows marked sent, trans.log and
+// the card centre's stored copy checked line by line.
+#include "tests/common/shop.h"
+#include "tests/common/tls_files.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -11,11 +12,16 @@ namespace {
 
 using namespace tollan::test;
 
-TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAfterARestart)
+TEST_F(Shop, TheTransactionFileOverTlsIsRefusedOnceThenAcceptedAfterARestart)
 {
     const QString files = home.filePath("centre-files");
+    TlsFiles tls;
+    tls.Make();
+    Config("UseTLS", "1");
+    Config("TLS\\CAFile", tls.Path("ca.pem"));
     Config("SendTransTime1", "* * * * *");
-    StartCentre({"--verdict-status", "0", "--verdict-text", "Fail tagasi lükatud", "--store", files});
+    StartCentre(tls.CentreArgs("centre") +
+                QStringList{"--verdict-status", "0", "--verdict-text", "Fail tagasi lükatud", "--store", files});
     StartTerminal();
     ASSERT_EQ(Register(QStringList{"--workstation", "POS00001", "--trans", "00000001", "--amount", "12.50"} + kCard), 0);
     ASSERT_EQ(Register({"--workstation", "POS00001", "--trans", "00000002", "--amount", "3", "--card",
@@ -33,7 +39,7 @@ TEST_F(Shop, TheTransactionFileIsRefusedOnceThenAcceptedAfterARestart)
 
     // Restarted, the terminal keeps its rows and its file number; the card centre accepts this time.
     StopTerminal();
-    StartCentre({"--store", files});
+    StartCentre(tls.CentreArgs("centre") + QStringList{"--store", files});
     StartTerminal();
     ASSERT_TRUE(centre->WaitFor("stored ", 75000)) << centre->out;
     ASSERT_TRUE(centre->WaitFor("EOT"));

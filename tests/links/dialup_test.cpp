@@ -67,18 +67,6 @@ TEST_F(DialUp, TwoExchangesShareOneConnectionWhichHangsUpOnceIdleLongEnough)
     EXPECT_EQ(service.dials, 2);
 }
 
-TEST_F(DialUp, AConnectionFoundUpIsUsedAndNeverHungUp)
-{
-    service.up = true;
-    Ras_Init();
-    Exchange();
-    clock.advance(60000);
-    DialUse_IdleCheck();
-    Ras_Release();
-    EXPECT_EQ(service.dials, 0);
-    EXPECT_EQ(service.hangUps, 0);
-}
-
 TEST_F(DialUp, AFailedDialIsReportedOnceAndTheNextConnectDialsAgain)
 {
     service.dialCode = 676;
@@ -107,7 +95,7 @@ TEST_F(DialUp, ADroppedConnectionIsFoundByTheNextConnectWhichDialsAgain)
     EXPECT_EQ(service.dials, 2);
 }
 
-TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOff)
+TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOffAndAConnectionFoundUpIsNeverHungUp)
 {
     Ras_Release();  // shutdown with nothing used
     EXPECT_EQ(service.finds + service.dials + service.hangUps, 0);
@@ -115,6 +103,16 @@ TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOff)
     Exchange();
     DialUse_IdleCheck();
     EXPECT_EQ(service.finds + service.dials + service.hangUps, 0);
+
+    Cfg_Put("UseRAS", "1");
+    service.up = true;
+    Ras_Init();
+    Exchange();
+    clock.advance(60000);
+    DialUse_IdleCheck();
+    Ras_Release();
+    EXPECT_EQ(service.dials, 0);
+    EXPECT_EQ(service.hangUps, 0);
 }
 
 TEST_F(DialUp, AWorkstationLeavingDoesNotCountOutACardCentreLink)

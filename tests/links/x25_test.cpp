@@ -7,7 +7,6 @@
 #include "support/home.h"
 #include "tests/common/test_home.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSerialPort>
@@ -17,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdio>
 
@@ -32,23 +30,6 @@ std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 
 const char* kScript = "5551234\r" "20041\r" "tollan\r" "secret";
 
-// The modems this test program has started and not yet reaped.
-int ModemChildren()
-{
-    int n = 0;
-    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
-        QFile stat("/proc/" + pid + "/stat");
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray s = stat.readAll();
-        const qsizetype close = s.lastIndexOf(')');
-        const QList<QByteArray> rest = s.mid(close + 2).split(' ');
-        if (s.contains("(tollan-modem)") && rest.size() > 1 && rest[1].toLongLong() == getpid())
-            ++n;
-    }
-    return n;
-}
-
 class X25Link : public ::testing::Test {
 protected:
     void SetUp() override
@@ -58,11 +39,7 @@ protected:
         ASSERT_TRUE(centre.listen(QHostAddress::LocalHost, 0));
         QObject::connect(&centre, &QTcpServer::newConnection, [this] { peer = centre.nextPendingConnection(); });
     }
-    void TearDown() override
-    {
-        StopModem();
-        EXPECT_EQ(ModemChildren(), 0) << "a modem was left running";
-    }
+    void TearDown() override { StopModem(); }
     void StopModem()
     {
         X25_Close();
@@ -71,6 +48,7 @@ protected:
             modem.kill();
             modem.waitForFinished(5000);
         }
+        peer = nullptr;
     }
 
     // Starts the modem with its route to our card centre and hands its line to the link.
@@ -78,7 +56,7 @@ protected:
     {
         modem.setProgram(TOLLAN_MODEM_EXE);
         modem.setArguments(QStringList{"--route", QString("20041=127.0.0.1:%1").arg(centre.serverPort()),
-                                       "--user", "tollan", "--password", "secret"} + extra);
+                                       "--user", "tollan", "--password", "secret", "--record", Heard()} + extra);
         modem.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         modem.start();
         ASSERT_TRUE(modem.waitForStarted(5000));
@@ -107,6 +85,13 @@ protected:
         peer->write(bytes);
         peer->flush();
     }
+    // The command lines the modem heard, one a line, in their order.
+    QString Heard() const { return home.filePath("modem-heard"); }
+    std::string CommandsHeard() const
+    {
+        QFile f(Heard());
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().replace('\n', " | ").toStdString() : std::string();
+    }
     static const ErrorRecord& Last() { return Err_Record(Err_Index()); }
 
     QTemporaryDir home;
@@ -119,115 +104,54 @@ protected:
     QString device;
 };
 
-TEST_F(X25Link, ACompleteCallCarriesTheRequestToTheCardCentreAndItsAnswerBack)
+TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
 {
-    Connected();
+    // The modem hears the reset and set-up the settings name (the defaults: the stages of the
+    // failure table below), then the number.
+    Cfg_Put("X25\\ModemInit", "AT&F1");
+    Cfg_Put("X25\\ModemSettings", "atq0v1e0");
+    Connected({"--reset", "AT&F1", "--setup", "ATQ0V1E0"});
     EXPECT_EQ(Err_Index(), 0) << Last().message;
+    EXPECT_EQ(CommandsHeard(), "AT&F1 | atq0v1e0 | atdt5551234");
     // One serial port: a second connect while the call is up fails at once, unreported.
     EXPECT_FALSE(X25_Connect(kScript));
     EXPECT_EQ(Err_Index(), 0);
 
     ASSERT_TRUE(X25_Send("\x01" "0100 purchase\r"));
     EXPECT_EQ(CentreReads(15), QByteArray("\x01" "0100 purchase\r"));
+    // A send that does not fit into the free output buffer is refused whole.
+    EXPECT_FALSE(X25_Send(std::string(kX25OutBufferSize + 1, 'x')));
+    ASSERT_TRUE(X25_Send(std::string(kX25OutBufferSize, 'y')));
+    EXPECT_EQ(CentreReads(kX25OutBufferSize), QByteArray(kX25OutBufferSize, 'y'));
+
     CentreSends("\x01" "0110 approved\r\n");
     ASSERT_TRUE(X25_WaitFor("????????*\r", 10));
-    std::string answer = X25_Receive(0);
-    while (!answer.empty() && (answer[0] == '\r' || answer[0] == '\n'))
-        answer.erase(0, 1);
-    EXPECT_EQ(answer.substr(0, 15), "\x01" "0110 approved\r");
-
-    // Closing the port drops the line, and the modem ends the call to the card centre.
-    EXPECT_TRUE(X25_Close());
-    EXPECT_TRUE(Clock_WaitUntil([&] { return peer->state() != QAbstractSocket::ConnectedState; }, 5000));
-    EXPECT_EQ(Err_Index(), 0);
-}
-
-TEST_F(X25Link, ADialAnswerWithoutConnectFailsAtStageDialWithTheAnswerInTheMessage)
-{
-    const struct Case { const char* dial; const char* answer; } cases[] = {
-        {"busy", "BUSY"},
-        {"nocarrier", "NO CARRIER"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.dial);
-        StartModem({"--dial", c.dial});
-        Err_Clear();
-        EXPECT_FALSE(X25_Connect(kScript));
-        ASSERT_EQ(Err_Index(), 1);
-        EXPECT_EQ(Last().description, "X25 unable to connect");
-        EXPECT_EQ(Last().flags, 16);
-        EXPECT_EQ(Last().message.rfind("Mittekorrektne vastus tegevusele DIAL (", 0), 0u) << Last().message;
-        EXPECT_NE(Last().message.find(c.answer), std::string::npos) << Last().message;
-        EXPECT_EQ(Last().details.rfind("Buffer=", 0), 0u);
-        EXPECT_EQ(peer, nullptr);
-        // The failed connect closed the port: the next one may open it again.
-        EXPECT_FALSE(port.isOpen());
-        StopModem();
-    }
-}
-
-TEST_F(X25Link, ASilentModemTimesOutAfterTheConnectTimeOutOfTheSettingsOrThirtySeconds)
-{
-    StartModem({"--dial", "silent"});
-    std::int64_t start = Clock_Ms();
-    EXPECT_FALSE(X25_Connect(kScript));
-    EXPECT_GT(Clock_Ms() - start, 30000);
-    EXPECT_LT(Clock_Ms() - start, 60000);
-    EXPECT_EQ(Cfg_Lookup("TimeOut\\Connect", "unset"), "unset");   // nothing written for the card centre's reader
+    std::string first = X25_Receive(1);
+    while (first == "\r" || first == "\n")
+        first = X25_Receive(1);
+    EXPECT_EQ(first, "\x01");
+    EXPECT_EQ(X25_Receive(4), "0110");   // at most its maximum, the rest stays
+    EXPECT_EQ(X25_Receive(100), " approved\r\n");
+    EXPECT_EQ(X25_Receive(0), "");
+    // The wait took nothing: an empty pattern waits for data, and none is there now.
+    EXPECT_FALSE(X25_WaitFor("", 1));
     Err_Clear();
 
-    Cfg_Put("TimeOut\\Connect", "120");
-    start = Clock_Ms();
-    EXPECT_FALSE(X25_Connect(kScript));
-    EXPECT_GT(Clock_Ms() - start, 120000);
-    ASSERT_EQ(Err_Index(), 2);
-    EXPECT_EQ(Err_Record(1).description, "X25 timeout");
-    EXPECT_EQ(Err_Record(1).message, W("Sidepartner ei vasta päringule"));
-    EXPECT_EQ(Err_Record(2).description, "X25 unable to connect");
-    EXPECT_EQ(Err_Record(2).message, "Mittekorrektne vastus tegevusele DIAL ()!");
-}
-
-TEST_F(X25Link, ACallThePadClearsFailsAtStageCn)
-{
-    QTcpServer closed;
-    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
-    const QString deadRoute = QString("20042=127.0.0.1:%1").arg(closed.serverPort());
-    closed.close();
-    const struct Case { const char* what; const char* script; QStringList options; } cases[] = {
-        {"wrong password", "5551234\r20041\rtollan\rguess", {}},
-        {"wrong user", "5551234\r20041\rsomebody\rsecret", {}},
-        {"address without a route", "5551234\r99999\rtollan\rsecret", {}},
-        {"card centre not listening", "5551234\r20042\rtollan\rsecret", {"--route", deadRoute}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        StartModem(c.options);
-        Err_Clear();
-        EXPECT_FALSE(X25_Connect(c.script));
-        ASSERT_EQ(Err_Index(), 1);
-        EXPECT_EQ(Last().description, "X25 unable to connect");
-        EXPECT_EQ(Last().message.rfind("Mittekorrektne vastus tegevusele CN (clr", 0), 0u) << Last().message;
-        EXPECT_FALSE(port.isOpen());
-        StopModem();
-    }
-    EXPECT_EQ(peer, nullptr);
-}
-
-TEST_F(X25Link, AnAnswerThatCameAfterTheWaitGaveUpIsDiscardedByTheNextConnect)
-{
-    Connected();
+    // An answer that comes after the wait gave up reaches the receive buffer before the link
+    // closes; the next connect discards it.
     ASSERT_TRUE(X25_Send("first request\r"));
     CentreReads(14);
     EXPECT_FALSE(X25_WaitFor("????????*\r", 1));
     EXPECT_EQ(Last().description, "X25 timeout");
-    // The card centre answers late; the answer reaches the receive buffer before the link closes.
     CentreSends("late answer OK\r\n");
     ASSERT_TRUE(Clock_WaitUntil([] { return X25_Poll(); }, 5000));
-    X25_Close();
-    ASSERT_TRUE(Clock_WaitUntil([&] { return peer->state() != QAbstractSocket::ConnectedState; }, 5000));
+    Err_Clear();
+    // Closing the port drops the line, and the modem ends the call to the card centre.
+    EXPECT_TRUE(X25_Close());
+    EXPECT_TRUE(Clock_WaitUntil([&] { return peer->state() != QAbstractSocket::ConnectedState; }, 5000));
+    EXPECT_EQ(Err_Index(), 0);
     peer = nullptr;
 
-    Err_Clear();
     ASSERT_TRUE(X25_Connect(kScript)) << Last().message;
     ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 5000));
     ASSERT_TRUE(X25_Send("second request\r"));
@@ -237,32 +161,74 @@ TEST_F(X25Link, AnAnswerThatCameAfterTheWaitGaveUpIsDiscardedByTheNextConnect)
     const std::string answer = X25_Receive(0);
     EXPECT_EQ(answer.find("late"), std::string::npos) << answer;
     EXPECT_NE(answer.find("second answer\r"), std::string::npos) << answer;
+
+    // A modem that goes away ends the wait with a disconnect and closes the port.
+    modem.kill();
+    modem.waitForFinished(5000);
+    EXPECT_FALSE(X25_WaitFor("????????*\r", 30));
+    EXPECT_EQ(Last().description, "X25 disconnect");
+    EXPECT_EQ(Last().message, W("Ühendus katkes"));
+    EXPECT_FALSE(port.isOpen());
 }
 
-TEST_F(X25Link, AReceiveWithAMaximumTakesThatManyAndLeavesTheRest)
+TEST_F(X25Link, AStageTheModemOrThePadFailsEndsTheConnectWithItsReportAndClosesThePort)
 {
-    Connected();
-    CentreSends("0123456789");
-    ASSERT_TRUE(X25_WaitFor("9", 10));
-    std::string first = X25_Receive(1);
-    while (first == "\r" || first == "\n")
-        first = X25_Receive(1);
-    EXPECT_EQ(first, "0");
-    EXPECT_EQ(X25_Receive(3), "123");
-    EXPECT_EQ(X25_Receive(100), "456789");
-    EXPECT_EQ(X25_Receive(0), "");
-    // The wait took nothing: an empty pattern waits for data, and none is there now.
-    EXPECT_FALSE(X25_WaitFor("", 1));
-}
-
-TEST_F(X25Link, ASendThatDoesNotFitIntoTheFreeOutputBufferIsRefusedWhole)
-{
-    Connected();
-    EXPECT_FALSE(X25_Send(std::string(kX25OutBufferSize + 1, 'x')));
-    ASSERT_TRUE(X25_Send(std::string(kX25OutBufferSize, 'y')));
-    const QByteArray got = CentreReads(kX25OutBufferSize);
-    EXPECT_EQ(got, QByteArray(kX25OutBufferSize, 'y'));
-    EXPECT_EQ(Err_Index(), 0);
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
+    const QString deadRoute = QString("20042=127.0.0.1:%1").arg(closed.serverPort());
+    closed.close();
+    const struct Case {
+        const char* what;
+        QStringList modem;
+        const char* init;           // X25\ModemInit
+        const char* connectTimeOut; // TimeOut\Connect, nullptr: unset
+        const char* script;
+        const char* stage;
+        const char* answer;         // in the report, between the brackets
+        int seconds;                // 0: the answer came; else the stage's time-out ran out
+    } cases[] = {
+        {"busy", {"--dial", "busy"}, nullptr, nullptr, kScript, "DIAL", "BUSY", 0},
+        {"no carrier", {"--dial", "nocarrier"}, nullptr, nullptr, kScript, "DIAL", "NO CARRIER", 0},
+        {"a reset the modem does not know", {}, "ATZ9", nullptr, kScript, "INIT", "ERROR", 3},
+        {"silent to the reset", {"--silent-to", "reset"}, nullptr, nullptr, kScript, "INIT", "(atz\r)", 3},
+        {"silent to the set-up", {"--silent-to", "setup"}, nullptr, nullptr, kScript, "SETTINGS", "(ATM0E0\r)", 3},
+        {"silent to dialling", {"--dial", "silent"}, nullptr, nullptr, kScript, "DIAL", "()", 30},
+        {"silent to dialling, its own time-out", {"--dial", "silent"}, nullptr, "120", kScript, "DIAL", "()", 120},
+        {"wrong password", {}, nullptr, nullptr, "5551234\r20041\rtollan\rguess", "CN", "(clr", 0},
+        {"wrong user", {}, nullptr, nullptr, "5551234\r20041\rsomebody\rsecret", "CN", "(clr", 0},
+        {"address without a route", {}, nullptr, nullptr, "5551234\r99999\rtollan\rsecret", "CN", "(clr", 0},
+        {"card centre not listening", {"--route", deadRoute}, nullptr, nullptr, "5551234\r20042\rtollan\rsecret", "CN", "(clr", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Cfg_Put("X25\\ModemInit", c.init ? c.init : "atz");
+        if (c.connectTimeOut) {
+            Cfg_Put("TimeOut\\Connect", c.connectTimeOut);
+        } else if (c.seconds == 30) {   // read, never written back for the card centre's reader
+            EXPECT_EQ(Cfg_Lookup("TimeOut\\Connect", "unset"), "unset");
+        }
+        StartModem(c.modem);
+        Err_Clear();
+        const std::int64_t start = Clock_Ms();
+        EXPECT_FALSE(X25_Connect(c.script));
+        const std::int64_t took = Clock_Ms() - start;
+        EXPECT_GE(took, c.seconds * 1000);
+        EXPECT_LT(took, c.seconds * 1000 + 5000);
+        ASSERT_EQ(Err_Index(), c.seconds ? 2 : 1);
+        if (c.seconds) {
+            EXPECT_EQ(Err_Record(1).description, "X25 timeout");
+            EXPECT_EQ(Err_Record(1).message, W("Sidepartner ei vasta päringule"));
+        }
+        EXPECT_EQ(Last().description, "X25 unable to connect");
+        EXPECT_EQ(Last().flags, 16);
+        EXPECT_EQ(Last().message.rfind(std::string("Mittekorrektne vastus tegevusele ") + c.stage + " (", 0), 0u) << Last().message;
+        EXPECT_NE(Last().message.find(c.answer), std::string::npos) << Last().message;
+        EXPECT_EQ(Last().details.rfind("Buffer=", 0), 0u);
+        // The failed connect closed the port: the next one may open it again.
+        EXPECT_FALSE(port.isOpen());
+        StopModem();
+    }
+    EXPECT_EQ(peer, nullptr);
 }
 
 TEST_F(X25Link, AWaitOnASilentLineSleeps)
@@ -286,31 +252,7 @@ TEST_F(X25Link, AWaitOnASilentLineSleeps)
     std::printf("X25_WaitFor on a silent line: %.1f ms of CPU in %lld ms\n", used, (long long)wall);
 }
 
-TEST_F(X25Link, AModemThatGoesAwayEndsTheWaitWithDisconnect)
-{
-    Connected();
-    modem.kill();
-    modem.waitForFinished(5000);
-    EXPECT_FALSE(X25_WaitFor("????????*\r", 30));
-    EXPECT_EQ(Last().description, "X25 disconnect");
-    EXPECT_EQ(Last().message, W("Ühendus katkes"));
-    EXPECT_FALSE(port.isOpen());
-}
-
-TEST_F(X25Link, APortThatCannotBeOpenedIsReportedWithItsOwnText)
-{
-    Cfg_Put("X25\\CommPort", home.filePath("no-such-tty").toStdString());
-    ASSERT_TRUE(X25_SetUpPort(port));
-    X25_Attach(&port);
-    EXPECT_FALSE(X25_Connect(kScript));
-    ASSERT_EQ(Err_Index(), 1);
-    EXPECT_EQ(Last().message, W("X25 - Viga ühenduse loomisel"));
-    EXPECT_NE(Last().number, 0);
-    EXPECT_FALSE(Last().description.empty());
-    EXPECT_FALSE(port.isOpen());
-}
-
-TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietly)
+TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietlyAndAPortThatCannotBeOpenedIsReported)
 {
     X25_Attach(nullptr);
     EXPECT_FALSE(X25_IsAttached());
@@ -328,6 +270,16 @@ TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietly)
         EXPECT_TRUE(X25_IsAttached());
     }
     EXPECT_FALSE(X25_IsAttached());
+
+    Cfg_Put("X25\\CommPort", home.filePath("no-such-tty").toStdString());
+    ASSERT_TRUE(X25_SetUpPort(port));
+    X25_Attach(&port);
+    EXPECT_FALSE(X25_Connect(kScript));
+    ASSERT_EQ(Err_Index(), 1);
+    EXPECT_EQ(Last().message, W("X25 - Viga ühenduse loomisel"));
+    EXPECT_NE(Last().number, 0);
+    EXPECT_FALSE(Last().description.empty());
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST_F(X25Link, ThePortIsSetUpFromItsSettings)

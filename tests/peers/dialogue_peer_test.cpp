@@ -61,17 +61,8 @@ protected:
         return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     }
     // Lets our events run (a link's last bytes go out as they do) until the card centre prints `text`.
-    bool Seen(const std::string& text)
-    {
-        return Clock_WaitUntil([&] { return centre->Printed(text); }, 5000);
-    }
-    static int Count(const std::string& text, const std::string& what)
-    {
-        int n = 0;
-        for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-            ++n;
-        return n;
-    }
+    bool Seen(const std::string& text) { return Clock_WaitUntil([&] { return centre->Printed(text); }, 5000); }
+    static int Count(const std::string& text, const char* what) { return int(QString::fromStdString(text).count(what)); }
 
     TestClock clock;
     ClockScope scope{clock};

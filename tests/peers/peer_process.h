@@ -43,9 +43,11 @@ struct PeerProcess {
         const std::string first = out.substr(0, out.find('\n'));
         return first.rfind("listening on ", 0) == 0 ? static_cast<quint16>(std::stoi(first.substr(13))) : 0;
     }
+    // The exit status, also of a process that ended already (-1: still running after `ms`,
+    // -2: ended by a signal).
     int Exit(int ms = 10000)
     {
-        if (!process.waitForFinished(ms))
+        if (process.state() != QProcess::NotRunning && !process.waitForFinished(ms))
             return -1;
         out += process.readAllStandardOutput().toStdString();
         return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;

@@ -8,64 +8,23 @@
 // to two requests.
 #include "support/registry.h"
 #include "support/text.h"
-#include "tests/peers/peer_process.h"
+#include "tests/common/shop.h"
 
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QRegularExpression>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <gtest/gtest.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
-#include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <unistd.h>
 
-using tollan::test::PeerProcess;
+using namespace tollan::test;
 
 namespace {
 
-const QStringList kCard = {"--card", "4000001234567899=28121010000012300000", "--answer", "7899"};
 constexpr int kApproved = 0, kRefused = 1, kCardInfo = 3;
-
-quint16 FreePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
-// Lets the test's own processes' pipes be read while it waits.
-void Pause(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// A process's exit status, also when it ended while the test let events run (-2 for a signal).
-int Status(PeerProcess& p, int ms = 90000)
-{
-    if (p.process.state() != QProcess::NotRunning && !p.process.waitForFinished(ms))
-        return -1;
-    p.out += p.process.readAllStandardOutput().toStdString();
-    return p.process.exitStatus() == QProcess::NormalExit ? p.process.exitCode() : -2;
-}
 
 // What one register saw of its purchase.
 struct Purchase {
@@ -73,126 +32,48 @@ struct Purchase {
     int status = -1;
 };
 
-class Robustness : public ::testing::Test {
+class Robustness : public Shop {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(tmp.isValid());
-        home = tmp.filePath("home");
-        ASSERT_TRUE(QDir().mkpath(home));
+        Shop::SetUp();
+        written = {{"Port", QString::number(port)},
+                   {"Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort)},
+                   {"Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort)}};
     }
     void TearDown() override
     {
-        Kill();
+        StopTerminal(SIGKILL);
         for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
             ::umount2(it->toLocal8Bit().constData(), MNT_DETACH);
-        if (!immutable.isEmpty())
-            SetImmutable(immutable, false);
     }
 
-    // The card centre, the settings and the running terminal.
+    // The settings (again: the home folder may be a fresh file system by now), the card centre and
+    // the running terminal.
     void OpenShop()
     {
-        ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, {"--port", "0"}));
-        const quint16 cport = centre.ListeningPort();
-        ASSERT_NE(cport, 0);
-        port = FreePort();
-        written = {{"Port", QString::number(port)},
-                   {"Tollan_Auth_Address", QString("127.0.0.1:%1").arg(cport)},
-                   {"Tollan_Trans_Address", QString("127.0.0.1:%1").arg(cport)}};
-        for (const auto& [key, value] : written) {
-            QProcess p;
-            p.start(TOLLAN_EXE, {"--home", home, "config", "set", key, value});
-            ASSERT_TRUE(p.waitForFinished(10000));
-            ASSERT_EQ(p.exitCode(), 0);
-        }
+        for (const auto& [key, value] : written)
+            ASSERT_NO_FATAL_FAILURE(Config(key, value));
+        ASSERT_NO_FATAL_FAILURE(StartCentre());
         StartTerminal();
-    }
-    void StartTerminal()
-    {
-        terminal = std::make_unique<PeerProcess>();
-        // What the terminal reports goes to stderr, kept for the checks and for a failure's reader.
-        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
-        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home}));
-        for (int i = 0; i < 200; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(100))
-                return;
-            if (terminal->process.state() == QProcess::NotRunning)
-                break;
-            Pause(25);
-        }
-        FAIL() << "the terminal does not listen on " << port << "\n" << TerminalErr();
-    }
-    void Kill()
-    {
-        if (!terminal)
-            return;
-        ::kill(pid_t(terminal->process.processId()), SIGKILL);
-        terminal->process.waitForFinished(10000);
-        terminal.reset();
-    }
-    void Stop()
-    {
-        ::kill(pid_t(terminal->process.processId()), SIGTERM);
-        EXPECT_EQ(Status(*terminal, 10000), 0);
-        terminal.reset();
-    }
-    std::string TerminalErr()
-    {
-        QFile f(tmp.filePath("terminal.err"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     }
 
     // A register process making one purchase under a transaction number of its own.
     std::unique_ptr<PeerProcess> StartPurchase(Purchase& p)
     {
         p.trans = QString("%1").arg(++lastTrans, 8, 10, QChar('0')).toStdString();
-        auto r = std::make_unique<PeerProcess>();
-        EXPECT_TRUE(r->Start(TOLLAN_REGISTER_EXE,
-                             QStringList{"--port", QString::number(port), "--timeout", "60", "--quiet",
-                                         "--workstation", QString::fromStdString(p.workstation), "--trans",
-                                         QString::fromStdString(p.trans), "--amount", "1.25"} +
-                                 kCard));
-        return r;
+        return StartRegister(QStringList{"--quiet", "--workstation", QString::fromStdString(p.workstation), "--trans",
+                                         QString::fromStdString(p.trans), "--amount", "1.25"} + kCard);
     }
     int Buy(const char* workstation = "POS00009")
     {
         Purchase p{workstation, {}, -1};
-        auto r = StartPurchase(p);
-        p.status = Status(*r);
+        p.status = StartPurchase(p)->Exit(90000);
         purchases.push_back(p);
         return p.status;
     }
     // A card query: the answer shows the terminal still serves its registers.
-    int Query()
-    {
-        PeerProcess r;
-        EXPECT_TRUE(r.Start(TOLLAN_REGISTER_EXE, {"--port", QString::number(port), "--timeout", "60", "--quiet",
-                                                  "--workstation", "POS00008", "--query", "4000001234567899"}));
-        return Status(r);
-    }
-
-    // Rows of tollan.mdb through a connection of the test's own; empty when it cannot be read.
-    QStringList Rows(const QString& sql)
-    {
-        QStringList rows;
-        const QString name = "robustness" + QString::number(++connections);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name);
-            db.setDatabaseName(QDir(home).filePath("tollan.mdb"));
-            db.setConnectOptions("QSQLITE_OPEN_READONLY");
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.exec(sql);
-                while (q.next())
-                    rows << q.value(0).toString();
-            }
-        }
-        QSqlDatabase::removeDatabase(name);
-        return rows;
-    }
+    int Query() { return StartRegister({"--quiet", "--workstation", "POS00008", "--query", "4000001234567899"})->Exit(90000); }
 
     // Every check that must hold whenever the terminal has come back.
     void CheckFiles()
@@ -214,7 +95,7 @@ protected:
         }
 
         // registry.ini: whole lines only, and what was written is there.
-        QFile file(QDir(home).filePath("registry.ini"));
+        QFile file(home.filePath("registry.ini"));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
         ASSERT_TRUE(text.endsWith('\n')) << text.toStdString();
@@ -240,10 +121,10 @@ protected:
             EXPECT_TRUE(stans.insert(s.toLong()).second) << "STAN " << s.toStdString() << " stored twice";
             EXPECT_LE(s.toLong(), counter);
         }
-        centre.Printed("");
+        centre->Printed("");
         static const QRegularExpression auth("auth 0100 .* stan=(\\d+)");
         std::set<long> sent;
-        auto it = auth.globalMatch(QString::fromStdString(centre.out));
+        auto it = auth.globalMatch(QString::fromStdString(centre->out));
         while (it.hasNext()) {
             const long stan = it.next().captured(1).toLong();
             EXPECT_TRUE(sent.insert(stan).second) << "the card centre got STAN " << stan << " twice";
@@ -251,69 +132,21 @@ protected:
         }
     }
 
-    // Read-only for the terminal even when it runs as root: a read-only bind mount of the file,
-    // else the immutable flag, else (not root) the file's mode. False when none works here.
-    bool MakeReadOnly(const QString& path, std::string& why)
+    // Read-only for the terminal even when it runs as root: a read-only bind mount of the file.
+    bool MakeReadOnly(const QString& path)
     {
         const QByteArray p = path.toLocal8Bit();
-        if (::geteuid() != 0) {
-            QFile::setPermissions(path, QFile::ReadOwner);
-        } else if (::mount(p.constData(), p.constData(), nullptr, MS_BIND, nullptr) == 0) {
-            mounts.push_back(path);
-            if (::mount(nullptr, p.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0)
-                why = std::string("remounting read-only: ") + std::strerror(errno);
-        } else if (!SetImmutable(path, true)) {
-            why = std::string("neither a bind mount nor the immutable flag: ") + std::strerror(errno);
+        if (::mount(p.constData(), p.constData(), nullptr, MS_BIND, nullptr) != 0)
             return false;
-        } else {
-            immutable = path;
-        }
-        const int fd = ::open(p.constData(), O_RDWR);
-        if (fd >= 0) {
-            ::close(fd);
-            if (why.empty())
-                why = "the file stays writable";
-            return false;
-        }
-        return true;
-    }
-    void MakeWritable(const QString& path)
-    {
-        if (!mounts.isEmpty() && mounts.back() == path) {
-            ::umount2(path.toLocal8Bit().constData(), MNT_DETACH);
-            mounts.pop_back();
-        }
-        if (immutable == path) {
-            SetImmutable(path, false);
-            immutable.clear();
-        }
-        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
-    }
-    static bool SetImmutable(const QString& path, bool on)
-    {
-        const int fd = ::open(path.toLocal8Bit().constData(), O_RDONLY);
-        if (fd < 0)
-            return false;
-        int flags = 0;
-        bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
-        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        ::close(fd);
-        return ok;
+        mounts.push_back(path);
+        return ::mount(nullptr, p.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     }
 
-    QTemporaryDir tmp;
-    QString home;
-    PeerProcess centre;
-    std::unique_ptr<PeerProcess> terminal;
-    quint16 port = 0;
     std::vector<std::pair<QString, QString>> written;
     std::vector<Purchase> purchases;
     int lastTrans = 0;
     long lastCounter = 1;
-    int connections = 0;
     QStringList mounts;
-    QString immutable;
 };
 
 TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase)
@@ -341,9 +174,9 @@ TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase
         for (auto& p : batch)
             running.push_back(StartPurchase(p));
         Pause(int(random() % 250));
-        Kill();
+        StopTerminal(SIGKILL);
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            batch[i].status = Status(*running[i]);
+            batch[i].status = running[i]->Exit(90000);
             EXPECT_TRUE(batch[i].status == kApproved || batch[i].status == 4)
                 << "status " << batch[i].status << " of " << batch[i].trans;
             (batch[i].status == kApproved ? approved : cut)++;
@@ -363,16 +196,16 @@ TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase
 
 TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServing)
 {
-    const QByteArray h = home.toLocal8Bit();
+    const QByteArray h = home.path().toLocal8Bit();
     if (::mount("tmpfs", h.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=2m,mode=0700") != 0)
         GTEST_SKIP() << "a tmpfs cannot be mounted for the home folder (" << std::strerror(errno)
                      << "): the test needs root and mount rights";
-    mounts.push_back(home);
+    mounts.push_back(home.path());
     ASSERT_NO_FATAL_FAILURE(OpenShop());
     EXPECT_EQ(Buy(), kApproved);
 
     // Fill the disk to the last byte.
-    QFile filler(QDir(home).filePath("filler"));
+    QFile filler(home.filePath("filler"));
     ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
     const QByteArray block(4096, 'x');
     for (qint64 size = block.size(); size > 0; size /= 2)
@@ -388,20 +221,20 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
     // One page free: room to save the counter, none for the database's journal. The card centre
     // approves, the row cannot be written, and the register is refused.
     ASSERT_TRUE(filler.resize(filler.size() - 4096));
-    centre.Printed("");
-    const std::size_t heard = centre.out.size();
+    centre->Printed("");
+    const std::size_t heard = centre->out.size();
     EXPECT_EQ(Buy(), kRefused);
-    while (centre.out.find("auth 0100", heard) == std::string::npos && centre.process.waitForReadyRead(5000))
-        centre.Printed("");
-    EXPECT_NE(centre.out.find("auth 0100", heard), std::string::npos) << "the request did not reach the card centre";
-    QFile errors(QDir(home).filePath("tollan.err"));
+    while (centre->out.find("auth 0100", heard) == std::string::npos && centre->process.waitForReadyRead(5000))
+        centre->Printed("");
+    EXPECT_NE(centre->out.find("auth 0100", heard), std::string::npos) << "the request did not reach the card centre";
+    QFile errors(home.filePath("tollan.err"));
     const std::string reported = (errors.open(QIODevice::ReadOnly) ? errors.readAll().toStdString() : "") + TerminalErr();
     EXPECT_NE(reported.find("Kinnitatud tehingut ei"), std::string::npos) << reported;
     EXPECT_EQ(Query(), kCardInfo);
     CheckFiles();
 
     // Killed and started again on the full disk, it still serves and still refuses.
-    Kill();
+    StopTerminal(SIGKILL);
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Query(), kCardInfo);
@@ -412,45 +245,44 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
     EXPECT_EQ(Buy(), kApproved);
     EXPECT_EQ(Buy(), kApproved);
     CheckFiles();
-    Stop();
+    StopTerminal();
 }
 
 TEST_F(Robustness, AReadOnlyDatabaseRefusesPurchasesAndTheTerminalKeepsServing)
 {
     ASSERT_NO_FATAL_FAILURE(OpenShop());
     EXPECT_EQ(Buy(), kApproved);
-    Stop();
+    StopTerminal();
 
-    const QString db = QDir(home).filePath("tollan.mdb");
-    std::string why;
-    if (!MakeReadOnly(db, why)) {
-        MakeWritable(db);
-        GTEST_SKIP() << "tollan.mdb cannot be made read-only here: " << why;
-    }
+    const QString db = home.filePath("tollan.mdb");
+    if (!MakeReadOnly(db))
+        GTEST_SKIP() << "tollan.mdb cannot be mounted read-only (" << std::strerror(errno)
+                     << "): the test needs root and mount rights";
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
-    centre.Printed("");
-    const std::size_t heard = centre.out.size();
+    centre->Printed("");
+    const std::size_t heard = centre->out.size();
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Buy(), kRefused);
     EXPECT_EQ(Query(), kCardInfo);
     EXPECT_EQ(Rows("SELECT count(*) FROM Trans"), QStringList{"1"});
     // Refused before the card centre approved a payment that could not be recorded.
-    centre.Printed("");
-    EXPECT_EQ(centre.out.find("auth", heard), std::string::npos) << centre.out.substr(heard);
+    centre->Printed("");
+    EXPECT_EQ(centre->out.find("auth", heard), std::string::npos) << centre->out.substr(heard);
     // The operator learns of it: the reports are in the error log, which is still writable.
-    QFile errors(QDir(home).filePath("tollan.err"));
+    QFile errors(home.filePath("tollan.err"));
     ASSERT_TRUE(errors.open(QIODevice::ReadOnly));
     const QByteArray reported = errors.readAll();
     EXPECT_TRUE(reported.contains("ainult lugemiseks")) << reported.toStdString();
     EXPECT_TRUE(reported.contains("Tehingut ei saa salvestada")) << reported.toStdString();
     CheckFiles();
-    Stop();
+    StopTerminal();
 
-    MakeWritable(db);
+    ::umount2(db.toLocal8Bit().constData(), MNT_DETACH);
+    mounts.pop_back();
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
     EXPECT_EQ(Buy(), kApproved);
     CheckFiles();
-    Stop();
+    StopTerminal();
 }
 
 } // namespace

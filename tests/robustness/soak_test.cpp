@@ -7,50 +7,24 @@
 // --ledger) and what tollan.mdb holds, and every discrepancy is named.
 //
 // TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
-// run (the seed is printed), TOLLAN_SOAK_KEEP=1 keeps its files.
-#include "tests/peers/peer_process.h"
+// run (the seed is printed); a run with discrepancies keeps its files.
+#include "tests/common/shop.h"
 
 #include <QDateTime>
-#include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 
-using tollan::test::PeerProcess;
+using namespace tollan::test;
 
 namespace {
 
 qint64 Now() { return QDateTime::currentMSecsSinceEpoch(); }
-
-void Pause(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-quint16 FreePort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 // One register process: a purchase, or the cancellation of one of its register's purchases.
 struct Request {
@@ -62,7 +36,7 @@ struct Request {
 
 // What the card centre's ledger says of one authorisation request.
 struct Auth {
-    QString type, choice, verdict, code, authCode, original;
+    QString type, code, authCode, original;
     long stan = 0;
     bool readable = false;   // an answer with element 39 reached the terminal's open line
     qint64 time = 0;
@@ -79,55 +53,11 @@ QString FileKey(const QString& pos, long stan, int type)
     return pos + "/" + QString::number(stan % 100000) + "/" + QString::number(type);
 }
 
-class Soak : public ::testing::Test {
+class Soak : public Shop {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(tmp.isValid());
-        home = tmp.filePath("home");
-        ledger = tmp.filePath("ledger.jsonl");
-        ASSERT_TRUE(QDir().mkpath(home));
-    }
-    void TearDown() override
-    {
-        if (terminal)
-            ::kill(pid_t(terminal->process.processId()), SIGKILL);
-    }
-
-    void Config(const QString& key, const QString& value)
-    {
-        QProcess p;
-        p.start(TOLLAN_EXE, {"--home", home, "config", "set", key, value});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        ASSERT_EQ(p.exitCode(), 0);
-    }
     void StartCentre(const QStringList& extra)
     {
-        centre = std::make_unique<PeerProcess>();
-        ASSERT_TRUE(centre->Start(TOLLAN_CARDCENTRE_EXE, QStringList{"--port", QString::number(centrePort), "--ledger",
-                                                                      ledger, "--store", tmp.filePath("files")} +
-                                                              extra));
-        ASSERT_EQ(centre->ListeningPort(), centrePort) << centre->out;
-    }
-    void StartTerminal()
-    {
-        terminal = std::make_unique<PeerProcess>();
-        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
-        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home}));
-        for (int i = 0; i < 400; ++i) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, port);
-            if (probe.waitForConnected(100))
-                return;
-            Pause(25);
-        }
-        FAIL() << "the terminal does not listen on " << port;
-    }
-    void Kill()
-    {
-        ::kill(pid_t(terminal->process.processId()), SIGKILL);
-        terminal->process.waitForFinished(10000);
-        kills.push_back(Now());
+        Shop::StartCentre(QStringList{"--ledger", ledger, "--store", tmp.filePath("files")} + extra);
     }
 
     // Whether a kill fell in [from, to]: what was under way then may have been cut anywhere.
@@ -137,23 +67,6 @@ protected:
             if (k >= from && k <= to)
                 return true;
         return false;
-    }
-
-    QStringList Rows(const QString& sql)
-    {
-        QStringList rows;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "soak");
-            db.setDatabaseName(QDir(home).filePath("tollan.mdb"));
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.exec(sql);
-                while (q.next())
-                    rows << q.value(0).toString();
-            }
-        }
-        QSqlDatabase::removeDatabase("soak");
-        return rows;
     }
 
     void ReadLedger()
@@ -169,66 +82,39 @@ protected:
             if (event == "start") {
                 ++start;
             } else if (event == "auth") {
-                Auth a;
-                a.type = e["type"].toString();
-                a.stan = e["stan"].toString().toLong();
-                a.choice = e["choice"].toString();
-                a.verdict = e["verdict"].toString();
-                a.code = e["code"].toString();
-                a.authCode = e["auth_code"].toString();
-                a.original = e["original"].toString().mid(4, 6);
-                a.readable = e["written"].toBool() && !e["code"].isNull();
-                a.time = time;
+                const Auth a{e["type"].toString(), e["code"].toString(), e["auth_code"].toString(), e["original"].toString().mid(4, 6),
+                             e["stan"].toString().toLong(), e["written"].toBool() && !e["code"].isNull(), time};
                 byId[{start, e["id"].toInt()}] = auths.size();
                 auths.push_back(a);
-                ++faults[a.choice.isEmpty() ? a.verdict : a.choice];
             } else if (event == "answer") {   // a delayed answer falls due
                 if (auto it = byId.find({start, e["id"].toInt()}); it != byId.end())
                     auths[it->second].readable = e["written"].toBool() && !auths[it->second].code.isEmpty();
-            } else if (event == "file") {
-                ++faults[e["status"].toInt() == 1 ? "file accepted" : "file refused"];
-                faults["lines NAKed"] += int(e["naks"].toArray().size());
-                if (e["status"].toInt() == 1) {
-                    AcceptedFile file{time, {}};
-                    for (const auto& l : e["lines"].toArray())
-                        file.lines << l.toString();
-                    files.push_back(file);
-                }
-            } else if (event == "file-abandoned") {
-                ++faults["file abandoned"];
+            } else if (event == "file" && e["status"].toInt() == 1) {
+                AcceptedFile file{time, {}};
+                for (const auto& l : e["lines"].toArray())
+                    file.lines << l.toString();
+                files.push_back(file);
             }
         }
     }
 
-    QTemporaryDir tmp;
-    QString home, ledger;
-    quint16 port = 0, centrePort = 0;
-    std::unique_ptr<PeerProcess> centre, terminal;
+    const QString ledger = tmp.filePath("ledger.jsonl");
     std::vector<qint64> kills;
     std::vector<Auth> auths;
     std::vector<AcceptedFile> files;
-    std::map<QString, int> faults;
 };
 
 TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes)
 {
-    std::uint32_t seed = std::random_device{}();
-    if (const QByteArray s = qgetenv("TOLLAN_SOAK_SEED"); !s.isEmpty())
-        seed = s.toUInt();
-    int seconds = 40;
-    if (const QByteArray s = qgetenv("TOLLAN_SOAK_SECONDS"); !s.isEmpty())
-        seconds = s.toInt();
+    const std::uint32_t seed =
+        qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SEED") ? std::random_device{}() : qgetenv("TOLLAN_SOAK_SEED").toUInt();
+    const int seconds = qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SECONDS") ? 40 : qEnvironmentVariableIntValue("TOLLAN_SOAK_SECONDS");
     std::printf("soak: seed %u, %d s (TOLLAN_SOAK_SEED=%u repeats it)\n", seed, seconds, seed);
     std::fflush(stdout);
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
     auto between = [&](int lo, int hi) { return lo + int(random() % unsigned(hi - lo + 1)); };
 
-    port = FreePort();
-    centrePort = FreePort();
-    Config("Port", QString::number(port));
-    Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
-    Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
     Config("TimeOut\\Auth", "3");
     Config("SendTransTime1", "* * * * *");
     ASSERT_NO_FATAL_FAILURE(StartCentre({"--chaos", QString::number(seed)}));
@@ -275,10 +161,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     auto reap = [&](int lane) {
         Request& r = *running[lane];
         r.end = Now();
-        QProcess& p = r.process->process;
-        if (p.state() != QProcess::NotRunning)
-            p.waitForFinished(180000);
-        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.status = r.process->Exit(180000);
         if (r.status == 0) {
             if (r.cancels.isEmpty())
                 approved[lane].push_back(r.trans);
@@ -307,13 +190,14 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             }
         }
         if (Now() >= nextKill) {
-            Kill();
+            StopTerminal(SIGKILL);
+            kills.push_back(Now());
             ASSERT_NO_FATAL_FAILURE(StartTerminal());
             nextKill = Now() + between(4000, 15000);
         }
         if (!reader && Now() >= nextRead) {   // sqlite3 in a shell, in the middle of a read
             reader = std::make_unique<QProcess>();
-            reader->start("sqlite3", {QDir(home).filePath("tollan.mdb")});
+            reader->start("sqlite3", {home.filePath("tollan.mdb")});
             reader->write("BEGIN; SELECT count(*) FROM Trans;\n");
             readUntil = Now() + between(2000, 9000);
             ++reads;
@@ -326,7 +210,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         }
         if (Now() >= nextConfig && (!config || config->state() == QProcess::NotRunning)) {
             config = std::make_unique<QProcess>();
-            config->start(TOLLAN_EXE, {"--home", home, "config", "set", "FirmaNimi", QString("Pood %1").arg(++configSets)});
+            config->start(TOLLAN_EXE, {"--home", home.path(), "config", "set", "FirmaNimi", QString("Pood %1").arg(++configSets)});
             nextConfig = Now() + between(500, 3000);
         }
     }
@@ -347,8 +231,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     ASSERT_NO_FATAL_FAILURE(StartCentre({}));
     // A terminal sends at its first tick when its send time is every minute.
     for (int attempt = 0; attempt < 4 && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"}; ++attempt) {
-        ::kill(pid_t(terminal->process.processId()), SIGTERM);
-        EXPECT_EQ(terminal->Exit(10000), 0);
+        StopTerminal();
         ASSERT_NO_FATAL_FAILURE(StartTerminal());
         for (qint64 until = Now() + 20000;
              Now() < until && Rows("SELECT count(*) FROM Trans WHERE sent = 0") != QStringList{"0"};)
@@ -356,9 +239,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     }
     std::printf("soak: the registers were done %lld ms after the end, every row sent %lld ms later\n",
                 settled - endAt, Now() - settled);
-    ::kill(pid_t(terminal->process.processId()), SIGTERM);
-    EXPECT_EQ(terminal->Exit(10000), 0);
-    terminal.reset();
+    StopTerminal();
     centre.reset();
 
     ASSERT_NO_FATAL_FAILURE(ReadLedger());
@@ -383,7 +264,6 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 
     std::vector<std::string> wrong;
     auto discrepancy = [&](const QString& what) { wrong.push_back(what.toStdString()); };
-    std::map<std::string, int> told;
 
     // What the registers were told against what was stored.
     std::set<QString> asked;
@@ -391,7 +271,6 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         const QString key = r.workstation + "/" + r.trans;
         asked.insert(key);
         const bool cut = KilledWithin(r.start, r.end + 200);
-        ++told[(r.cancels.isEmpty() ? "purchase " : "cancellation ") + std::to_string(r.status)];
         const auto row = rows.find(key);
         if (r.status == 0 && row == rows.end())
             discrepancy("type 22 without its row: " + key);
@@ -438,28 +317,22 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 
     // Reversals: one per purchase at the card centre (a terminal killed between the card centre's
     // approval and the row may leave one it never stored), and one row per purchase.
-    std::map<QString, std::set<long>> reversals;
-    for (const Auth& a : auths)
-        if ((a.type == "0400" || a.type == "0401") && a.readable && a.code == "00")
-            reversals[a.original].insert(a.stan);
-    for (const auto& [original, byStanOf] : reversals) {
-        int stored = 0;
-        for (long s : byStanOf) {
-            bool isRow = false;
-            for (const auto& [key, row] : rows)
-                isRow = isRow || (row.type == 1 && row.stan == s);
-            qint64 at = 0;
-            for (const Auth& a : auths)
-                if (a.stan == s)
-                    at = a.time;
-            if (isRow)
-                ++stored;
-            else if (!KilledWithin(at, at + 3000))
-                discrepancy("a reversal the card centre approved and the terminal never stored: STAN " + QString::number(s));
-        }
-        if (stored > 1)
-            discrepancy("purchase reversed twice: STAN " + original);
+    std::set<long> cancellationStans;
+    for (const auto& [key, row] : rows)
+        if (row.type == 1)
+            cancellationStans.insert(row.stan);
+    std::map<QString, std::set<long>> reversed;   // the purchase's STAN -> its stored reversals' STANs
+    for (const Auth& a : auths) {
+        if ((a.type != "0400" && a.type != "0401") || !a.readable || a.code != "00")
+            continue;
+        if (cancellationStans.count(a.stan))
+            reversed[a.original].insert(a.stan);
+        else if (!KilledWithin(a.time, a.time + 3000))
+            discrepancy("a reversal the card centre approved and the terminal never stored: STAN " + QString::number(a.stan));
     }
+    for (const auto& [original, stans] : reversed)
+        if (stans.size() > 1)
+            discrepancy("purchase reversed twice: STAN " + original);
     std::map<QString, int> cancellationsOf;
     for (const auto& [key, row] : rows)
         if (row.type == 1 && ++cancellationsOf[row.origStan] == 2)
@@ -502,15 +375,9 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             discrepancy("a row marked sent that no accepted file holds: " + key);
     }
 
-    std::printf("soak: %zu requests (", done.size());
-    for (const auto& [what, n] : told)
-        std::printf(" %s: %d;", what.c_str(), n);
-    std::printf(" ), %zu kills, %d reads held, %d config saves, %zu rows, %zu accepted files\nsoak: card centre:",
-                kills.size(), reads, configSets, rows.size(), files.size());
-    for (const auto& [what, n] : faults)
-        std::printf(" %s %d;", qPrintable(what), n);
-    std::printf("\nsoak: %zu discrepancies\n", wrong.size());
-    if (!wrong.empty() || !qEnvironmentVariableIsEmpty("TOLLAN_SOAK_KEEP")) {   // the files stay for whoever looks
+    std::printf("soak: %zu requests, %zu kills, %d reads held, %d config saves, %zu rows, %zu accepted files, %zu "
+                "discrepancies\n", done.size(), kills.size(), reads, configSets, rows.size(), files.size(), wrong.size());
+    if (!wrong.empty()) {   // the files stay for whoever looks
         tmp.setAutoRemove(false);
         std::printf("soak: the home folder, the ledger and the files are kept in %s\n", qPrintable(tmp.path()));
     }

@@ -1,11 +1,12 @@
 #pragma once
-// A shop for the end-to-end tests: a home folder, a card-centre process, the terminal run headless
-// and configured only with `tollan config set`, and registers as processes. What each side saw is
-// read from outside: the registers' output and exit status, the card centre's log, the rows in
-// tollan.mdb through Qt SQL, and the terminal's files.
+// A shop for the end-to-end and robustness tests: a home folder, a card-centre process, the
+// terminal run headless and configured only with `tollan config set`, and registers as processes.
+// What each side saw is read from outside: the registers' output and exit status, the card
+// centre's output, the rows in tollan.mdb through Qt SQL, and the terminal's files.
 #include "tests/peers/peer_process.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,7 +14,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -21,18 +22,26 @@
 
 namespace tollan::test {
 
-inline quint16 FreePort()
+// A port nothing listens on once this returns.
+inline quint16 FreePort() { QTcpServer s; s.listen(QHostAddress::LocalHost, 0); return s.serverPort(); }
+
+// Lets the test's own processes' pipes be read while it waits.
+inline void Pause(int ms)
 {
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 class Shop : public ::testing::Test {
 protected:
+    // The home folder is a folder of its own inside the test's temporary one, so that a file
+    // system may be mounted on it; the terminal's stderr goes beside it, to terminal.err.
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
+        ASSERT_TRUE(tmp.isValid());
+        home = QDir(tmp.filePath("home"));
+        ASSERT_TRUE(home.mkpath("."));
         port = FreePort();
         centrePort = FreePort();
         Config("Port", QString::number(port));
@@ -66,23 +75,31 @@ protected:
     void StartTerminal()
     {
         terminal = std::make_unique<PeerProcess>();
+        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
         ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home.path()}));
-        for (int i = 0; i < 100; ++i) {  // listening within a few seconds
+        for (int i = 0; i < 200 && terminal->process.state() != QProcess::NotRunning; ++i) {
             QTcpSocket probe;
             probe.connectToHost(QHostAddress::LocalHost, port);
             if (probe.waitForConnected(100))
                 return;
-            QThread::msleep(50);
+            Pause(25);
         }
-        FAIL() << "the terminal does not listen on " << port;
+        FAIL() << "the terminal does not listen on " << port << "\n" << TerminalErr();
     }
-    void StopTerminal()
+    // SIGTERM: the terminal ends its work and exits with 0. SIGKILL: it is gone, whatever it did.
+    void StopTerminal(int signal = SIGTERM)
     {
         if (!terminal)
             return;
-        ::kill(pid_t(terminal->process.processId()), SIGTERM);
-        EXPECT_EQ(terminal->Exit(10000), 0);
+        ::kill(pid_t(terminal->process.processId()), signal);
+        const int status = terminal->Exit(10000);
+        EXPECT_TRUE(signal != SIGTERM || status == 0) << "exit status " << status;
         terminal.reset();
+    }
+    std::string TerminalErr() const
+    {
+        QFile f(tmp.filePath("terminal.err"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
     }
     // A register started now; `Exit` waits for its final answer.
     std::unique_ptr<PeerProcess> StartRegister(QStringList args)
@@ -93,7 +110,7 @@ protected:
         return r;
     }
     // One register, its whole run: the exit status (0 approved, 1 refused, 2 unfinished, 3 card
-    // information), and what it printed.
+    // information, 4 the line closed), and what it printed.
     int Register(const QStringList& args, std::string* printed = nullptr)
     {
         auto r = StartRegister(args);
@@ -102,11 +119,12 @@ protected:
             *printed = r->out;
         return status;
     }
+    // The rows of a query on tollan.mdb, read-only, each row's fields joined by '|'.
     QStringList Rows(const QString& sql)
     {
         QStringList rows;
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "e2e");
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "shop");
             db.setDatabaseName(home.filePath("tollan.mdb"));
             db.setConnectOptions("QSQLITE_OPEN_READONLY");
             if (db.open()) {
@@ -120,13 +138,13 @@ protected:
                 }
             }
         }
-        QSqlDatabase::removeDatabase("e2e");
+        QSqlDatabase::removeDatabase("shop");
         return rows;
     }
     // A text file of the home folder (or any path), its lines without their CR LF.
-    static QStringList Lines(const QString& path)
+    QStringList Lines(const QString& name) const
     {
-        QFile f(path);
+        QFile f(home.filePath(name));
         if (!f.open(QIODevice::ReadOnly))
             return {};
         QStringList lines = QString::fromUtf8(f.readAll()).split("\r\n");
@@ -135,7 +153,8 @@ protected:
         return lines;
     }
 
-    QTemporaryDir home;
+    QTemporaryDir tmp;
+    QDir home;
     std::unique_ptr<PeerProcess> centre;
     std::unique_ptr<PeerProcess> terminal;
     quint16 port = 0;
