@@ -215,14 +215,12 @@ TEST_F(MainWindow, APacketTheConsoleCannotReadIsLoggedAndDropped)
 TEST_F(MainWindow, ConsoleTransactionNumbersCountOnInHexadecimal)
 {
     fMain& w = Load();
-    const struct {
-        const char* stored;
-        const char* next;
-    } cases[] = {{"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
-    for (const auto& c : cases) {
-        Cfg_Put("Console\\Trans", c.stored);
-        EXPECT_EQ(w.cConsole_FindTrans(), c.next) << c.stored;
-        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), c.next);
+    const std::pair<const char*, const char*> cases[] = {
+        {"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
+    for (const auto& [stored, next] : cases) {
+        Cfg_Put("Console\\Trans", stored);
+        EXPECT_EQ(w.cConsole_FindTrans(), next) << stored;
+        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), next);
     }
 }
 

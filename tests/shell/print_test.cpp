@@ -20,5 +20,7 @@ TEST(Printing, WithoutAPrinterEachDocumentIsOnePdfInPrints)
     ASSERT_EQ(pdfs.size(), 2);
     QFile f(Print_LastPdf());
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(f.read(5) == "%PDF-");
+    EXPECT_TRUE(f.peek(5) == "%PDF-");
+    // The document's name, as a print queue shows it: the PDF's title, in UTF-16.
+    EXPECT_TRUE(f.readAll().contains(QByteArray("/Title (\xFE\xFF\0T\0o\0l\0l\0a\0n)", 22)));
 }
