@@ -58,7 +58,7 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
 
     // Refused before the card centre hears of them, yet each takes a STAN.
     Config("AllowManualPAN", "0");
-    centre->Printed("");
+    ASSERT_TRUE(centre->WaitFor("stan=000005"));   // the last the card centre heard so far
     const std::size_t heard = centre->out.size();
     EXPECT_EQ(Register({"--trans", "00000021", "--amount", "1", "--card", "4000001234567899=20011010000012300000",
                         "--answer", "7899"}, &seen), 1);
