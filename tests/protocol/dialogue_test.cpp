@@ -219,6 +219,10 @@ TEST_F(Dialogues, TheFileDialogueEndsAsTheCardCentreAnswers)
             EXPECT_EQ(report, "R");
         } else {
             EXPECT_EQ(report, "R\r\nServer said: Fail vastu voetud");
+            // and the event log keeps the card centre's words, whatever it decided
+            QSqlQuery q(Db_Database());
+            q.exec("SELECT Message FROM Log ORDER BY rowid DESC LIMIT 1");
+            EXPECT_TRUE(q.next() && q.value(0).toString() == "Server said: Fail vastu voetud");
             // A refusal reaches the operator in the card centre's words.
             EXPECT_EQ(Err_Index() > 0 && Err_Record(Err_Index()).description == "Fail vastu voetud", !c.accepted);
         }

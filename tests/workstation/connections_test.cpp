@@ -8,6 +8,7 @@
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
+#include <QAbstractEventDispatcher>
 #include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -120,6 +121,11 @@ TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
     EXPECT_FALSE(r->Next(300));
     ASSERT_FALSE(LogRows().empty());
     EXPECT_EQ(LogRows().front(), "WSTJ(1): vigane pakett: garbage");
+    // Everything answered, the service posts itself no more work: an idle terminal stays idle.
+    int passesWithWork = 0;
+    for (int i = 0; i < 50; ++i)
+        passesWithWork += QAbstractEventDispatcher::instance()->processEvents(QEventLoop::AllEvents);
+    EXPECT_LT(passesWithWork, 10);
 }
 
 TEST_F(Workstations, ARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheBusyNotice)
