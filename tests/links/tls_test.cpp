@@ -101,6 +101,18 @@ TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientH
     EXPECT_EQ(5 + (quint8(heard[3]) << 8 | quint8(heard[4])), heard.size());
 }
 
+// Nothing listening is an unreachable card centre, reported as the plain link reports it, not as a
+// failed handshake.
+TEST_F(TlsLink, AClosedPortIsARefusedConnectionNotAFailedHandshake)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const std::string address = "127.0.0.1:" + std::to_string(probe.serverPort());
+    probe.close();
+    EXPECT_FALSE(Tcp_Connect(auth, address, 5));
+    EXPECT_EQ(Last().description, "TCP timeout");
+}
+
 TEST_F(TlsLink, TheNextDialogueResumesTheSessionWhosePinStillMatchesButNoKeptSessionGetsPastAChangedAuthority)
 {
     // With a pin, which a resumed session must still be checked against: its certificate is
