@@ -77,16 +77,6 @@ PurchaseItems SampleItems(int m)
 
 } // namespace
 
-// The 16-bit header fields and 64-bit amounts are pinned by the packets and layouts below.
-TEST(WsBin, LittleEndianNumbers)
-{
-    EXPECT_EQ(Bin_Encode(std::int32_t(20261207)) + Bin_Encode(1.0f) + Bin_Encode(true) + Bin_Encode(false) +
-                  Bin_Encode(std::string_view("abc")),
-              std::string("\x57\x29\x35\x01" "\0\0\x80\x3F" "\xFF\0" "abc", 13));
-    EXPECT_EQ(Bin_Decode<double>(Bin_Encode(2.5)), 2.5);
-    EXPECT_EQ(Bin_Decode<std::int16_t>(Byte(0x05)), 5);   // a short text reads as zero-filled
-    EXPECT_EQ(Bin_Decode<std::int32_t>(""), 0);
-}
 
 // Header texts are cut to their 8 bytes or filled with zero bytes, which are read back as they are.
 TEST(WsPacket, InformationMessageWorkedExample)
