@@ -217,7 +217,7 @@ TEST(ResponseYear, AMonthMoreThanHalfAYearAwayBelongsToTheNeighbouringYear)
         EXPECT_EQ(KK_ResponseYear(r.received, r.year, r.month), r.expected) << r.received << " " << r.month;
 }
 
-TEST(DecodeResponse, AnApprovalFillsTheRecord)
+TEST(DecodeResponse, AnApprovalFillsTheRecordAndOneWithoutElement39HasNoVerdict)
 {
     TransRecord t;
     t.ResponseCode = "99";
@@ -232,6 +232,20 @@ TEST(DecodeResponse, AnApprovalFillsTheRecord)
     EXPECT_EQ(t.Track2, "4000001234567899=2812101");
     EXPECT_EQ(t.AuthCode, "AB1234");
     EXPECT_EQ(t.ResponseCode, "00");
+
+    // A complete response without element 39, or with an empty bitmap, has no verdict.
+    t.ResponseCode = "05";
+    ASSERT_TRUE(KK_DecodeResponse(Approval("1206140359", false), t, 2026, 12));
+    EXPECT_EQ(t.ResponseCode, "");
+    t.ResponseCode = "03";
+    EXPECT_TRUE(KK_DecodeResponse(std::string(8, '\0'), t, 2026, 12));
+    EXPECT_EQ(t.ResponseCode, "");
+
+    // Without a year given, the date's year comes from the clock (the turn itself is ResponseYear's).
+    TestClock clock(QDateTime(QDate(2026, 12, 31), QTime(12, 0)));
+    ClockScope scope(clock);
+    ASSERT_TRUE(KK_DecodeResponse(Approval("0101000001"), t));
+    EXPECT_EQ(t.Date, 20270101);
 }
 
 TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
@@ -260,28 +274,7 @@ TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
     }
 }
 
-// Without a year given, the date's year comes from the clock (the turn itself is ResponseYear's).
-TEST(DecodeResponse, TheYearOfTheDateFollowsTheClock)
-{
-    TestClock clock(QDateTime(QDate(2026, 12, 31), QTime(12, 0)));
-    ClockScope scope(clock);
-    TransRecord t;
-    ASSERT_TRUE(KK_DecodeResponse(Approval("0101000001"), t));
-    EXPECT_EQ(t.Date, 20270101);
-}
 
-// A complete response without element 39, or with an empty bitmap, has no verdict.
-TEST(DecodeResponse, ACompleteResponseWithoutElement39HasNoVerdict)
-{
-    TransRecord t;
-    t.ResponseCode = "05";
-    ASSERT_TRUE(KK_DecodeResponse(Approval("1206140359", false), t, 2026, 12));
-    EXPECT_EQ(t.ResponseCode, "");
-    EXPECT_EQ(t.AuthCode, "AB1234");
-    t.ResponseCode = "03";
-    EXPECT_TRUE(KK_DecodeResponse(std::string(8, '\0'), t, 2026, 12));
-    EXPECT_EQ(t.ResponseCode, "");
-}
 
 TEST(DecodeResponse, ABodyEndingBeforeItsElementsIsNoResponseAndLeavesTheRecord)
 {
