@@ -85,6 +85,7 @@ std::string Detail(const std::string& pan19, const std::string& amount11, const 
 TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
 {
     Store({test::SampleTrans("POS001", "1", "4000009876543210", 55000), test::SampleTrans("POS001", "2", "4000001234567899", 100000)});
+    report = "before";
     ASSERT_TRUE(Build());
     // The group header ends with the activity code's default: none is set.
     const std::vector<std::string> expected = {
@@ -96,6 +97,10 @@ TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
         "9000002" "000000001550" " " + std::string(50, ' '),
     };
     EXPECT_EQ(lines, expected);   // each of 70 characters
+    // The report: appended, a heading, a rule and a line per transaction.
+    EXPECT_EQ(report, "before\r\nKuup   Kell   Nr.   Kassa Kaart                  Summa Aut.k. T\xFC\xFCp\r\n" +
+                          std::string(66, '-') + "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "2", "4000001234567899", 100000)) +
+                          "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "1", "4000009876543210", 55000)));
     EXPECT_EQ(Unsent("POS001"), 0);
     EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), "42");
 }
@@ -199,17 +204,6 @@ TEST_F(TransFile, AFailedMarkEndsTheBuildWithNoFile)
     EXPECT_EQ(Unsent("POS001"), 1);
 }
 
-TEST_F(TransFile, TheReportHasAHeadingARuleAndALinePerTransaction)
-{
-    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000), test::SampleTrans("POS001", "2", "4000009876543210", 55000, 1)});
-    report = "before";
-    ASSERT_TRUE(Build());
-    const std::string heading = "Kuup   Kell   Nr.   Kassa Kaart                  Summa Aut.k. T\xFC\xFCp";
-    EXPECT_EQ(report, "before\r\n" + heading + "\r\n" + std::string(66, '-') +
-                          "\r\n261206 140359 00123 001   4000001234567899       10.00 A1B2C3 " +
-                          "\r\n261206 140359 00123 001   4000009876543210        5.50 A1B2C3 T\xFCh.");
-}
-
 TEST_F(TransFile, ReportLinesAlignTheirFieldsAndNeverCutTheAmount)
 {
     struct Case { TransRecord t; char decimal; std::string line; };
@@ -222,6 +216,7 @@ TEST_F(TransFile, ReportLinesAlignTheirFieldsAndNeverCutTheAmount)
         {test::SampleTrans("POS001", "1", "4000001234567899", 100000), ',', "261206 140359 00123 001   4000001234567899       10,00 A1B2C3 "},
         {big, '.', "991231 000005 00007 SA7   4000001234567899012 123456.78 XY     "},
         {test::SampleTrans("POS001", "1", "4000001234567899", 100000, 3), '.', "261206 140359 00123 001   4000001234567899       10.00 A1B2C3 T\xFCh."},
+        {test::SampleTrans("POS001", "1", "4000009876543210", 55000, 1), '.', "261206 140359 00123 001   4000009876543210        5.50 A1B2C3 T\xFCh."},
     };
     const char saved = Text_Forms().decimal;
     for (const auto& c : cases) {
