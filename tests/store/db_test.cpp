@@ -72,10 +72,12 @@ protected:
 };
 
 // The tables' fields and indexes as an older file gets them: OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows.
-TEST_F(Store, FirstStartMakesAWritableFileSyncedInFullThatASecondStartLeavesAsItIs)
+TEST_F(Store, FirstStartMakesAFileForTheOwnerAloneSyncedInFullThatASecondStartLeavesAsItIs)
 {
     ASSERT_TRUE(Db_Open());
     EXPECT_TRUE(Db_Writable());
+    // Card numbers and track data: the owner alone reads them.
+    EXPECT_EQ(QFile::permissions(path) & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther), 0);
     QSqlQuery sync(Db_Database());
     sync.exec("PRAGMA synchronous");
     ASSERT_TRUE(sync.next());
