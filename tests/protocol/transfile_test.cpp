@@ -247,15 +247,6 @@ TEST(TransFileFresh, AFreshInstallationSendsFileNumberTwo)
     EXPECT_EQ(KK_TakeFileNumber(), 3);
 }
 
-TEST_F(TransFile, AFileNumberBeyondFiveDigitsShowsItsLastFiveInTheHeader)
-{
-    Cfg_Put("NextTransFileNr", "123455");
-    Store({test::SampleTrans("POS001", "1", "4000001234567899", 100000)});
-    ASSERT_TRUE(Build());
-    EXPECT_EQ(Cols(lines[0], 37, 41), "23456");
-    EXPECT_EQ(Cols(lines[1], 46, 52), "1234560");   // 12345601 keeps its first seven
-}
-
 TEST_F(TransFile, TheSenderIsChosenByGroupThenWorkstationThenFirm)
 {
     EXPECT_EQ(KK_SenderId("400000", "POS001"), "0012345");
@@ -303,6 +294,7 @@ TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
     Cfg_Put("ReceiverID", "RECEIVER");
     Cfg_Put("FirmaLokaator", std::string(60, 'L'));
     Cfg_Put("ValuutaKood", "97812");
+    Cfg_Put("NextTransFileNr", "123455");
     TransRecord t = test::SampleTrans("POS001", "1", "40000012345678990123", 100000);
     t.AuthCode = "ABCDEFGHI";
     t.STAN = "123456";
@@ -310,6 +302,8 @@ TEST_F(TransFile, OverlongSettingsAreCutToTheirColumns)
     ASSERT_TRUE(Build());
     for (const auto& l : lines) EXPECT_EQ(l.size(), 70u) << l;
     EXPECT_EQ(Cols(lines[0], 28, 29), "RE");
+    EXPECT_EQ(Cols(lines[0], 37, 41), "23456");    // the file number's last five
+    EXPECT_EQ(Cols(lines[1], 46, 52), "1234560");   // 12345601 keeps its first seven
     EXPECT_EQ(Cols(lines[1], 26, 45), "0012345NNNNNNNNNNNNN");
     EXPECT_EQ(Cols(lines[1], 53, 64), "T1234567" "1234");
     EXPECT_EQ(Cols(lines[2], 3, 21), "4000001234567899012");
