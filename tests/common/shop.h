@@ -11,7 +11,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,9 +20,6 @@
 #include <memory>
 
 namespace tollan::test {
-
-// A port nothing listens on once this returns.
-inline quint16 FreePort() { QTcpServer s; s.listen(QHostAddress::LocalHost, 0); return s.serverPort(); }
 
 // Lets the test's own processes' pipes be read while it waits.
 inline void Pause(int ms)
@@ -96,11 +92,7 @@ protected:
         EXPECT_TRUE(signal != SIGTERM || status == 0) << "exit status " << status;
         terminal.reset();
     }
-    std::string TerminalErr() const
-    {
-        QFile f(tmp.filePath("terminal.err"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    std::string TerminalErr() const { return FileText(tmp.filePath("terminal.err")); }
     // A register started now; `Exit` waits for its final answer.
     std::unique_ptr<PeerProcess> StartRegister(QStringList args)
     {

@@ -4,6 +4,7 @@
 #include "protocol/messages.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
 
 #include <QFile>
@@ -44,13 +45,18 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        UseTestHome(home.path());
         Cfg_Put("TerminaliTunnus", "T0000001");
         Cfg_Put("FirmaRegNr", "10000001");
     }
+    // A card centre of its own, started afresh, for each case of a table.
     void Run(QStringList args)
     {
+        line.abort();
+        centre.process.kill();
+        centre.process.waitForFinished();
+        centre.out.clear();
+        QFile::remove(home.filePath("centre.log"));
         args << "--port" << "0" << "--log" << home.filePath("centre.log");
         ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
         const quint16 port = centre.ListeningPort();
@@ -85,21 +91,7 @@ protected:
         std::string b;
         return ReadUntil(line, b, [](const std::string& x) { return x.find('\r') != std::string::npos; }, ms) ? b : std::string();
     }
-    // A card centre of its own for each case of a table.
-    void Restart(const QStringList& args)
-    {
-        line.abort();
-        centre.process.kill();
-        centre.process.waitForFinished();
-        centre.out.clear();
-        QFile::remove(home.filePath("centre.log"));
-        Run(args);
-    }
-    std::string Log()
-    {
-        QFile f(home.filePath("centre.log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    std::string Log() { return FileText(home.filePath("centre.log")); }
 
     QTemporaryDir home;
     PeerProcess centre;
@@ -153,7 +145,7 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString() + " " + std::to_string(c.type) + " " + c.pan + " " +
                      std::to_string(c.amount));
-        Restart(c.args);
+        Run(c.args);
         TransRecord sent = Purchase(c.pan);
         sent.Amount = c.amount;
         SendRequest(c.type, sent);

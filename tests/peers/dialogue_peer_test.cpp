@@ -55,11 +55,7 @@ protected:
         Cfg_Put("Tollan_Auth_Address", address);
         Cfg_Put("Tollan_Trans_Address", address);
     }
-    std::string Log()
-    {
-        QFile f(home.filePath("centre.log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    std::string Log() { return FileText(home.filePath("centre.log")); }
     // Lets our events run (a link's last bytes go out as they do) until the card centre prints `text`.
     bool Seen(const std::string& text) { return Clock_WaitUntil([&] { return centre->Printed(text); }, 5000); }
     static int Count(const std::string& text, const char* what) { return int(QString::fromStdString(text).count(what)); }
