@@ -40,9 +40,11 @@ protected:
         ASSERT_TRUE(home.mkpath("."));
         port = FreePort();
         centrePort = FreePort();
-        Config("Port", QString::number(port));
-        Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
-        Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
+        written = {{"Port", QString::number(port)},
+                   {"Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort)},
+                   {"Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort)}};
+        for (const auto& [key, value] : written)
+            ASSERT_NO_FATAL_FAILURE(Config(key, value));
     }
     void TearDown() override { StopTerminal(); }
 
@@ -147,6 +149,7 @@ protected:
 
     QTemporaryDir tmp;
     QDir home;
+    std::vector<std::pair<QString, QString>> written;   // the shop's own settings, as SetUp wrote them
     std::unique_ptr<PeerProcess> centre;
     std::unique_ptr<PeerProcess> terminal;
     quint16 port = 0;

@@ -34,13 +34,6 @@ struct Purchase {
 
 class Robustness : public Shop {
 protected:
-    void SetUp() override
-    {
-        Shop::SetUp();
-        written = {{"Port", QString::number(port)},
-                   {"Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort)},
-                   {"Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort)}};
-    }
     void TearDown() override
     {
         StopTerminal(SIGKILL);
@@ -142,7 +135,6 @@ protected:
         return ::mount(nullptr, p.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
     }
 
-    std::vector<std::pair<QString, QString>> written;
     std::vector<Purchase> purchases;
     int lastTrans = 0;
     long lastCounter = 1;
