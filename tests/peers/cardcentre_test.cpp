@@ -25,7 +25,7 @@ using namespace tollan::test;
 
 namespace {
 
-// A home folder of the test's own, where the card centre keeps its log.
+// A home folder of the test's own, where the card centre keeps its log and its files.
 class PeerTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -33,8 +33,17 @@ protected:
         ASSERT_TRUE(home.isValid());
         UseTestHome(home.path());
     }
+    // A card centre of its own, started afresh with an empty log; its port, 0 if it did not start.
+    quint16 StartCentre(QStringList args)
+    {
+        centre = std::make_unique<PeerProcess>();
+        QFile::remove(home.filePath("centre.log"));
+        args << "--port" << "0" << "--log" << home.filePath("centre.log") << "--store" << home.filePath("files");
+        return centre->Start(TOLLAN_CARDCENTRE_EXE, args) ? centre->ListeningPort() : 0;
+    }
     std::string Log() { return FileText(home.filePath("centre.log")); }
     QTemporaryDir home;
+    std::unique_ptr<PeerProcess> centre;
 };
 
 TransRecord Purchase(const std::string& pan)
@@ -83,18 +92,12 @@ protected:
         Cfg_Put("TerminaliTunnus", "T0000001");
         Cfg_Put("FirmaRegNr", "10000001");
     }
-    // A card centre of its own, started afresh, for each case of a table.
-    void Run(QStringList args)
+    // The card centre, with the test's line to it.
+    void Run(const QStringList& args)
     {
         line.abort();
-        centre.process.kill();
-        centre.process.waitForFinished();
-        centre.out.clear();
-        QFile::remove(home.filePath("centre.log"));
-        args << "--port" << "0" << "--log" << home.filePath("centre.log");
-        ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
-        const quint16 port = centre.ListeningPort();
-        ASSERT_NE(port, 0) << centre.out;
+        const quint16 port = StartCentre(args);
+        ASSERT_NE(port, 0) << centre->out;
         line.connectToHost("127.0.0.1", port);
         ASSERT_TRUE(line.waitForConnected(5000));
     }
@@ -112,7 +115,6 @@ protected:
         std::string b;
         return ReadUntil(line, b, [](const std::string& x) { return x.find('\r') != std::string::npos; }, ms) ? b : std::string();
     }
-    PeerProcess centre;
     QTcpSocket line;
 };
 
@@ -204,15 +206,15 @@ TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
     SendRequest(101, Purchase("4111111111111111"));
     EXPECT_EQ(KK_Unframe(Answer(400)).substr(0, 2), std::string("\x01\x10", 2));
     EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
-    ASSERT_TRUE(centre.WaitFor("answer to stan=000123 after 600 ms written"));
+    ASSERT_TRUE(centre->WaitFor("answer to stan=000123 after 600 ms written"));
 
     // A terminal gone before the late answer: the ledger says it was not written.
     TransRecord gone = Purchase("4111111111111111");
     gone.STAN = "000124";
     SendRequest(100, gone);
-    ASSERT_TRUE(centre.WaitFor("stan=000124 ->"));
+    ASSERT_TRUE(centre->WaitFor("stan=000124 ->"));
     line.abort();
-    EXPECT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+    EXPECT_TRUE(centre->WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
 }
 
 class TerminalAgainstCentre : public PeerTest {
@@ -235,12 +237,10 @@ protected:
         KK_SetSockets(nullptr, nullptr);
         Db_Database().close();
     }
-    void StartCentre(QStringList args)
+    // The card centre, at both of the terminal's card-centre addresses.
+    void Connect(const QStringList& args)
     {
-        centre = std::make_unique<PeerProcess>();
-        args << "--port" << "0" << "--log" << home.filePath("centre.log") << "--store" << home.filePath("files");
-        ASSERT_TRUE(centre->Start(TOLLAN_CARDCENTRE_EXE, args));
-        const quint16 port = centre->ListeningPort();
+        const quint16 port = StartCentre(args);
         ASSERT_NE(port, 0);
         const std::string address = "127.0.0.1:" + std::to_string(port);
         Cfg_Put("Tollan_Auth_Address", address);
@@ -253,7 +253,6 @@ protected:
     TestClock clock;
     ClockScope scope{clock};
     Socket auth, file;
-    std::unique_ptr<PeerProcess> centre;
 };
 
 struct AuthorisationCase {
@@ -276,8 +275,7 @@ TEST_F(TerminalAgainstCentre, Authorisation)
     };
     for (const AuthorisationCase& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(home.filePath("centre.log"));
-        StartCentre(c.args);
+        Connect(c.args);
         const TransRecord t = Purchase("4111111111111111");
         std::string response;
         EXPECT_EQ(KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t), response, 3), c.result);
@@ -323,9 +321,8 @@ TEST_F(TerminalAgainstCentre, TransactionFile)
     };
     for (const FileCase& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(home.filePath("centre.log"));
         QDir(home.filePath("files")).removeRecursively();
-        StartCentre(c.args);
+        Connect(c.args);
         std::string report;
         EXPECT_EQ(KK_SendTransFile(lines, report), c.result);
         EXPECT_EQ(report, c.report);
