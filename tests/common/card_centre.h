@@ -1,8 +1,5 @@
 #pragma once
-// A card centre on loopback for the tests of the dialogues and the flows: it hands every frame and
-// control character it receives to the test's script, and answers from its own event handler, so
-// it plays its part while a dialogue holds the test inside a wait.
-
+// A card centre on loopback for the tests of the dialogues and the flows.
 #include "links/socket.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"

@@ -11,7 +11,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,9 +20,6 @@
 #include <memory>
 
 namespace tollan::test {
-
-// A port nothing listens on once this returns.
-inline quint16 FreePort() { QTcpServer s; s.listen(QHostAddress::LocalHost, 0); return s.serverPort(); }
 
 // Lets the test's own processes' pipes be read while it waits.
 inline void Pause(int ms)
@@ -44,9 +40,11 @@ protected:
         ASSERT_TRUE(home.mkpath("."));
         port = FreePort();
         centrePort = FreePort();
-        Config("Port", QString::number(port));
-        Config("Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort));
-        Config("Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort));
+        written = {{"Port", QString::number(port)},
+                   {"Tollan_Auth_Address", QString("127.0.0.1:%1").arg(centrePort)},
+                   {"Tollan_Trans_Address", QString("127.0.0.1:%1").arg(centrePort)}};
+        for (const auto& [key, value] : written)
+            ASSERT_NO_FATAL_FAILURE(Config(key, value));
     }
     void TearDown() override { StopTerminal(); }
 
@@ -96,11 +94,7 @@ protected:
         EXPECT_TRUE(signal != SIGTERM || status == 0) << "exit status " << status;
         terminal.reset();
     }
-    std::string TerminalErr() const
-    {
-        QFile f(tmp.filePath("terminal.err"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
+    std::string TerminalErr() const { return FileText(tmp.filePath("terminal.err")); }
     // A register started now; `Exit` waits for its final answer.
     std::unique_ptr<PeerProcess> StartRegister(QStringList args)
     {
@@ -155,6 +149,7 @@ protected:
 
     QTemporaryDir tmp;
     QDir home;
+    std::vector<std::pair<QString, QString>> written;   // the shop's own settings, as SetUp wrote them
     std::unique_ptr<PeerProcess> centre;
     std::unique_ptr<PeerProcess> terminal;
     quint16 port = 0;

@@ -78,12 +78,6 @@ TEST_F(Shop, TheTransactionFileOverTlsIsRefusedOnceThenAcceptedAfterARestart)
     EXPECT_FALSE(centre->WaitFor("auth 0400", 500)) << centre->out;   // whatever it printed meanwhile
 }
 
-} // namespace
-
-namespace {
-
-using namespace tollan::test;
-
 // What a process printed, a line at a time, with the moment each line was read.
 struct Heard {
     std::unique_ptr<PeerProcess> p;

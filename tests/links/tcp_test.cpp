@@ -8,6 +8,7 @@
 #include "support/errors.h"
 #include "support/home.h"
 #include "tests/common/test_home.h"
+#include "tests/peers/peer_process.h"
 
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -42,13 +43,6 @@ protected:
         QObject::connect(&server, &QTcpServer::newConnection, [this] { peer = server.nextPendingConnection(); });
         return server.serverPort();
     }
-    // A port where nothing listens.
-    static quint16 DeadPort()
-    {
-        QTcpServer s;
-        s.listen(QHostAddress::LocalHost, 0);
-        return s.serverPort();
-    }
     std::string Addr(quint16 port) const { return "127.0.0.1:" + std::to_string(port); }
     void ConnectToPeer()
     {
@@ -72,7 +66,7 @@ protected:
 
 TEST_F(TcpLink, AConnectThatCannotSucceedFailsWithItsReportAndLeavesTheSocketClosed)
 {
-    const std::string dead = Addr(DeadPort()), timedOut = W("Ei õnnestu sidekanalit luua"), bad = W("Viga ühenduse loomisel");
+    const std::string dead = Addr(tollan::test::FreePort()), timedOut = W("Ei õnnestu sidekanalit luua"), bad = W("Viga ühenduse loomisel");
     const struct Case {
         std::string address;
         bool handler;            // the card-centre socket's own error handler installed

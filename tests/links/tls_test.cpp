@@ -10,6 +10,7 @@
 #include "support/errors.h"
 #include "tests/common/test_home.h"
 #include "tests/common/tls_files.h"
+#include "tests/peers/peer_process.h"
 
 #include <QProcess>
 #include <QTcpServer>
@@ -50,10 +51,7 @@ protected:
     // ("Reused"). Its address.
     std::string ResumingCentre()
     {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        const quint16 port = probe.serverPort();
-        probe.close();
+        const quint16 port = tollan::test::FreePort();
         centre.setProcessChannelMode(QProcess::MergedChannels);
         centre.start("openssl", {"s_server", "-accept", QString("127.0.0.1:%1").arg(port), "-cert",
                                  tls.Path("centre.pem"), "-key", tls.Path("centre.key"), "-www"});
@@ -105,11 +103,7 @@ TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientH
 // failed handshake.
 TEST_F(TlsLink, AClosedPortIsARefusedConnectionNotAFailedHandshake)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const std::string address = "127.0.0.1:" + std::to_string(probe.serverPort());
-    probe.close();
-    EXPECT_FALSE(Tcp_Connect(auth, address, 5));
+    EXPECT_FALSE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(tollan::test::FreePort()), 5));
     EXPECT_EQ(Last().description, "TCP timeout");
 }
 

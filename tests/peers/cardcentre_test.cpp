@@ -1,11 +1,21 @@
-// tollan-cardcentre as a process, with the test as the terminal: authorisations framed as the
-// terminal frames them and read back with the terminal's own decoder, and transaction files.
+// tollan-cardcentre as a process. With the test as the terminal: authorisations framed as the
+// terminal frames them and read back with the terminal's own decoder. With the terminal's own
+// dialogues: the authorisation with its repeat, noise and check, and the transaction file under the
+// card centre's NAK script.
+#include "links/socket.h"
+#include "links/tcp.h"
+#include "protocol/dialogue.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"
+#include "store/db.h"
+#include "support/clock.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
+#include "workstation/dispatch.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -14,6 +24,41 @@ using namespace tollan;
 using namespace tollan::test;
 
 namespace {
+
+// A home folder of the test's own, where the card centre keeps its log and its files.
+class PeerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(home.isValid());
+        UseTestHome(home.path());
+    }
+    // A card centre of its own, started afresh with an empty log; its port, 0 if it did not start.
+    quint16 StartCentre(QStringList args)
+    {
+        centre = std::make_unique<PeerProcess>();
+        QFile::remove(home.filePath("centre.log"));
+        args << "--port" << "0" << "--log" << home.filePath("centre.log") << "--store" << home.filePath("files");
+        return centre->Start(TOLLAN_CARDCENTRE_EXE, args) ? centre->ListeningPort() : 0;
+    }
+    std::string Log() { return FileText(home.filePath("centre.log")); }
+    QTemporaryDir home;
+    std::unique_ptr<PeerProcess> centre;
+};
+
+TransRecord Purchase(const std::string& pan)
+{
+    TransRecord t;
+    t.PAN = pan;
+    t.Amount = 125000;   // 12.50
+    t.Date = 20261207;
+    t.Time = 134501;
+    t.ExpDate = 2512;
+    t.STAN = "000123";
+    t.Track2 = pan + "=2512101";
+    t.Toojaam = "POS00007";
+    return t;
+}
 
 // Element 39's bytes in a response body (after the message type), the elements before it walked as
 // they travel; "(none)" when the bitmap leaves it out. The terminal's record reads 39 as a number,
@@ -39,37 +84,22 @@ std::string Element39(std::string_view body)
     return "(none)";
 }
 
-class CardCentre : public ::testing::Test {
+class CardCentre : public PeerTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(home.isValid());
-        Home_Set(home.path());
-        Cfg_SetRoot(kCfgRoot);
+        PeerTest::SetUp();
         Cfg_Put("TerminaliTunnus", "T0000001");
         Cfg_Put("FirmaRegNr", "10000001");
     }
-    void Run(QStringList args)
+    // The card centre, with the test's line to it.
+    void Run(const QStringList& args)
     {
-        args << "--port" << "0" << "--log" << home.filePath("centre.log");
-        ASSERT_TRUE(centre.Start(TOLLAN_CARDCENTRE_EXE, args));
-        const quint16 port = centre.ListeningPort();
-        ASSERT_NE(port, 0) << centre.out;
+        line.abort();
+        const quint16 port = StartCentre(args);
+        ASSERT_NE(port, 0) << centre->out;
         line.connectToHost("127.0.0.1", port);
         ASSERT_TRUE(line.waitForConnected(5000));
-    }
-    static TransRecord Purchase(const std::string& pan)
-    {
-        TransRecord t;
-        t.PAN = pan;
-        t.Amount = 125000;   // 12.50
-        t.Date = 20261207;
-        t.Time = 134501;
-        t.ExpDate = 2512;
-        t.STAN = "000123";
-        t.Track2 = pan + "=2512101";
-        t.Toojaam = "POS00007";
-        return t;
     }
     void SendRequest(int type, const TransRecord& t)
     {
@@ -85,28 +115,10 @@ protected:
         std::string b;
         return ReadUntil(line, b, [](const std::string& x) { return x.find('\r') != std::string::npos; }, ms) ? b : std::string();
     }
-    // A card centre of its own for each case of a table.
-    void Restart(const QStringList& args)
-    {
-        line.abort();
-        centre.process.kill();
-        centre.process.waitForFinished();
-        centre.out.clear();
-        QFile::remove(home.filePath("centre.log"));
-        Run(args);
-    }
-    std::string Log()
-    {
-        QFile f(home.filePath("centre.log"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-    }
-
-    QTemporaryDir home;
-    PeerProcess centre;
     QTcpSocket line;
 };
 
-// The answers the terminal's own dialogues do not tell apart (tests/peers/dialogue_peer_test.cpp
+// The answers the terminal's own dialogues do not tell apart (TerminalAgainstCentre below
 // drives approve, decline, repeat, noise, bad check and silence; the end-to-end tests the rules by
 // card number): the response type, element 39 as it goes on the wire, the authorisation code, the
 // request echoed back, a rules file whose first matching line wins over --decline, and the bytes
@@ -153,7 +165,7 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString() + " " + std::to_string(c.type) + " " + c.pan + " " +
                      std::to_string(c.amount));
-        Restart(c.args);
+        Run(c.args);
         TransRecord sent = Purchase(c.pan);
         sent.Amount = c.amount;
         SendRequest(c.type, sent);
@@ -194,15 +206,135 @@ TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
     SendRequest(101, Purchase("4111111111111111"));
     EXPECT_EQ(KK_Unframe(Answer(400)).substr(0, 2), std::string("\x01\x10", 2));
     EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
-    ASSERT_TRUE(centre.WaitFor("answer to stan=000123 after 600 ms written"));
+    ASSERT_TRUE(centre->WaitFor("answer to stan=000123 after 600 ms written"));
 
     // A terminal gone before the late answer: the ledger says it was not written.
     TransRecord gone = Purchase("4111111111111111");
     gone.STAN = "000124";
     SendRequest(100, gone);
-    ASSERT_TRUE(centre.WaitFor("stan=000124 ->"));
+    ASSERT_TRUE(centre->WaitFor("stan=000124 ->"));
     line.abort();
-    EXPECT_TRUE(centre.WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+    EXPECT_TRUE(centre->WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+}
+
+class TerminalAgainstCentre : public PeerTest {
+protected:
+    void SetUp() override
+    {
+        // The card centre answers in real time; a wait idle for longer than this is a silence.
+        clock.setIdleSlice(700);
+        PeerTest::SetUp();
+        ASSERT_TRUE(Db_Open());
+        KK_SetSockets(&auth, &file);
+        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
+        Tcp_HandleCardCentreEvents(file, kMsgFileSocket);
+        WS_SetRequesters({[](int) { return kRequesterConnected; }, [](int, const std::string&) {},
+                          [](int) -> std::string* { return nullptr; }});
+    }
+    void TearDown() override
+    {
+        WS_SetRequesters({});
+        KK_SetSockets(nullptr, nullptr);
+        Db_Database().close();
+    }
+    // The card centre, at both of the terminal's card-centre addresses.
+    void Connect(const QStringList& args)
+    {
+        const quint16 port = StartCentre(args);
+        ASSERT_NE(port, 0);
+        const std::string address = "127.0.0.1:" + std::to_string(port);
+        Cfg_Put("Tollan_Auth_Address", address);
+        Cfg_Put("Tollan_Trans_Address", address);
+    }
+    // Lets our events run (a link's last bytes go out as they do) until the card centre prints `text`.
+    bool Seen(const std::string& text) { return Clock_WaitUntil([&] { return centre->Printed(text); }, 5000); }
+    static int Count(const std::string& text, const char* what) { return int(QString::fromStdString(text).count(what)); }
+
+    TestClock clock;
+    ClockScope scope{clock};
+    Socket auth, file;
+};
+
+struct AuthorisationCase {
+    const char* name;
+    QStringList args;
+    bool result;
+    int code;
+    int requests;   // 0100s and 0101s the card centre saw
+};
+
+TEST_F(TerminalAgainstCentre, Authorisation)
+{
+    const AuthorisationCase cases[] = {
+        {"approve", {}, true, 0, 1},
+        {"decline", {"--decline", "51"}, true, 51, 1},
+        {"only the repeat", {"--repeat-only"}, true, 0, 2},
+        {"noise before SOH", {"--noise"}, true, 0, 1},
+        {"bad check", {"--bad-check"}, false, 0, 1},
+        {"silent", {"--silent"}, false, 0, 2},
+    };
+    for (const AuthorisationCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Connect(c.args);
+        const TransRecord t = Purchase("4111111111111111");
+        std::string response;
+        EXPECT_EQ(KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t), response, 3), c.result);
+        ASSERT_TRUE(Seen("closed")) << centre->out;
+        const std::string log = Log();
+        EXPECT_EQ(Count(log, "auth 0100 pan=4111111111111111"), 1) << log;
+        EXPECT_EQ(Count(log, "auth 0100 ") + Count(log, "auth 0101 "), c.requests) << log;
+        if (!c.result)
+            continue;
+        TransRecord back = t;
+        ASSERT_TRUE(KK_DecodeResponse(response, back));
+        EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
+        EXPECT_EQ(back.STAN, t.STAN);
+        EXPECT_EQ(back.Amount, t.Amount);
+        if (c.code == 0) {
+            EXPECT_EQ(back.AuthCode, "123456");
+        }
+    }
+}
+
+struct FileCase {
+    const char* name;
+    QStringList args;
+    bool result;
+    int sendings;    // of line 1
+    bool stored;
+    const char* report;
+};
+
+TEST_F(TerminalAgainstCentre, TransactionFile)
+{
+    const std::vector<std::string> lines = {std::string("0") + std::string(69, 'x'), std::string("9") + std::string(69, 'y')};
+    const char* said = "\r\nServer said: Fail vastu v\xF5" "etud";   // the card centre's default text
+    const FileCase cases[] = {
+        {"accepted", {"--verdict-text", "Fail OK"}, true, 1, true, "\r\nServer said: Fail OK"},
+        {"three NAKs then ACK", {"--nak-line", "1:3"}, true, 4, true, said},
+        {"four NAKs abandon it", {"--nak-line", "1:4"}, false, 4, false, ""},
+        {"refused", {"--verdict-status", "2", "--verdict-text", "Vale summa"}, false, 1, false,
+         "\r\nServer said: Vale summa"},
+        {"verdict ending in CR LF", {"--verdict-crlf"}, true, 1, true, said},
+        {"no ENQ after the ACK", {"--no-enq"}, true, 1, true, said},
+        {"first ENQ unanswered", {"--enq-silent", "1"}, true, 1, true, said},
+    };
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(home.filePath("files")).removeRecursively();
+        Connect(c.args);
+        std::string report;
+        EXPECT_EQ(KK_SendTransFile(lines, report), c.result);
+        EXPECT_EQ(report, c.report);
+        ASSERT_TRUE(Seen("EOT")) << centre->out;
+        const std::string log = Log();
+        EXPECT_EQ(Count(log, "line 1 "), c.sendings) << log;
+        QFile stored(home.filePath("files/transfile-0001.txt"));
+        EXPECT_EQ(stored.exists(), c.stored) << log;
+        if (c.stored && stored.open(QIODevice::ReadOnly)) {
+            EXPECT_EQ(stored.readAll().toStdString(), lines[0] + "\r\n" + lines[1] + "\r\n");
+        }
+    }
 }
 
 } // namespace

@@ -2,13 +2,25 @@
 // A peer program run as a real process, and the waits a test needs on it and on its sockets.
 // The peers keep their own wall-clock time, so these waits are bounded real time; each returns as
 // soon as what it waits for arrives.
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <string>
 
 namespace tollan::test {
+
+// A port nothing listens on once this returns.
+inline quint16 FreePort() { QTcpServer s; s.listen(QHostAddress::LocalHost, 0); return s.serverPort(); }
+
+// A file's whole text, or nothing when it cannot be read.
+inline std::string FileText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
 
 struct PeerProcess {
     QProcess process;

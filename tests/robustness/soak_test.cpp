@@ -177,6 +177,11 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     qint64 nextKill = Now() + between(4000, 15000), nextRead = Now() + between(1000, 5000),
            nextConfig = Now() + between(500, 3000), readUntil = 0;
     std::unique_ptr<QProcess> reader, config;
+    auto endRead = [&] {
+        reader->write("COMMIT;\n.quit\n");
+        reader->waitForFinished(5000);
+        reader.reset();
+    };
     while (Now() < endAt) {
         Pause(20);
         for (int lane = 0; lane < kLanes; ++lane) {
@@ -203,9 +208,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             ++reads;
         }
         if (reader && Now() >= readUntil) {
-            reader->write("COMMIT;\n.quit\n");
-            reader->waitForFinished(5000);
-            reader.reset();
+            endRead();
             nextRead = Now() + between(1000, 5000);
         }
         if (Now() >= nextConfig && (!config || config->state() == QProcess::NotRunning)) {
@@ -215,13 +218,10 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         }
     }
     for (int lane = 0; lane < kLanes; ++lane)
-        if (running[lane]) {
+        if (running[lane])
             reap(lane);
-        }
-    if (reader) {
-        reader->write("COMMIT;\n.quit\n");
-        reader->waitForFinished(5000);
-    }
+    if (reader)
+        endRead();
     if (config)
         config->waitForFinished(10000);
 
