@@ -129,20 +129,20 @@ TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBefor
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
-TEST_F(MainWindow, TwoErrorsInARowLeaveTheSecondShownAndBothLogged)
+TEST_F(MainWindow, TheConsoleActsOnEveryAnswerTypeNumbersItsOwnAndDropsWhatItCannotRead)
 {
-    Load();
+    fMain& w = Load();
+    w.cConsole_Send("no packet here");
+    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
+    // Two errors in a row leave the second shown and both logged.
     Err_Report(5, "first cause", "Esimene viga", 48);
     Err_Report(7, "second cause", "Teine viga", 48);
     EXPECT_EQ(Caption("lError"), Err_Record(Err_Index()).time.toString("HH:mm ") + "Teine viga");
     EXPECT_EQ(Find<QLabel>("lError")->toolTip(), QStringLiteral("7 - Teine viga (second cause)!"));
-    EXPECT_EQ(LogRows(), (std::vector<std::string>{"System: 5 - Esimene viga (first cause)!",
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{"cConsole: vigane pakett: no packet here",
+                                                   "System: 5 - Esimene viga (first cause)!",
                                                    "System: 7 - Teine viga (second cause)!"}));
-}
 
-TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
-{
-    fMain& w = Load();
     ConsoleReceives(wsInfo, "Kaart sisestatud");
     EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kaart sisestatud"));
     ConsoleReceives(wsBusy, "07.12.2026 10:00:00\r\n");
@@ -170,6 +170,15 @@ TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
     EXPECT_TRUE(Caption("lError").endsWith(" Arusaamatu vastus: 77"));
     EXPECT_EQ(Err_Record(Err_Index()).details, "Data=a%20b%25");
     EXPECT_EQ(Err_Record(Err_Index()).flags, 16);
+
+    // Its own transaction numbers count on in hexadecimal.
+    const std::pair<const char*, const char*> numbers[] = {
+        {"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
+    for (const auto& [stored, next] : numbers) {
+        Cfg_Put("Console\\Trans", stored);
+        EXPECT_EQ(w.cConsole_FindTrans(), next) << stored;
+        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), next);
+    }
 }
 
 TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerReceipt)
@@ -204,27 +213,7 @@ TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerRece
     EXPECT_EQ(w.consoleTag(), "0");
 }
 
-TEST_F(MainWindow, APacketTheConsoleCannotReadIsLoggedAndDropped)
-{
-    fMain& w = Load();
-    w.cConsole_Send("no packet here");
-    EXPECT_EQ(LogRows(), std::vector<std::string>{"cConsole: vigane pakett: no packet here"});
-    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
-}
-
-TEST_F(MainWindow, ConsoleTransactionNumbersCountOnInHexadecimal)
-{
-    fMain& w = Load();
-    const std::pair<const char*, const char*> cases[] = {
-        {"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
-    for (const auto& [stored, next] : cases) {
-        Cfg_Put("Console\\Trans", stored);
-        EXPECT_EQ(w.cConsole_FindTrans(), next) << stored;
-        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), next);
-    }
-}
-
-TEST_F(MainWindow, TheMenuPopsUpBelowTheButton)
+TEST_F(MainWindow, TheMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnceWithoutBlocking)
 {
     fMain& w = Load();
     w.show();
@@ -239,12 +228,8 @@ TEST_F(MainWindow, TheMenuPopsUpBelowTheButton)
     const QWidget* button = Find("cMenu");
     EXPECT_EQ(w.menu().pos(), button->mapToGlobal(QPoint(0, button->height())));
     w.menu().hide();
-}
 
-TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
-{
-    fMain& w = Load();
-    w.show();
+    // Its settings item opens the dialog without blocking the window, and only once.
     QAction* open = w.menu().findChild<QAction*>(QStringLiteral("mTooSeaded"));
     ASSERT_NE(open, nullptr);
     open->trigger();
@@ -254,7 +239,6 @@ TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
     EXPECT_TRUE(dialogs[0]->isVisible());
     EXPECT_FALSE(dialogs[0]->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-
     // A send time applied there is the schedule from then on.
     for (auto* field : dialogs[0]->findChildren<QLineEdit*>(QStringLiteral("tSideAjad")))
         if (field->property("index").toInt() == 1)

@@ -229,7 +229,7 @@ TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTh
     Find<QMenu>("mToo")->hide();
 }
 
-TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowIt)
+TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowItAndEndingAsksFirst)
 {
     Err_Report(10061, "Connection refused", "Viga tehingu autoriseerijas", 48);
     Click("cErrLog");   // the offscreen desktop opens nothing
@@ -238,10 +238,7 @@ TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothi
     EXPECT_TRUE(viewer->isVisible());
     EXPECT_TRUE(viewer->findChild<QPlainTextEdit*>("tArhiiv")->toPlainText().contains("Connection refused"));
     viewer->close();
-}
 
-TEST_F(OperatorWindow, EndingAsksFirst)
-{
     bool ended = false;
     QObject::connect(window.get(), &fMain::ended, [&] { ended = true; });
     QAction* end = Find<QMenu>("mToo")->findChild<QAction*>("mTooLopp");

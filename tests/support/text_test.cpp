@@ -115,15 +115,6 @@ TEST(Pictures, DatesTimesAndNumbers)
     EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
 }
 
-TEST(Positions, FindAndBetween)
-{
-    const struct { int from; const char* text; const char* what; int at; } finds[] = {
-        {1, "abcabc", "c", 3}, {4, "abcabc", "c", 6}, {1, "abc", "x", 4}, {99, "abc", "a", 4}};
-    for (const auto& c : finds) EXPECT_EQ(Str_FindOrEnd(c.from, c.text, c.what), c.at) << c.text << " " << c.from;
-    const struct { int from, to; const char* between; } spans[] = {{1, 4, "bc"}, {7, 9, ""}, {3, 3, ""}, {4, 99, "ef"}};
-    for (const auto& c : spans) EXPECT_EQ(Str_Between("abcdef", c.from, c.to), c.between) << c.from << "-" << c.to;
-}
-
 TEST(ParameterLists, GetAndSet)
 {
     EXPECT_EQ(Param_Get("A=1;BB=2", ""), "A=1;BB=2");   // names and values otherwise: the search below
