@@ -147,7 +147,7 @@ TEST_F(SettingsDialog, EveryPageShowsItsSettingsAndEveryTypedFieldIsSavedAndShow
     EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
 }
 
-TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgain)
+TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgainAndTheTlsFilesAreChosenWithAFileDialog)
 {
     Cfg_Put("X25\\Settings", "19200,e,7,2");
     Cfg_Put("X25\\Handshaking", "1");
@@ -171,6 +171,16 @@ TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgain)
     EXPECT_EQ(Cfg_Get("X25\\Handshaking", "?"), "3");
     EXPECT_FALSE(Apply(d)->isEnabled());
     EXPECT_EQ(Find<QLineEdit>(d, "tFirmaLinn")->text(), QStringLiteral("Narva"));  // loaded again after Apply
+
+    // The card centre's TLS files are chosen with a file dialog.
+    const QString ca = QDir(home.path()).filePath("ca.pem");
+    QFile(ca).open(QIODevice::WriteOnly);
+    test::Operator person;
+    person.answers = {{"OK", ca}};
+    d.findChild<QToolButton*>(QStringLiteral("tTLSCAFileVali"))->click();
+    EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
+    Find<QPushButton>(d, "cOK")->click();
+    EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
 }
 
 TEST_F(SettingsDialog, OpeningWritesNothingAndAChangeIsSavedAloneBeforeAnotherPageIsShown)
@@ -296,19 +306,6 @@ TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
         EXPECT_EQ(d.currentTab(), c.tab);
         EXPECT_TRUE(d.page(c.tab - 1)->isAncestorOf(QApplication::focusWidget()));
     }
-}
-
-TEST_F(SettingsDialog, TheCardCentresTlsFilesAreChosenWithAFileDialog)
-{
-    const QString ca = QDir(home.path()).filePath("ca.pem");
-    QFile(ca).open(QIODevice::WriteOnly);
-    fSeaded d;
-    test::Operator person;
-    person.answers = {{"OK", ca}};
-    d.findChild<QToolButton*>(QStringLiteral("tTLSCAFileVali"))->click();
-    EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
-    Find<QPushButton>(d, "cOK")->click();
-    EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
 }
 
 TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)

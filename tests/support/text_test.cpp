@@ -13,7 +13,7 @@ struct EstonianForms {
 };
 } // namespace
 
-TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBack)
+TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBackAndShortDatesAreReadInTheLocaleOrder)
 {
     const DateTime d{1999, 12, 5, 14, 30, 59};
     EXPECT_EQ(Date_Number(d), 19991205);
@@ -41,10 +41,7 @@ TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBack)
     EXPECT_EQ(Date_Long(DateTime{1999, 12, 5}), "05. detsember 1999");
     EXPECT_EQ(Date_Long(DateTime{2026, 3, 1}), "01. m\xE4rts 2026");
     EXPECT_EQ(Date_Long("tomorrow"), "");
-}
-
-TEST(DateNumbers, ShortDatesAreReadInTheLocaleOrder)
-{
+    // Short dates are read in the locale's order.
     EstonianForms et;
     EXPECT_EQ(Date_Number("05.12.1999"), 19991205);
     EXPECT_EQ(Date_Number("5.12.99"), 19991205);
@@ -115,7 +112,7 @@ TEST(Pictures, DatesTimesAndNumbers)
     EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
 }
 
-TEST(ParameterLists, GetAndSet)
+TEST(ParameterLists, GetAndSetAndTheLookupFindsWhatASearchOfTheWholeListFinds)
 {
     EXPECT_EQ(Param_Get("A=1;BB=2", ""), "A=1;BB=2");   // names and values otherwise: the search below
     EXPECT_EQ(Param_GetOr("A=;", "A", "z"), "z");
@@ -134,12 +131,9 @@ TEST(ParameterLists, GetAndSet)
     Param_Set(list, "Param", "\"-2147483646\"");
     EXPECT_EQ(list, "Type=3;Param=\"-2147483646\";");
     EXPECT_EQ(Param_Get(list, "param"), "\"-2147483646\"");
-}
 
-// The lookup tries only the starts of entries; it must find what a search for ";NAME=" anywhere in
-// ";" + list finds, for names and values holding ";" and "=" too.
-TEST(ParameterLists, TheLookupFindsWhatASearchOfTheWholeListFinds)
-{
+    // The lookup tries only the starts of entries; it must find what a search for ";NAME=" anywhere
+    // in ";" + list finds, for names and values holding ";" and "=" too.
     auto naive = [](std::string_view list, std::string_view name) {
         const std::string hay = ";" + Str_Upper(list), need = ";" + Str_Upper(name) + "=";
         const std::size_t at = hay.find(need);
@@ -167,10 +161,7 @@ TEST(Escapes, PercentCodesAndLiterals)
         {"%zz", "zz"}, {"%4", "4"}, {"%e4", "\xE4"}, {"plain", "plain"},
     };
     for (const auto& [text, decoded] : cases) EXPECT_EQ(Tpl_Decode(text), decoded) << text;
-}
-
-TEST(Escapes, PercentEncodingOfControlAndUnsafeCharacters)
-{
+    // Control and unsafe characters are percent-encoded, and every byte decodes back.
     EXPECT_EQ(Url_Encode("\x01" "0110 a%b\r\xE4"), "%010110%20a%25b%0D%E4");
     EXPECT_EQ(Url_Encode(" <>\"#%{}|\\^~[]`"), "%20%3C%3E%22%23%25%7B%7D%7C%5C%5E%7E%5B%5D%60");
     EXPECT_EQ(Url_Encode("\r a", 1), "%0D a");
