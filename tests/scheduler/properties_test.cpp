@@ -30,7 +30,7 @@ TEST(TimoraProperties, WhatIsWrittenIsReadBackWithoutChangeNotices)
               QVariantList({false, 250, 2, "* * * 22 30", "Other", "saada", ""}));
 }
 
-TEST(TimoraProperties, TheStoredIntervalIsNotLimitedButANegativeOneStops)
+TEST(TimoraProperties, TheStoredIntervalIsNotLimitedButANegativeOneStopsAndAnUnusableCountGivesNoEntries)
 {
     struct Case { QVariant stored; int interval; bool running; };
     const Case cases[] = {{100000, 100000, true}, {1, 1, true}, {0, 0, false}, {-5, 0, false},
@@ -45,10 +45,7 @@ TEST(TimoraProperties, TheStoredIntervalIsNotLimitedButANegativeOneStops)
         EXPECT_EQ(t.Interval(), c.interval) << c.stored.toString().toStdString();
         EXPECT_EQ(TimerOf(t)->isActive(), c.running) << c.stored.toString().toStdString();
     }
-}
-
-TEST(TimoraProperties, AnUnusableCountGivesNoEntriesAndSaysSo)
-{
+    // An unusable count gives no entries, and says so.
     for (const QVariant& count : {QVariant(-1), QVariant(Timora::kMaxEntries + 1), QVariant(INT_MAX),
                                   QVariant(QStringLiteral("many")), QVariant(qlonglong(1) << 33)}) {
         TimoraMapStore store;

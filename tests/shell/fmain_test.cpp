@@ -82,7 +82,7 @@ TEST_F(MainWindow, TheWindowShowsItsCaptionsAndHidesItsHelpers)
     EXPECT_NEAR(window->height(), frames[1]->y() + frames[1]->height() + Twips_ToPxY(45), 2);
 }
 
-TEST_F(MainWindow, FirstStartOnAnEmptyHome)
+TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosition)
 {
     // The default port, unless another program has it: then the failure is reported and start-up goes on.
     QTcpServer probe;
@@ -107,17 +107,16 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHome)
     EXPECT_EQ(Cfg_Get("UseRAS", "?"), "0");
     EXPECT_EQ(Cfg_Get("UseX25", "?"), "0");
     EXPECT_FALSE(X25_IsAttached());
-}
 
-TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBeforeAMinimisedOne)
-{
+    // Shutdown saves the normal window's position, and keeps the one saved before a minimised one.
+    window.reset();
     Cfg_Put("fMain.Left", "1500");
     Cfg_Put("fMain.Top", "3000");
-    fMain& w = Load();
-    EXPECT_EQ(w.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
-    w.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
-    w.setWindowState(Qt::WindowMinimized);
-    w.Form_Unload();
+    fMain& placed = Load();
+    EXPECT_EQ(placed.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
+    placed.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
+    placed.setWindowState(Qt::WindowMinimized);
+    placed.Form_Unload();
     EXPECT_EQ(Cfg_Get("fMain.Left", ""), "1500");
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "3000");
 
