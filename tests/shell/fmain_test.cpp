@@ -54,34 +54,6 @@ protected:
     }
 };
 
-TEST_F(MainWindow, TheWindowShowsItsCaptionsAndHidesItsHelpers)
-{
-    Load();
-    window->show();
-    // What the operator reads on the buttons and labels of a fresh window.
-    QStringList shown;
-    for (const char* name : {"cErrLog", "cMenu", "cTehing", "cTyhista"}) shown << Find<QPushButton>(name)->text();
-    for (const char* name : {"lCount", "lConsole", "lbViga", "lbKaart", "lbSumma", "lbNumber", "lError"})
-        shown << Caption(name);
-    EXPECT_EQ(shown, (QStringList{"&Vigade arhiiv", "&Seaded...", "&Tehing", U("Tü&hista"), U("0 saatmata päringut"),
-                                  "Ootan...", "V&iga:", "&Kaart:", "S&umma:", "Number:", ""}));
-    QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
-    ASSERT_EQ(frames.size(), 2);
-    std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
-    EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
-    EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
-    EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
-    EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
-    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
-    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
-    // The transactions frame sits under the system frame, overlapping it by one line.
-    EXPECT_EQ(frames[0]->y(), 0);
-    EXPECT_EQ(frames[1]->y(), Twips_ToPxY(Twips_FromPxY(frames[0]->height()) - 15));
-    EXPECT_EQ(window->width(), Twips_ToPxX(Twips_FromPxX(frames[1]->width()) + 90));
-    EXPECT_NEAR(window->height(), frames[1]->y() + frames[1]->height() + Twips_ToPxY(45), 2);
-}
-
 TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosition)
 {
     // The default port, unless another program has it: then the failure is reported and start-up goes on.
@@ -212,7 +184,7 @@ TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerRece
     EXPECT_EQ(w.consoleTag(), "0");
 }
 
-TEST_F(MainWindow, TheMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnceWithoutBlocking)
+TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnce)
 {
     fMain& w = Load();
     w.show();
@@ -221,6 +193,29 @@ TEST_F(MainWindow, TheMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnceWitho
     EXPECT_EQ(items, (QStringList{"mTooSeaded=S&eadista", "-", "mTooSendFile=&Saada tehingud", "mTooVead=&Vigade arhiiv",
                                   "-", U("mTooLopp=&Lõpp")}));
     EXPECT_EQ(w.menu().title(), U("Töö"));
+
+    // What the operator reads on the buttons and labels of a fresh window.
+    QStringList shown;
+    for (const char* name : {"cErrLog", "cMenu", "cTehing", "cTyhista"}) shown << Find<QPushButton>(name)->text();
+    for (const char* name : {"lCount", "lConsole", "lbViga", "lbKaart", "lbSumma", "lbNumber", "lError"})
+        shown << Caption(name);
+    EXPECT_EQ(shown, (QStringList{"&Vigade arhiiv", "&Seaded...", "&Tehing", U("Tü&hista"), U("0 saatmata päringut"),
+                                  "Ootan...", "V&iga:", "&Kaart:", "S&umma:", "Number:", ""}));
+    QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
+    ASSERT_EQ(frames.size(), 2);
+    std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
+    EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
+    EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
+    EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
+    EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
+    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
+    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
+    // The transactions frame sits under the system frame, overlapping it by one line.
+    EXPECT_EQ(frames[0]->y(), 0);
+    EXPECT_EQ(frames[1]->y(), Twips_ToPxY(Twips_FromPxY(frames[0]->height()) - 15));
+    EXPECT_EQ(window->width(), Twips_ToPxX(Twips_FromPxX(frames[1]->width()) + 90));
+    EXPECT_NEAR(window->height(), frames[1]->y() + frames[1]->height() + Twips_ToPxY(45), 2);
 
     Find<QPushButton>("cMenu")->click();
     ASSERT_TRUE(w.menu().isVisible());
