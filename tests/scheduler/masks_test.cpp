@@ -166,15 +166,13 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         EXPECT_EQ(Show(NextMatch(c.mask, c.start)), Show(c.expected)) << c.mask << " from " << Show(c.start);
 }
 
-TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashing)
+TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashingAndNextTimeFromTakesTheEarliestEntry)
 {
     for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* * * 32767.6 0", "* * * * 32768", "* 5 5 * * 12",
                              "1e999 * * * *", "10000 1 1 0 0", "0 1 1 0 0"})
         EXPECT_EQ(NextMatch(mask, At(2026, 5, 5, 13, 5, 30)), std::nullopt) << mask;
-}
 
-TEST_F(ClockedTest, NextTimeFromTakesTheEarliestEntryOfTheCategory)
-{
+    // The next time of a category is its earliest entry's, an overflow its error.
     const QStringList masks = {"* * * 12 0", "* * * 22 30", "* * * 14 0", "* * * * * 10"};
     const QStringList categories = {"SendTransTime", "SendTransTime", "Other", "Broken"};
     const Stamp start = At(2026, 5, 5, 13, 5, 30);

@@ -91,21 +91,6 @@ TEST_F(TimoraTest, EveryMatchingEntryAlertsOnceInItsMinuteInEntryOrderAfterTheTi
     EXPECT_EQ(host.alerts, 10);
 }
 
-TEST_F(TimoraTest, ADisabledControlRaisesNothingAndCatchesNothingUp)
-{
-    Host host;
-    host.timora->Insert("* * * 22 30", "A", "a");
-    host.timora->Enabled(false);
-    host.timora->Interval(1);
-    QTest::qWait(30);
-    EXPECT_EQ(host.timers, 0);
-    EXPECT_EQ(host.alerts, 0);
-    clock.setNow(At(2026, 5, 5, 22, 31));
-    host.timora->Enabled(true);
-    host.RunTicks(2);
-    EXPECT_EQ(host.alerts, 0);
-}
-
 TEST_F(TimoraTest, AHandlerMayRebuildTheEntriesWhileAlertsAreRaised)
 {
     Host host;
@@ -127,7 +112,7 @@ TEST_F(TimoraTest, AHandlerMayRebuildTheEntriesWhileAlertsAreRaised)
     EXPECT_EQ(host.timora->Category(1), QStringLiteral("B"));
 }
 
-TEST_F(TimoraTest, IntervalIsLimitedAndZeroStopsTheTicks)
+TEST_F(TimoraTest, IntervalIsLimitedZeroStopsTheTicksAndADisabledControlRaisesNothing)
 {
     Host host;
     auto* timer = host.timora->findChild<QTimer*>(QStringLiteral("tmrTimora"));
@@ -143,6 +128,18 @@ TEST_F(TimoraTest, IntervalIsLimitedAndZeroStopsTheTicks)
         EXPECT_EQ(host.timora->Interval(), c.read) << c.set;
         EXPECT_EQ(timer->isActive(), c.running) << c.set;
     }
+
+    // A disabled control raises nothing and catches nothing up.
+    host.timora->Insert("* * * 22 30", "A", "a");
+    host.timora->Enabled(false);
+    host.timora->Interval(1);
+    QTest::qWait(30);
+    EXPECT_EQ(host.timers, 0);
+    EXPECT_EQ(host.alerts, 0);
+    clock.setNow(At(2026, 5, 5, 22, 31));
+    host.timora->Enabled(true);
+    host.RunTicks(2);
+    EXPECT_EQ(host.alerts, 0);
 }
 
 TEST_F(TimoraTest, EntriesAreAddressedFromOneToCountAndEveryChangeTellsTheHostWhichProperty)

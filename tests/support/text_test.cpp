@@ -50,7 +50,7 @@ TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBackAndShortDatesAreReadIn
     EXPECT_EQ(Date_Number("31/12/99"), 0);
 }
 
-TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
+TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocaleAndPicturesFollowTheLocale)
 {
     struct Case { const char* text; double value; } cases[] = {
         {"12.50", 12.5}, {"-12.5", -12.5}, {".5", 0.5}, {"-0.5", -0.5}, {"12abc", 12}, {"abc", 0},
@@ -62,6 +62,25 @@ TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
     EXPECT_DOUBLE_EQ(Num_Value("1,5"), 1.5);  // the locale's own numeric form
     EXPECT_EQ(Num_Text("12.50"), "12,5");
     EXPECT_EQ(Num_Text(" 7 "), "7");
+
+    // Pictures of dates, times and numbers, in the same forms.
+    const DateTime d{2026, 3, 7, 9, 5, 2};
+    EXPECT_EQ(Fmt_DateTime(d, "dd.mm.yyyy"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "d.m.yy h:n:s"), "7.3.26 9:5:2");
+    EXPECT_EQ(Fmt_DateTime(d, "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_DateTime(d, "hh:nn:ss"), "09:05:02");
+    EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
+
+    const struct { double value; const char* picture; const char* out; } numbers[] = {
+        {12.345, "0.00", "12,35"}, {1234567.5, "#,##0.00", "1 234 567,50"}, {0.5, "#.##", ",5"}, {5, "0.##", "5,"},
+        {-3, "0000", "-0003"}, {-0.001, "0.00", "0,00"}, {7, "EUR 0", "EUR 7"}};
+    for (const auto& c : numbers) EXPECT_EQ(Fmt_Number(c.value, c.picture), c.out) << c.value << " " << c.picture;
+    EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
+
+    EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
+    EXPECT_EQ(Fmt_Text("2026-03-07", "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
 }
 
 TEST(Texts, AlignPadSplitCompare)
@@ -88,28 +107,6 @@ TEST(Texts, AlignPadSplitCompare)
     EXPECT_EQ(Num_Hex(std::int32_t{-1}), "FFFFFFFF");
     EXPECT_EQ(Num_Hex(std::int32_t{0}), "0");
     EXPECT_EQ(Num_Hex(std::int32_t{2748}), "ABC");
-}
-
-TEST(Pictures, DatesTimesAndNumbers)
-{
-    EstonianForms et;
-    const DateTime d{2026, 3, 7, 9, 5, 2};
-    EXPECT_EQ(Fmt_DateTime(d, "dd.mm.yyyy"), "07.03.2026");
-    EXPECT_EQ(Fmt_DateTime(d, "d.m.yy h:n:s"), "7.3.26 9:5:2");
-    EXPECT_EQ(Fmt_DateTime(d, "mm/yy"), "03/26");
-    EXPECT_EQ(Fmt_DateTime(d, "hh:nn:ss"), "09:05:02");
-    EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
-    EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
-
-    const struct { double value; const char* picture; const char* out; } numbers[] = {
-        {12.345, "0.00", "12,35"}, {1234567.5, "#,##0.00", "1 234 567,50"}, {0.5, "#.##", ",5"}, {5, "0.##", "5,"},
-        {-3, "0000", "-0003"}, {-0.001, "0.00", "0,00"}, {7, "EUR 0", "EUR 7"}};
-    for (const auto& c : numbers) EXPECT_EQ(Fmt_Number(c.value, c.picture), c.out) << c.value << " " << c.picture;
-    EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
-
-    EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
-    EXPECT_EQ(Fmt_Text("2026-03-07", "mm/yy"), "03/26");
-    EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
 }
 
 TEST(ParameterLists, GetAndSetAndTheLookupFindsWhatASearchOfTheWholeListFinds)
