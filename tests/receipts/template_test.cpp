@@ -14,8 +14,11 @@ struct EstonianForms {
 };
 } // namespace
 
-TEST(Templates, ItemsWidthsAndAlignments)
+TEST(Templates, ItemsWidthsAlignmentsTypesAndPictures)
 {
+    EstonianForms et;
+    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 2)));
+    ClockScope scope(clock);
     struct Case { const char* tpl; const char* values; const char* out; } cases[] = {
         {"KVIITUNG NR. ;{Number};%0D%0A;", "Number=7;", "KVIITUNG NR. 7\r\n"},
         {"Kassa%3A ;{POS};", "POS=001;", "Kassa: 001"}, {";;", "", ""},
@@ -34,13 +37,6 @@ TEST(Templates, ItemsWidthsAndAlignments)
         if (c.out) EXPECT_EQ(out, c.out) << c.tpl;
         else EXPECT_EQ(out.size(), 32767u) << c.tpl;  // a huge width is held at the limit
     }
-}
-
-TEST(Templates, TypesAndPictures)
-{
-    EstonianForms et;
-    TestClock clock(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 2)));
-    ClockScope scope(clock);
     const char* values = "Date=2026-03-01;Time=1899-12-30 14:30:59;Sum=1234.5;ExpDate=2027-11-30;Text=abc;";
     EXPECT_EQ(Tpl_Render("{Date}dat", values), "01.03.2026");
     EXPECT_EQ(Tpl_Render("{Date}DAT[d.m.yy]", values), "1.3.26");
@@ -51,7 +47,6 @@ TEST(Templates, TypesAndPictures)
     EXPECT_EQ(Tpl_Render("{Text}dat", values), "abc");
     EXPECT_EQ(Tpl_Render("{Sum}[0.0", values), "1234,5");        // a missing "]" runs to the end
     EXPECT_EQ(Tpl_Render("{!Date};%20;{!Time}", values), "07.12.2026 09:05:02");
-
     // A picture, then the width and the alignment of what it gave.
     EXPECT_EQ(Tpl_Render("{ExpDate}[mm/yy]:7-9/C;x", values), " 11/27 x");
 }

@@ -27,7 +27,8 @@ protected:
     TimoraClockScope scope{clock};
 };
 
-TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
+// A field's leading number, a two-digit year placed around the current one, a day's number or name.
+TEST(TimoraFields, NumbersYearsAndDaysAreReadAsTheMaskRulesSay)
 {
     struct Case { QString field; double value; };
     const Case cases[] = {
@@ -36,34 +37,26 @@ TEST(TimoraLeadingNumber, ReadsTheNumberAtTheStartOfAField)
     };
     for (const Case& c : cases)
         EXPECT_DOUBLE_EQ(LeadingNumber(c.field), c.value) << c.field.toStdString();
-}
-
-TEST(TimoraExpandYear, PlacesTwoDigitYearsAroundTheCurrentOne)
-{
-    struct Case { int now; int y; int expanded; };
-    const Case cases[] = {
+    struct Year { int now; int y; int expanded; };
+    const Year years[] = {
         {1999, 49, 1949}, {1999, 48, 2048}, {1999, 1999, 1999}, {1999, 100, 100}, {1999, 0, 2000},
         {1999, 99, 1999}, {2026, 76, 1976}, {2026, 75, 2075}, {2026, 26, 2026}, {2026, 0, 2000},
         {2075, 24, 2124}, {2075, 25, 2025}, {2000, 50, 1950}, {2000, 49, 2049},
     };
-    for (const Case& c : cases) {
+    for (const Year& c : years) {
         TimoraTestClock clock(QDateTime(QDate(c.now, 6, 1), QTime(12, 0)));
         TimoraClockScope scope(clock);
         EXPECT_EQ(ExpandYear(c.y), c.expanded) << c.now << " " << c.y;
     }
-}
-
-TEST(TimoraWeekdayNumber, ReadsNumbersAndNamesInBothLanguages)
-{
-    struct Case { QString field; int day; };
-    const Case cases[] = {
+    struct Day { QString field; int day; };
+    const Day days[] = {
         {"1", 1}, {"3", 3}, {"7", 7}, {"10", 10}, {"1x", 1}, {"0", 0}, {"8", 0}, {"70", 0}, {"*", 0}, {"", 0},
         {"e", 1}, {"Esmaspäev", 1}, {"MON", 1}, {"monday", 1}, {"mo", 1},
         {"t", 2}, {"TEISIPÄEV", 2}, {"tue", 2}, {"k", 3}, {"wednesday", 3}, {"n", 4}, {"Thu", 4},
         {"r", 5}, {"reede", 5}, {"fr", 5}, {"l", 6}, {"laupäev", 6}, {"sat", 6},
         {"p", 7}, {"PÜHAPÄEV", 7}, {"sun", 7}, {"sunday", 7}, {"montag", 0}, {"-1", 0},
     };
-    for (const Case& c : cases)
+    for (const Day& c : days)
         EXPECT_EQ(WeekdayNumber(c.field), c.day) << c.field.toStdString();
     EXPECT_EQ(WeekdayNumber("1999999"), std::nullopt);
 }
@@ -173,15 +166,13 @@ TEST_F(ClockedTest, NextMatchSearchesFromTheMinuteUpToTheYear)
         EXPECT_EQ(Show(NextMatch(c.mask, c.start)), Show(c.expected)) << c.mask << " from " << Show(c.start);
 }
 
-TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashing)
+TEST_F(ClockedTest, NextMatchOverflowsInsteadOfLoopingOrCrashingAndNextTimeFromTakesTheEarliestEntry)
 {
     for (const char* mask : {"* * * * * 69", "* * * * * 10", "* * * * * 1999999", "* * * 99999 0", "* * * 32767.6 0", "* * * * 32768", "* 5 5 * * 12",
                              "1e999 * * * *", "10000 1 1 0 0", "0 1 1 0 0"})
         EXPECT_EQ(NextMatch(mask, At(2026, 5, 5, 13, 5, 30)), std::nullopt) << mask;
-}
 
-TEST_F(ClockedTest, NextTimeFromTakesTheEarliestEntryOfTheCategory)
-{
+    // The next time of a category is its earliest entry's, an overflow its error.
     const QStringList masks = {"* * * 12 0", "* * * 22 30", "* * * 14 0", "* * * * * 10"};
     const QStringList categories = {"SendTransTime", "SendTransTime", "Other", "Broken"};
     const Stamp start = At(2026, 5, 5, 13, 5, 30);

@@ -48,7 +48,7 @@ protected:
     pagTimora page;
 };
 
-TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControl)
+TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControlAndIsDroppedWithoutApply)
 {
     other.Insert("not", "this", "one");
     page.PropertyPage_SelectionChanged();
@@ -60,6 +60,13 @@ TEST_F(PageTest, TheWorkingCopyComesFromTheFirstSelectedControl)
     buf.SetValue(pagTimora::ColMask, 0, QStringLiteral("x"));
     page.DBGrid1_UnboundWriteData(buf, "4");   // a bookmark of no row changes nothing
     EXPECT_FALSE(page.Changed());
+    // Closing without applying discards the edits.
+    page.DBGrid1_UnboundDeleteRow("1");
+    page.DBGrid1_UnboundAddData(UnboundRowBuffer(1), *std::make_unique<QString>());
+    page.PropertyPage_Initialize();
+    page.PropertyPage_SelectionChanged();
+    EXPECT_EQ(Read(10).size(), 3u);
+    EXPECT_EQ(control.Count(), 3);
     page.PropertyPage_Initialize();
     EXPECT_EQ(page.WorkingRows(), 0);
     EXPECT_TRUE(Read(5).empty());
@@ -74,16 +81,6 @@ TEST_F(PageTest, ApplyingAPageWithEveryRowDeletedEmptiesTheControlAndTellsTheHos
     page.PropertyPage_ApplyChanges();
     EXPECT_EQ(control.Count(), 0);
     EXPECT_EQ(changed, QStringList{"Count"});
-}
-
-TEST_F(PageTest, ClosingWithoutApplyingDiscardsTheEdits)
-{
-    page.DBGrid1_UnboundDeleteRow("1");
-    page.DBGrid1_UnboundAddData(UnboundRowBuffer(1), *std::make_unique<QString>());
-    page.PropertyPage_Initialize();
-    page.PropertyPage_SelectionChanged();
-    EXPECT_EQ(Read(10).size(), 3u);
-    EXPECT_EQ(control.Count(), 3);
 }
 
 TEST_F(PageTest, TheGridEditsThroughTheUnboundRowSource)

@@ -91,21 +91,6 @@ TEST_F(TimoraTest, EveryMatchingEntryAlertsOnceInItsMinuteInEntryOrderAfterTheTi
     EXPECT_EQ(host.alerts, 10);
 }
 
-TEST_F(TimoraTest, ADisabledControlRaisesNothingAndCatchesNothingUp)
-{
-    Host host;
-    host.timora->Insert("* * * 22 30", "A", "a");
-    host.timora->Enabled(false);
-    host.timora->Interval(1);
-    QTest::qWait(30);
-    EXPECT_EQ(host.timers, 0);
-    EXPECT_EQ(host.alerts, 0);
-    clock.setNow(At(2026, 5, 5, 22, 31));
-    host.timora->Enabled(true);
-    host.RunTicks(2);
-    EXPECT_EQ(host.alerts, 0);
-}
-
 TEST_F(TimoraTest, AHandlerMayRebuildTheEntriesWhileAlertsAreRaised)
 {
     Host host;
@@ -127,7 +112,7 @@ TEST_F(TimoraTest, AHandlerMayRebuildTheEntriesWhileAlertsAreRaised)
     EXPECT_EQ(host.timora->Category(1), QStringLiteral("B"));
 }
 
-TEST_F(TimoraTest, IntervalIsLimitedAndZeroStopsTheTicks)
+TEST_F(TimoraTest, IntervalIsLimitedZeroStopsTheTicksAndADisabledControlRaisesNothing)
 {
     Host host;
     auto* timer = host.timora->findChild<QTimer*>(QStringLiteral("tmrTimora"));
@@ -143,6 +128,18 @@ TEST_F(TimoraTest, IntervalIsLimitedAndZeroStopsTheTicks)
         EXPECT_EQ(host.timora->Interval(), c.read) << c.set;
         EXPECT_EQ(timer->isActive(), c.running) << c.set;
     }
+
+    // A disabled control raises nothing and catches nothing up.
+    host.timora->Insert("* * * 22 30", "A", "a");
+    host.timora->Enabled(false);
+    host.timora->Interval(1);
+    QTest::qWait(30);
+    EXPECT_EQ(host.timers, 0);
+    EXPECT_EQ(host.alerts, 0);
+    clock.setNow(At(2026, 5, 5, 22, 31));
+    host.timora->Enabled(true);
+    host.RunTicks(2);
+    EXPECT_EQ(host.alerts, 0);
 }
 
 TEST_F(TimoraTest, EntriesAreAddressedFromOneToCountAndEveryChangeTellsTheHostWhichProperty)
@@ -176,7 +173,7 @@ TEST_F(TimoraTest, EntriesAreAddressedFromOneToCountAndEveryChangeTellsTheHostWh
                                          "Count"}));
 }
 
-TEST_F(TimoraTest, NextTimeOfACategoryIsFromTheControlsClock)
+TEST_F(TimoraTest, NextTimeOfACategoryIsFromTheControlsClockAndAnOverflowIsAnErrorOfTheCall)
 {
     Host host;
     Timora& t = *host.timora;
@@ -188,12 +185,18 @@ TEST_F(TimoraTest, NextTimeOfACategoryIsFromTheControlsClock)
     EXPECT_EQ(t.NextTime("SendTransTime"), At(2026, 5, 6, 12, 6));
     clock.setNow(At(2026, 5, 6, 12, 6, 0));   // searched from one second after now
     EXPECT_EQ(t.NextTime("SendTransTime"), At(2026, 5, 6, 12, 7));
-    // The control's own matching reads day names as the mask rules do: only the search knows them.
-    EXPECT_FALSE(t.FitMask("* * * 8 0 mon", At(2026, 5, 11, 8, 0)));
-    EXPECT_TRUE(t.FitMask("* * * 8 0 1", At(2026, 5, 11, 8, 0)));
     // A mask that never matches is no error: it has no next time, like a category without entries.
     t.Insert("* 2 30 0 0", "Never", "");
     EXPECT_EQ(t.NextTime("Never", &error), At(9999, 1, 1));
+    EXPECT_FALSE(error);
+    // An overflow in the search is an error of that call only; without a place for it, no date.
+    t.Insert("* * * * *", "Bad", "");
+    t.Insert("* * * * * 10", "Bad", "");
+    EXPECT_FALSE(t.NextTime("Bad", &error).isValid());
+    EXPECT_EQ(error.code, TimoraError::Overflow);
+    EXPECT_FALSE(error.description.isEmpty());
+    EXPECT_FALSE(t.NextTime("Bad").isValid());
+    EXPECT_EQ(t.NextTime("Good", &error), At(9999, 1, 1));
     EXPECT_FALSE(error);
 }
 
@@ -251,23 +254,6 @@ TEST_F(TimoraTest, NextTimeIsWhenTheAlertComesAcrossSummerTimeChanges)
         host.timora->Insert(c.mask, "SendTransTime", "");
         EXPECT_EQ(Iso(host.timora->NextTime("SendTransTime")), c.next) << c.mask << " at " << c.now;
     }
-}
-
-TEST_F(TimoraTest, AnOverflowInTheSearchIsAnErrorOfTheCall)
-{
-    Host host;
-    host.timora->Insert("* * * * *", "Bad", "");
-    host.timora->Insert("* * * * * 10", "Bad", "");
-    TimoraError error;
-    const QDateTime next = host.timora->NextTime("Bad", &error);
-    EXPECT_FALSE(next.isValid());
-    EXPECT_EQ(error.code, TimoraError::Overflow);
-    EXPECT_FALSE(error.description.isEmpty());
-    // Without a place for the error the call still returns, with no date.
-    EXPECT_FALSE(host.timora->NextTime("Bad").isValid());
-    // The error is of that call only.
-    EXPECT_EQ(host.timora->NextTime("Good", &error), At(9999, 1, 1));
-    EXPECT_FALSE(error);
 }
 
 } // namespace

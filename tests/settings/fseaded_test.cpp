@@ -147,7 +147,7 @@ TEST_F(SettingsDialog, EveryPageShowsItsSettingsAndEveryTypedFieldIsSavedAndShow
     EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
 }
 
-TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgain)
+TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgainAndTheTlsFilesAreChosenWithAFileDialog)
 {
     Cfg_Put("X25\\Settings", "19200,e,7,2");
     Cfg_Put("X25\\Handshaking", "1");
@@ -171,9 +171,19 @@ TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgain)
     EXPECT_EQ(Cfg_Get("X25\\Handshaking", "?"), "3");
     EXPECT_FALSE(Apply(d)->isEnabled());
     EXPECT_EQ(Find<QLineEdit>(d, "tFirmaLinn")->text(), QStringLiteral("Narva"));  // loaded again after Apply
+
+    // The card centre's TLS files are chosen with a file dialog.
+    const QString ca = QDir(home.path()).filePath("ca.pem");
+    QFile(ca).open(QIODevice::WriteOnly);
+    test::Operator person;
+    person.answers = {{"OK", ca}};
+    d.findChild<QToolButton*>(QStringLiteral("tTLSCAFileVali"))->click();
+    EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
+    Find<QPushButton>(d, "cOK")->click();
+    EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
 }
 
-TEST_F(SettingsDialog, OpeningWritesNothingAndAChangeIsSavedAloneBeforeAnotherPageIsShown)
+TEST_F(SettingsDialog, OpeningWritesNothingAChangeIsSavedAloneBeforeAnotherPageAndTemplatesAreStoredExactly)
 {
     fSeaded d;
     Find<QPushButton>(d, "cOK")->click();
@@ -195,6 +205,37 @@ TEST_F(SettingsDialog, OpeningWritesNothingAndAChangeIsSavedAloneBeforeAnotherPa
     Tabs(again)->setCurrentIndex(4);
     EXPECT_EQ(again.currentTab(), 3);
     EXPECT_EQ(Tabs(again)->currentIndex(), 2);
+
+    // A receipt template is edited line by line and stored as one line exactly.
+    fSeaded edit;
+    QPlainTextEdit* success = Find<QPlainTextEdit>(edit, "tKviitung");
+    success->setPlainText(QStringLiteral("Pood\n{Name}\n{Zip}"));
+    Apply(edit)->click();
+    // Each line break an item of its own: written after "{Name}" it would read as the field's picture.
+    EXPECT_EQ(Cfg_Lookup("PrintSuccess", "?"), "Pood;%0D%0A;{Name};%0D%0A;{Zip}");
+    EXPECT_EQ(success->toPlainText(), QStringLiteral("Pood\n{Name}\n{Zip}"));
+
+    // What was stored in any form comes back as it was, with the operator's addition only.
+    const char* stored[] = {
+        "%0D%0A;{Name};%0D%0A;Reg. nr.%3A ;{RegNr};%0D%0A;%0D%0A;KVIITUNG;%0D%0A;",
+        "a;%0D%0A;;%0D%0A;b", "x%0D%0Ay;;", ";%0D%0A;",
+    };
+    for (const char* tpl : stored) {
+        Cfg_Put("PrintReversal", tpl);
+        fSeaded reopened;
+        QPlainTextEdit* reversal = Find<QPlainTextEdit>(reopened, "tKviitungTyhista");
+        reversal->moveCursor(QTextCursor::End);
+        reversal->insertPlainText(QStringLiteral("Z"));
+        Apply(reopened)->click();
+        EXPECT_EQ(Cfg_Lookup("PrintReversal", "?"), std::string(tpl) + "Z") << tpl;
+    }
+
+    Tabs(edit)->setCurrentIndex(4);
+    for (QLabel* note : edit.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi"))) {
+        EXPECT_TRUE(note->isVisibleTo(&edit));
+        EXPECT_EQ(note->text(), QString::fromUtf8("Tühi: sisseehitatud kviitung"));
+    }
+    EXPECT_EQ(edit.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi")).size(), 2);
 }
 
 TEST_F(SettingsDialog, ASendTimeIsSavedOnlyAsAMaskTheSchedulerReads)
@@ -241,39 +282,6 @@ TEST_F(SettingsDialog, EachSendTimeSaysWhenItNextFires)
     for (int n = 1; n <= 6; ++n) Named<QLineEdit>(d, "tSideAjad", n)->setText(QString::fromUtf8(cases[n - 1].first));
     for (int n = 1; n <= 6; ++n) EXPECT_EQ(Named<QLabel>(d, "lSideAjad", n)->text().toStdString(), cases[n - 1].second) << n;
 }
-TEST_F(SettingsDialog, AReceiptTemplateIsEditedLineByLineAndStoredAsOneLineExactly)
-{
-    fSeaded d;
-    QPlainTextEdit* success = Find<QPlainTextEdit>(d, "tKviitung");
-    success->setPlainText(QStringLiteral("Pood\n{Name}\n{Zip}"));
-    Apply(d)->click();
-    // Each line break an item of its own: written after "{Name}" it would read as the field's picture.
-    EXPECT_EQ(Cfg_Lookup("PrintSuccess", "?"), "Pood;%0D%0A;{Name};%0D%0A;{Zip}");
-    EXPECT_EQ(success->toPlainText(), QStringLiteral("Pood\n{Name}\n{Zip}"));
-
-    // What was stored in any form comes back as it was, with the operator's addition only.
-    const char* stored[] = {
-        "%0D%0A;{Name};%0D%0A;Reg. nr.%3A ;{RegNr};%0D%0A;%0D%0A;KVIITUNG;%0D%0A;",
-        "a;%0D%0A;;%0D%0A;b", "x%0D%0Ay;;", ";%0D%0A;",
-    };
-    for (const char* tpl : stored) {
-        Cfg_Put("PrintReversal", tpl);
-        fSeaded again;
-        QPlainTextEdit* reversal = Find<QPlainTextEdit>(again, "tKviitungTyhista");
-        reversal->moveCursor(QTextCursor::End);
-        reversal->insertPlainText(QStringLiteral("Z"));
-        Apply(again)->click();
-        EXPECT_EQ(Cfg_Lookup("PrintReversal", "?"), std::string(tpl) + "Z") << tpl;
-    }
-
-    Tabs(d)->setCurrentIndex(4);
-    for (QLabel* note : d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi"))) {
-        EXPECT_TRUE(note->isVisibleTo(&d));
-        EXPECT_EQ(note->text(), QString::fromUtf8("Tühi: sisseehitatud kviitung"));
-    }
-    EXPECT_EQ(d.findChildren<QLabel*>(QStringLiteral("lKviitungTyhi")).size(), 2);
-}
-
 TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
 {
     struct Case { const char* focus; bool back; int tab; } cases[] = {
@@ -296,19 +304,6 @@ TEST_F(SettingsDialog, CtrlTabAndCtrlShiftTabTurnThePagesFromAnyField)
         EXPECT_EQ(d.currentTab(), c.tab);
         EXPECT_TRUE(d.page(c.tab - 1)->isAncestorOf(QApplication::focusWidget()));
     }
-}
-
-TEST_F(SettingsDialog, TheCardCentresTlsFilesAreChosenWithAFileDialog)
-{
-    const QString ca = QDir(home.path()).filePath("ca.pem");
-    QFile(ca).open(QIODevice::WriteOnly);
-    fSeaded d;
-    test::Operator person;
-    person.answers = {{"OK", ca}};
-    d.findChild<QToolButton*>(QStringLiteral("tTLSCAFileVali"))->click();
-    EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
-    Find<QPushButton>(d, "cOK")->click();
-    EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
 }
 
 TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)

@@ -54,35 +54,7 @@ protected:
     }
 };
 
-TEST_F(MainWindow, TheWindowShowsItsCaptionsAndHidesItsHelpers)
-{
-    Load();
-    window->show();
-    // What the operator reads on the buttons and labels of a fresh window.
-    QStringList shown;
-    for (const char* name : {"cErrLog", "cMenu", "cTehing", "cTyhista"}) shown << Find<QPushButton>(name)->text();
-    for (const char* name : {"lCount", "lConsole", "lbViga", "lbKaart", "lbSumma", "lbNumber", "lError"})
-        shown << Caption(name);
-    EXPECT_EQ(shown, (QStringList{"&Vigade arhiiv", "&Seaded...", "&Tehing", U("Tü&hista"), U("0 saatmata päringut"),
-                                  "Ootan...", "V&iga:", "&Kaart:", "S&umma:", "Number:", ""}));
-    QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
-    ASSERT_EQ(frames.size(), 2);
-    std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
-    EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
-    EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
-    EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
-    EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
-    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
-    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
-    // The transactions frame sits under the system frame, overlapping it by one line.
-    EXPECT_EQ(frames[0]->y(), 0);
-    EXPECT_EQ(frames[1]->y(), Twips_ToPxY(Twips_FromPxY(frames[0]->height()) - 15));
-    EXPECT_EQ(window->width(), Twips_ToPxX(Twips_FromPxX(frames[1]->width()) + 90));
-    EXPECT_NEAR(window->height(), frames[1]->y() + frames[1]->height() + Twips_ToPxY(45), 2);
-}
-
-TEST_F(MainWindow, FirstStartOnAnEmptyHome)
+TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosition)
 {
     // The default port, unless another program has it: then the failure is reported and start-up goes on.
     QTcpServer probe;
@@ -107,17 +79,16 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHome)
     EXPECT_EQ(Cfg_Get("UseRAS", "?"), "0");
     EXPECT_EQ(Cfg_Get("UseX25", "?"), "0");
     EXPECT_FALSE(X25_IsAttached());
-}
 
-TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBeforeAMinimisedOne)
-{
+    // Shutdown saves the normal window's position, and keeps the one saved before a minimised one.
+    window.reset();
     Cfg_Put("fMain.Left", "1500");
     Cfg_Put("fMain.Top", "3000");
-    fMain& w = Load();
-    EXPECT_EQ(w.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
-    w.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
-    w.setWindowState(Qt::WindowMinimized);
-    w.Form_Unload();
+    fMain& placed = Load();
+    EXPECT_EQ(placed.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
+    placed.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
+    placed.setWindowState(Qt::WindowMinimized);
+    placed.Form_Unload();
     EXPECT_EQ(Cfg_Get("fMain.Left", ""), "1500");
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "3000");
 
@@ -129,20 +100,20 @@ TEST_F(MainWindow, ShutdownSavesTheNormalWindowsPositionAndKeepsTheOneSavedBefor
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
-TEST_F(MainWindow, TwoErrorsInARowLeaveTheSecondShownAndBothLogged)
+TEST_F(MainWindow, TheConsoleActsOnEveryAnswerTypeNumbersItsOwnAndDropsWhatItCannotRead)
 {
-    Load();
+    fMain& w = Load();
+    w.cConsole_Send("no packet here");
+    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
+    // Two errors in a row leave the second shown and both logged.
     Err_Report(5, "first cause", "Esimene viga", 48);
     Err_Report(7, "second cause", "Teine viga", 48);
     EXPECT_EQ(Caption("lError"), Err_Record(Err_Index()).time.toString("HH:mm ") + "Teine viga");
     EXPECT_EQ(Find<QLabel>("lError")->toolTip(), QStringLiteral("7 - Teine viga (second cause)!"));
-    EXPECT_EQ(LogRows(), (std::vector<std::string>{"System: 5 - Esimene viga (first cause)!",
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{"cConsole: vigane pakett: no packet here",
+                                                   "System: 5 - Esimene viga (first cause)!",
                                                    "System: 7 - Teine viga (second cause)!"}));
-}
 
-TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
-{
-    fMain& w = Load();
     ConsoleReceives(wsInfo, "Kaart sisestatud");
     EXPECT_EQ(Caption("lConsole"), QStringLiteral("Kaart sisestatud"));
     ConsoleReceives(wsBusy, "07.12.2026 10:00:00\r\n");
@@ -170,6 +141,15 @@ TEST_F(MainWindow, TheConsoleActsOnEveryAnswerType)
     EXPECT_TRUE(Caption("lError").endsWith(" Arusaamatu vastus: 77"));
     EXPECT_EQ(Err_Record(Err_Index()).details, "Data=a%20b%25");
     EXPECT_EQ(Err_Record(Err_Index()).flags, 16);
+
+    // Its own transaction numbers count on in hexadecimal.
+    const std::pair<const char*, const char*> numbers[] = {
+        {"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
+    for (const auto& [stored, next] : numbers) {
+        Cfg_Put("Console\\Trans", stored);
+        EXPECT_EQ(w.cConsole_FindTrans(), next) << stored;
+        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), next);
+    }
 }
 
 TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerReceipt)
@@ -204,27 +184,7 @@ TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerRece
     EXPECT_EQ(w.consoleTag(), "0");
 }
 
-TEST_F(MainWindow, APacketTheConsoleCannotReadIsLoggedAndDropped)
-{
-    fMain& w = Load();
-    w.cConsole_Send("no packet here");
-    EXPECT_EQ(LogRows(), std::vector<std::string>{"cConsole: vigane pakett: no packet here"});
-    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
-}
-
-TEST_F(MainWindow, ConsoleTransactionNumbersCountOnInHexadecimal)
-{
-    fMain& w = Load();
-    const std::pair<const char*, const char*> cases[] = {
-        {"0", "00000001"}, {"9", "0000000A"}, {"FF", "00000100"}, {"0000ABCD", "0000ABCE"}, {"zz", "00000001"}};
-    for (const auto& [stored, next] : cases) {
-        Cfg_Put("Console\\Trans", stored);
-        EXPECT_EQ(w.cConsole_FindTrans(), next) << stored;
-        EXPECT_EQ(Cfg_Get("Console\\Trans", ""), next);
-    }
-}
-
-TEST_F(MainWindow, TheMenuPopsUpBelowTheButton)
+TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnce)
 {
     fMain& w = Load();
     w.show();
@@ -234,17 +194,36 @@ TEST_F(MainWindow, TheMenuPopsUpBelowTheButton)
                                   "-", U("mTooLopp=&Lõpp")}));
     EXPECT_EQ(w.menu().title(), U("Töö"));
 
+    // What the operator reads on the buttons and labels of a fresh window.
+    QStringList shown;
+    for (const char* name : {"cErrLog", "cMenu", "cTehing", "cTyhista"}) shown << Find<QPushButton>(name)->text();
+    for (const char* name : {"lCount", "lConsole", "lbViga", "lbKaart", "lbSumma", "lbNumber", "lError"})
+        shown << Caption(name);
+    EXPECT_EQ(shown, (QStringList{"&Vigade arhiiv", "&Seaded...", "&Tehing", U("Tü&hista"), U("0 saatmata päringut"),
+                                  "Ootan...", "V&iga:", "&Kaart:", "S&umma:", "Number:", ""}));
+    QList<QGroupBox*> frames = window->findChildren<QGroupBox*>(QStringLiteral("Frames"));
+    ASSERT_EQ(frames.size(), 2);
+    std::sort(frames.begin(), frames.end(), [](auto* a, auto* b) { return a->property("index").toInt() < b->property("index").toInt(); });
+    EXPECT_EQ(frames[0]->title(), U(" Süsteem "));
+    EXPECT_EQ(frames[1]->title(), U(" Tehingud "));
+    EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
+    EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
+    EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
+    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
+    // The transactions frame sits under the system frame, overlapping it by one line.
+    EXPECT_EQ(frames[0]->y(), 0);
+    EXPECT_EQ(frames[1]->y(), Twips_ToPxY(Twips_FromPxY(frames[0]->height()) - 15));
+    EXPECT_EQ(window->width(), Twips_ToPxX(Twips_FromPxX(frames[1]->width()) + 90));
+    EXPECT_NEAR(window->height(), frames[1]->y() + frames[1]->height() + Twips_ToPxY(45), 2);
+
     Find<QPushButton>("cMenu")->click();
     ASSERT_TRUE(w.menu().isVisible());
     const QWidget* button = Find("cMenu");
     EXPECT_EQ(w.menu().pos(), button->mapToGlobal(QPoint(0, button->height())));
     w.menu().hide();
-}
 
-TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
-{
-    fMain& w = Load();
-    w.show();
+    // Its settings item opens the dialog without blocking the window, and only once.
     QAction* open = w.menu().findChild<QAction*>(QStringLiteral("mTooSeaded"));
     ASSERT_NE(open, nullptr);
     open->trigger();
@@ -254,7 +233,6 @@ TEST_F(MainWindow, TheSettingsDialogOpensWithoutBlockingTheWindowAndOnlyOnce)
     EXPECT_TRUE(dialogs[0]->isVisible());
     EXPECT_FALSE(dialogs[0]->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-
     // A send time applied there is the schedule from then on.
     for (auto* field : dialogs[0]->findChildren<QLineEdit*>(QStringLiteral("tSideAjad")))
         if (field->property("index").toInt() == 1)

@@ -101,7 +101,7 @@ TEST_F(OperatorWindow, TheAmountTakesACommaOrAPointAndRefusesWhatItCannotReadWho
     EXPECT_EQ(requests.size(), sent);
 }
 
-TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhy)
+TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhyThenWhetherTheFileWasTaken)
 {
     PacketQueue& q = window->service()->queue();
     ASSERT_TRUE(PacketQueue_Bar_Set(q, 4));   // a register's purchase runs
@@ -122,6 +122,22 @@ TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhy
     EXPECT_EQ(Find<QLineEdit>("tKaart")->text(), QString());
     EXPECT_EQ(Find<QLineEdit>("tSumma")->text(), QString());
     Shot(window.get(), "window-approved");
+
+    // The transaction file with it: the window says whether the card centre took it.
+    fileAccepted = false;
+    fileVerdict = "Vale summa";
+    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
+    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lError").contains("tehingufaili"); }, 5000));
+    EXPECT_TRUE(Caption("lError").endsWith(U("Kaardikeskus ei võtnud tehingufaili vastu")));
+    EXPECT_EQ(Err_Record(Err_Index()).description, "Vale summa");
+    QFile log(home.filePath("tollan.err"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(log.readAll().contains("Vale summa"));
+
+    fileAccepted = true;
+    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
+    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lConsole") == "Tehingufail saadetud"; }, 5000));
+    EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));   // at once, not at the next ten seconds
 }
 
 TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
@@ -181,26 +197,6 @@ TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
     EXPECT_TRUE(person.seen.back().contains("Aeg: "));
 }
 
-TEST_F(OperatorWindow, TheTransactionFileSaysWhetherTheCardCentreTookIt)
-{
-    Buy("3");
-    ASSERT_TRUE(Settled());
-    fileAccepted = false;
-    fileVerdict = "Vale summa";
-    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
-    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lError").contains("tehingufaili"); }, 5000));
-    EXPECT_TRUE(Caption("lError").endsWith(U("Kaardikeskus ei võtnud tehingufaili vastu")));
-    EXPECT_EQ(Err_Record(Err_Index()).description, "Vale summa");
-    QFile log(home.filePath("tollan.err"));
-    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("Vale summa"));
-
-    fileAccepted = true;
-    Find<QMenu>("mToo")->findChild<QAction*>("mTooSendFile")->trigger();
-    ASSERT_TRUE(Clock_WaitUntil([&] { return Caption("lConsole") == "Tehingufail saadetud"; }, 5000));
-    EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));   // at once, not at the next ten seconds
-}
-
 TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTheMenuAnywhere)
 {
     QApplication::setActiveWindow(window.get());
@@ -229,7 +225,7 @@ TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTh
     Find<QMenu>("mToo")->hide();
 }
 
-TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowIt)
+TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowItAndEndingAsksFirst)
 {
     Err_Report(10061, "Connection refused", "Viga tehingu autoriseerijas", 48);
     Click("cErrLog");   // the offscreen desktop opens nothing
@@ -238,10 +234,7 @@ TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothi
     EXPECT_TRUE(viewer->isVisible());
     EXPECT_TRUE(viewer->findChild<QPlainTextEdit*>("tArhiiv")->toPlainText().contains("Connection refused"));
     viewer->close();
-}
 
-TEST_F(OperatorWindow, EndingAsksFirst)
-{
     bool ended = false;
     QObject::connect(window.get(), &fMain::ended, [&] { ended = true; });
     QAction* end = Find<QMenu>("mToo")->findChild<QAction*>("mTooLopp");

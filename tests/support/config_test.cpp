@@ -61,7 +61,7 @@ protected:
 
 } // namespace
 
-TEST_F(Store, AnAbsentSettingIsWrittenBackWithItsDefaultUnderItsSection)
+TEST_F(Store, AnAbsentSettingIsWrittenBackWithItsDefaultUnlessNotToBeSavedAndOnlyTheMachinesHiveHoldsSettings)
 {
     EXPECT_EQ(Cfg_Get("X25\\Settings", "9600,n,8,1"), "9600,n,8,1");
     EXPECT_NE(File().find("[SOFTWARE\\Valdrin\\Tollan\\X25]\nSettings=9600,n,8,1\n"), std::string::npos) << File();
@@ -71,20 +71,16 @@ TEST_F(Store, AnAbsentSettingIsWrittenBackWithItsDefaultUnderItsSection)
     struct stat st {};
     ASSERT_EQ(stat(home.filePath("registry.ini").toLocal8Bit().constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
 
-TEST_F(Store, AReadThatFindsAnEmptyValueOrMayNotSaveDefaultsWritesNothing)
-{
+    // A read that finds an empty value, or may not save defaults, writes nothing.
     Cfg_Put("FirmaNimi", "");
     const std::string before = File();
     EXPECT_EQ(Cfg_Get("FirmaNimi", "default"), "");
     Cfg_Init(kCfgRoot, 3, "HKEY=-2147483646;SaveDefaults=0;");
     EXPECT_EQ(Cfg_Get("Port", "1280"), "1280");
     EXPECT_EQ(File(), before);
-}
 
-TEST_F(Store, OnlyTheMachinesHiveHoldsSettings)
-{
+    // Only the machine's hive holds settings.
     ASSERT_TRUE(Cfg_Put("Port", "4000"));
     Cfg_Init(kCfgRoot, 3, "HKEY=-2147483647;");   // the user's hive: nothing is kept there
     EXPECT_EQ(Cfg_Get("Port", "1280"), "1280");

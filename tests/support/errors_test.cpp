@@ -62,7 +62,7 @@ TEST_F(Errors, TheRingOf257StartsAtSlotOneAndWraps)
               std::tuple(48, std::string("Key=X;"), 0, std::string()));
 }
 
-TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
+TEST_F(Errors, TheLogAndTheDebugLogHaveTheirFixedLinesInUtf8AndHeadlessBoxesAnswerTheirDefault)
 {
     TestClock clock(QDateTime(QDate(1999, 12, 5), QTime(14, 3, 59)));
     ClockScope scope(clock);
@@ -74,14 +74,14 @@ TEST_F(Errors, TheLogLineHasItsFixedFormInUtf8)
     EXPECT_NE(log.find("\t(7 - M\xC3\xA4lu)\r\n"), std::string::npos);
     // The headless box of a report goes to stderr only: one line in the log per report.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2);
-}
+    // Boxes answer their default when headless, each with its line in the log.
+    EXPECT_EQ(std::tuple(Msg_Box("x", 48), Msg_Box("x", 4 + 32), Msg_Box("x", 5)), std::tuple(1, 6, 4));
+    EXPECT_EQ(Inp_Box("Autoriseerimiskood", "123"), "");
+    EXPECT_NE(Log().find("<Tollan terminal>\tx , "), std::string::npos);
 
-// debug.log, written for the authorisation traffic: each line dated day.month.two-digit year and the
-// time to the second, every part two digits, a tab, then the text as UTF-8; readable by the owner only.
-TEST_F(Errors, DebugLogLinesStartWithTheirShortDateAndTime)
-{
-    TestClock clock(QDateTime(QDate(1999, 2, 5), QTime(4, 3, 9)));
-    ClockScope scope(clock);
+    // debug.log, written for the authorisation traffic: each line dated day.month.two-digit year and
+    // the time to the second, every part two digits, a tab, then the text as UTF-8; the owner's only.
+    clock.setNow(QDateTime(QDate(1999, 2, 5), QTime(4, 3, 9)));
     ASSERT_TRUE(KK_DebugLog("Send query: B"));
     clock.setNow(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58)));
     ASSERT_TRUE(KK_DebugLog("Received: L\xF5pp"));
@@ -129,15 +129,6 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTagAndNeverAClos
     EXPECT_EQ(Visual_Register(&other, 1, "other"), 1);   // its place is free again
     Err_Report(3, "", "no window", 48, "");
     EXPECT_EQ(shown, 256);
-}
-
-TEST_F(Errors, BoxesAnswerTheirDefaultWhenHeadless)
-{
-    EXPECT_EQ(Msg_Box("x", 48), 1);
-    EXPECT_EQ(Msg_Box("x", 4 + 32), 6);
-    EXPECT_EQ(Msg_Box("x", 5), 4);
-    EXPECT_EQ(Inp_Box("Autoriseerimiskood", "123"), "");
-    EXPECT_NE(Log().find("<Tollan terminal>\tx , "), std::string::npos);
 }
 
 TEST_F(Errors, AReportShowsAnOkBoxWithTheExclamationTitledWithTheProduct)

@@ -13,7 +13,7 @@ struct EstonianForms {
 };
 } // namespace
 
-TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBack)
+TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBackAndShortDatesAreReadInTheLocaleOrder)
 {
     const DateTime d{1999, 12, 5, 14, 30, 59};
     EXPECT_EQ(Date_Number(d), 19991205);
@@ -41,10 +41,7 @@ TEST(DateNumbers, DatesAndTimesBecomeCompactNumbersAndBack)
     EXPECT_EQ(Date_Long(DateTime{1999, 12, 5}), "05. detsember 1999");
     EXPECT_EQ(Date_Long(DateTime{2026, 3, 1}), "01. m\xE4rts 2026");
     EXPECT_EQ(Date_Long("tomorrow"), "");
-}
-
-TEST(DateNumbers, ShortDatesAreReadInTheLocaleOrder)
-{
+    // Short dates are read in the locale's order.
     EstonianForms et;
     EXPECT_EQ(Date_Number("05.12.1999"), 19991205);
     EXPECT_EQ(Date_Number("5.12.99"), 19991205);
@@ -53,7 +50,7 @@ TEST(DateNumbers, ShortDatesAreReadInTheLocaleOrder)
     EXPECT_EQ(Date_Number("31/12/99"), 0);
 }
 
-TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
+TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocaleAndPicturesFollowTheLocale)
 {
     struct Case { const char* text; double value; } cases[] = {
         {"12.50", 12.5}, {"-12.5", -12.5}, {".5", 0.5}, {"-0.5", -0.5}, {"12abc", 12}, {"abc", 0},
@@ -65,6 +62,25 @@ TEST(Numbers, TheDotIsTheDecimalPointWhateverTheLocale)
     EXPECT_DOUBLE_EQ(Num_Value("1,5"), 1.5);  // the locale's own numeric form
     EXPECT_EQ(Num_Text("12.50"), "12,5");
     EXPECT_EQ(Num_Text(" 7 "), "7");
+
+    // Pictures of dates, times and numbers, in the same forms.
+    const DateTime d{2026, 3, 7, 9, 5, 2};
+    EXPECT_EQ(Fmt_DateTime(d, "dd.mm.yyyy"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "d.m.yy h:n:s"), "7.3.26 9:5:2");
+    EXPECT_EQ(Fmt_DateTime(d, "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_DateTime(d, "hh:nn:ss"), "09:05:02");
+    EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
+    EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
+
+    const struct { double value; const char* picture; const char* out; } numbers[] = {
+        {12.345, "0.00", "12,35"}, {1234567.5, "#,##0.00", "1 234 567,50"}, {0.5, "#.##", ",5"}, {5, "0.##", "5,"},
+        {-3, "0000", "-0003"}, {-0.001, "0.00", "0,00"}, {7, "EUR 0", "EUR 7"}};
+    for (const auto& c : numbers) EXPECT_EQ(Fmt_Number(c.value, c.picture), c.out) << c.value << " " << c.picture;
+    EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
+
+    EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
+    EXPECT_EQ(Fmt_Text("2026-03-07", "mm/yy"), "03/26");
+    EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
 }
 
 TEST(Texts, AlignPadSplitCompare)
@@ -93,38 +109,7 @@ TEST(Texts, AlignPadSplitCompare)
     EXPECT_EQ(Num_Hex(std::int32_t{2748}), "ABC");
 }
 
-TEST(Pictures, DatesTimesAndNumbers)
-{
-    EstonianForms et;
-    const DateTime d{2026, 3, 7, 9, 5, 2};
-    EXPECT_EQ(Fmt_DateTime(d, "dd.mm.yyyy"), "07.03.2026");
-    EXPECT_EQ(Fmt_DateTime(d, "d.m.yy h:n:s"), "7.3.26 9:5:2");
-    EXPECT_EQ(Fmt_DateTime(d, "mm/yy"), "03/26");
-    EXPECT_EQ(Fmt_DateTime(d, "hh:nn:ss"), "09:05:02");
-    EXPECT_EQ(Fmt_DateTime(d, "short date"), "07.03.2026");
-    EXPECT_EQ(Fmt_DateTime(d, "Short Time"), "09:05:02");
-
-    const struct { double value; const char* picture; const char* out; } numbers[] = {
-        {12.345, "0.00", "12,35"}, {1234567.5, "#,##0.00", "1 234 567,50"}, {0.5, "#.##", ",5"}, {5, "0.##", "5,"},
-        {-3, "0000", "-0003"}, {-0.001, "0.00", "0,00"}, {7, "EUR 0", "EUR 7"}};
-    for (const auto& c : numbers) EXPECT_EQ(Fmt_Number(c.value, c.picture), c.out) << c.value << " " << c.picture;
-    EXPECT_EQ(Fmt_Number(1e300, "0.00").size(), 304u);  // huge but finite: digits, no crash
-
-    EXPECT_EQ(Fmt_Text("12.5", "0.00"), "12,50");
-    EXPECT_EQ(Fmt_Text("2026-03-07", "mm/yy"), "03/26");
-    EXPECT_EQ(Fmt_Text("abc", "0.00"), "abc");
-}
-
-TEST(Positions, FindAndBetween)
-{
-    const struct { int from; const char* text; const char* what; int at; } finds[] = {
-        {1, "abcabc", "c", 3}, {4, "abcabc", "c", 6}, {1, "abc", "x", 4}, {99, "abc", "a", 4}};
-    for (const auto& c : finds) EXPECT_EQ(Str_FindOrEnd(c.from, c.text, c.what), c.at) << c.text << " " << c.from;
-    const struct { int from, to; const char* between; } spans[] = {{1, 4, "bc"}, {7, 9, ""}, {3, 3, ""}, {4, 99, "ef"}};
-    for (const auto& c : spans) EXPECT_EQ(Str_Between("abcdef", c.from, c.to), c.between) << c.from << "-" << c.to;
-}
-
-TEST(ParameterLists, GetAndSet)
+TEST(ParameterLists, GetAndSetAndTheLookupFindsWhatASearchOfTheWholeListFinds)
 {
     EXPECT_EQ(Param_Get("A=1;BB=2", ""), "A=1;BB=2");   // names and values otherwise: the search below
     EXPECT_EQ(Param_GetOr("A=;", "A", "z"), "z");
@@ -143,12 +128,9 @@ TEST(ParameterLists, GetAndSet)
     Param_Set(list, "Param", "\"-2147483646\"");
     EXPECT_EQ(list, "Type=3;Param=\"-2147483646\";");
     EXPECT_EQ(Param_Get(list, "param"), "\"-2147483646\"");
-}
 
-// The lookup tries only the starts of entries; it must find what a search for ";NAME=" anywhere in
-// ";" + list finds, for names and values holding ";" and "=" too.
-TEST(ParameterLists, TheLookupFindsWhatASearchOfTheWholeListFinds)
-{
+    // The lookup tries only the starts of entries; it must find what a search for ";NAME=" anywhere
+    // in ";" + list finds, for names and values holding ";" and "=" too.
     auto naive = [](std::string_view list, std::string_view name) {
         const std::string hay = ";" + Str_Upper(list), need = ";" + Str_Upper(name) + "=";
         const std::size_t at = hay.find(need);
@@ -176,10 +158,7 @@ TEST(Escapes, PercentCodesAndLiterals)
         {"%zz", "zz"}, {"%4", "4"}, {"%e4", "\xE4"}, {"plain", "plain"},
     };
     for (const auto& [text, decoded] : cases) EXPECT_EQ(Tpl_Decode(text), decoded) << text;
-}
-
-TEST(Escapes, PercentEncodingOfControlAndUnsafeCharacters)
-{
+    // Control and unsafe characters are percent-encoded, and every byte decodes back.
     EXPECT_EQ(Url_Encode("\x01" "0110 a%b\r\xE4"), "%010110%20a%25b%0D%E4");
     EXPECT_EQ(Url_Encode(" <>\"#%{}|\\^~[]`"), "%20%3C%3E%22%23%25%7B%7D%7C%5C%5E%7E%5B%5D%60");
     EXPECT_EQ(Url_Encode("\r a", 1), "%0D a");
