@@ -55,8 +55,9 @@ protected:
         EXPECT_TRUE(set.open("iSentToojaamPAN"));
         EXPECT_TRUE(Db_BeginTrans());
         const bool built = KK_BuildTransFile(set, lines, report);
-        if (commit)
+        if (commit) {
             EXPECT_TRUE(Db_CommitTrans());
+        }
         return built;
     }
 

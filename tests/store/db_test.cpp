@@ -367,14 +367,16 @@ TEST_F(Store, ReadOnlyFileGivesAFailureWithItsCause)
     QFile::setPermissions(dir.path(), QFile::Permissions(0x7777));
     // Root writes anything: open the file as an ordinary user, who cannot.
     const bool root = geteuid() == 0;
-    if (root)
+    if (root) {
         ASSERT_EQ(seteuid(65534), 0);
+    }
     const bool opened = Db_Open();
     const DbStatus w = Db_Writable();
     const DbStatus s = Db_StoreTrans(test::SampleTrans("POS001", "1", "4", 1));
     const DbStatus l = Log_Event("x");
-    if (root)
+    if (root) {
         ASSERT_EQ(seteuid(0), 0);
+    }
     EXPECT_TRUE(opened);
     EXPECT_FALSE(w);   // known before anything is tried
     EXPECT_EQ(Err_Record(Err_Index()).message, "andmebaas on ainult lugemiseks");
