@@ -173,6 +173,17 @@ struct WaitCursor {
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
+// A field's row: its edit stretched, with what goes beside it on the right.
+QWidget* FieldBeside(QWidget* parent, QWidget* edit, QWidget* beside)
+{
+    auto* row = new QWidget(parent);
+    auto* line = new QHBoxLayout(row);
+    line->setContentsMargins(0, 0, 0, 0);
+    line->addWidget(edit, 1);
+    line->addWidget(beside);
+    return row;
+}
+
 } // namespace
 
 std::span<const SettingsField> Settings_Fields() { return kFields; }
@@ -248,11 +259,7 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
                 SetChanged(index, true);
                 ShowNextTimes();
             });
-            row = new QWidget(frame);
-            auto* line = new QHBoxLayout(row);
-            line->setContentsMargins(0, 0, 0, 0);
-            line->addWidget(e, 1);
-            line->addWidget(next);
+            row = FieldBeside(frame, e, next);
             w = e;
             break;
         }
@@ -293,11 +300,7 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
                                                                   QString::fromUtf8("PEM (*.pem *.crt *.key);;Kõik failid (*)"));
                 if (!path.isEmpty()) e->setText(path);
             });
-            row = new QWidget(frame);
-            auto* line = new QHBoxLayout(row);
-            line->setContentsMargins(0, 0, 0, 0);
-            line->addWidget(e, 1);
-            line->addWidget(choose);
+            row = FieldBeside(frame, e, choose);
             w = e;
             break;
         }
