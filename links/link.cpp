@@ -25,7 +25,8 @@ bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSecon
         script = Cfg_Get("X25\\Number", "") + "\r" + Cfg_Get("X25\\" + name, "") + "\r" +
                  Cfg_Get("X25\\Username", "") + "\r" + Cfg_Get("X25\\Password", "");
     bool connected = false;
-    for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
+    // A stopping program opens no new line to the card centre.
+    for (int attempt = 0; attempt < 3 && !connected && !App_Stopping(); ++attempt) {
         // The setting may change between attempts; each one follows it.
         const bool x25 = Link_UsesX25();
         if (x25)

@@ -89,6 +89,10 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
     const bool handshaking = socket.handshaking();
     if (socket.state() != kSockClosed)
         Tcp_Close(socket);
+    if (App_Stopping()) {   // left unfinished on purpose: nothing to report
+        DialUse_Release();
+        return false;
+    }
     // A failed handshake is reported in its own words (the socket's error event has recorded it
     // already, unseen, as it records a refused connection).
     const SocketFailure& tls = socket.tlsFailure();
@@ -129,6 +133,9 @@ bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutS
     for (;;) {
         if (holdsData(socket) && Link_Matches(pattern, socket.peekData()))
             return true;
+        // A stopping program leaves the line at once; nothing went wrong to report.
+        if (App_Stopping())
+            return false;
         const std::int64_t elapsed = Clock_Ms() - start;
         if (timeoutSeconds != -1 && elapsed > limit) {
             report(0, "TCP timeout", "Sidepartner ei vasta päringule");

@@ -220,6 +220,9 @@ bool X25_WaitFor(std::string_view pattern, std::int16_t timeoutSeconds)
         X25_Poll();
         if (Link_Matches(pattern, g_link.buffer))
             return true;
+        // A stopping program leaves the line at once; nothing went wrong to report.
+        if (App_Stopping())
+            return false;
         const std::int64_t elapsed = Clock_Ms() - start;
         if (timeoutSeconds != -1 && elapsed > limit) {
             report(0, "X25 timeout", "Sidepartner ei vasta päringule");

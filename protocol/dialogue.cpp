@@ -5,6 +5,7 @@
 #include "protocol/messages.h"
 #include "protocol/transfile.h"
 #include "store/db.h"
+#include "store/transfiles.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -15,6 +16,7 @@
 
 #include <QFile>
 
+#include <functional>
 #include <optional>
 
 namespace tollan {
@@ -80,11 +82,17 @@ bool KK_DebugLog(std::string_view text)
     return f.write(line.data(), qint64(line.size())) == qint64(line.size());
 }
 
-bool KK_Authorize(int type, std::string_view body, std::string& response, int requester)
+namespace {
+
+// The authorisation dialogue; `repeatFirst` sends the repeat from the start, for a request whose
+// first sending may have reached the card centre in an earlier run.
+bool authorize(int type, std::string_view body, std::string& response, int requester, bool repeatFirst, bool* sent)
 {
+    if (sent)
+        *sent = false;
     Socket& s = socketOr(g_auth);
-    const std::string request = KK_Frame(messageType(type) + std::string(body));
     const std::string repeat = KK_Frame(messageType(type + 1) + std::string(body));
+    const std::string request = repeatFirst ? repeat : KK_Frame(messageType(type) + std::string(body));
     if (request.empty() || repeat.empty()) {
         // Settings too long for a frame (its check sum overflows): nothing could ever be sent.
         Err_Report(0, "the request of " + std::to_string(body.size()) + " bytes does not fit in a frame",
@@ -96,18 +104,20 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
         progress(requester, "Sidehäire!");
         return false;
     }
-    if (Requester_State(requester) != kRequesterConnected) {
+    if (requester != kRequesterScheduled && Requester_State(requester) != kRequesterConnected) {
         Link_Close(s);  // nobody is waiting for the answer: nothing is sent
         return false;
     }
     if (debugOn())
         KK_DebugLog("Send query: " + Url_Encode(body, 3));
 
-    progress(requester, "Edastan päringu...");
+    progress(requester, repeatFirst ? "Edastan päringu korduse..." : "Edastan päringu...");
     Link_Send(s, request);
+    if (sent)
+        *sent = true;
     progress(requester, "Ootan vastust...");
     bool answered = Link_WaitFor(s, kAnswerPattern, kFirstAnswerSeconds);
-    if (!answered) {
+    if (!answered && !App_Stopping()) {
         progress(requester, "Edastan päringu korduse...");
         Link_Send(s, repeat);
         progress(requester, "Ootan vastust...");
@@ -136,7 +146,20 @@ bool KK_Authorize(int type, std::string_view body, std::string& response, int re
     return ok;
 }
 
-bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report)
+} // namespace
+
+bool KK_Authorize(int type, std::string_view body, std::string& response, int requester, bool* sent)
+{
+    return authorize(type, body, response, requester, false, sent);
+}
+
+bool KK_AuthorizeRepeat(int type, std::string_view body, std::string& response, int requester)
+{
+    return authorize(type, body, response, requester, true, nullptr);
+}
+
+bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report,
+                      const std::function<void(const ServerReply&)>& onVerdict)
 {
     Socket& s = socketOr(g_file);
     if (!Link_Connect(s, "Trans_Address", connectSeconds()))
@@ -179,6 +202,9 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
         ok = reply.Status == 1;
         Log_Event("Server said: " + reply.Message);
         report += "\r\nServer said: " + reply.Message;
+        // Recorded before another byte goes: the card centre has the file from this moment on.
+        if (onVerdict)
+            onVerdict(reply);
         // The operator learns of a refusal, in the card centre's words, beside every other failure.
         if (!ok)
             Err_Report(reply.Status, reply.Message, Text_Utf8ToCp1252("Kaardikeskus ei võtnud tehingufaili vastu"), 16);
@@ -196,94 +222,100 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
 
 namespace {
 
-// A file the card centre accepted whose sent marks could not be committed. Its rows must go in no
-// other file, so no file is sent until they are recorded.
-struct AcceptedFile {
-    TransFileRows rows;
-    std::string report;
-    bool reported = false;
-};
-std::optional<AcceptedFile> g_unrecorded;
-
 constexpr int kRecordAttempts = 3;
 constexpr std::int64_t kRecordPauseMs = 1000;
 
-// What follows an accepted file once its marks hold: the report and the date.
-void logAccepted(const AcceptedFile& file)
+// Every accepted file whose report is not in trans.log yet gets it there, then the date of the last
+// accepted file: a stop between the verdict and the log leaves the report to the next run.
+void logAccepted()
 {
-    KK_TransLogAppend(file.report);
-    Cfg_Put("LastSent_TransFile", Clock_Now().toString(QStringLiteral("yyyyMMdd")).toStdString());
+    for (const TransFileRecord& f : Db_FilesToLog()) {
+        if (!KK_TransLogAppend(f.Report))
+            return;
+        Db_FileLogged(f.Nr);
+        Cfg_Put("LastSent_TransFile", Clock_Now().toString(QStringLiteral("yyyyMMdd")).toStdString());
+    }
 }
 
-// Marks the accepted file's rows sent in a transaction of their own, a few times a second apart;
-// reports the file once when its marks still cannot be committed.
-bool recordAccepted(AcceptedFile& file)
+// Records the verdict on file `nr`, a few times a second apart; reports the file once when it
+// still cannot. Unrecorded, the file stays in flight and goes again, under its own number.
+bool recordVerdict(std::int32_t nr, const ServerReply& reply, const std::string& report)
 {
+    static std::int32_t reported = 0;
     DbStatus s;
     for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
         if (attempt > 0)
             Clock_WaitUntil([] { return false; }, kRecordPauseMs);
-        s = Db_BeginTrans();
-        for (const auto& [toojaam, trans] : file.rows.keys)
-            if (s)
-                s = Db_MarkSent(toojaam, trans);
+        s = Db_RecordVerdict(nr, reply.Status == 1, reply.Message, report);
+        if (s)
+            return true;
+    }
+    if (reported != nr)
+        Err_Report(s.number, s.description,
+                   Text_Utf8ToCp1252(reply.Status == 1 ? "Kaardikeskuse vastu võetud tehingufaili nr. "
+                                                       : "Kaardikeskuse tagasi lükatud tehingufaili nr. ") +
+                       std::to_string(nr) +
+                       Text_Utf8ToCp1252(" otsust ei õnnestunud salvestada; fail saadetakse sama numbriga uuesti"),
+                   16);
+    reported = nr;
+    return false;
+}
+
+// Builds the next file from the rows that may go in one and records it, with its rows bound to
+// its number, in one transaction: nothing of it leaves before that commit.
+std::optional<TransFileRecord> buildNext()
+{
+    TransSet set;
+    if (!set.open("iSentToojaamPAN") || !Db_BeginTrans())
+        return std::nullopt;
+    TransFileRecord file;
+    TransFileRows rows;
+    DbStatus s;
+    if (KK_BuildTransFile(set, file.Lines, file.Report, &rows)) {
+        file.Nr = rows.number;
+        file.Toojaam = Str_Trim(rows.keys.front().first);
+        s = Db_RecordFile(file);
         if (s)
             s = Db_CommitTrans();
-        if (Db_InTransaction())
-            Db_Rollback();
-        if (s) {
-            logAccepted(file);
-            return true;
-        }
-    }
-    if (!file.reported)
+        if (s)
+            return file;
         Err_Report(s.number, s.description,
-                   Text_Utf8ToCp1252("Kaardikeskuse vastu võetud tehingufaili nr. ") +
-                       std::to_string(file.rows.number) +
-                       Text_Utf8ToCp1252(" saatmist ei õnnestunud salvestada; uusi faile ei saadeta"),
+                   Text_Utf8ToCp1252("Tehingufaili nr. ") + std::to_string(file.Nr) +
+                       Text_Utf8ToCp1252(" koostamist ei õnnestunud salvestada; faili ei saadetud"),
                    16);
-    file.reported = true;
-    return false;
+    }
+    if (Db_InTransaction())
+        Db_Rollback();
+    return std::nullopt;
 }
 
 } // namespace
 
 int KK_SendTransFiles()
 {
-    if (g_unrecorded) {
-        if (!recordAccepted(*g_unrecorded))
-            return 0;
-        g_unrecorded.reset();
+    logAccepted();
+    int accepted = 0;
+    while (!App_Stopping()) {
+        // A file whose verdict never came goes again as it was; only then is a new one built.
+        std::optional<TransFileRecord> file = Db_FileInFlight();
+        if (!file)
+            file = buildNext();
+        if (!file)
+            break;
+        std::optional<bool> verdict;
+        bool recorded = false;
+        std::string report = file->Report;
+        KK_SendTransFile(file->Lines, report, [&](const ServerReply& reply) {
+            verdict = reply.Status == 1;
+            recorded = recordVerdict(file->Nr, reply, report);
+        });
+        // No verdict, a refusal, or a verdict not recorded: the next run takes it from here.
+        if (!verdict || !recorded || !*verdict)
+            break;
+        ++accepted;
+        logAccepted();
     }
-    int sent = 0;
-    for (;;) {
-        TransSet set;
-        if (!set.open("iSentToojaamPAN"))
-            return sent;
-        if (!Db_BeginTrans())
-            return sent;
-        std::vector<std::string> lines;
-        AcceptedFile file;
-        if (!KK_BuildTransFile(set, lines, file.report, &file.rows)) {
-            Db_Rollback();
-            return sent;
-        }
-        if (!KK_SendTransFile(lines, file.report)) {
-            Db_Rollback();  // the transactions stay unsent for the next run
-            return sent;
-        }
-        ++sent;
-        if (Db_CommitTrans()) {
-            logAccepted(file);
-            continue;
-        }
-        // The card centre has the file: its rows must not go again under another number.
-        Db_Rollback();
-        if (!recordAccepted(file)) {
-            g_unrecorded = std::move(file);
-            return sent;
-        }
-    }
+    return accepted;
 }
 
 } // namespace tollan

@@ -201,11 +201,11 @@ std::string KK_SenderId(std::string_view key, std::string_view toojaam)
     return Str_Pad(v, '0', 7, 1);
 }
 
-std::int32_t KK_TakeFileNumber()
+std::int32_t KK_TakeFileNumber(bool* saved)
 {
     std::int32_t n = 1;
     // Read, counted on and saved as one step, so that no other process's save of the file undoes it.
-    Cfg_Change(kKK_NextTransFileNr.key, kKK_NextTransFileNr.def, [&n](const std::string& stored) {
+    const bool stored = Cfg_Change(kKK_NextTransFileNr.key, kKK_NextTransFileNr.def, [&n](const std::string& stored) {
         const double v = Num_Value(stored) + 1;
         // A number the counter cannot hold starts the count over rather than overflowing.
         n = 1;
@@ -213,6 +213,8 @@ std::int32_t KK_TakeFileNumber()
             n = static_cast<std::int32_t>(v);
         return std::to_string(n);
     });
+    if (saved)
+        *saved = stored;
     return n;
 }
 
@@ -224,6 +226,7 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
     report += "\r\n";
     report += kTransReportRule;
 
+    set.onlyReadyToSend();
     if (!set.seek(">=", {false, "", ""})) {
         if (!set.status()) return Failed(set.status(), lines);
         return false;
@@ -235,7 +238,11 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
     file.Key = "xxxxxx";
     file.Created = Now();
     file.AcceptorId = KK_CardAcceptorId(w);
-    file.Number = KK_TakeFileNumber();
+    bool saved = false;
+    file.Number = KK_TakeFileNumber(&saved);
+    // A number whose count did not reach the disk would be handed out again: no file goes under
+    // it (the failure is reported where the save failed).
+    if (!saved) return false;
     if (marked)
         *marked = {std::int32_t(file.Number), {}};
     // The file is built at one moment: its currency code is read once, not once per line.
@@ -256,7 +263,7 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
             groups.push_back(std::move(g));
         }
         TransGroup& g = groups.back();
-        if (const DbStatus s = set.markSent(); !s) return Failed(s, lines);
+        if (const DbStatus s = set.bindToFile(std::int32_t(file.Number)); !s) return Failed(s, lines);
         if (marked)
             marked->keys.emplace_back(set.record().Toojaam, set.record().Trans);
         // The totals add up the lines' own hundredths, so each equals the sum of its lines.

@@ -34,11 +34,12 @@ struct TransGroup {
 };
 
 // Builds the next file from `set` (Trans opened on iSentToojaamPAN): the unsent rows of the first
-// workstation that has any, each marked sent as it is read, inside the caller's database
+// workstation that has any and that may go in a file (in none yet, no cancellation awaiting its
+// verdict), each bound to the file's number as it is read, inside the caller's database
 // transaction. Appends the heading, the rule and one report line per transaction to `report`.
-// False when there is no unsent row (no file number is taken) or when reading or marking fails
-// (reported; the caller rolls back); `lines` is then empty.
-// `marked`, when given, gets the file's number and the key of every row marked.
+// False when there is no such row (no file number is taken), when the file number's count could
+// not be saved, or when reading or binding fails (reported; the caller rolls back); `lines` is
+// then empty. `marked`, when given, gets the file's number and the key of every row bound.
 struct TransFileRows {
     std::int32_t number = 0;
     std::vector<std::pair<std::string, std::string>> keys;   // Toojaam, Trans: unique in Trans
@@ -47,7 +48,8 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
                        TransFileRows* marked = nullptr);
 
 // The next file number, counted on in "NextTransFileNr" (a fresh installation sends number 2).
-std::int32_t KK_TakeFileNumber();
+// `saved` (when given) tells whether the count reached the disk; the failure is reported.
+std::int32_t KK_TakeFileNumber(bool* saved = nullptr);
 
 // The file header (0), a group header (1), a group trailer (8) or the file trailer (9).
 std::string KK_TransLine(int kind, std::string_view toojaam, const TransGroup& group);

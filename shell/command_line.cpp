@@ -88,6 +88,12 @@ int Cli_Config(const QStringList& command)
     const QString verb = command.value(1);
     // The store as the program sees it, but a read never writes a default back.
     Cfg_Init(kCfgRoot, 3, std::string("HKEY=") + std::string(kCfgHklm) + ";SaveDefaults=0;");
+    // A file that cannot be read is neither shown as empty nor written over.
+    std::string why;
+    if (const bool known = verb == "get" || verb == "set" || verb == "list"; known && Reg_Check(&why) != kRegOk) {
+        PrintLine(stderr, "tollan: cannot read the settings, " + why + "; nothing was changed");
+        return 3;
+    }
     if (verb == "get" && command.size() == 3) {
         const std::string value = Cfg_Get(ToBytes(command[2]), "");
         if (Cfg_LastError() == kRegNotFound) return 1;

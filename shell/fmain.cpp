@@ -12,6 +12,7 @@
 #include "shell/print.h"
 #include "shell/twips.h"
 #include "store/db.h"
+#include "store/transfiles.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -83,7 +84,12 @@ fMain::fMain(QWidget* parent)
     WSTollanfile_->setObjectName(QStringLiteral("WSTollanfile"));
     Tcp_HandleCardCentreEvents(*WSTollanauth_, kMsgAuthSocket);
     Tcp_HandleCardCentreEvents(*WSTollanfile_, kMsgFileSocket);
-    sendTransFiles = [] { return KK_SendTransFiles(); };
+    // Cancellations whose verdict never came are finished first: a file must not settle a purchase
+    // the card centre may have reversed.
+    sendTransFiles = [] {
+        Trans_FinishPendingCancellations();
+        return KK_SendTransFiles();
+    };
     printDocument = [](const std::string& text) { return Print_Document(text); };
     openSettings = [](QWidget* parent) -> QWidget* {
         auto* dialog = new fSeaded(parent);
@@ -290,6 +296,12 @@ void fMain::Form_Load()
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12
     Timora1_->Enabled(true);                                            // 13
     Ui_SetMainWindow(this);
+    // What the last run left unfinished with the card centre (a file without its verdict, a
+    // cancellation without its verdict) is finished now, not at the next send time.
+    if (Db_FileInFlight() || !Db_PendingCancellations().empty()) {
+        transferDue_ = true;
+        PostDueTransfer();
+    }
     Part("tKaart")->setFocus();   // a card reader types into the card field from the start
 }
 

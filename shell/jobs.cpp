@@ -44,7 +44,7 @@ void fMain::PostDueTransfer()
 
 void fMain::RunDueTransfer()
 {
-    if (!transferDue_) return;
+    if (!transferDue_ || App_Stopping()) return;
     // A request or another transfer in progress: the transfer waits for a tick that finds the
     // marker free. Skipped, a send time met while a register paid would send nothing that day.
     BusyGuard busy(service_->queue(), kScheduledJob);

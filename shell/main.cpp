@@ -2,12 +2,17 @@
 #include "shell/command_line.h"
 #include "shell/fmain.h"
 
+#include "support/clock.h"
+#include "support/codepage.h"
+#include "support/errors.h"
 #include "support/home.h"
+#include "support/registry.h"
 #include "support/msgbox.h"
 #include "support/text.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -35,6 +40,9 @@ void CloseOnSignals(fMain& window)
     QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
         char c;
         [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
+        // Whatever is under way ends at its next wait: a file exchange is left where its verdict is
+        // recorded or still to come, both safe to take up at the next start.
+        App_SetStopping(true);
         window.close();
         window.Form_Unload();  // a hidden window gets no close event
     });
@@ -44,6 +52,15 @@ void CloseOnSignals(fMain& window)
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+}
+
+// The terminal cannot start: said on stderr, and in a box over nothing when there is a window.
+int StartRefused(bool headless, int status, const QString& english, const QString& estonian)
+{
+    std::fprintf(stderr, "tollan: %s\n", english.toLocal8Bit().constData());
+    if (!headless)
+        QMessageBox::critical(nullptr, QString::fromStdString(App_ProductName()), estonian);
+    return status;
 }
 
 } // namespace
@@ -79,6 +96,23 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     Ui_SetHeadless(headless);
     Text_UseSystemLocale();
+
+    QString holder;
+    if (!Home_Lock(&holder))
+        return StartRefused(headless, 2,
+                            QStringLiteral("the home folder %1 is in use by %2: one terminal per home folder")
+                                .arg(Home_Dir(), holder),
+                            QStringLiteral("Kodukaust %1 on juba kasutusel (%2): ühes kaustas töötab üks terminal.")
+                                .arg(Home_Dir(), holder));
+    std::string why;
+    if (Reg_Check(&why) != kRegOk) {
+        const QString cause = QString::fromStdString(Text_Cp1252ToUtf8(why));
+        return StartRefused(headless, 3,
+                            QStringLiteral("cannot read the settings, %1; nothing was changed, and the terminal starts once "
+                                           "the file can be read").arg(cause),
+                            QStringLiteral("Seadete faili ei saa lugeda: %1.\n\nTerminal ei käivitu, kuni fail on "
+                                           "loetav; faili ei muudetud.").arg(cause));
+    }
 
     fMain window;
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });

@@ -34,7 +34,18 @@ const DbFieldDef kTransFields[] = {
     {"Amount", dbCurrency, 0}, {"Date", dbLong, 0},   {"Time", dbLong, 0},
     {"AuthCode", dbText, 6}, {"POSCode", dbByte, 0},  {"ExpDate", dbInteger, 0},
     {"STAN", dbText, 6},     {"Track2", dbText, 50},  {"sent", dbBoolean, 0},
-    {"Toojaam", dbText, 8},  {"Trans", dbText, 8},   {"OrigSTAN", dbText, 6}};
+    {"Toojaam", dbText, 8},  {"Trans", dbText, 8},   {"OrigSTAN", dbText, 6},
+    // The file a row went in: bound when the file is built, so that a file whose verdict is lost
+    // goes again under its own number with its own rows.
+    {"FileNr", dbLong, 0},
+    // A cancellation recorded before its 0400 leaves, until the card centre's verdict is in.
+    {"Pending", dbBoolean, 0}};
+// The transaction files from the moment each is built: its number and lines until the card
+// centre's verdict is recorded, its report until trans.log has it.
+const DbFieldDef kTransFileFields[] = {
+    {"Nr", dbLong, 0},        {"Toojaam", dbText, 8}, {"Created", dbDate, 0}, {"State", dbByte, 0},
+    {"Lines", dbMemo, 0},     {"Report", dbMemo, 0},  {"Verdict", dbText, 46}, {"Logged", dbBoolean, 0}};
+const DbIndexDef kTransFileIndexes[] = {{"iNr", "+Nr", 0}};
 const DbIndexDef kTransIndexes[] = {
     {"iDateTime", "+Date;+Time", 0},
     {"iSentPAN", "+sent;+PAN", 0},
@@ -46,7 +57,7 @@ const DbIndexDef kTransIndexes[] = {
 struct TypeName { int type; const char* decl; };
 const TypeName kTypeNames[] = {
     {dbBoolean, "BOOLEAN"}, {dbByte, "TINYINT"}, {dbInteger, "SMALLINT"}, {dbLong, "INTEGER"},
-    {dbCurrency, "CURRENCY"}, {dbDate, "DATETIME"}, {dbText, "VARCHAR"}};
+    {dbCurrency, "CURRENCY"}, {dbDate, "DATETIME"}, {dbText, "VARCHAR"}, {dbMemo, "TEXT"}};
 
 std::string declaredType(int type, int size)
 {
@@ -175,6 +186,35 @@ std::int64_t currencyValue(const QVariant& v)
     return neg ? -r : r;
 }
 
+// The columns of a Trans row as rowFrom reads them.
+const QString kRowColumns = QStringLiteral(
+    "Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode, ExpDate, STAN, Track2, sent, Toojaam, Trans,"
+    " OrigSTAN, FileNr, Pending");
+
+TransRecord rowFrom(const QSqlQuery& query, int first, bool& sent)
+{
+    TransRecord t;
+    auto text = [&](int i) { return Text_FromQString(query.value(first + i).toString()); };
+    t.Type = std::int16_t(query.value(first).toInt());
+    t.PAN = text(1);
+    t.WayOfUse = std::int16_t(query.value(first + 2).toInt());
+    t.Amount = currencyValue(query.value(first + 3));
+    t.Date = query.value(first + 4).toInt();
+    t.Time = query.value(first + 5).toInt();
+    t.AuthCode = text(6);
+    t.POSCode = std::int16_t(query.value(first + 7).toInt());
+    t.ExpDate = std::int16_t(query.value(first + 8).toInt());
+    t.STAN = text(9);
+    t.Track2 = text(10);
+    sent = query.value(first + 11).toInt() != 0;
+    t.Toojaam = text(12);
+    t.Trans = text(13);
+    t.OrigSTAN = text(14);
+    t.FileNr = query.value(first + 15).toInt();
+    t.Pending = query.value(first + 16).toInt() != 0;
+    return t;
+}
+
 // The statements every purchase runs, prepared once for each opening of the database rather than
 // parsed again each time (parsing the insert was a sixth of the terminal's own work in a purchase).
 // A statement prepared on an earlier opening is never used again: closing the database finalises it.
@@ -207,15 +247,16 @@ DbStatus insertTrans(QSqlDatabase db, const TransRecord& t)
     DbStatus s;
     QSqlQuery* query = prepared(insert, db,
                                 "INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                                " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN)"
-                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?)",
+                                " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN, Pending)"
+                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?, ?)",
                                 s);
     if (!query)
         return s;
     const QVariant values[] = {int(t.Type),     q(t.PAN),     int(t.WayOfUse), currencyText(t.Amount),
                                t.Date,          t.Time,       q(t.AuthCode),   int(t.POSCode),
                                int(t.ExpDate),  q(t.STAN),    q(t.Track2),     q(t.Toojaam),
-                               q(t.Trans),      t.OrigSTAN.empty() ? QVariant() : q(t.OrigSTAN)};
+                               q(t.Trans),      t.OrigSTAN.empty() ? QVariant() : q(t.OrigSTAN),
+                               t.Pending ? -1 : 0};
     for (int i = 0; i < int(std::size(values)); ++i)
         query->bindValue(i, values[i]);
     if (!query->exec())
@@ -521,6 +562,14 @@ bool Db_Open()
         Db_EnsureIndex(trans, ix.name, ix.keys, ix.flags);
     if (!trans.stored)
         Db_AppendTable(trans);
+
+    DbTableDef files = Db_TableDef(db, "TransFile");
+    for (const auto& f : kTransFileFields)
+        Db_EnsureField(files, f.name, f.type, f.size);
+    for (const auto& ix : kTransFileIndexes)
+        Db_EnsureIndex(files, ix.name, ix.keys, ix.flags);
+    if (!files.stored)
+        Db_AppendTable(files);
     return true;
 }
 
@@ -597,7 +646,7 @@ std::int32_t Db_UnsentCount()
     if (!Db_IsOpen(db))
         return 0;
     QSqlQuery query(db);
-    return query.exec("SELECT count(*) FROM Trans WHERE sent = 0 OR sent IS NULL") && query.next()
+    return query.exec("SELECT count(*) FROM Trans WHERE (sent = 0 OR sent IS NULL) AND Pending = 0") && query.next()
                ? std::int32_t(query.value(0).toLongLong())
                : 0;
 }
@@ -611,6 +660,57 @@ DbStatus Db_StoreTrans(const TransRecord& t)
     if (s && g_inTrans)
         g_pending.push_back({false, t, {}, {}, {}});
     return s;
+}
+
+DbStatus Db_CompletePending(const TransRecord& t)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    QSqlQuery query(db);
+    query.prepare("UPDATE Trans SET Pending = 0, AuthCode = ? WHERE Toojaam = ? AND Trans = ? AND Pending <> 0");
+    query.addBindValue(q(t.AuthCode));
+    query.addBindValue(q(t.Toojaam));
+    query.addBindValue(q(t.Trans));
+    if (!query.exec())
+        return failure(query.lastError());
+    if (query.numRowsAffected() != 1)
+        return failure("no pending row " + t.Toojaam + "/" + t.Trans);
+    return {};
+}
+
+DbStatus Db_DropPending(const TransRecord& t)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return notOpen();
+    QSqlQuery query(db);
+    query.prepare("DELETE FROM Trans WHERE Toojaam = ? AND Trans = ? AND Pending <> 0");
+    query.addBindValue(q(t.Toojaam));
+    query.addBindValue(q(t.Trans));
+    if (!query.exec())
+        return failure(query.lastError());
+    return {};
+}
+
+std::vector<TransRecord> Db_PendingCancellations()
+{
+    std::vector<TransRecord> pending;
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db))
+        return pending;
+    QSqlQuery query(db);
+    if (!query.exec("SELECT " + kRowColumns + " FROM Trans WHERE Pending <> 0 ORDER BY Toojaam, Trans"))
+        return pending;
+    while (query.next()) {
+        bool sent = false;
+        TransRecord t = rowFrom(query, 0, sent);
+        for (std::string* text : {&t.PAN, &t.AuthCode, &t.STAN, &t.Track2, &t.Toojaam, &t.Trans, &t.OrigSTAN})
+            while (!text->empty() && text->back() == ' ')
+                text->pop_back();
+        pending.push_back(std::move(t));
+    }
+    return pending;
 }
 
 std::string Log_ObjectName(const QObject* component)
@@ -702,6 +802,13 @@ bool Db_InTransaction() { return g_inTrans; }
 
 // --- TransSet ---------------------------------------------------------------------------------
 
+// The rows a new transaction file may take: in no file yet, not a cancellation whose verdict is
+// still to come, nor a purchase with such a cancellation (the file would settle what the card
+// centre may have reversed).
+const QString kReadyToSend = QStringLiteral(
+    "FileNr IS NULL AND Pending = 0 AND (Type % 2 <> 0 OR STAN NOT IN"
+    " (SELECT OrigSTAN FROM Trans WHERE Pending <> 0 AND OrigSTAN IS NOT NULL))");
+
 // A seek first takes the few rows a lookup needs; only a walk past them takes the rest. Taking
 // every row from the key on made each purchase's check for a repeated request number read the
 // rest of the table, slower with every row stored.
@@ -722,6 +829,7 @@ struct TransSet::Impl {
     bool currentSent = false;
     DbStatus status;
     std::unique_ptr<QSqlQuery> mark;
+    bool readyToSend = false;
 
     QString orderBy() const
     {
@@ -736,7 +844,12 @@ struct TransSet::Impl {
     {
         QSqlQuery query(Db_Database());
         query.setForwardOnly(true);
-        query.prepare("SELECT rowid FROM Trans" + (where.isEmpty() ? QString() : " WHERE " + where) +
+        QStringList conditions;
+        if (!where.isEmpty())
+            conditions << where;
+        if (readyToSend)
+            conditions << kReadyToSend;
+        query.prepare("SELECT rowid FROM Trans" + (conditions.isEmpty() ? QString() : " WHERE " + conditions.join(" AND ")) +
                       " ORDER BY " + orderBy() + (limit > 0 ? " LIMIT " + QString::number(limit) : QString()));
         for (const auto& k : key) {
             if (auto n = std::get_if<std::int64_t>(&k.value))
@@ -799,30 +912,14 @@ struct TransSet::Impl {
                 ids << QString::number(rowids[i]);
             QSqlQuery query(Db_Database());
             query.setForwardOnly(true);
-            if (!query.exec("SELECT rowid, Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                            " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN FROM Trans WHERE rowid IN (" +
+            if (!query.exec("SELECT rowid, " + kRowColumns + " FROM Trans WHERE rowid IN (" +
                             ids.join(',') + ")")) {
                 status = failure(query.lastError());
                 return false;
             }
             while (query.next()) {
-                TransRecord t;
-                auto text = [&](int i) { return Text_FromQString(query.value(i).toString()); };
-                t.Type = std::int16_t(query.value(1).toInt());
-                t.PAN = text(2);
-                t.WayOfUse = std::int16_t(query.value(3).toInt());
-                t.Amount = currencyValue(query.value(4));
-                t.Date = query.value(5).toInt();
-                t.Time = query.value(6).toInt();
-                t.AuthCode = text(7);
-                t.POSCode = std::int16_t(query.value(8).toInt());
-                t.ExpDate = std::int16_t(query.value(9).toInt());
-                t.STAN = text(10);
-                t.Track2 = text(11);
-                const bool sent = query.value(12).toInt() != 0;
-                t.Toojaam = text(13);
-                t.Trans = text(14);
-                t.OrigSTAN = text(15);
+                bool sent = false;
+                TransRecord t = rowFrom(query, 1, sent);
                 cache.emplace(query.value(0).toLongLong(), std::make_pair(std::move(t), sent));
             }
             it = cache.find(rowids[pos]);
@@ -961,6 +1058,24 @@ DbStatus TransSet::markSent()
 }
 
 const DbStatus& TransSet::status() const { return d->status; }
+
+void TransSet::onlyReadyToSend() { d->readyToSend = true; }
+
+DbStatus TransSet::bindToFile(std::int32_t fileNr)
+{
+    if (eof())
+        return failure(std::string("no current row"));
+    QSqlQuery bind(Db_Database());
+    bind.prepare("UPDATE Trans SET FileNr = ? WHERE rowid = ?");
+    bind.addBindValue(fileNr);
+    bind.addBindValue(d->rowids[d->pos]);
+    if (!bind.exec())
+        return failure(bind.lastError());
+    d->current.FileNr = fileNr;
+    if (auto it = d->cache.find(d->rowids[d->pos]); it != d->cache.end())
+        it->second.first.FileNr = fileNr;
+    return {};
+}
 
 std::int32_t Db_CountUnsent(TransSet& set)
 {

@@ -39,6 +39,7 @@ enum DbType : int {
     dbCurrency = 5,
     dbDate = 8,
     dbText = 10,
+    dbMemo = 12,     // text of any length
 };
 
 // Index flag bits.
@@ -106,8 +107,16 @@ bool Db_Cancelled(const TransRecord& original);
 DbStatus Db_MarkSent(std::string_view toojaam, std::string_view trans);
 
 // Writes one Trans row (sent false). The unique index refuses a second row of the same Toojaam
-// and Trans.
+// and Trans. A row with Pending set is a cancellation whose 0400 is about to leave: it goes in no
+// file and counts as no transaction until Db_CompletePending or Db_DropPending settles it.
 DbStatus Db_StoreTrans(const TransRecord& t);
+// The card centre approved the pending cancellation of t's Toojaam and Trans: it becomes an
+// ordinary row with t's authorisation code. Fails when there is no such pending row.
+DbStatus Db_CompletePending(const TransRecord& t);
+// The card centre declined it, or never heard of it: the pending row goes.
+DbStatus Db_DropPending(const TransRecord& t);
+// Every pending cancellation, oldest register and number first.
+std::vector<TransRecord> Db_PendingCancellations();
 
 // The Log object name: "System" without a component, else its objectName, with "(index)" when
 // the component is an element of a component array (it carries the dynamic property "index").
@@ -161,6 +170,10 @@ public:
     bool sent() const;
     // Sets sent true on the current row (inside the caller's transaction, when one is open).
     DbStatus markSent();
+    // From the next open or seek on, only the rows a new transaction file may take.
+    void onlyReadyToSend();
+    // Binds the current row to transaction file `fileNr` (inside the caller's transaction).
+    DbStatus bindToFile(std::int32_t fileNr);
     // The cause of the last failed open, seek or move.
     const DbStatus& status() const;
 

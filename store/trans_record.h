@@ -22,6 +22,8 @@ struct TransRecord {
     std::string Toojaam;
     std::string Trans;
     std::string OrigSTAN;        // a cancellation: the STAN of the purchase it cancels
+    std::int32_t FileNr = 0;     // the transaction file that carries it (0: none yet, or refused)
+    bool Pending = false;        // a cancellation sent to the card centre whose verdict is not in yet
     // Not stored: the card centre's element 39, two characters as they came ("00" approves); empty
     // when its response had none.
     std::string ResponseCode;

@@ -13,6 +13,7 @@ namespace tollan {
 namespace {
 
 Clock* g_clock = nullptr;
+bool g_stopping = false;
 
 std::int64_t steadyMs()
 {
@@ -63,6 +64,9 @@ void Events_Pump()
         QCoreApplication::processEvents();
 }
 
+void App_SetStopping(bool stopping) { g_stopping = stopping; }
+bool App_Stopping() { return g_stopping; }
+
 bool Clock_TenSecondsDue(const QDateTime& now, std::int64_t& last)
 {
     const std::int64_t step = now.toSecsSinceEpoch() / 10 - (now.toSecsSinceEpoch() % 10 < 0 ? 1 : 0);
@@ -76,6 +80,8 @@ bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs)
     Clock& c = Clock_Current();
     const std::int64_t deadline = c.ms() + timeoutMs;
     while (!done()) {
+        if (g_stopping)
+            return done();
         if (timeoutMs < 0) {
             c.waitEvents(1000);
             continue;

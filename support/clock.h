@@ -38,6 +38,11 @@ inline void Clock_Pause(std::int64_t ms) { Clock_Current().pause(ms); }
 // "DoEvents": let the pending events run once, without waiting.
 void Events_Pump();
 
+// The program is stopping (SIGTERM, the window closed): every wait ends at once and no new work
+// starts, so what runs reaches a safe point within moments instead of after its time-outs.
+void App_SetStopping(bool stopping);
+bool App_Stopping();
+
 // The periodic jobs of the one-second tick run "every ten seconds", at seconds 0, 10, 20, ...
 // A tick can come a little late and step over such a second (a coarse timer drifts by up to 5 %),
 // so a job runs when the ten-second step of `now` is not the one of the previous tick. `last`
@@ -47,7 +52,8 @@ inline constexpr std::int64_t kNoTenSeconds = INT64_MIN;
 bool Clock_TenSecondsDue(const QDateTime& now, std::int64_t& last);
 
 // Waits, letting events run, until `done` holds or `timeoutMs` have passed on the clock;
-// a negative time-out waits for `done` alone. Returns `done()`.
+// a negative time-out waits for `done` alone. Returns `done()`. A program that is stopping waits
+// for nothing: the wait ends at once.
 bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs);
 
 // The real clock: system time, QElapsedTimer, and an event-loop wait woken by a timer.

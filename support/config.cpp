@@ -2,6 +2,7 @@
 
 #include "support/errors.h"
 #include "support/registry.h"
+#include "support/codepage.h"
 #include "support/text.h"
 
 #include <array>
@@ -57,6 +58,24 @@ std::string Details(std::string_view key)
     return details;
 }
 
+// A registry.ini that cannot be read is told once for each cause, not at every setting read while
+// it lasts; false for every other failure, which the caller reports as it comes.
+bool ReportedUnreadable(std::int32_t code)
+{
+    static std::string told;
+    std::string why;
+    if (Reg_Check(&why) == kRegOk) {
+        told.clear();
+        return false;
+    }
+    if (code != kRegAccessDenied && code != kRegCorrupt) return false;
+    if (why != told)
+        Err_Report(code, Reg_ErrorText(code),
+                   Text_Utf8ToCp1252("Seadete faili ei saa lugeda; seadeid ei muudeta, kuni see on parandatud"), 16, why);
+    told = why;
+    return true;
+}
+
 } // namespace
 
 bool Cfg_Init(std::string_view root, std::int16_t backend, std::string_view params)
@@ -104,7 +123,8 @@ bool Write(std::string_view key, const RegChange& change)
             s.lastError = code;
             Reg_CloseKey(handle);
         }
-        if (code != kRegOk) Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
+        if (code != kRegOk && !ReportedUnreadable(code))
+            Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
         return code == kRegOk;
     } catch (const std::exception& e) {
         s.lastError = -1;
@@ -144,7 +164,7 @@ std::string Read(std::string_view key, std::string_view def, bool writeBack)
             });
             return value;
         }
-        Err_Report(code, "", "viga registrist lugemisel", 48, "");
+        if (!ReportedUnreadable(code)) Err_Report(code, "", "viga registrist lugemisel", 48, "");
         return std::string(def);
     } catch (const std::exception& e) {
         Err_Report(-1, e.what(), "Viga konf.-failist lugemisel", 48, Details(key));

@@ -4,6 +4,14 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 namespace tollan {
 namespace {
 QString g_home;
@@ -50,6 +58,30 @@ bool Home_RestrictFile(const QString& path)
         return false;
     f.close();
     return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+}
+
+bool Home_Lock(QString* holder)
+{
+    const QByteArray path = QFile::encodeName(Home_File(QStringLiteral("tollan.lock")));
+    // Kept open until the process ends, when the kernel lets go of the lock whatever the end;
+    // not inherited by the programs the terminal starts (pppd, nmcli).
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (holder) *holder = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        char text[32] = {};
+        const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+        const QString pid = n > 0 ? QString::fromLatin1(text, int(n)).trimmed() : QString();
+        if (holder) *holder = pid.isEmpty() ? QStringLiteral("another process") : QStringLiteral("process ") + pid;
+        ::close(fd);
+        return false;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0)
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
+    return true;
 }
 
 } // namespace tollan

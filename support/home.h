@@ -19,4 +19,10 @@ QString Home_File(const QString& name);
 // or passwords. Returns false when it cannot.
 bool Home_RestrictFile(const QString& path);
 
+// Takes the home folder for this process's whole life: one terminal per home folder, since two
+// would hand out the same trace and file numbers and send the same rows. The lock is on
+// tollan.lock, which holds the holder's process number. False when another process holds it
+// (`holder` then says which, "process 1234") or the file cannot be made (`holder` says why).
+bool Home_Lock(QString* holder);
+
 } // namespace tollan

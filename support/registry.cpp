@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <ctime>
 #include <map>
@@ -40,6 +41,10 @@ struct Registry {
     std::vector<RegSection> sections;
     QString loadedPath;
     FileStampOf loaded;
+    // The file is there but cannot be read or parsed: every call fails with this code and nothing
+    // is saved over the file, which may hold settings that only look lost.
+    std::int32_t unreadable = kRegOk;
+    std::string unreadableWhy;   // UTF-8
     std::map<RegKey, Handle> handles;
     RegKey nextHandle = 1;
     // The lock file beside the file a save replaces, kept open while that stays the same: each
@@ -81,21 +86,66 @@ FileStampOf FileStamp(const QString& path)
     return {qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, quint64(st.st_ino)};
 }
 
-// Re-reads the file when it is not the one read last or it changed on disk since.
+// The result code of a failed file call.
+std::int32_t CodeOf(int cause)
+{
+    return cause == EACCES || cause == EPERM || cause == EROFS ? kRegAccessDenied : 29;
+}
+
+// Re-reads the file when it is not the one read last or it changed on disk since, and always
+// while it cannot be read (a change of its rights leaves its stamp as it was).
 void Refresh()
 {
     Registry& r = State();
     const QString path = FilePath();
     const FileStampOf stamp = FileStamp(path);
-    if (path == r.loadedPath && stamp == r.loaded) return;
+    if (path == r.loadedPath && stamp == r.loaded && r.unreadable == kRegOk) return;
     r.sections.clear();
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QByteArray data = file.readAll();
-        r.sections = Reg_Parse(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
-    }
+    r.unreadable = kRegOk;
+    r.unreadableWhy.clear();
     r.loadedPath = path;
     r.loaded = stamp;
+    const QByteArray encoded = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(encoded.constData(), &st) != 0) {
+        if (errno == ENOENT) return;   // not made yet: an empty registry
+        r.unreadable = CodeOf(errno);
+        r.unreadableWhy = std::strerror(errno);
+        return;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        r.unreadable = kRegAccessDenied;
+        r.unreadableWhy = "not a regular file";
+        return;
+    }
+    const int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        r.unreadable = CodeOf(errno);
+        r.unreadableWhy = std::strerror(errno);
+        return;
+    }
+    std::string data;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            r.unreadable = CodeOf(errno);
+            r.unreadableWhy = std::strerror(errno);
+            break;
+        }
+        if (n == 0) break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (r.unreadable != kRegOk) return;
+    std::string problem;
+    r.sections = Reg_Parse(data, &problem);
+    if (!problem.empty()) {
+        r.sections.clear();
+        r.unreadable = kRegCorrupt;
+        r.unreadableWhy = problem;
+    }
 }
 
 RegSection* FindSection(std::string_view path)
@@ -115,12 +165,6 @@ bool WriteAll(int fd, const std::string& text)
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-// The result code of a failed file call.
-std::int32_t CodeOf(int cause)
-{
-    return cause == EACCES || cause == EPERM || cause == EROFS ? kRegAccessDenied : 29;
 }
 
 // The file a save replaces: registry.ini, or the file it links to, which then stays a link.
@@ -152,6 +196,11 @@ std::int32_t Save(const QByteArray& target)
         r.loadedPath.clear();  // read the file again next time: memory no longer matches it
         return CodeOf(cause);
     }
+    // Saved by root (`sudo tollan config set ...`), the file stays its owner's: a file the
+    // terminal's own user could no longer read would stop the terminal.
+    struct stat old {};
+    if (::geteuid() == 0 && ::stat(target.constData(), &old) == 0 && (old.st_uid != 0 || old.st_gid != 0))
+        [[maybe_unused]] const int chowned = ::fchown(fd, old.st_uid, old.st_gid);
     // A write that fails half way (a full disk) must not replace the file with a short one.
     bool written = WriteAll(fd, text) && ::fdatasync(fd) == 0;
     written = ::close(fd) == 0 && written;
@@ -232,7 +281,8 @@ std::int32_t Locked(Change&& change)
     const QByteArray target = SaveTarget(FilePath());
     if (const std::int32_t code = Lock(target)) return code;
     Refresh();
-    const std::int32_t code = change() ? Save(target) : kRegOk;
+    // Nothing is saved over a file that cannot be read: it may hold every setting of the shop.
+    const std::int32_t code = State().unreadable != kRegOk ? State().unreadable : change() ? Save(target) : kRegOk;
     ::flock(State().lockFd, LOCK_UN);
     return code;
 }
@@ -331,6 +381,20 @@ std::string ReadFileValue(std::string_view v)
     return out;
 }
 
+// Well-formed UTF-8: a file of another encoding, or a binary one, is not read as settings.
+bool IsUtf8(std::string_view s)
+{
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const std::size_t follow = c < 0x80 ? 0 : c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2
+                                 : c >= 0xF0 && c <= 0xF4 ? 3 : 4;
+        if (follow == 4 || i + follow >= s.size() + (follow == 0 ? 1 : 0)) return false;
+        for (std::size_t k = 0; k < follow; ++k)
+            if ((static_cast<unsigned char>(s[++i]) & 0xC0) != 0x80) return false;
+    }
+    return true;
+}
+
 std::string Trimmed(std::string_view s)
 {
     const std::size_t a = s.find_first_not_of(" \t\r");
@@ -340,17 +404,25 @@ std::string Trimmed(std::string_view s)
 
 } // namespace
 
-std::vector<RegSection> Reg_Parse(std::string_view utf8)
+std::vector<RegSection> Reg_Parse(std::string_view utf8, std::string* problem)
 {
     std::vector<RegSection> sections;
     RegSection* current = nullptr;
     std::size_t from = 0;
+    int number = 0;
+    auto note = [&](const std::string& what) {
+        if (problem && problem->empty()) *problem = "line " + std::to_string(number) + ": " + what;
+    };
     if (utf8.starts_with("\xEF\xBB\xBF")) from = 3;
     while (from <= utf8.size()) {
         std::size_t end = utf8.find('\n', from);
         if (end == std::string_view::npos) end = utf8.size();
-        const std::string line = Trimmed(utf8.substr(from, end - from));
+        ++number;
+        const std::string_view raw = utf8.substr(from, end - from);
+        const std::string line = Trimmed(raw);
         from = end + 1;
+        if (raw.find('\0') != std::string_view::npos) note("a zero byte");
+        else if (!IsUtf8(raw)) note("not UTF-8 text");
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
             const std::string path = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(1, line.size() - 2))));
@@ -364,7 +436,10 @@ std::vector<RegSection> Reg_Parse(std::string_view utf8)
             continue;
         }
         const std::size_t eq = NameEnd(line);
-        if (!current || eq == std::string::npos) continue;  // a line outside a section or without "=" is ignored
+        if (!current || eq == std::string::npos) {  // read past, and told as a problem
+            note(!current ? "a setting before the first [section]" : "no \"=\" in \"" + line.substr(0, 40) + "\"");
+            continue;
+        }
         const std::string name = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(0, eq))));
         const std::string value = Text_Utf8ToCp1252(ReadFileValue(Trimmed(std::string_view(line).substr(eq + 1))));
         bool replaced = false;
@@ -396,10 +471,19 @@ std::string Reg_Format(const std::vector<RegSection>& sections)
     return out;
 }
 
+std::int32_t Reg_Check(std::string* why)
+{
+    Refresh();
+    const Registry& r = State();
+    if (why) *why = r.unreadable == kRegOk ? std::string() : Text_FromQString(FilePath()) + ": " + r.unreadableWhy;
+    return r.unreadable;
+}
+
 std::int32_t Reg_OpenKey(std::int32_t hive, std::string_view subkey, std::uint32_t, RegKey* key)
 {
     if (hive != kRegHklm || !key) return kRegInvalidHandle;
     Refresh();
+    if (State().unreadable != kRegOk) return State().unreadable;
     if (!FindSection(subkey)) return kRegNotFound;
     Registry& r = State();
     *key = r.nextHandle++;
@@ -411,6 +495,7 @@ std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint
 {
     if (hive != kRegHklm || !key) return kRegInvalidHandle;
     Refresh();
+    if (State().unreadable != kRegOk) return State().unreadable;
     if (!FindSection(subkey)) {
         const std::int32_t code = Locked([&] {
             if (FindSection(subkey)) return false;  // another process made it meanwhile
@@ -497,6 +582,7 @@ std::string Reg_ErrorText(std::int32_t code)
     case 29: return "The system cannot write to the specified device.";
     case kRegLocked: return "The process cannot access the file because another process has locked a portion of the file.";
     case kRegMoreData: return "More data is available.";
+    case kRegCorrupt: return "The configuration registry database is corrupt.";
     default: return "Unknown error " + std::to_string(code) + ".";
     }
 }

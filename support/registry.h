@@ -24,6 +24,7 @@ enum RegCode : std::int32_t {
     kRegInvalidHandle = 6,
     kRegLocked = 33,  // another process held the registry's lock for longer than a write waits
     kRegMoreData = 234,
+    kRegCorrupt = 1009,  // the file is there but is no registry file: nothing is saved over it
 };
 inline constexpr std::int32_t kRegHklm = -2147483646;
 inline constexpr std::uint32_t kKeyRead = 0x20019;
@@ -31,6 +32,9 @@ inline constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 
 using RegKey = std::int32_t;
 
+// Whether registry.ini can be read: kRegOk when it can or is not there yet; otherwise the code
+// every call gives until it can, and `why` the file and the cause (Windows-1252).
+std::int32_t Reg_Check(std::string* why = nullptr);
 std::int32_t Reg_OpenKey(std::int32_t hive, std::string_view subkey, std::uint32_t access, RegKey* key);
 std::int32_t Reg_CreateKey(std::int32_t hive, std::string_view subkey, std::uint32_t access, RegKey* key);
 // Copies the value and its terminating zero into `buffer`; 234 when `*size` bytes cannot hold them.
@@ -60,7 +64,9 @@ struct RegSection {
     std::vector<std::pair<std::string, std::string>> values;
     bool operator==(const RegSection&) const = default;
 };
-std::vector<RegSection> Reg_Parse(std::string_view utf8);
+// `problem`, when given, gets the first line that is neither a section, a setting nor a comment,
+// or that is no UTF-8 text ("line 7: ..."); such lines are read past.
+std::vector<RegSection> Reg_Parse(std::string_view utf8, std::string* problem = nullptr);
 std::string Reg_Format(const std::vector<RegSection>& sections);
 
 } // namespace tollan

@@ -217,8 +217,9 @@ bool Trans_FindOriginal(std::string_view workstation, std::string_view key, Tran
         found = set.open("iToojaamTrans") && set.seek("=", {DbKey(workstation), DbKey(key)});
     if (!found)
         return false;
-    sent = set.sent();
     Trans_Read(set, o, false);
+    // A file on its way to the card centre carries it already: as good as sent.
+    sent = set.sent() || o.FileNr != 0;
     return true;
 }
 
@@ -259,27 +260,81 @@ void Trans_Cancel(WorkstationPacket& r)
         return;
     }
 
+    // Recorded before it leaves: should the terminal stop after the card centre has reversed the
+    // purchase, the row is there to be finished with the repeat at the next start.
+    n.Pending = true;
+    if (const DbStatus s = Db_StoreTrans(n); !s) {
+        Err_Report(s.number, s.description, W("Tühistust ei õnnestunud salvestada: ") + "STAN " + n.STAN, 16);
+        refuse(r, W("Tehingut ei saa salvestada!"));
+        return;
+    }
+    n.Pending = false;
+
     std::string response;
+    bool left = false;
     // Read into a copy: the response echoes the new number in element 11, and the receipt names the
     // original's.
     TransRecord verdict = o;
-    if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester) ||
+    if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester, &left) ||
         !readVerdict(response, verdict)) {
+        // A reversal that never left is no reversal; one without a verdict stays pending, to be
+        // asked again with the repeat until the card centre says what became of it.
+        if (!left)
+            Db_DropPending(n);
         refuse(r, W("Ei õnnestunud kaardikeskusega ühendust luua!"));
         return;
     }
     n.ResponseCode = verdict.ResponseCode;
     n.AuthCode = verdict.AuthCode;
     if (!approved(n)) {
+        Db_DropPending(n);
         refuse(r, declined(n.ResponseCode));
         return;
     }
-    // Stored before the receipt: a cancellation that is not recorded gets no receipt.
-    if (!storeOrTell(r, n, "Tühistus jäi salvestamata, raha mitte tagastada!"))
+    // Completed before the receipt: a cancellation that is not recorded gets no receipt.
+    if (const DbStatus s = Db_CompletePending(n); !s) {
+        const std::string what = "Kassa " + n.Toojaam + " tehing " + n.Trans + ", STAN " + n.STAN;
+        Err_Report(s.number, s.description, W("Kinnitatud tühistust ei õnnestunud salvestada: ") + what, 16);
+        refuse(r, W("Tühistus jäi salvestamata, raha mitte tagastada!"));
+        r.AnswerType = wsError;
         return;
+    }
     Receipt_Print(r.Requester, r, n, o.STAN);
     // An approved cancellation is answered as approved, not with the preset error.
     approve(r, n, {});
+}
+
+int Trans_FinishPendingCancellations()
+{
+    int finished = 0;
+    for (TransRecord n : Db_PendingCancellations()) {
+        if (App_Stopping())
+            break;
+        TransRecord o;
+        TransSet set;
+        if (!(set.open("iSTAN") && set.seek("=", {DbKey(n.OrigSTAN)}))) {
+            // The purchase is gone from the table: nothing to say to the card centre about it.
+            Db_DropPending(n);
+            continue;
+        }
+        Trans_Read(set, o, false);
+        std::string response;
+        TransRecord verdict = o;
+        if (!KK_AuthorizeRepeat(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response,
+                                kRequesterScheduled) ||
+            !readVerdict(response, verdict))
+            continue;   // still no verdict: asked again at the next chance
+        n.ResponseCode = verdict.ResponseCode;
+        n.AuthCode = verdict.AuthCode;
+        const bool reversed = approved(n);
+        const DbStatus s = reversed ? Db_CompletePending(n) : Db_DropPending(n);
+        if (!s)
+            continue;
+        Log_Event(W(reversed ? "ootel tühistus kinnitatud: STAN " : "ootel tühistus tagasi lükatud: STAN ") + n.STAN +
+                  ", " + (reversed ? "kood " + n.AuthCode : declined(n.ResponseCode)));
+        ++finished;
+    }
+    return finished;
 }
 
 void Trans_InstallFlows() { WS_SetFlows({Trans_Purchase, Trans_Cancel}); }

@@ -31,6 +31,11 @@ bool Trans_FindOriginal(std::string_view workstation, std::string_view key, Tran
 // The 42 digits of element 90: the original's type, STAN, month and day, time and the two ids.
 std::string Trans_OriginalData(const TransRecord& original);
 
+// Finishes every cancellation whose verdict never came (the terminal stopped, the answer was
+// lost): asks the card centre again with the repeat (0401) and stores what it says, so that each
+// row matches the card centre. Returns how many got their verdict; the others wait for the next call.
+int Trans_FinishPendingCancellations();
+
 // Puts both flows into the dispatcher.
 void Trans_InstallFlows();
 

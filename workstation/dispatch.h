@@ -10,6 +10,9 @@
 namespace tollan {
 
 inline constexpr int kRequesterConsole = -9;
+// The scheduled jobs' own work with the card centre (the file, pending cancellations): nobody
+// hears its progress, and it does not end for want of a listener.
+inline constexpr int kRequesterScheduled = -10;
 inline constexpr int kRequesterConnected = 7;
 inline constexpr const char* kDialogPending = "[dialog]";
 

@@ -73,7 +73,9 @@ int WSTJ_Expire(PacketQueue& q, StreamBuffer& b, int index, std::string& tag, st
 
 void WSTJ_Process(PacketQueue& q)
 {
-    if (PacketQueue_Count(q) == 0)
+    // A stopping program takes no new request: it waits in the queue, and its register hears the
+    // connection close.
+    if (PacketQueue_Count(q) == 0 || App_Stopping())
         return;
     // The marker is taken before the packet leaves the ring and released after the answer went.
     BusyGuard busy(q, q.head);

@@ -8,6 +8,7 @@
 #include "support/errors.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/records.h"
 #include "tests/common/register.h"
 #include "tests/common/test_home.h"
@@ -262,22 +263,17 @@ int Unsent()
     return q.exec("SELECT count(*) FROM Trans WHERE sent = 0") && q.next() ? q.value(0).toInt() : -1;
 }
 
-TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentMeanwhile)
+TEST_F(Dialogues, AnAcceptedFileWhoseVerdictCannotBeRecordedGoesAgainUnderItsOwnNumber)
 {
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "2")));
-    // The disk takes no more from the moment the card centre accepts the file: the commit fails.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit unlimited{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+    // The disk takes no more from the moment the card centre accepts the file: its verdict cannot
+    // be recorded.
     QSqlQuery(Db_Database()).exec("PRAGMA wal_checkpoint(TRUNCATE)");
-    // Accepted once; the same rows under another number would be refused (and counted below).
-    AcceptFiles(centre, 1, [] {
-        rlimit none{0, RLIM_INFINITY};
-        ::setrlimit(RLIMIT_FSIZE, &none);
-    });
+    FullDisk disk;
+    disk.Free();
+    AcceptFiles(centre, 99, [&] { disk.Fill(); });
     const std::string fileNumber = std::to_string(std::stoi(Cfg_Get("NextTransFileNr", "1")) + 1);
-    // The reports of this file since `from`.
     auto reportsOfTheFile = [&](int from) {
         int n = 0;
         for (int i = from + 1; i <= Err_Index(); ++i)
@@ -285,31 +281,31 @@ TEST_F(Dialogues, AnAcceptedFileWhoseCommitFailsIsRecordedLaterAndNothingIsSentM
         return n;
     };
     const int reportsBefore = Err_Index();
-    EXPECT_EQ(KK_SendTransFiles(), 1);
-    const std::size_t linesSent = centre.frames.size();
-    EXPECT_EQ(linesSent, 6u);   // one file: header, group, two lines, trailers
+    EXPECT_EQ(KK_SendTransFiles(), 0);
+    const std::vector<std::string> first = centre.frames;
+    ASSERT_EQ(first.size(), 6u);   // one file: header, group, two lines, trailers
     EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
     EXPECT_FALSE(QFile::exists(home.filePath("trans.log")));
-    EXPECT_EQ(Cfg_Get("LastSent_TransFile", "never"), "never");
 
-    // Still failing: no file goes, and the failure is not reported again.
+    // Still failing: the same file goes again, and the failure is not reported again.
     EXPECT_EQ(KK_SendTransFiles(), 0);
-    EXPECT_EQ(centre.frames.size(), linesSent);
+    EXPECT_EQ(std::vector<std::string>(centre.frames.begin() + 6, centre.frames.end()), first);
     EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
 
-    // Room again: the next run records the file without sending its rows again, then goes on.
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
-    AcceptFiles(centre, 1);
-    EXPECT_EQ(KK_SendTransFiles(), 0);
-    EXPECT_EQ(centre.frames.size(), linesSent);
+    // Room again, and a new row meanwhile: the file goes a third time as it was, under its number,
+    // is recorded and logged, and only then does the new row go, in a file of its own.
+    disk.Free();
+    AcceptFiles(centre, 99);
+    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "3")));
+    centre.frames.clear();
+    EXPECT_EQ(KK_SendTransFiles(), 2);
+    ASSERT_EQ(centre.frames.size(), 6u + 5u);
+    EXPECT_EQ(std::vector<std::string>(centre.frames.begin(), centre.frames.begin() + 6), first);
     EXPECT_EQ(Unsent(), 0);
     EXPECT_EQ(Cfg_Get("LastSent_TransFile", "never"), Clock_Now().toString("yyyyMMdd").toStdString());
     QFile log(home.filePath("trans.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(log.readAll().contains("Server said: OK"));
-    ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "3")));
-    EXPECT_EQ(KK_SendTransFiles(), 1);
-    EXPECT_EQ(centre.frames.size(), linesSent + 5);   // header, group, one line, trailers
+    EXPECT_EQ(log.readAll().count("Server said: OK"), 2);
 }
 
 TEST_F(Dialogues, AfterAnAcceptedFileTheFirstRefusalStopsWithItsRowsUnsentAndUnlogged)

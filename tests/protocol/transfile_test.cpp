@@ -64,10 +64,12 @@ protected:
     std::vector<std::string> lines;   // the file Build made last, and its report
     std::string report;
 
+    // The rows a next file could still take: not sent, and bound to no file.
     int Unsent(const char* toojaam) const
     {
         QSqlQuery q(Db_Database());
-        const QString sql = QString("SELECT count(*) FROM Trans WHERE sent = 0 AND Toojaam = '%1'").arg(toojaam);
+        const QString sql =
+            QString("SELECT count(*) FROM Trans WHERE sent = 0 AND FileNr IS NULL AND Toojaam = '%1'").arg(toojaam);
         return q.exec(sql) && q.next() ? q.value(0).toInt() : -1;
     }
 };

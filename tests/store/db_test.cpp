@@ -125,7 +125,7 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     }
     ASSERT_TRUE(Db_Open());
     Peek p(path);
-    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 15);
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 17);
     EXPECT_TRUE(p.column("PRAGMA table_info(Log)", 1).contains("Object"));
     EXPECT_EQ(p.one("SELECT PAN || '/' || Amount || '/' || sent FROM Trans"), "4000001234567899/10.5/0");
     EXPECT_EQ(p.one("SELECT Message FROM Log"), "vana");

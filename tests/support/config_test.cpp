@@ -3,6 +3,7 @@
 #include "support/home.h"
 #include "support/msgbox.h"
 #include "support/registry.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/registry_lock.h"
 
 #include <QDir>
@@ -119,8 +120,8 @@ TEST_F(Store, AValueOf1024CharactersCannotBeReadAndIsReported)
 
 TEST_F(Store, AWriteThatFailsIsReportedWithItsDetails)
 {
-    // A folder where the file should be: nobody, not even root, can replace it with a file.
-    ASSERT_TRUE(QDir(home.path()).mkdir("registry.ini"));
+    // A disk that takes no more: the new file cannot be written, even by root.
+    test::FullDisk full;
     Cfg_Put("X25\\Number", "5551234");
     const ErrorRecord& r = Err_Record(Err_Index());
     EXPECT_EQ(Err_Index(), 1);
@@ -131,6 +132,7 @@ TEST_F(Store, AWriteThatFailsIsReportedWithItsDetails)
     EXPECT_EQ(Cfg_Get("X25\\Number", "none"), "none");
     // The new file written beside it is gone again: only the writers' lock file is left.
     EXPECT_EQ(QDir(home.path()).entryList({"registry.ini*"}, QDir::Files | QDir::Hidden), QStringList{"registry.ini.lock"});
+    full.Free();
 }
 
 TEST_F(Store, AnotherProgramsSaveOfTheSameSizeAtOnceIsStillSeen)

@@ -10,6 +10,7 @@
 #include "support/home.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/full_disk.h"
 #include "tests/common/register.h"
 #include "tests/common/registry_lock.h"
 #include "tests/common/test_home.h"
@@ -58,7 +59,7 @@ protected:
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
             if (verdict != kSilent)
-                c.Send(KK_Frame(Type(f.compare(0, 2, Type(400)) == 0 ? 410 : 110) + Verdict0110("A1B2C3", verdict)));
+                c.Send(KK_Frame(Type(f[0] == '\x04' ? 410 : 110) + Verdict0110("A1B2C3", verdict)));   // 0400, 0401
         };
     }
     void TearDown() override
@@ -401,27 +402,58 @@ TEST_F(Cancels, TheReceiptNamesTheOriginalsNumberWhateverTheResponseEchoes)
     EXPECT_NE(print->RequestData.find("2/4/R1R2R3"), std::string::npos) << print->RequestData;
 }
 
-TEST_F(Cancels, ADeclineOrSilenceRefusesWithoutStoring)
+// A reversal is recorded as pending before it leaves. A decline drops it; one that never got an
+// answer stays pending (the card centre may have reversed the purchase) and keeps its purchase out
+// of every file, until the repeat (0401) gets the verdict.
+TEST_F(Cancels, AReversalWithoutItsVerdictStaysPendingUntilTheRepeatGetsOne)
 {
     verdict = "12";
     EXPECT_EQ(Refusal(Cancel("POS00001", "C1", "2")), "Viga nr. 12 - " + KK_ResponseText(12));
-    for (const std::string& none : {kSilent, std::string()}) {   // silence, or an answer without a verdict
-        verdict = none;
-        EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "2")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
-    }
     EXPECT_EQ(Rows("Type = 1"), 0);
+
+    verdict = kSilent;
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "2")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
+    EXPECT_EQ(Rows("Type = 1 AND Pending <> 0"), 1);
+    EXPECT_EQ(Db_UnsentCount(), 2);   // the two purchases; the pending reversal is no transaction yet
+    // While it is pending the purchase is not reversed again, and goes in no file.
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C3", "2")), W("Tehing on juba tühistatud!"));
+    TransSet set;
+    set.open("iSentToojaamPAN");
+    set.onlyReadyToSend();
+    ASSERT_TRUE(set.seek(">=", {false, "", ""}));
+    EXPECT_EQ(set.record().STAN, "3");
+    EXPECT_FALSE(set.moveNext());
+
+    // Still silent: it stays. Then the card centre answers the repeat, and the row is completed.
+    requests.clear();
+    EXPECT_EQ(Trans_FinishPendingCancellations(), 0);
+    ASSERT_FALSE(requests.empty());
+    EXPECT_EQ(requests.front().substr(0, 2), Type(401));
+    verdict = "00";
+    requests.clear();
+    EXPECT_EQ(Trans_FinishPendingCancellations(), 1);
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests.front().substr(0, 2), Type(401));
+    EXPECT_EQ(Rows("Type = 1 AND Pending = 0 AND Trans = 'C2' AND OrigSTAN = '2'"), 1);
+    EXPECT_EQ(Trans_FinishPendingCancellations(), 0);
+
+    // A second one, declined at its repeat: the purchase stands.
+    verdict = kSilent;
+    EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "3")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
+    verdict = "05";
+    EXPECT_EQ(Trans_FinishPendingCancellations(), 1);
+    EXPECT_EQ(Rows("Trans = 'C4'"), 0);
 }
 
 TEST_F(Cancels, ATraceNumberThatCannotBeSavedGoesNowhere)
 {
-    // registry.ini cannot be written (a folder stands in its place): the counter reads as new and
-    // would hand out STAN 2 again, which the first purchase already carries.
-    const QString file = home.filePath("registry.ini");
-    ASSERT_TRUE(QFile::remove(file));
-    ASSERT_TRUE(QDir(home.path()).mkdir("registry.ini"));
+    // registry.ini cannot be written (the disk is full): the counter reads as it was and would hand
+    // out STAN 4 again to whoever asks next.
     reg.answers = {"7899"};
+    FullDisk full;
     EXPECT_EQ(Refusal(Run(Purchase("00000031"))), W("Tehingu numbrit ei õnnestunud salvestada!"));
     EXPECT_EQ(Refusal(Cancel("POS00001", "C1", "3")), W("Tehingu numbrit ei õnnestunud salvestada!"));
+    full.Free();
     EXPECT_EQ(Err_Record(Err_Index()).message, "Viga konf.-faili kirjutamisel");
     EXPECT_TRUE(requests.empty());
     EXPECT_EQ(Rows(), 2);
