@@ -291,14 +291,14 @@ std::optional<TransFileRecord> buildNext()
 
 } // namespace
 
-int KK_SendTransFiles()
+int KK_SendTransFiles(bool onlyInFlight)
 {
     logAccepted();
     int accepted = 0;
     while (!App_Stopping()) {
         // A file whose verdict never came goes again as it was; only then is a new one built.
         std::optional<TransFileRecord> file = Db_FileInFlight();
-        if (!file)
+        if (!file && !onlyInFlight)
             file = buildNext();
         if (!file)
             break;

@@ -37,8 +37,9 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
 // come (or could not be recorded) goes again first, at the next call or after a restart, under
 // its own number and with its own lines. An accepted file is then logged to trans.log and dated
 // in "LastSent_TransFile"; the first refusal releases its rows and stops. Returns the number of
-// files the card centre accepted.
-int KK_SendTransFiles();
+// files the card centre accepted. With `onlyInFlight` it sends the file in flight, if any, and
+// builds no new one (what a start finishes before the next send time).
+int KK_SendTransFiles(bool onlyInFlight = false);
 
 // Appends "dd.mm.yy hh:nn:ss", a tab and `text` to debug.log in the home folder (mode 0600).
 bool KK_DebugLog(std::string_view text);

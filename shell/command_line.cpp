@@ -47,8 +47,12 @@ QString Cli_Usage()
         "config set KEY VALUE   store a setting\n"
         "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
         "\n"
+        "One terminal runs per home folder; a second start on it says which process holds it.\n"
+        "\n"
         "Exit status: 0 done; 1 config get found no such setting, or the home folder cannot be\n"
-        "created; 3 the settings cannot be read or written; 64 wrong arguments.\n");
+        "created; 2 another terminal holds the home folder; 3 the settings cannot be read (the\n"
+        "file is there but unreadable or no settings file: nothing is written over it) or written;\n"
+        "64 wrong arguments.\n");
 }
 
 CommandLine Cli_Parse(const QStringList& arguments)

@@ -90,6 +90,10 @@ fMain::fMain(QWidget* parent)
         Trans_FinishPendingCancellations();
         return KK_SendTransFiles();
     };
+    finishUnfinished = [] {
+        Trans_FinishPendingCancellations();
+        return KK_SendTransFiles(true);
+    };
     printDocument = [](const std::string& text) { return Print_Document(text); };
     openSettings = [](QWidget* parent) -> QWidget* {
         auto* dialog = new fSeaded(parent);
@@ -299,7 +303,7 @@ void fMain::Form_Load()
     // What the last run left unfinished with the card centre (a file without its verdict, a
     // cancellation without its verdict) is finished now, not at the next send time.
     if (Db_FileInFlight() || !Db_PendingCancellations().empty()) {
-        transferDue_ = true;
+        unfinishedDue_ = true;
         PostDueTransfer();
     }
     Part("tKaart")->setFocus();   // a card reader types into the card field from the start

@@ -80,6 +80,9 @@ public:
     // What the transfer job runs (the card-centre transfer loop) and where a console document is
     // printed; tests put their own.
     std::function<int()> sendTransFiles;
+    // What a start finishes of the last run's work with the card centre (a file without its
+    // verdict, a cancellation without its verdict) before the next send time.
+    std::function<int()> finishUnfinished;
     std::function<bool(const std::string& text)> printDocument;
     // The settings dialog that the menu opens without blocking the window.
     std::function<QWidget*(QWidget* parent)> openSettings;
@@ -128,6 +131,7 @@ private:
     // A transfer was asked for (a send time, the menu) and has not run yet: a request held the
     // busy marker. It runs at the first tick that finds the marker free.
     bool transferDue_ = false;
+    bool unfinishedDue_ = false;   // the last run's unfinished work, found at the start
     std::string operatorTrans_;    // the operator's transaction under way ("" none)
     bool operatorCancels_ = false;
     int errorShown_ = -1;          // the error ring's slot the indicator shows

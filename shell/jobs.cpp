@@ -39,19 +39,22 @@ void fMain::PostDueTransfer()
 {
     // The transfer runs from the event loop, never inside the scheduler's timer: the timer must
     // go on ticking through it, with busy notices to the registers that wait.
-    if (transferDue_) QMetaObject::invokeMethod(this, [this] { RunDueTransfer(); }, Qt::QueuedConnection);
+    if (transferDue_ || unfinishedDue_)
+        QMetaObject::invokeMethod(this, [this] { RunDueTransfer(); }, Qt::QueuedConnection);
 }
 
 void fMain::RunDueTransfer()
 {
-    if (!transferDue_ || App_Stopping()) return;
+    if (!(transferDue_ || unfinishedDue_) || App_Stopping()) return;
     // A request or another transfer in progress: the transfer waits for a tick that finds the
     // marker free. Skipped, a send time met while a register paid would send nothing that day.
     BusyGuard busy(service_->queue(), kScheduledJob);
     if (!busy.held()) return;
-    transferDue_ = false;
+    const bool whole = transferDue_;
+    transferDue_ = unfinishedDue_ = false;
     RollBackOpen rollBack;
-    const int accepted = sendTransFiles ? sendTransFiles() : 0;
+    const auto& job = whole ? sendTransFiles : finishUnfinished;
+    const int accepted = job ? job() : 0;
     // An accepted file shows at once: the count falls, the status line says so. A refusal or a
     // failure has been reported with its cause.
     if (accepted > 0) {

@@ -281,6 +281,17 @@ std::int32_t Locked(Change&& change)
     const QByteArray target = SaveTarget(FilePath());
     if (const std::int32_t code = Lock(target)) return code;
     Refresh();
+    // Its rights may have changed since it was read (the stamp does not tell): a file we may no
+    // longer read is not one we write over.
+    if (State().unreadable == kRegOk) {
+        const int fd = ::open(target.constData(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::close(fd);
+        } else if (errno != ENOENT) {
+            State().unreadable = CodeOf(errno);
+            State().unreadableWhy = std::strerror(errno);
+        }
+    }
     // Nothing is saved over a file that cannot be read: it may hold every setting of the shop.
     const std::int32_t code = State().unreadable != kRegOk ? State().unreadable : change() ? Save(target) : kRegOk;
     ::flock(State().lockFd, LOCK_UN);

@@ -9,6 +9,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPointer>
 #include <QSslCipher>
 #include <QSslSocket>
@@ -99,8 +103,60 @@ Centre::Centre(CentreOptions options) : o_(std::move(options))
 
 bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, port); }
 
+std::string Centre::DecisionKey(int type, const std::string& stan, const std::string& pan, const std::string& amount)
+{
+    return std::to_string(type - type % 10) + "/" + stan + "/" + pan + "/" + amount;
+}
+
+std::string Centre::FileKey(const std::vector<std::string>& lines)
+{
+    // The header's acceptor, receiver, sender and file number (columns 16-41) name a file.
+    return !lines.empty() && lines[0].size() >= 41 && lines[0][0] == '0' ? lines[0].substr(15, 26) : std::string();
+}
+
+void Centre::Remember()
+{
+    if (!o_.ledger.isEmpty()) {
+        QFile f(o_.ledger);
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& line : f.readAll().split('\n')) {
+                const QJsonObject e = QJsonDocument::fromJson(line).object();
+                const QString event = e["event"].toString();
+                auto text = [&e](const char* name) { return Text_FromQString(e[name].toString()); };
+                if (event == "auth" && !e["response"].isNull() &&
+                    (e["verdict"].toString() == "approve" || e["verdict"].toString() == "decline")) {
+                    Decision d;
+                    d.verdict = e["verdict"].toString() == "approve" ? Behaviour::Approve : Behaviour::Decline;
+                    d.code = text("code");
+                    d.authCode = text("auth_code");
+                    decided_[DecisionKey(text("type").empty() ? 0 : std::stoi(text("type")), text("stan"), text("pan"),
+                                         text("amount"))] = d;
+                } else if (event == "file" && e["status"].toInt() == 1) {
+                    std::vector<std::string> lines;
+                    for (const auto& l : e["lines"].toArray())
+                        lines.push_back(Text_FromQString(l.toString()));
+                    if (const std::string key = FileKey(lines); !key.empty())
+                        acceptedFiles_.emplace(key, lines);
+                }
+            }
+    }
+    if (!o_.store.isEmpty())
+        for (const QFileInfo& info : QDir(o_.store).entryInfoList({"transfile-*.txt"}, QDir::Files, QDir::Name)) {
+            QFile f(info.filePath());
+            if (!f.open(QIODevice::ReadOnly))
+                continue;
+            std::vector<std::string> lines;
+            for (const QByteArray& l : f.readAll().split('\n'))
+                if (const QByteArray t = l.endsWith('\r') ? l.chopped(1) : l; !t.isEmpty())
+                    lines.push_back(t.toStdString());
+            if (const std::string key = FileKey(lines); !key.empty())
+                acceptedFiles_.emplace(key, lines);
+        }
+}
+
 bool Centre::StartLedger()
 {
+    Remember();
     if (o_.chaos)
         chaos_ = std::make_unique<Chaos>(*o_.chaos);
     if (o_.ledger.isEmpty())
@@ -253,6 +309,18 @@ void Centre::Authorisation(Line& c, const std::string& message)
     std::optional<std::string> choice;
     if (rule < 0 && chaos_)
         b = chaos_->Authorisation(choice.emplace());
+    // A request decided before (its first sending, or the same request before a restart of either
+    // side) gets the same verdict; only the way the answer travels is drawn again.
+    const std::string decisionKey = DecisionKey(r.type, r.Get(11), r.Get(2), r.Get(4));
+    const auto known = decided_.find(decisionKey);
+    const bool remembered = known != decided_.end() &&
+                            (b.verdict == Behaviour::Approve || b.verdict == Behaviour::Decline);
+    if (remembered) {
+        b.verdict = known->second.verdict;
+        b.code = known->second.code.empty() ? b.code : known->second.code;
+        if (!known->second.authCode.empty())
+            b.authCode = known->second.authCode;
+    }
     // A late answer holds back the request only: its repeat, sent meanwhile, is answered as it comes.
     const int delayMs = !repeat && b.lateMs > 0 ? b.lateMs : b.delayMs;
     const bool unanswered = b.verdict == Behaviour::Silent || (b.repeatOnly && !repeat);
@@ -265,12 +333,15 @@ void Centre::Authorisation(Line& c, const std::string& message)
         .TextOrNull("original", optional(90)).TextOrNull("terminal", optional(41))
         .TextOrNull("acceptor", optional(42))
         .Text("by", rule >= 0 ? "rule " + std::to_string(rule + 1) : chaos_ ? "chaos" : "options")
-        .TextOrNull("choice", choice);
+        .TextOrNull("choice", choice)
+        .Bool("remembered", remembered);
 
     std::string what = "auth " + KK_Number(r.type, 4) + " pan=" + r.Get(2) + " amount=" + r.Get(4) +
                        " stan=" + r.Get(11) + " -> ";
     std::string wire;
     const bool answers = !unanswered && b.verdict != Behaviour::Close;
+    if (answers && !remembered && (b.verdict == Behaviour::Approve || b.verdict == Behaviour::Decline))
+        decided_[decisionKey] = {b.verdict, Auth_ResponseCode(b), b.verdict == Behaviour::Approve ? b.authCode : ""};
     if (b.repeatOnly && !repeat) {
         what += "no answer, waiting for the repeat";
     } else if (unanswered) {
@@ -402,26 +473,37 @@ void Centre::Control(Line& c, char code)
             return;
         }
         if (!f.verdictSent) {
-            const int status = chaos_ ? chaos_->VerdictStatus() : o_.verdictStatus;
-            const std::string text =
-                status == 1 || !chaos_ ? o_.verdictText : Text_Utf8ToCp1252("Fail tagasi l\u00fckatud");
+            // A file number accepted before: the same lines are that file again, answered as it was
+            // and not stored twice; other lines under that number are refused.
+            const std::string key = FileKey(f.lines);
+            const auto known = key.empty() ? acceptedFiles_.end() : acceptedFiles_.find(key);
+            const bool repeat = known != acceptedFiles_.end();
+            int status = chaos_ ? chaos_->VerdictStatus() : o_.verdictStatus;
+            std::string text = status == 1 || !chaos_ ? o_.verdictText : Text_Utf8ToCp1252("Fail tagasi l\u00fckatud");
+            if (repeat) {
+                status = known->second == f.lines ? 1 : 0;
+                text = status == 1 ? o_.verdictText : Text_Utf8ToCp1252("Faili number on juba kasutatud");
+            }
             const std::string line = Centre_VerdictLine(text, status, f.lines);
             f.verdict = KK_FrameSimple(line);
             if (o_.verdictLf)
                 f.verdict += '\n';
             f.verdictSent = true;
             std::string storeEvent;
-            const std::string stored = status == 1 ? Store(f.lines, storeEvent) : std::string();
+            const std::string stored = status == 1 && !repeat ? Store(f.lines, storeEvent) : std::string();
+            if (status == 1 && !key.empty())
+                acceptedFiles_.emplace(key, f.lines);
             ledger_.Write("file", JsonObject()
                                       .Number("conn", c.id)
-                                      .Text("by", chaos_ ? "chaos" : "options")
+                                      .Text("by", repeat ? "repeat" : chaos_ ? "chaos" : "options")
                                       .Number("status", status)
+                                      .Bool("repeat", repeat)
                                       .Text("verdict", line)
                                       .Texts("lines", f.lines)
                                       .Pairs("naks", f.naks)
                                       .TextOrNull("stored", stored.empty() ? std::nullopt : std::optional(stored)));
             Event("ENQ -> verdict " + std::to_string(status) + " " + Text_Cp1252ToUtf8(text) + " (" +
-                  std::to_string(f.lines.size()) + " lines)");
+                  std::to_string(f.lines.size()) + " lines" + (repeat ? ", a file number accepted before" : "") + ")");
             if (!storeEvent.empty())
                 Event(storeEvent);
         } else {

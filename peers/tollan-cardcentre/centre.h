@@ -74,8 +74,21 @@ private:
     void FileAbandoned(Line& c, const char* why);
     void Event(const std::string& utf8);
 
+    // What the card centre remembers, as a real one does: a repeat of a request it has decided gets
+    // the same verdict, and a file number it has accepted is known when the file comes again. Both
+    // are read back from --ledger and --store at the start, so a restart forgets nothing.
+    struct Decision {
+        Behaviour::Verdict verdict = Behaviour::Approve;
+        std::string code, authCode;
+    };
+    static std::string DecisionKey(int type, const std::string& stan, const std::string& pan, const std::string& amount);
+    static std::string FileKey(const std::vector<std::string>& lines);
+    void Remember();
+
     CentreOptions o_;
     CentreServer server_;
+    std::map<std::string, Decision> decided_;
+    std::map<std::string, std::vector<std::string>> acceptedFiles_;
     int stored_ = 0;
     int connections_ = 0;
     int requests_ = 0;

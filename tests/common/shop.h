@@ -16,8 +16,10 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
+#include <sys/mount.h>
 
 namespace tollan::test {
 
@@ -46,7 +48,40 @@ protected:
         for (const auto& [key, value] : written)
             ASSERT_NO_FATAL_FAILURE(Config(key, value));
     }
-    void TearDown() override { StopTerminal(); }
+    void TearDown() override
+    {
+        StopTerminal();
+        for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
+            ::umount2(it->toLocal8Bit().constData(), MNT_DETACH);
+    }
+
+    // The home folder on a small file system of its own, so that its disk can fill; false where
+    // nothing can be mounted (the test needs root and mount rights). The shop's settings are
+    // written again on it.
+    bool MountHome(const char* size = "2m")
+    {
+        const QByteArray h = home.path().toLocal8Bit();
+        const QByteArray options = QByteArray("size=") + size + ",mode=0700";
+        if (::mount("tmpfs", h.constData(), "tmpfs", MS_NOSUID | MS_NODEV, options.constData()) != 0)
+            return false;
+        mounts.push_back(home.path());
+        for (const auto& [key, value] : written)
+            Config(key, value);
+        return true;
+    }
+    // Writes into the home folder until its disk takes no more, leaving `room` bytes free.
+    void FillDisk(qint64 room = 0)
+    {
+        QFile filler(home.filePath("filler"));
+        if (!filler.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+            return;
+        const QByteArray block(1 << 16, 'x');
+        for (qint64 size = block.size(); size > 0; size /= 2)
+            while (filler.write(block.constData(), size) == size) {}
+        if (room > 0)
+            filler.resize(std::max<qint64>(0, filler.size() - room));
+    }
+    void FreeDisk() { QFile::remove(home.filePath("filler")); }
 
     // A card centre on the shop's card-centre port; a running one is stopped first.
     void StartCentre(const QStringList& args = {})
@@ -74,7 +109,10 @@ protected:
     {
         terminal = std::make_unique<PeerProcess>();
         terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
-        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home.path()}));
+        const QStringList args{"--headless", "--home", home.path()};
+        ASSERT_TRUE(runAs.isEmpty() ? terminal->Start(TOLLAN_EXE, args)
+                                    : terminal->Start(runAs.first().toLocal8Bit().constData(),
+                                                      runAs.mid(1) + QStringList{TOLLAN_EXE} + args));
         for (int i = 0; i < 200 && terminal->process.state() != QProcess::NotRunning; ++i) {
             QTcpSocket probe;
             probe.connectToHost(QHostAddress::LocalHost, port);
@@ -149,6 +187,8 @@ protected:
 
     QTemporaryDir tmp;
     QDir home;
+    QStringList runAs;      // a command that runs the terminal as another user ("setpriv", ...); empty: as we are
+    QStringList mounts;     // unmounted at the end, the last first
     std::vector<std::pair<QString, QString>> written;   // the shop's own settings, as SetUp wrote them
     std::unique_ptr<PeerProcess> centre;
     std::unique_ptr<PeerProcess> terminal;

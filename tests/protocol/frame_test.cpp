@@ -105,8 +105,9 @@ TEST(FrameFull, WorkedFramesOfEveryCheckType)
     };
     for (const auto& c : cases) {
         EXPECT_EQ(KK_Unframe(c.frame), c.payload) << c.frame;
-        if (c.built)
+        if (c.built) {
             EXPECT_EQ(KK_Frame(c.payload), c.frame) << c.frame;
+        }
     }
 }
 

@@ -37,8 +37,7 @@ protected:
     void TearDown() override
     {
         StopTerminal(SIGKILL);
-        for (auto it = mounts.rbegin(); it != mounts.rend(); ++it)
-            ::umount2(it->toLocal8Bit().constData(), MNT_DETACH);
+        Shop::TearDown();
     }
 
     // The settings (again: the home folder may be a fresh file system by now), the card centre and
@@ -138,7 +137,6 @@ protected:
     std::vector<Purchase> purchases;
     int lastTrans = 0;
     long lastCounter = 1;
-    QStringList mounts;
 };
 
 TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase)
@@ -188,21 +186,14 @@ TEST_F(Robustness, KilledAtRandomMomentsWhileRegistersBuyLosesNoApprovedPurchase
 
 TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServing)
 {
-    const QByteArray h = home.path().toLocal8Bit();
-    if (::mount("tmpfs", h.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=2m,mode=0700") != 0)
+    if (!MountHome())
         GTEST_SKIP() << "a tmpfs cannot be mounted for the home folder (" << std::strerror(errno)
                      << "): the test needs root and mount rights";
-    mounts.push_back(home.path());
     ASSERT_NO_FATAL_FAILURE(OpenShop());
     EXPECT_EQ(Buy(), kApproved);
 
     // Fill the disk to the last byte.
-    QFile filler(home.filePath("filler"));
-    ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-    const QByteArray block(4096, 'x');
-    for (qint64 size = block.size(); size > 0; size /= 2)
-        while (filler.write(block.constData(), size) == size) {}
-    filler.close();
+    FillDisk();
 
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Buy(), kRefused);
@@ -212,7 +203,8 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
 
     // One page free: room to save the counter, none for the database's journal. The card centre
     // approves, the row cannot be written, and the register is refused.
-    ASSERT_TRUE(filler.resize(filler.size() - 4096));
+    FreeDisk();
+    FillDisk(4096);
     centre->Printed("");
     const std::size_t heard = centre->out.size();
     EXPECT_EQ(Buy(), kRefused);
@@ -232,7 +224,7 @@ TEST_F(Robustness, AFullDiskRefusesWhatCannotBeRecordedAndTheTerminalKeepsServin
     CheckFiles();
 
     // Space again: the purchases are approved and stored.
-    ASSERT_TRUE(filler.remove());
+    FreeDisk();
     EXPECT_EQ(Buy(), kApproved);
     EXPECT_EQ(Buy(), kApproved);
     CheckFiles();
