@@ -6,6 +6,7 @@
 #include "protocol/transfile.h"
 #include "store/db.h"
 #include "store/transfiles.h"
+#include "support/carddata.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -78,7 +79,7 @@ bool KK_DebugLog(std::string_view text)
     if (fresh)  // card data: readable by the owner alone
         Home_RestrictFile(path);
     const std::string line = Clock_Now().toString(QStringLiteral("dd.MM.yy hh:mm:ss")).toStdString() + "\t" +
-                             Text_Cp1252ToUtf8(text) + "\n";
+                             Text_Cp1252ToUtf8(Card_MaskText(text)) + "\n";
     return f.write(line.data(), qint64(line.size())) == qint64(line.size());
 }
 
@@ -109,7 +110,7 @@ bool authorize(int type, std::string_view body, std::string& response, int reque
         return false;
     }
     if (debugOn())
-        KK_DebugLog("Send query: " + Url_Encode(body, 3));
+        KK_DebugLog("Send query: " + Url_Encode(KK_MaskCardElements(body, true), 3));
 
     progress(requester, repeatFirst ? "Edastan päringu korduse..." : "Edastan päringu...");
     Link_Send(s, request);
@@ -135,7 +136,7 @@ bool authorize(int type, std::string_view body, std::string& response, int reque
                 break;
             }
         if (debugOn())
-            KK_DebugLog("Received: " + Url_Encode(r, 3));
+            KK_DebugLog("Received: " + Url_Encode(r.substr(0, 2) + KK_MaskCardElements(std::string_view(r).substr(std::min<std::size_t>(2, r.size())), false), 3));
         if (!r.empty()) {
             response = r.substr(2);
             ok = true;
@@ -294,10 +295,20 @@ std::optional<TransFileRecord> buildNext()
 int KK_SendTransFiles(bool onlyInFlight)
 {
     logAccepted();
+    // Without the card key no file can be built nor read back: nothing goes (the cause is told
+    // where it was found), and the rows wait for the key.
+    if (std::string why; !CardKey_Usable(&why)) {
+        CardKey_Report(why);
+        return 0;
+    }
     int accepted = 0;
     while (!App_Stopping()) {
         // A file whose verdict never came goes again as it was; only then is a new one built.
         std::optional<TransFileRecord> file = Db_FileInFlight();
+        if (file && file->Unreadable) {   // its lines are sealed under a key not in force
+            CardKey_Report("transaction file " + std::to_string(file->Nr) + " cannot be opened with the keys in force");
+            break;
+        }
         if (!file && !onlyInFlight)
             file = buildNext();
         if (!file)

@@ -1,5 +1,6 @@
 #include "protocol/messages.h"
 
+#include "support/cardmask.h"
 #include "support/clock.h"
 #include "support/config.h"
 #include "support/text.h"
@@ -296,6 +297,93 @@ std::string KK_BuildRequest(std::string_view bitmap, const TransRecord& t, std::
             }
     }
     return body;
+}
+
+namespace {
+
+// The packed digits of `value` with each character that `shown` hides ("*") as the nibble F, so the
+// element keeps its length and place.
+std::string PackShown(std::string_view shown)
+{
+    std::string out;
+    int high = shown.size() % 2 != 0 ? 0 : -1;
+    for (char c : shown) {
+        const int nibble = c == '*' ? 0xF : c == '=' ? 0xD : NibbleOf(c);
+        if (high < 0) {
+            high = nibble;
+        } else {
+            out += static_cast<char>(high << 4 | nibble);
+            high = -1;
+        }
+    }
+    return out;
+}
+
+// Runs of seven or more bytes of packed digits (thirteen digits and more) with all but the first
+// six and last four digits as F: for a body whose elements cannot be walked.
+std::string MaskPackedRuns(std::string_view body)
+{
+    std::string out(body);
+    auto packed = [&](std::size_t i) {
+        const auto b = static_cast<unsigned char>(out[i]);
+        return (b >> 4) <= 9 && (b & 0xF) <= 9;
+    };
+    for (std::size_t i = 0; i < out.size();) {
+        std::size_t end = i;
+        while (end < out.size() && packed(end)) ++end;
+        if (end - i >= 7)
+            for (std::size_t d = 6; d + 4 < (end - i) * 2; ++d) {
+                auto& b = reinterpret_cast<unsigned char&>(out[i + d / 2]);
+                b = d % 2 == 0 ? (b & 0x0F) | 0xF0 : (b & 0xF0) | 0x0F;
+            }
+        i = end == i ? i + 1 : end;
+    }
+    return Card_MaskText(out);
+}
+
+} // namespace
+
+std::string KK_MaskCardElements(std::string_view body, bool request)
+{
+    std::string_view rest = body;
+    std::string bitmap;
+    if (!KK_ParseField(8, 8, true, rest, bitmap)) return MaskPackedRuns(body);
+    std::string out(body.substr(0, 8));
+    if (KK_BitSet(bitmap, 1)) {
+        std::string secondary;
+        if (!KK_ParseField(8, 8, true, rest, secondary)) return MaskPackedRuns(body);
+        bitmap += secondary;
+        out += secondary;
+    }
+    for (int n = 2; n <= (KK_BitSet(bitmap, 1) ? 128 : 64); ++n) {
+        if (!KK_BitSet(bitmap, n)) continue;
+        int type = 0, width = 0;
+        bool fixed = false;
+        if (request) {
+            const auto e = std::find_if(std::begin(kRequestElements), std::end(kRequestElements),
+                                        [n](const RequestElement& r) { return r.number == n; });
+            if (e == std::end(kRequestElements)) return MaskPackedRuns(body);
+            type = e->type, width = e->width, fixed = e->fixed;
+        } else {
+            const ResponseElement* e = FindResponseElement(n);
+            if (!e) return MaskPackedRuns(body);
+            type = e->type, width = e->width, fixed = e->fixed;
+        }
+        const std::string_view before = rest;
+        std::string value;
+        if (!KK_ParseField(type, width, fixed, rest, value)) return MaskPackedRuns(body);
+        const std::string_view bytes = before.substr(0, before.size() - rest.size());
+        if ((n == 2 || n == 35) && KK_IsNumericType(type)) {
+            // The card number and track-2: the length prefix as it went, the digits shown masked.
+            const std::size_t prefix = fixed ? 0 : (width >= 100 ? 2 : 1);
+            out += bytes.substr(0, prefix);
+            out += PackShown(n == 2 ? Card_Mask(value) : Card_MaskText(value));
+        } else {
+            out += bytes;
+        }
+    }
+    out += rest;
+    return out;
 }
 
 int KK_ResponseYear(int receivedMonth, int currentYear, int currentMonth)

@@ -77,6 +77,10 @@ inline constexpr std::string_view kKK_Approved = "00";
 bool KK_DecodeResponse(std::string_view body, TransRecord& t, int currentYear, int currentMonth);
 // The same, with the year and month of the clock.
 bool KK_DecodeResponse(std::string_view body, TransRecord& t);
+// The message body (a request's, or a response's) with the card number (2) and track-2 (35) shown
+// masked: each hidden digit the packed nibble F, so the elements keep their places, for debug.log.
+// A body that cannot be walked has every long run of packed digits and of digits masked instead.
+std::string KK_MaskCardElements(std::string_view body, bool request);
 // Element 7 carries month and day only: the year of a received month, seen from the current one.
 int KK_ResponseYear(int receivedMonth, int currentYear, int currentMonth);
 

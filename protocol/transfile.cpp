@@ -3,6 +3,7 @@
 #include "protocol/messages.h"
 #include "support/clock.h"
 #include "support/codepage.h"
+#include "support/carddata.h"
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 #include <limits>
 
@@ -124,8 +126,9 @@ const LineField<DetailInput> kDetail[] = {
     {57, 6, [](const DetailInput& in) { return KK_Number(in.t.Time, 6); }},
     {63, 4, [](const DetailInput& in) { return KK_Number(in.t.ExpDate, 4); }},
     {67, 3, [](const DetailInput& in) { return KK_Number(NumberOf(in.currency), 3); }},
+    // Worked out from the track when the row was stored: the track itself is never kept.
     {70, 1, [](const DetailInput& in) {
-         const int digit = KK_Track2Digit(in.t.Track2);
+         const int digit = in.t.Track2.empty() ? in.t.Track2Digit : Card_Track2Digit(in.t.Track2);
          return digit < 0 ? std::string("-") : KK_Number(digit, 1);
      }},
 };
@@ -181,15 +184,6 @@ std::string KK_ReportLine(const TransRecord& t)
     line += ' ';
     if (t.Type % 2 != 0) line += "T\xFCh.";
     return line;
-}
-
-int KK_Track2Digit(std::string_view track2)
-{
-    const std::size_t separator = track2.find_first_not_of("0123456789");
-    if (separator == std::string_view::npos) return -1;
-    const std::string_view rest = track2.substr(separator + 1);
-    if (rest.size() < 13) return -1;
-    return static_cast<int>(NumberOf(rest.substr(12, 1)));
 }
 
 std::string KK_SenderId(std::string_view key, std::string_view toojaam)
@@ -248,10 +242,36 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
     // The file is built at one moment: its currency code is read once, not once per line.
     const std::string currency = KK_Get(kKK_Valuutakood);
 
-    std::vector<TransGroup> groups;
+    // The rows of the workstation, bound to the file; each line needs the full card number, opened
+    // from its sealed form. The file keeps the order of the full numbers, as it did when they were
+    // stored in clear and the index held them.
+    struct Row {
+        TransRecord t;
+        std::string pan;
+    };
+    std::vector<Row> rows;
     while (!set.eof() && !set.sent()) {
-        const TransRecord t = Db_ReadTrans(set);
-        const std::string key = t.PAN.substr(0, 6);
+        TransRecord t = Db_ReadTrans(set);
+        std::optional<std::string> pan = Db_CardNumber(t);
+        if (!pan) {
+            CardKey_Report("the card number of STAN " + t.STAN + " cannot be opened with the keys in force");
+            lines.clear();
+            return false;
+        }
+        if (const DbStatus s = set.bindToFile(std::int32_t(file.Number)); !s) return Failed(s, lines);
+        if (marked)
+            marked->keys.emplace_back(set.record().Toojaam, set.record().Trans);
+        rows.push_back({std::move(t), std::move(*pan)});
+        if (!set.moveNext()) break;
+        if (TrimEnd(set.record().Toojaam) != w) break;
+    }
+    if (!set.status()) return Failed(set.status(), lines);
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.pan < b.pan; });
+
+    std::vector<TransGroup> groups;
+    for (Row& row : rows) {
+        const TransRecord& t = row.t;
+        const std::string key = row.pan.substr(0, 6);
         // Group 0 never holds lines, even for a card number that starts "xxxxxx".
         if (groups.empty() || key != groups.back().Key) {
             TransGroup g;
@@ -263,22 +283,18 @@ bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::stri
             groups.push_back(std::move(g));
         }
         TransGroup& g = groups.back();
-        if (const DbStatus s = set.bindToFile(std::int32_t(file.Number)); !s) return Failed(s, lines);
-        if (marked)
-            marked->keys.emplace_back(set.record().Toojaam, set.record().Trans);
         // The totals add up the lines' own hundredths, so each equals the sum of its lines.
         const std::int64_t signedAmount = t.Type % 2 != 0 ? -KK_Cents(t.Amount) : KK_Cents(t.Amount);
         ++g.Count;
         ++file.Count;
         g.Total += signedAmount;
         file.Total += signedAmount;
-        g.Lines.push_back(KK_TransDetail(t, currency));
+        TransRecord full = t;
+        full.PAN = row.pan;
+        g.Lines.push_back(KK_TransDetail(full, currency));
         report += "\r\n";
-        report += KK_ReportLine(t);
-        if (!set.moveNext()) break;
-        if (TrimEnd(set.record().Toojaam) != w) break;
+        report += KK_ReportLine(t);   // the stored, masked number
     }
-    if (!set.status()) return Failed(set.status(), lines);
 
     std::size_t total = 2;
     for (const auto& g : groups) total += g.Lines.size() + 2;

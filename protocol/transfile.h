@@ -58,8 +58,6 @@ std::string KK_TransDetail(const TransRecord& t);
 std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode);
 // One line of the trans.log report.
 std::string KK_ReportLine(const TransRecord& t);
-// The 13th character after track-2's field separator as a digit, or -1 when the track is shorter.
-int KK_Track2Digit(std::string_view track2);
 // The sender: "SenderID\key", else "POSnnn\FirmaTunnus", else "FirmaTunnus", with zeros to 7.
 std::string KK_SenderId(std::string_view key, std::string_view toojaam);
 

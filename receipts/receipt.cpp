@@ -2,6 +2,7 @@
 
 #include "protocol/messages.h"
 #include "receipts/template.h"
+#include "support/cardmask.h"
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/text.h"
@@ -59,13 +60,6 @@ bool PrintCopy(int requester, const WorkstationPacket& request, const std::strin
 
 } // namespace
 
-std::string Receipt_MaskPan(std::string_view pan)
-{
-    if (pan.size() <= 4)
-        return std::string(pan);
-    return std::string(pan.size() - 4, '*') + std::string(pan.substr(pan.size() - 4));
-}
-
 std::string Receipt_Values(const TransRecord& t, std::string_view origStan)
 {
     std::string v;
@@ -77,9 +71,10 @@ std::string Receipt_Values(const TransRecord& t, std::string_view origStan)
     PutValue(v, "Amount", Fmt_Number(static_cast<double>(t.Amount) / 10000.0, "0.00"));
     PutValue(v, "Date", ShortDate(Date_FromNumber(t.Date)));
     PutValue(v, "Time", Fmt_DateTime(Time_FromNumber(t.Time), "short time"));
-    PutValue(v, "PANhidden", Receipt_MaskPan(t.PAN));
+    // Both copies show the number masked; only a template that names {PANfull} prints it whole.
+    PutValue(v, "PANhidden", Card_Mask(t.PAN));
     PutValue(v, "PANfull", t.PAN);
-    PutValue(v, "PAN", t.PAN);
+    PutValue(v, "PAN", Card_Mask(t.PAN));
     PutValue(v, "CardType", CardTypeName(t.PAN));
     PutValue(v, "ExpDate", ShortDate(Date_FromNumber(t.ExpDate * 100 + 1)));
     PutValue(v, "AuthCode", t.AuthCode);
@@ -104,11 +99,10 @@ std::string Receipt_Template(const TransRecord& t)
 bool Receipt_Print(int requester, const WorkstationPacket& request, const TransRecord& t,
                    std::string_view cancelledStan)
 {
-    std::string values = Receipt_Values(t, cancelledStan);
-    const std::string tpl = Receipt_Template(t);
-    const bool printed1 = PrintCopy(requester, request, Tpl_Render(tpl, values));
-    PutValue(values, "PAN", Param_Get(values, "PANhidden"));
-    const bool printed2 = PrintCopy(requester, request, Tpl_Render(tpl, values));
+    const std::string values = Receipt_Values(t, cancelledStan);
+    const std::string text = Tpl_Render(Receipt_Template(t), values);
+    const bool printed1 = PrintCopy(requester, request, text);
+    const bool printed2 = PrintCopy(requester, request, text);
     return printed1 && printed2;
 }
 

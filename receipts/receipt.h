@@ -1,7 +1,8 @@
 #pragma once
 // The receipt of an approved purchase or cancellation. The terminal has no receipt printer: the
-// workstation that asked prints it, twice, once with the full card number and once with it masked,
-// each copy a print request (type 24) answered through the workstation dialogue.
+// workstation that asked prints it, twice, both copies with the card number masked (a template
+// may name {PANfull}: the shop's choice), each copy a print request (type 24) answered through the
+// workstation dialogue.
 
 #include "store/trans_record.h"
 #include "workstation/packet.h"
@@ -14,9 +15,8 @@ namespace tollan {
 // A packet carries at most this many data bytes: its length travels as a signed 16-bit number.
 inline constexpr std::size_t kReceiptMaxText = 32767;
 
-// The card number with all but its last 4 characters as "*"; 4 characters or fewer unchanged.
-std::string Receipt_MaskPan(std::string_view pan);
-// The receipt values (a parameter list) of `t`, with "PAN" the full card number. `origStan` is the
+// The receipt values (a parameter list) of `t`: "PAN" and "PANhidden" the masked card number,
+// "PANfull" the number as `t` holds it (a flow's: the full one). `origStan` is the
 // STAN of the transaction a cancellation reverses, empty for a purchase.
 std::string Receipt_Values(const TransRecord& t, std::string_view origStan);
 // "POSnnn\PrintSuccess", then "PrintSuccess" (a cancellation: "PrintReversal"), then the built-in one.

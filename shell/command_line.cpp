@@ -1,15 +1,29 @@
 #include "shell/command_line.h"
 
+#include "store/db.h"
+#include "support/carddata.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/registry.h"
+#include "support/home.h"
 #include "support/text.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 
 namespace tollan {
 
 namespace {
+
+// The operating-system user who acts, for the event log.
+std::string Cli_UserName()
+{
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? pw->pw_name : std::to_string(::geteuid());
+}
 
 std::string ToBytes(const QString& s) { return Text_FromQString(s); }
 
@@ -23,8 +37,9 @@ void PrintLine(std::FILE* to, const std::string& cp1252)
 QString Cli_Usage()
 {
     return QStringLiteral(
-        "Usage: tollan [--home DIR] [--headless]\n"
+        "Usage: tollan [--home DIR] [--card-key FILE] [--headless]\n"
         "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
+        "       tollan [--home DIR] [--card-key FILE] keys rotate\n"
         "       tollan --help | --version\n"
         "\n"
         "Tollan terminal: the card-payment terminal of the shop's back office. Cash registers connect\n"
@@ -36,6 +51,10 @@ QString Cli_Usage()
         "               the folder that holds registry.ini, tollan.mdb, tollan.err, trans.log,\n"
         "               debug.log and prints/ (default: $TOLLAN_HOME, else $XDG_DATA_HOME/tollan,\n"
         "               else ~/.local/share/tollan); created on first start\n"
+        "  --card-key FILE\n"
+        "               the card-number keys (never in the home folder; default: the service's\n"
+        "               credential card-key, else $XDG_CONFIG_HOME/tollan/card.key, made with a\n"
+        "               random key at the first start)\n"
         "  --headless   run without a window, logging to stderr; so it runs as well when neither\n"
         "               DISPLAY nor WAYLAND_DISPLAY is set. SIGTERM or SIGINT end it as closing\n"
         "               the window does\n"
@@ -46,6 +65,9 @@ QString Cli_Usage()
         "config get KEY         print the setting's value\n"
         "config set KEY VALUE   store a setting\n"
         "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
+        "keys rotate            a new card-number key: every kept number sealed again under it in one\n"
+        "                       transaction, the keys no row needs any more dropped (the terminal\n"
+        "                       must be stopped)\n"
         "\n"
         "One terminal runs per home folder; a second start on it says which process holds it.\n"
         "\n"
@@ -71,13 +93,19 @@ CommandLine Cli_Parse(const QStringList& arguments)
                 line.error = QStringLiteral("--home needs a folder");
             }
             if (line.home.isEmpty() && line.error.isEmpty()) line.error = QStringLiteral("--home needs a folder");
+        } else if (a == "--card-key" || a.startsWith("--card-key=")) {
+            if (a.startsWith("--card-key="))
+                line.cardKey = a.mid(11);
+            else if (i + 1 < arguments.size())
+                line.cardKey = arguments[++i];
+            if (line.cardKey.isEmpty()) line.error = QStringLiteral("--card-key needs a file");
         } else if (a == "--headless") {
             line.headless = true;
         } else if (a == "--help" || a == "-h") {
             line.help = true;
         } else if (a == "--version") {
             line.version = true;
-        } else if (a == "config") {
+        } else if (a == "config" || a == "keys") {
             line.command << a;
         } else {
             line.error = QStringLiteral("unknown argument: %1").arg(a);
@@ -85,6 +113,56 @@ CommandLine Cli_Parse(const QStringList& arguments)
         }
     }
     return line;
+}
+
+int Cli_Keys(const QStringList& command, const QString& cardKey)
+{
+    if (command.value(1) != "rotate" || command.size() != 2) {
+        std::fprintf(stderr, "%s", Cli_Usage().toLocal8Bit().constData());
+        return 64;
+    }
+    auto fail = [](int status, const std::string& why) {
+        std::fprintf(stderr, "tollan: keys rotate: %s\n", why.c_str());
+        return status;
+    };
+    QString holder;
+    if (!Home_Lock(&holder))
+        return fail(2, "the home folder is in use by " + holder.toStdString() + ": stop the terminal first");
+    if (!Db_Open())
+        return fail(3, "cannot open tollan.mdb");
+    const CardKeySource source = CardKey_Source(cardKey);
+    if (!source.writable)
+        return fail(3, source.what.toStdString() + " cannot be written here: decrypt it to a file, rotate with "
+                                                   "--card-key FILE, and encrypt it again (see the README)");
+    std::string why;
+    if (!CardKey_Open(source, !Db_HoldsSealedCardData(), nullptr, why))
+        return fail(3, why);
+    // The new key goes into the file first, beside the old ones: stopped at any moment, every row
+    // opens with a key the file still holds.
+    std::vector<CardKey> keys = CardKey_Keys();
+    const CardKey next = CardKey_New(keys);
+    keys.push_back(next);
+    if (!CardKey_Save(source.path, keys, why))
+        return fail(3, "cannot save " + source.path.toStdString() + ": " + why);
+    CardKey_Use(keys);
+    const bool ok = Db_Reseal(next, [](std::int64_t done, std::int64_t total) {
+        std::fprintf(stderr, "tollan: keys rotate: %lld of %lld sealed again\n", static_cast<long long>(done),
+                     static_cast<long long>(total));
+    }, why);
+    if (!ok)
+        return fail(3, why + "; nothing was changed, the new key is kept beside the old ones");
+    // Only the keys some row still needs, and the new one, stay.
+    const std::vector<int> inUse = Db_KeysInUse();
+    std::vector<CardKey> kept;
+    for (const CardKey& k : keys)
+        if (k.id == next.id || std::find(inUse.begin(), inUse.end(), k.id) != inUse.end())
+            kept.push_back(k);
+    if (!CardKey_Save(source.path, kept, why))
+        return fail(3, "cannot save " + source.path.toStdString() + ": " + why);
+    Log_Event("card key " + std::to_string(next.id) + " in force (keys rotate by " + Cli_UserName() + ")");
+    std::printf("key %d in force in %s; %zu key(s) dropped\n", next.id, qPrintable(source.path),
+                keys.size() - kept.size());
+    return 0;
 }
 
 int Cli_Config(const QStringList& command)

@@ -11,9 +11,10 @@ namespace tollan {
 
 struct CommandLine {
     QString home;           // --home DIR, empty when not given
+    QString cardKey;        // --card-key FILE, empty when not given
     bool headless = false;  // --headless
     bool help = false, version = false;
-    QStringList command;    // "config" and its arguments, empty to run the terminal
+    QStringList command;    // "config" or "keys" and its arguments, empty to run the terminal
     QString error;          // a usage error, empty when the line is sound
 };
 
@@ -21,5 +22,8 @@ CommandLine Cli_Parse(const QStringList& arguments);
 QString Cli_Usage();
 // Runs `config list|get KEY|set KEY VALUE` on the home folder in force; returns the exit status.
 int Cli_Config(const QStringList& command);
+// Runs `keys rotate` on the home folder in force with the key source of `cardKey`; returns the
+// exit status.
+int Cli_Keys(const QStringList& command, const QString& cardKey);
 
 } // namespace tollan

@@ -13,6 +13,7 @@
 #include "shell/twips.h"
 #include "store/db.h"
 #include "store/transfiles.h"
+#include "support/carddata.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -271,6 +272,22 @@ void fMain::SetUpSerialPort()
     if (X25_SetUpPort(*MSComm1_)) X25_Attach(MSComm1_);
 }
 
+void fMain::OpenCardKey()
+{
+    // A key file missing while rows need it is never replaced by a new key: those rows would be
+    // lost. Without a usable key the terminal refuses card data and sends no file until it has one.
+    const CardKeySource source = CardKey_Source(cardKeyFile);
+    bool created = false;
+    std::string why;
+    if (!CardKey_Open(source, !Db_HoldsSealedCardData(), &created, why)) {
+        CardKey_SetUnusable(why);
+        CardKey_Report(why);
+    } else if (created) {
+        Log_Event("card key created: " + Text_FromQString(source.path));
+    }
+    Db_SecureCardData();
+}
+
 void fMain::Form_Load()
 {
     if (loaded_) return;
@@ -295,6 +312,7 @@ void fMain::Form_Load()
     Trans_InstallFlows();
     LoadSchedule();                                                     // 8
     Db_Open();                                                          // 9
+    OpenCardKey();
     service_->Start();                                                  // 10
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12

@@ -84,6 +84,8 @@ public:
     // verdict, a cancellation without its verdict) before the next send time.
     std::function<int()> finishUnfinished;
     std::function<bool(const std::string& text)> printDocument;
+    // `--card-key FILE`, empty for the default source of the card-number keys.
+    QString cardKeyFile;
     // The settings dialog that the menu opens without blocking the window.
     std::function<QWidget*(QWidget* parent)> openSettings;
 
@@ -102,6 +104,7 @@ private:
     void PlaceWindow();
     void LoadSchedule();
     void SetUpSerialPort();
+    void OpenCardKey();
     void RefreshUnsentStatus();
     // The operator's own transaction: the buttons rest from the click until its answer.
     void OperatorRequestStarts(const std::string& trans, bool cancellation);

@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     }
     if (!line.command.isEmpty()) {
         QCoreApplication app(argc, argv);
-        return Cli_Config(line.command);
+        return line.command.first() == "keys" ? Cli_Keys(line.command, line.cardKey) : Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool headless = line.headless || noDisplay;
@@ -115,6 +115,7 @@ int main(int argc, char** argv)
     }
 
     fMain window;
+    window.cardKeyFile = line.cardKey;
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
     CloseOnSignals(window);
     window.Form_Load();

@@ -4,6 +4,7 @@
 
 #include "store/db.h"
 #include "support/clock.h"
+#include "support/cardmask.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/msgbox.h"
@@ -134,7 +135,7 @@ void fMain::cTyhista_Click()
     const DateTime at = Date_FromNumber(o.Date);
     const DateTime time = Time_FromNumber(o.Time);
     const std::string question =
-        Text_Utf8ToCp1252("Tühistada see tehing?") + "\r\r" + "Kaart: " + Str_Pad(o.PAN.substr(std::max<std::size_t>(o.PAN.size(), 4) - 4), '*', int(o.PAN.size()), 1) +
+        Text_Utf8ToCp1252("Tühistada see tehing?") + "\r\r" + "Kaart: " + Card_Mask(o.PAN) +
         "\r" + "Summa: " + amountText(o.Amount) + "\r" + "Aeg: " + Fmt_DateTime(at, "dd.mm.yyyy") + " " +
         Fmt_DateTime(time, "hh:nn") + "\r" + "Kassa: " + std::string(o.Toojaam.size() > 3 ? o.Toojaam.substr(o.Toojaam.size() - 3) : o.Toojaam) +
         "\r" + "STAN: " + o.STAN;

@@ -1,6 +1,7 @@
 #include "store/db.h"
 
 #include "support/clock.h"
+#include "support/carddata.h"
 #include "support/codepage.h"
 #include "support/home.h"
 #if __has_include("support/errors.h")
@@ -39,12 +40,16 @@ const DbFieldDef kTransFields[] = {
     // goes again under its own number with its own rows.
     {"FileNr", dbLong, 0},
     // A cancellation recorded before its 0400 leaves, until the card centre's verdict is in.
-    {"Pending", dbBoolean, 0}};
+    {"Pending", dbBoolean, 0},
+    // The full card number, sealed under key KeyId until a file carrying it is accepted (PAN holds
+    // the masked number), and the one digit of track-2 the file needs (Track2 is kept empty).
+    {"PanSealed", dbText, 100}, {"KeyId", dbLong, 0}, {"Track2Digit", dbByte, 0}};
 // The transaction files from the moment each is built: its number and lines until the card
 // centre's verdict is recorded, its report until trans.log has it.
 const DbFieldDef kTransFileFields[] = {
     {"Nr", dbLong, 0},        {"Toojaam", dbText, 8}, {"Created", dbDate, 0}, {"State", dbByte, 0},
-    {"Lines", dbMemo, 0},     {"Report", dbMemo, 0},  {"Verdict", dbText, 46}, {"Logged", dbBoolean, 0}};
+    {"Lines", dbMemo, 0},     {"Report", dbMemo, 0},  {"Verdict", dbText, 46}, {"Logged", dbBoolean, 0},
+    {"KeyId", dbLong, 0}};   // the lines carry full card numbers: sealed under this key
 const DbIndexDef kTransFileIndexes[] = {{"iNr", "+Nr", 0}};
 const DbIndexDef kTransIndexes[] = {
     {"iDateTime", "+Date;+Time", 0},
@@ -189,7 +194,7 @@ std::int64_t currencyValue(const QVariant& v)
 // The columns of a Trans row as rowFrom reads them.
 const QString kRowColumns = QStringLiteral(
     "Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode, ExpDate, STAN, Track2, sent, Toojaam, Trans,"
-    " OrigSTAN, FileNr, Pending");
+    " OrigSTAN, FileNr, Pending, PanSealed, KeyId, ifnull(Track2Digit, -1)");
 
 TransRecord rowFrom(const QSqlQuery& query, int first, bool& sent)
 {
@@ -212,6 +217,9 @@ TransRecord rowFrom(const QSqlQuery& query, int first, bool& sent)
     t.OrigSTAN = text(14);
     t.FileNr = query.value(first + 15).toInt();
     t.Pending = query.value(first + 16).toInt() != 0;
+    t.PanSealed = text(17);
+    t.KeyId = query.value(first + 18).toInt();
+    t.Track2Digit = std::int16_t(query.value(first + 19).toInt());
     return t;
 }
 
@@ -247,16 +255,34 @@ DbStatus insertTrans(QSqlDatabase db, const TransRecord& t)
     DbStatus s;
     QSqlQuery* query = prepared(insert, db,
                                 "INSERT INTO Trans (Type, PAN, WayOfUse, Amount, Date, Time, AuthCode, POSCode,"
-                                " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN, Pending)"
-                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 0, ?, ?, ?, ?)",
+                                " ExpDate, STAN, Track2, sent, Toojaam, Trans, OrigSTAN, Pending, PanSealed, KeyId,"
+                                " Track2Digit)"
+                                " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, '', 0, ?, ?, ?, ?, ?, ?, ?)",
                                 s);
     if (!query)
         return s;
-    const QVariant values[] = {int(t.Type),     q(t.PAN),     int(t.WayOfUse), currencyText(t.Amount),
+    // The number as people see it, and the full one sealed: a flow hands over the full number, a
+    // copy of a stored row (a cancellation) its sealed one.
+    std::string pan = t.PAN;
+    while (!pan.empty() && pan.back() == ' ')
+        pan.pop_back();
+    const std::string masked = Card_Mask(pan);
+    SealedPan sealed{t.PanSealed, t.KeyId};
+    if (!Card_IsMasked(pan) && pan.size() > 4) {
+        const auto fresh = Card_Seal(pan, masked);
+        if (!fresh)
+            return failure(std::string("the card number cannot be sealed: no card key"));
+        sealed = *fresh;
+    }
+    const int digit = t.Track2.empty() ? t.Track2Digit : Card_Track2Digit(t.Track2);
+    const QVariant values[] = {int(t.Type),     q(masked),    int(t.WayOfUse), currencyText(t.Amount),
                                t.Date,          t.Time,       q(t.AuthCode),   int(t.POSCode),
-                               int(t.ExpDate),  q(t.STAN),    q(t.Track2),     q(t.Toojaam),
+                               int(t.ExpDate),  q(t.STAN),    q(t.Toojaam),
                                q(t.Trans),      t.OrigSTAN.empty() ? QVariant() : q(t.OrigSTAN),
-                               t.Pending ? -1 : 0};
+                               t.Pending ? -1 : 0,
+                               sealed.blob.empty() ? QVariant() : q(sealed.blob),
+                               sealed.blob.empty() ? QVariant() : QVariant(sealed.keyId),
+                               digit};
     for (int i = 0; i < int(std::size(values)); ++i)
         query->bindValue(i, values[i]);
     if (!query->exec())
@@ -545,6 +571,8 @@ bool Db_Open()
         exec(db, "PRAGMA journal_mode = WAL");
         exec(db, "PRAGMA synchronous = FULL");
         exec(db, "PRAGMA foreign_keys = OFF");
+        // What is deleted or overwritten is overwritten with zeros, not left in free pages.
+        exec(db, "PRAGMA secure_delete = ON");
         if (g_readOnly)
             report(failure(Text_FromQString(whyReadOnly)), "andmebaas on ainult lugemiseks", Text_FromQString(path));
     }
@@ -570,6 +598,231 @@ bool Db_Open()
         Db_EnsureIndex(files, ix.name, ix.keys, ix.flags);
     if (!files.stored)
         Db_AppendTable(files);
+    return true;
+}
+
+bool Db_HoldsSealedCardData()
+{
+    QSqlQuery q(Db_Database());
+    return q.exec("SELECT 1 FROM Trans WHERE PanSealed IS NOT NULL UNION ALL"
+                  " SELECT 1 FROM TransFile WHERE KeyId IS NOT NULL AND KeyId <> 0 LIMIT 1") &&
+           q.next();
+}
+
+namespace {
+
+struct ClearRow {
+    qint64 rowid = 0;
+    std::string pan, track2;
+    bool sent = false;
+};
+
+// Older files kept the whole card text (Track2) and the full number (PAN) in clear: each row gets
+// the file's digit of its track and its masked number, an unsent one its full number sealed.
+// Returns how many rows kept their number in clear for want of a key (nothing was lost).
+int sealClearRows(QSqlDatabase db, int& changed)
+{
+    std::vector<ClearRow> rows;
+    QSqlQuery find(db);
+    if (find.exec("SELECT rowid, PAN, Track2, sent FROM Trans WHERE (Track2 IS NOT NULL AND Track2 <> '')"
+                  " OR (PAN NOT LIKE '%*%' AND length(PAN) > 4)"))
+        while (find.next())
+            rows.push_back({find.value(0).toLongLong(), Text_FromQString(find.value(1).toString()),
+                            Text_FromQString(find.value(2).toString()), find.value(3).toInt() != 0});
+    std::vector<std::pair<std::int32_t, std::string>> files;   // in flight, lines in clear
+    QSqlQuery clearFiles(db);
+    if (clearFiles.exec("SELECT Nr, Lines FROM TransFile WHERE ifnull(KeyId, 0) = 0 AND Lines <> ''"))
+        while (clearFiles.next())
+            files.emplace_back(clearFiles.value(0).toInt(), Text_FromQString(clearFiles.value(1).toString()));
+    if (rows.empty() && files.empty())
+        return 0;
+    int unsealed = 0;
+    if (!exec(db, "BEGIN"))
+        return int(rows.size());
+    QSqlQuery update(db);
+    update.prepare("UPDATE Trans SET PAN = ?, PanSealed = ?, KeyId = ?, Track2Digit = ?, Track2 = '' WHERE rowid = ?");
+    for (ClearRow& r : rows) {
+        while (!r.pan.empty() && r.pan.back() == ' ')
+            r.pan.pop_back();
+        const std::string masked = Card_Mask(r.pan);
+        std::optional<SealedPan> sealed;
+        if (!r.sent && !Card_IsMasked(r.pan)) {
+            sealed = Card_Seal(r.pan, masked);
+            if (!sealed) {   // no key: the number stays as it is rather than be lost
+                ++unsealed;
+                continue;
+            }
+        }
+        const int digit = Card_Track2Digit(r.track2);
+        update.addBindValue(q(masked));
+        update.addBindValue(sealed ? QVariant(q(sealed->blob)) : QVariant());
+        update.addBindValue(sealed ? QVariant(sealed->keyId) : QVariant());
+        update.addBindValue(r.track2.empty() ? QVariant() : QVariant(digit));
+        update.addBindValue(r.rowid);
+        if (update.exec())
+            ++changed;
+    }
+    QSqlQuery sealFile(db);
+    sealFile.prepare("UPDATE TransFile SET Lines = ?, KeyId = ? WHERE Nr = ? AND ifnull(KeyId, 0) = 0");
+    for (const auto& [nr, lines] : files)
+        if (const auto sealed = Card_Seal(lines, "TransFile " + std::to_string(nr))) {
+            sealFile.addBindValue(q(sealed->blob));
+            sealFile.addBindValue(sealed->keyId);
+            sealFile.addBindValue(nr);
+            if (sealFile.exec())
+                ++changed;
+        } else {
+            ++unsealed;
+        }
+    exec(db, "COMMIT");
+    return unsealed;
+}
+
+// Whether every sealed row and file opens with the keys in force: one of each key id is tried.
+bool keysOpenTheRows(QSqlDatabase db, std::string& why)
+{
+    QSqlQuery rows(db);
+    if (rows.exec("SELECT KeyId, PanSealed, PAN FROM Trans WHERE PanSealed IS NOT NULL GROUP BY KeyId"))
+        while (rows.next())
+            if (!Card_Open(Text_FromQString(rows.value(1).toString()), rows.value(0).toInt(),
+                           Text_FromQString(rows.value(2).toString()))) {
+                why = "the card numbers kept under key " + rows.value(0).toString().toStdString() +
+                      " cannot be opened with the key set in force";
+                return false;
+            }
+    QSqlQuery files(db);
+    if (files.exec("SELECT KeyId, Lines, Nr FROM TransFile WHERE ifnull(KeyId, 0) <> 0 AND State = 0"))
+        while (files.next())
+            if (!Card_Open(Text_FromQString(files.value(1).toString()), files.value(0).toInt(),
+                           "TransFile " + files.value(2).toString().toStdString())) {
+                why = "transaction file " + files.value(2).toString().toStdString() +
+                      " cannot be opened with the key set in force";
+                return false;
+            }
+    return true;
+}
+
+} // namespace
+
+bool Db_SecureCardData()
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db) || g_readOnly)
+        return false;
+    int changed = 0;
+    const int unsealed = sealClearRows(db, changed);
+    if (changed > 0) {
+        // Nothing of the old texts may stay in the file, its write-ahead log or its free pages.
+        exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+        exec(db, "VACUUM");
+        exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+        Log_Event(std::to_string(changed) + " rows: card numbers masked and sealed, track data removed");
+    }
+    // Without a key the one who found it missing has told so already.
+    if (CardKey_Keys().empty())
+        return false;
+    std::string why;
+    if (unsealed > 0) {
+        why = std::to_string(unsealed) + " unsent rows keep their card numbers in clear: they cannot be sealed";
+    } else if (!keysOpenTheRows(db, why)) {
+        CardKey_SetUnusable(why);
+    }
+    if (!why.empty())
+        CardKey_Report(why);
+    return why.empty();
+}
+
+std::vector<int> Db_KeysInUse()
+{
+    std::vector<int> ids;
+    QSqlQuery q(Db_Database());
+    if (q.exec("SELECT KeyId FROM Trans WHERE PanSealed IS NOT NULL UNION"
+               " SELECT KeyId FROM TransFile WHERE ifnull(KeyId, 0) <> 0"))
+        while (q.next())
+            ids.push_back(q.value(0).toInt());
+    return ids;
+}
+
+bool Db_Reseal(const CardKey& to, const std::function<void(std::int64_t, std::int64_t)>& progress, std::string& why)
+{
+    QSqlDatabase db = Db_Database();
+    if (!Db_IsOpen(db)) {
+        why = "the database is not open";
+        return false;
+    }
+    QSqlQuery count(db);
+    const std::int64_t total = count.exec("SELECT (SELECT count(*) FROM Trans WHERE PanSealed IS NOT NULL) +"
+                                          " (SELECT count(*) FROM TransFile WHERE ifnull(KeyId, 0) <> 0)") &&
+                                       count.next()
+                                   ? count.value(0).toLongLong()
+                                   : 0;
+    count.finish();
+    if (!exec(db, "BEGIN")) {
+        why = "cannot begin a transaction";
+        return false;
+    }
+    std::int64_t done = 0;
+    auto fail = [&](std::string cause) {
+        exec(db, "ROLLBACK");
+        why = std::move(cause);
+        return false;
+    };
+    // The rows are read whole first: none is written while the walk over them is open.
+    struct Sealed {
+        qint64 rowid;
+        std::string blob, bound;
+        int keyId;
+    };
+    std::vector<Sealed> rows;
+    rows.reserve(std::size_t(total));
+    {
+        QSqlQuery read(db);
+        read.setForwardOnly(true);
+        if (!read.exec("SELECT rowid, PanSealed, KeyId, PAN FROM Trans WHERE PanSealed IS NOT NULL"))
+            return fail(Text_FromQString(read.lastError().text()));
+        while (read.next())
+            rows.push_back({read.value(0).toLongLong(), Text_FromQString(read.value(1).toString()),
+                            Text_FromQString(read.value(3).toString()), read.value(2).toInt()});
+    }
+    QSqlQuery update(db);
+    update.prepare("UPDATE Trans SET PanSealed = ?, KeyId = ? WHERE rowid = ?");
+    for (const Sealed& r : rows) {
+        const auto pan = Card_Open(r.blob, r.keyId, r.bound);
+        const auto sealed = pan ? Card_SealWith(to, *pan, r.bound) : std::nullopt;
+        if (!sealed)
+            return fail("the card number of row " + std::to_string(r.rowid) + " cannot be opened with the keys in force");
+        update.addBindValue(q(sealed->blob));
+        update.addBindValue(sealed->keyId);
+        update.addBindValue(r.rowid);
+        if (!update.exec())
+            return fail(Text_FromQString(update.lastError().text()));
+        if (++done % 2000 == 0 && progress)
+            progress(done, total);
+    }
+    QSqlQuery files(db);
+    if (!files.exec("SELECT Nr, Lines, KeyId FROM TransFile WHERE ifnull(KeyId, 0) <> 0"))
+        return fail(Text_FromQString(files.lastError().text()));
+    QSqlQuery updateFile(db);
+    updateFile.prepare("UPDATE TransFile SET Lines = ?, KeyId = ? WHERE Nr = ? AND ifnull(KeyId, 0) <> 0");
+    while (files.next()) {
+        const std::string bound = "TransFile " + files.value(0).toString().toStdString();
+        const auto lines = Card_Open(Text_FromQString(files.value(1).toString()), files.value(2).toInt(), bound);
+        const auto sealed = lines ? Card_SealWith(to, *lines, bound) : std::nullopt;
+        if (!sealed)
+            return fail("transaction file " + files.value(0).toString().toStdString() +
+                        " cannot be opened with the keys in force");
+        updateFile.addBindValue(q(sealed->blob));
+        updateFile.addBindValue(sealed->keyId);
+        updateFile.addBindValue(files.value(0));
+        if (!updateFile.exec())
+            return fail(Text_FromQString(updateFile.lastError().text()));
+        ++done;
+    }
+    files.finish();
+    if (!exec(db, "COMMIT"))
+        return fail("the commit failed");
+    if (progress)
+        progress(done, total);
     return true;
 }
 
@@ -611,7 +864,7 @@ bool Db_Cancelled(const TransRecord& original)
     query.prepare("SELECT 1 FROM Trans WHERE Type % 2 <> 0 AND (OrigSTAN = ? OR (OrigSTAN IS NULL AND PAN = ?"
                   " AND AuthCode = ? AND Amount = ?)) LIMIT 1");
     query.addBindValue(q(original.STAN));
-    query.addBindValue(q(original.PAN));
+    query.addBindValue(q(Card_Mask(original.PAN)));
     query.addBindValue(q(original.AuthCode));
     query.addBindValue(currencyText(original.Amount));
     return query.exec() && query.next();
@@ -660,6 +913,15 @@ DbStatus Db_StoreTrans(const TransRecord& t)
     if (s && g_inTrans)
         g_pending.push_back({false, t, {}, {}, {}});
     return s;
+}
+
+std::optional<std::string> Db_CardNumber(const TransRecord& t)
+{
+    if (!Card_IsMasked(t.PAN))
+        return t.PAN;
+    if (t.PanSealed.empty())
+        return std::nullopt;
+    return Card_Open(t.PanSealed, t.KeyId, t.PAN);
 }
 
 DbStatus Db_CompletePending(const TransRecord& t)
@@ -733,7 +995,8 @@ DbStatus Log_EventNamed(std::string_view name, int index, std::string_view text)
     if (index >= 0)
         object.append("(").append(std::to_string(index)).append(")");
     const QString date = Clock_Now().toString("yyyy-MM-dd HH:mm:ss");
-    const QString message = Text_ToQString(text.substr(0, 100));
+    // Whatever an entry says, a card number in it is kept masked.
+    const QString message = Text_ToQString(Card_MaskText(text).substr(0, 100));
     DbStatus s = insertLog(db, date, q(object), message);
     if (s && g_inTrans)
         g_pending.push_back({true, {}, date, q(object), message});

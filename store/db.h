@@ -7,11 +7,14 @@
 // date-times ISO local text, currency a decimal number of ten-thousandths. Commits are durable.
 
 #include "store/trans_record.h"
+#include "support/carddata.h"
 
 #include <QSqlDatabase>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -88,6 +91,23 @@ bool Db_EnsureIndex(DbTableDef& def, std::string_view index, std::string_view ke
 // Creates a new table with the fields and indexes collected in `def`; false after a report.
 bool Db_AppendTable(DbTableDef& def);
 
+// Whether any row or file holds a card number sealed under a card key (a missing key file is then
+// never replaced by a new key).
+bool Db_HoldsSealedCardData();
+// Brings older rows up to how card data is kept (the number masked, an unsent one's full number
+// sealed, no track data; then the old texts are wiped from the file) and checks that the key set in
+// force opens every sealed row. False after a report ("Kaardiandmete võti puudub") when it does
+// not; the key set is then marked unusable.
+bool Db_SecureCardData();
+
+// Seals every kept card number (rows and a file in flight) again under `to`, in one transaction;
+// `progress` hears (done, total) now and then. False with the cause in `why`; nothing is changed
+// then. A row whose number the keys in force cannot open stops it.
+bool Db_Reseal(const CardKey& to, const std::function<void(std::int64_t done, std::int64_t total)>& progress,
+               std::string& why);
+// The ids of the keys that sealed rows or files still need.
+std::vector<int> Db_KeysInUse();
+
 // Whether a row can be written now: false (with the cause) when the database is not open or was
 // opened read-only (the file could not be opened for writing at start-up). A flow asks before the
 // card centre approves a payment that could never be recorded.
@@ -110,6 +130,9 @@ DbStatus Db_MarkSent(std::string_view toojaam, std::string_view trans);
 // and Trans. A row with Pending set is a cancellation whose 0400 is about to leave: it goes in no
 // file and counts as no transaction until Db_CompletePending or Db_DropPending settles it.
 DbStatus Db_StoreTrans(const TransRecord& t);
+// The full card number of a row: its own when the record holds it (a flow's), else the sealed one
+// opened; nothing when that cannot be (no such key in force, a changed byte, erased after its file).
+std::optional<std::string> Db_CardNumber(const TransRecord& t);
 // The card centre approved the pending cancellation of t's Toojaam and Trans: it becomes an
 // ordinary row with t's authorisation code. Fails when there is no such pending row.
 DbStatus Db_CompletePending(const TransRecord& t);

@@ -1,5 +1,6 @@
 #include "store/transfiles.h"
 
+#include "support/carddata.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 
@@ -57,10 +58,23 @@ std::vector<std::string> split(const QVariant& text)
     return lines;
 }
 
+// The lines carry full card numbers: sealed under the card key, bound to the file's number.
+std::string boundTo(std::int32_t nr) { return "TransFile " + std::to_string(nr); }
+
 TransFileRecord fileFrom(const QSqlQuery& q)
 {
-    return {q.value(0).toInt(), Text_FromQString(q.value(1).toString()), split(q.value(2)),
-            Text_FromQString(q.value(3).toString())};
+    TransFileRecord f{q.value(0).toInt(), Text_FromQString(q.value(1).toString()), {},
+                      Text_FromQString(q.value(3).toString())};
+    const int keyId = q.value(4).toInt();
+    const std::string lines = Text_FromQString(q.value(2).toString());
+    if (keyId == 0) {   // stored before the lines were sealed
+        f.Lines = split(q.value(2));
+    } else if (const auto open = Card_Open(lines, keyId, boundTo(f.Nr))) {
+        f.Lines = split(Text_ToQString(*open));
+    } else {
+        f.Unreadable = true;
+    }
+    return f;
 }
 
 } // namespace
@@ -70,14 +84,19 @@ DbStatus Db_RecordFile(const TransFileRecord& file)
     QSqlDatabase db = Db_Database();
     if (!Db_IsOpen(db))
         return notOpen();
+    const auto sealed = Card_Seal(Text_FromQString(joined(file.Lines)), boundTo(file.Nr));
+    if (!sealed)
+        return {false, 1, "the file's lines cannot be sealed: no card key"};
     QSqlQuery q(db);
-    q.prepare("INSERT INTO TransFile (Nr, Toojaam, Created, State, Lines, Report, Logged) VALUES (?, ?, ?, ?, ?, ?, 0)");
+    q.prepare("INSERT INTO TransFile (Nr, Toojaam, Created, State, Lines, Report, Logged, KeyId)"
+              " VALUES (?, ?, ?, ?, ?, ?, 0, ?)");
     q.addBindValue(file.Nr);
     q.addBindValue(Text_ToQString(file.Toojaam));
     q.addBindValue(Clock_Now().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     q.addBindValue(int(kInFlight));
-    q.addBindValue(joined(file.Lines));
+    q.addBindValue(Text_ToQString(sealed->blob));
     q.addBindValue(Text_ToQString(file.Report));
+    q.addBindValue(sealed->keyId);
     return q.exec() ? DbStatus{} : failed(q);
 }
 
@@ -87,7 +106,7 @@ std::optional<TransFileRecord> Db_FileInFlight()
     if (!Db_IsOpen(db))
         return std::nullopt;
     QSqlQuery q(db);
-    q.prepare("SELECT Nr, Toojaam, Lines, Report FROM TransFile WHERE State = ? ORDER BY rowid LIMIT 1");
+    q.prepare("SELECT Nr, Toojaam, Lines, Report, ifnull(KeyId, 0) FROM TransFile WHERE State = ? ORDER BY rowid LIMIT 1");
     q.addBindValue(int(kInFlight));
     if (!q.exec() || !q.next())
         return std::nullopt;
@@ -103,14 +122,16 @@ DbStatus Db_RecordVerdict(std::int32_t nr, bool accepted, std::string_view verdi
     if (!s)
         return s;
     QSqlQuery rows(db);
-    rows.prepare(accepted ? "UPDATE Trans SET sent = -1 WHERE FileNr = ?"
+    // An accepted file's card numbers are needed no more: only their masked form stays.
+    rows.prepare(accepted ? "UPDATE Trans SET sent = -1, PanSealed = NULL, KeyId = NULL WHERE FileNr = ?"
                           : "UPDATE Trans SET FileNr = NULL WHERE FileNr = ? AND sent = 0");
     rows.addBindValue(nr);
     if (!rows.exec())
         s = failed(rows);
     if (s) {
         QSqlQuery file(db);
-        file.prepare("UPDATE TransFile SET State = ?, Lines = '', Verdict = ?, Report = ? WHERE Nr = ? AND State = ?");
+        file.prepare("UPDATE TransFile SET State = ?, Lines = '', KeyId = NULL, Verdict = ?, Report = ?"
+                     " WHERE Nr = ? AND State = ?");
         file.addBindValue(int(accepted ? kAccepted : kRefused));
         file.addBindValue(Text_ToQString(verdictText.substr(0, 46)));
         file.addBindValue(Text_ToQString(report));
@@ -133,7 +154,7 @@ std::vector<TransFileRecord> Db_FilesToLog()
     if (!Db_IsOpen(db))
         return files;
     QSqlQuery q(db);
-    q.prepare("SELECT Nr, Toojaam, '', Report FROM TransFile WHERE State = ? AND Logged = 0 ORDER BY rowid");
+    q.prepare("SELECT Nr, Toojaam, '', Report, 0 FROM TransFile WHERE State = ? AND Logged = 0 ORDER BY rowid");
     q.addBindValue(int(kAccepted));
     if (q.exec())
         while (q.next())

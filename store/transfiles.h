@@ -19,9 +19,11 @@ struct TransFileRecord {
     std::string Toojaam;
     std::vector<std::string> Lines;   // Windows-1252, as they go on the wire
     std::string Report;               // the text trans.log gets once the file is accepted
+    bool Unreadable = false;          // its sealed lines cannot be opened with the keys in force
 };
 
-// Records a built file as in flight (inside the caller's transaction, with the rows' binding).
+// Records a built file as in flight (inside the caller's transaction, with the rows' binding), its
+// lines sealed under the card key.
 DbStatus Db_RecordFile(const TransFileRecord& file);
 // The file in flight, if there is one: built, maybe sent, its verdict not recorded.
 std::optional<TransFileRecord> Db_FileInFlight();

@@ -1,5 +1,6 @@
 #include "support/errors.h"
 
+#include "support/cardmask.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/home.h"
@@ -79,11 +80,12 @@ void Err_Store(const ErrorRecord& record)
 void Err_Log(std::int32_t number, std::string_view description, std::string_view message)
 {
     ErrorState& s = State();
+    // Whatever a report carries, a card number in it is shown and logged masked.
     ErrorRecord r;
     r.number = number;
-    r.description = std::string(description);
-    r.message = std::string(message);
-    r.details = s.pendingDetails;
+    r.description = Card_MaskText(description);
+    r.message = Card_MaskText(message);
+    r.details = Card_MaskText(s.pendingDetails);
     r.flags = s.pendingFlags;
     r.time = Clock_Now();
     Err_Store(r);

@@ -1,5 +1,6 @@
 #include "support/msgbox.h"
 
+#include "support/cardmask.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/errors.h"
@@ -97,7 +98,8 @@ std::string OneLine(std::string_view text)
 int Box(std::string_view text, int flags, bool logIt)
 {
     if (g_headless || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        const std::string line = OneLine(text);
+        // The journal and tollan.err keep it: a card number in it is masked.
+        const std::string line = Card_MaskText(OneLine(text));
         std::fprintf(stderr, "%s: %s\n", App_ProductName().c_str(), Text_Cp1252ToUtf8(line).c_str());
         if (logIt) {
             QFile file(Err_LogPath());
@@ -144,7 +146,7 @@ std::string Inp_Box(std::string_view prompt, std::string_view def)
         if (HeadlessInput())
             return HeadlessInput()(prompt);
         std::fprintf(stderr, "%s: %s (no operator: empty answer)\n", App_ProductName().c_str(),
-                     Text_Cp1252ToUtf8(OneLine(prompt)).c_str());
+                     Text_Cp1252ToUtf8(Card_MaskText(OneLine(prompt))).c_str());
         return {};
     }
     QInputDialog box(g_mainWindow);

@@ -3,6 +3,7 @@
 #include "protocol/dialogue.h"
 #include "protocol/messages.h"
 #include "receipts/receipt.h"
+#include "support/carddata.h"
 #include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -24,6 +25,7 @@ std::string W(const char* utf8) { return Text_Utf8ToCp1252(utf8); }
 // The trace number counter could not be written (a full disk): the next request would get the
 // same number, so this one goes no further.
 const char* const kStanNotSaved = "Tehingu numbrit ei õnnestunud salvestada!";
+const char* const kNoCardKey = "Kaardiandmete võti puudub";
 
 void refuse(WorkstationPacket& r, const std::string& text)
 {
@@ -36,10 +38,18 @@ void refuse(WorkstationPacket& r, const std::string& text)
 bool canRecord(WorkstationPacket& r)
 {
     const DbStatus s = Db_Writable();
-    if (s)
+    if (!s) {
+        Err_Report(s.number, s.description, W("Tehingut ei saa salvestada: ") + "tollan.mdb", 16);
+        refuse(r, W("Tehingut ei saa salvestada!"));
+        return false;
+    }
+    // Without the card key no card number could be kept, nor sent on in a file: refused before
+    // the card centre hears of it, the cause told once.
+    std::string why;
+    if (CardKey_Usable(&why))
         return true;
-    Err_Report(s.number, s.description, W("Tehingut ei saa salvestada: ") + "tollan.mdb", 16);
-    refuse(r, W("Tehingut ei saa salvestada!"));
+    CardKey_Report(why);
+    refuse(r, W(kNoCardKey));
     return false;
 }
 
@@ -245,7 +255,15 @@ void Trans_Cancel(WorkstationPacket& r)
     if (!canRecord(r))
         return;
 
+    // The 0400 names the original's full number: opened from its sealed form for this request only.
+    const std::optional<std::string> pan = Db_CardNumber(o);
+    if (!pan) {
+        CardKey_Report("the card number of STAN " + o.STAN + " cannot be opened with the keys in force");
+        refuse(r, W(kNoCardKey));
+        return;
+    }
     TransRecord n = o;
+    n.PAN = *pan;
     n.Type = std::int16_t(o.Type + 1);
     const DateTime now = Clock_NowDateTime();
     n.Date = Date_Number(now);
@@ -318,6 +336,10 @@ int Trans_FinishPendingCancellations()
             continue;
         }
         Trans_Read(set, o, false);
+        const std::optional<std::string> pan = Db_CardNumber(n);
+        if (!pan)
+            continue;   // the key set in force cannot open it: told at the start
+        n.PAN = *pan;
         std::string response;
         TransRecord verdict = o;
         if (!KK_AuthorizeRepeat(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response,

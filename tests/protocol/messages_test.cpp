@@ -324,3 +324,28 @@ TEST(KKNumber, DigitsWithLeadingZerosAndASign)
     for (const auto& [v, digits, text] : rows)
         EXPECT_EQ(KK_Number(v, digits), text) << v;
 }
+
+// debug.log shows every element as it went but the card number and track-2, whose hidden digits
+// are the nibble F: a request, a response, and a body that cannot be walked element by element.
+TEST_F(Settings, TheCardElementsOfAMessageAreMaskedInPlace)
+{
+    const std::string pan = B({0x40, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0x99});
+    const std::string request = KK_BuildRequest(kKK_Bitmap0100, Purchase());
+    const std::string masked = KK_MaskCardElements(request, true);
+    ASSERT_EQ(masked.size(), request.size());
+    EXPECT_NE(request.find(pan), std::string::npos);
+    EXPECT_EQ(masked.find(pan), std::string::npos);
+    EXPECT_NE(masked.find(B({0x16, 0x40, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0x78, 0x99})), std::string::npos);   // 2
+    EXPECT_EQ(masked.find(B({0x28, 0x12, 0x10, 0x10})), std::string::npos) << "the track's tail";
+    // The bitmap and 2's length before, and 41, 42, 43 and 49 after, stand as they went.
+    EXPECT_EQ(masked.substr(0, 9), request.substr(0, 9));
+    EXPECT_EQ(masked.substr(masked.size() - 65), request.substr(request.size() - 65));
+
+    const std::string response = KK_MaskCardElements(Approval(), false);
+    EXPECT_EQ(response.size(), Approval().size());
+    EXPECT_EQ(response.find(pan), std::string::npos);
+    EXPECT_NE(response.find("AB1234"), std::string::npos);   // the rest as it came
+
+    const std::string cut = Approval().substr(0, 40);   // ends inside an element
+    EXPECT_EQ(KK_MaskCardElements(cut, false).find(pan), std::string::npos);
+}

@@ -1,5 +1,6 @@
 #include "protocol/transfile.h"
 #include "protocol/messages.h"
+#include "support/cardmask.h"
 #include "support/clock.h"
 #include "support/config.h"
 #include "support/errors.h"
@@ -102,8 +103,8 @@ TEST_F(TransFile, TwoPurchasesOfOneGroupMakeOneFileWithTotal1550)
     EXPECT_EQ(lines, expected);   // each of 70 characters
     // The report: appended, a heading, a rule and a line per transaction.
     EXPECT_EQ(report, "before\r\nKuup   Kell   Nr.   Kassa Kaart                  Summa Aut.k. T\xFC\xFCp\r\n" +
-                          std::string(66, '-') + "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "2", "4000001234567899", 100000)) +
-                          "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "1", "4000009876543210", 55000)));
+                          std::string(66, '-') + "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "2", "400000******7899", 100000)) +
+                          "\r\n" + KK_ReportLine(test::SampleTrans("POS001", "1", "400000******3210", 55000)));
     EXPECT_EQ(Unsent("POS001"), 0);
     EXPECT_EQ(Cfg_Get("NextTransFileNr", ""), "42");
 }
@@ -328,7 +329,7 @@ TEST(Track2Digit, TheThirteenthCharacterAfterTheSeparator)
         {"", -1},
     };
     for (const auto& [track, digit] : rows) {
-        EXPECT_EQ(KK_Track2Digit(track), digit) << track;
+        EXPECT_EQ(Card_Track2Digit(track), digit) << track;
         TransRecord t = test::SampleTrans("POS001", "1", "4000001234567899", 100000);
         t.Track2 = track;
         EXPECT_EQ(KK_TransDetail(t, "233").back(), digit < 0 ? '-' : char('0' + digit)) << track;   // column 70

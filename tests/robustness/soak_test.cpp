@@ -6,10 +6,12 @@
 // verdict), its disk fills up and frees again, sqlite3 holds tollan.mdb in a read, and `tollan
 // config set` saves the settings beside it. At the end three ledgers are set side by side, what the
 // registers were told, what the card centre saw (its --ledger) and what tollan.mdb holds, and
-// every discrepancy is named: whatever was cut when, every approved transaction settles once.
+// every discrepancy is named: whatever was cut when, every approved transaction settles once. At
+// every kill and at the end, no full card number nor track data may rest under the home folder.
 //
 // TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
 // run (the seed is printed); a run with discrepancies keeps its files.
+#include "tests/common/card_scan.h"
 #include "tests/common/shop.h"
 
 #include <QDateTime>
@@ -185,10 +187,15 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 
     // A kill (or a stop, one in three) ends the terminal's life wherever it is; SIGTERM must end it
     // within ten seconds with status 0.
+    // The card numbers and tracks of the cards below, in every form a program could write them.
+    const std::vector<std::string> secrets{"4000001234567899", "5555555555554444", "4111111111111111",
+                                           "=28121010000012300000", "=2812101"};
+    QStringList atRest;
     auto blow = [&](int signal) {
         kills.push_back(Now());
         stops += signal == SIGTERM;
         StopTerminal(signal);
+        atRest << FindCardData(home.path(), secrets);
         StartTerminal();
     };
     auto someSignal = [&] { return between(1, 3) == 1 ? SIGTERM : SIGKILL; };
@@ -295,6 +302,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 
     ASSERT_NO_FATAL_FAILURE(ReadLedger());
     EXPECT_EQ(Rows("PRAGMA integrity_check"), QStringList{"ok"});
+    atRest << FindCardData(home.path(), secrets);
 
     // The database: a row per approved transaction.
     struct Row {
@@ -313,6 +321,8 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 
     std::vector<std::string> wrong;
     auto discrepancy = [&](const QString& what) { wrong.push_back(what.toStdString()); };
+    for (const QString& found : atRest)
+        discrepancy("card data at rest: " + found);
     std::multimap<long, const Auth*> byStan;
     for (const Auth& a : auths)
         byStan.emplace(a.stan, &a);

@@ -1,5 +1,6 @@
 #include "store/db.h"
 #include "tests/common/records.h"
+#include "tests/common/test_home.h"
 #include "support/errors.h"
 #include "support/home.h"
 
@@ -60,7 +61,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        Home_Set(dir.path());
+        test::UseTestHome(dir.path());
         path = dir.filePath("tollan.mdb");
     }
     void TearDown() override
@@ -125,7 +126,7 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     }
     ASSERT_TRUE(Db_Open());
     Peek p(path);
-    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 17);
+    EXPECT_EQ(p.column("PRAGMA table_info(Trans)", 1).size(), 20);
     EXPECT_TRUE(p.column("PRAGMA table_info(Log)", 1).contains("Object"));
     EXPECT_EQ(p.one("SELECT PAN || '/' || Amount || '/' || sent FROM Trans"), "4000001234567899/10.5/0");
     EXPECT_EQ(p.one("SELECT Message FROM Log"), "vana");
@@ -149,6 +150,8 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     EXPECT_TRUE(Db_IndexMatches(fresh, "iA", "+A", 0));
 }
 
+// The card number is stored masked with the full one sealed beside it, the track as the one digit
+// the file needs: the full number comes back only through the card key.
 TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefused)
 {
     ASSERT_TRUE(Db_Open());
@@ -156,8 +159,10 @@ TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefus
     t.AuthCode = "\xF5\xE4";  // õä
     ASSERT_TRUE(Db_StoreTrans(t));
     Peek p(path);
-    EXPECT_EQ(p.one("SELECT Amount || '|' || sent || '|' || AuthCode || '|' || Date FROM Trans"),
-              QString::fromUtf8("12.345|0|õä|20261206"));
+    EXPECT_EQ(p.one("SELECT Amount || '|' || sent || '|' || AuthCode || '|' || Date || '|' || PAN || '|' || Track2 || '|'"
+                    " || Track2Digit FROM Trans"),
+              QString::fromUtf8("12.345|0|õä|20261206|400000******7899||1"));
+    EXPECT_FALSE(p.one("SELECT PanSealed FROM Trans").contains("1234567899"));
     const DbStatus again = Db_StoreTrans(t);
     EXPECT_FALSE(again);
     EXPECT_NE(again.description.find("UNIQUE"), std::string::npos) << again.description;
@@ -169,7 +174,17 @@ TEST_F(Store, StoredRowReadsBackAsPeopleReadItAndTheSameWorkstationNumberIsRefus
     ASSERT_TRUE(set.seek("=", {"POS001", "17"}));
     EXPECT_EQ(set.record().Amount, 123450);
     EXPECT_EQ(set.record().AuthCode, "\xF5\xE4");
-    EXPECT_EQ(set.record().Track2, t.Track2);
+    EXPECT_EQ(set.record().Track2, "");
+    EXPECT_EQ(set.record().Track2Digit, 1);
+    EXPECT_EQ(Db_CardNumber(set.record()), "4000001234567899");
+    // Another key, or the sealed number moved to another masked number, opens nothing.
+    TransRecord moved = set.record();
+    moved.PAN = "400000******7898";
+    EXPECT_EQ(Db_CardNumber(moved), std::nullopt);
+    const std::vector<CardKey> keys = CardKey_Keys();
+    CardKey_Use({CardKey_New(keys)});
+    EXPECT_EQ(Db_CardNumber(set.record()), std::nullopt);
+    CardKey_Use(keys);
     EXPECT_EQ(set.record().ExpDate, 2812);
     EXPECT_FALSE(set.sent());
     EXPECT_FALSE(set.seek("=", {"POS001", "19"}));
@@ -288,7 +303,7 @@ TEST_F(Store, AWalkPastTheFirstRowsOfASeekSeesEveryRowOnceInIndexOrder)
     }
     std::vector<std::string> expected{""};
     for (int i = 0; i < kRows; ++i)
-        expected.push_back(pan(i));
+        expected.push_back(Card_Mask(pan(i)));
     EXPECT_EQ(walked, expected);
     ASSERT_TRUE(Db_Rollback());
 
@@ -321,7 +336,7 @@ TEST_F(Store, CountUnsentFollowsTheIndexWhereSentRowsComeFirst)
     EXPECT_TRUE(set.sent());   // the true row is first
     EXPECT_EQ(Db_CountUnsent(set), 0);
     ASSERT_TRUE(set.seek(">=", {false}));
-    EXPECT_EQ(set.record().PAN, "400001");
+    EXPECT_EQ(set.record().PAN, "**0001");
     EXPECT_EQ(Db_CountUnsent(set), 3);
     EXPECT_TRUE(set.eof());
     EXPECT_EQ(Db_CountUnsent(set), 0);

@@ -342,7 +342,7 @@ TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
 {
     const WorkstationPacket byStan = Cancel("POS00009", "C1", "2");  // STAN 2 wins over Trans "2"
     EXPECT_EQ(byStan.AnswerType, wsApproval);
-    EXPECT_EQ(Rows("Type = 1 AND Toojaam = 'POS00009' AND Trans = 'C1' AND PAN = '4000001234567899'"), 1);
+    EXPECT_EQ(Rows("Type = 1 AND Toojaam = 'POS00009' AND Trans = 'C1' AND PAN = '400000******7899'"), 1);
     ASSERT_EQ(requests.size(), 1u);
     // The 0400 as the card centre gets it: element 11 the cancellation's own number (4), element
     // 38 the original's authorisation code, element 90 built from the original (STAN 2, 07.12 12:30).
@@ -384,7 +384,7 @@ TEST_F(Cancels, TheOriginalIsReadWithoutTrailingBlanks)
 {
     QSqlQuery(Db_Database()).exec("UPDATE Trans SET PAN = PAN || '   ', STAN = STAN || ' ' WHERE STAN = '2'");
     ASSERT_EQ(Cancel("POS00009", "C1", "2 ").AnswerType, wsApproval);
-    EXPECT_EQ(Rows("Type = 1 AND PAN = '4000001234567899' AND OrigSTAN = '2'"), 1);
+    EXPECT_EQ(Rows("Type = 1 AND PAN = '400000******7899' AND OrigSTAN = '2'"), 1);
 }
 
 TEST_F(Cancels, TheReceiptNamesTheOriginalsNumberWhateverTheResponseEchoes)
