@@ -290,13 +290,15 @@ void Socket::onEncrypted()
     if (!s || !tls_)
         return;
     encrypted_ = true;
-    const QByteArray presented = tls_->pin.isEmpty() ? QByteArray() : Tls_KeyPin(s->peerCertificate());
-    if (presented != tls_->pin) {
+    const QByteArray presented = tls_->pinned ? Tls_KeyPin(s->peerCertificate()) : QByteArray();
+    if (!Tls_PinPasses(*tls_, presented)) {
         // Refused at once, so that nothing (a session ticket, data) can confirm the connection;
         // told from the event loop rather than inside Qt's own handling of the handshake.
         noteHandshakeFailure(Socket_ErrorNumber(QAbstractSocket::SslHandshakeFailedError),
-                             QString::fromUtf8("kaardikeskuse võtme räsi %1 ei vasta seadele TLS\\Pin")
-                                 .arg(QString::fromLatin1(presented)));
+                             presented.isEmpty()
+                                 ? QString::fromUtf8("kaardikeskuse sertifikaadi võtit ei saa seadega TLS\\Pin võrrelda")
+                                 : QString::fromUtf8("kaardikeskuse võtme räsi %1 ei vasta seadele TLS\\Pin")
+                                       .arg(QString::fromLatin1(presented)));
         QMetaObject::invokeMethod(
             this,
             [this, s = QPointer<QSslSocket>(s)] {

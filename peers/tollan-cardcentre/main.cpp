@@ -11,7 +11,10 @@
 #include <QSslKey>
 #include <QSslSocket>
 
+#include <openssl/pem.h>
+
 #include <cstdio>
+#include <memory>
 
 using namespace tollan;
 using namespace tollan::peer;
@@ -24,18 +27,20 @@ int Usage(const std::string& why)
     return 64;
 }
 
+// Any private key OpenSSL reads (RSA, EC, DSA, Ed25519 ...): Qt takes the kinds it knows as keys
+// of its own and keeps any other as an opaque one, which its TLS hands to OpenSSL as it is. A key
+// with a pass phrase is no key here: nobody is asked for one.
 QSslKey ReadKey(const QString& path)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     const QByteArray pem = f.readAll();
-    for (QSsl::KeyAlgorithm algorithm : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
-        QSslKey key(pem, algorithm, QSsl::Pem, QSsl::PrivateKey);
-        if (!key.isNull())
-            return key;
-    }
-    return {};
+    const std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.constData(), int(pem.size())),
+                                                        &BIO_free);
+    pem_password_cb* noPassPhrase = [](char*, int, int, void*) { return -1; };
+    EVP_PKEY* key = bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassPhrase, nullptr) : nullptr;
+    return key ? QSslKey(Qt::HANDLE(key), QSsl::PrivateKey) : QSslKey();  // the key is Qt's from here
 }
 
 } // namespace
@@ -119,9 +124,10 @@ int main(int argc, char** argv)
         "  file-abandoned   a file without verdict: conn, why (EOT, closed), lines, naks\n"
         "\n"
         "TLS: with --tls-cert and --tls-key every connection is a TLS one (1.2 or newer) with that\n"
-        "certificate (PEM, its chain after it) and key (PEM); --tls-client-ca FILE asks the terminal\n"
-        "for a certificate and takes only one those authorities signed. A handshake that fails is\n"
-        "the event \"handshake failed: WHY\" (Qt's words) and nothing of the connection is read;\n"
+        "certificate (PEM, its chain after it) and key (PEM, of any kind OpenSSL reads: RSA, EC,\n"
+        "Ed25519 ...); --tls-client-ca FILE asks the terminal for a certificate and takes only one\n"
+        "those authorities signed. A handshake that fails is the event \"handshake failed: WHY\"\n"
+        "(Qt's words) and nothing of the connection is read;\n"
         "--verbose shows each handshake's protocol, cipher and client certificate, or the\n"
         "certificate errors, on stderr.\n"
         "\n"

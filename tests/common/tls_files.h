@@ -1,8 +1,9 @@
 #pragma once
 // Certificates made for a test with the openssl command, in a folder of its own: an authority
 // (ca.pem), the card centre's certificate for 127.0.0.1 and localhost (centre), one that expired
-// in 2020 (expired), one for another name only, kaardikeskus.example (other), and the terminal's
-// client certificate (client); each NAME.pem with its key NAME.key.
+// in 2020 (expired), one for another name only, kaardikeskus.example (other), two more for the card
+// centre with Ed25519 keys (ed25519, ed25519-other), and the terminal's client certificate
+// (client); each NAME.pem with its key NAME.key (mode 0600, as openssl writes keys).
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -28,7 +29,8 @@ struct TlsFiles {
         ASSERT_TRUE(dir.isValid());
         Shell(R"(
 key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$1.key" 2>/dev/null; }
-request() { key "$1"; openssl req -new -key "$1.key" -subj "/CN=$1" -out "$1.csr"; }
+edkey() { openssl genpkey -algorithm ED25519 -out "$1.key"; }
+request() { ${2:-key} "$1"; openssl req -new -key "$1.key" -subj "/CN=$1" -out "$1.csr"; }
 key ca
 openssl req -x509 -key ca.key -subj "/CN=Tollan test CA" -days 30 -out ca.pem
 mkdir db && : > db/index.txt && echo 01 > db/serial
@@ -56,6 +58,8 @@ sign() { openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -notext -
 request centre && sign centre centre
 request other && sign other other
 request client && sign client client
+request ed25519 edkey && sign ed25519 centre
+request ed25519-other edkey && sign ed25519-other centre
 request expired && openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -notext -in expired.csr \
     -out expired.pem -extensions centre -startdate 20200101000000Z -enddate 20200201000000Z 2>/dev/null
 )");

@@ -1,7 +1,9 @@
-// The TCP link over TLS, below the dialogues: a handshake that never ends, and the session kept
-// from one dialogue to the next. What the card centre and the register see of TLS is in
+// The TCP link over TLS, below the dialogues: a handshake that never ends, settings that cannot
+// make a connection, the key pin of every kind of key, and the session kept from one dialogue to
+// the next. What the card centre and the register see of TLS is in
 // tests/e2e/tls_e2e_test.cpp.
 #include "links/tcp.h"
+#include "links/tls.h"
 
 #include "store/db.h"
 #include "support/clock.h"
@@ -13,6 +15,7 @@
 #include "tests/peers/peer_process.h"
 
 #include <QProcess>
+#include <QSslCertificate>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -105,6 +108,64 @@ TEST_F(TlsLink, AClosedPortIsARefusedConnectionNotAFailedHandshake)
 {
     EXPECT_FALSE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(tollan::test::FreePort()), 5));
     EXPECT_EQ(Last().description, "TCP timeout");
+}
+
+// A key file that others than the terminal's user may open, like a file that cannot be read, fails
+// the attempt before any connection is made, the file named in the report.
+TEST_F(TlsLink, SettingsThatCannotMakeAConnectionFailTheAttemptBeforeItIsMade)
+{
+    QTcpServer listening;
+    ASSERT_TRUE(listening.listen(QHostAddress::LocalHost, 0));
+    const std::string address = "127.0.0.1:" + std::to_string(listening.serverPort());
+    tls.Shell("cp client.key open.key && chmod 644 open.key && cp client.key group.key && chmod 640 group.key && "
+              "cp client.pem cert-as.key && chmod 600 cert-as.key");
+    const auto key = [&](const char* name) { return Text_FromQString(tls.Path(name)); };
+    const struct Case {
+        const char* what;
+        std::string keyFile;
+        std::string failure;
+    } cases[] = {
+        {"a key file anyone may read", key("open.key"),
+         "TLS: terminali võtmefail \"" + key("open.key") + "\" on avatud ka teistele kui omanikule (õigused 0644); see peab olema 0600"},
+        {"a key file its group may read", key("group.key"),
+         "TLS: terminali võtmefail \"" + key("group.key") + "\" on avatud ka teistele kui omanikule (õigused 0640); see peab olema 0600"},
+        {"a key file with no key in it", key("cert-as.key"),
+         "TLS: terminali võtmefaili \"" + key("cert-as.key") + "\" ei saa lugeda"},
+        {"a certificate without its key", "", "TLS: seaded TLS\\CertFile ja TLS\\KeyFile käivad koos"},
+    };
+    Cfg_Put("TLS\\CertFile", key("client.pem"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Cfg_Put("TLS\\KeyFile", c.keyFile);
+        EXPECT_FALSE(Tcp_Connect(auth, address, 5));
+        EXPECT_EQ(Last().description, Text_Utf8ToCp1252(c.failure));
+        EXPECT_EQ(Last().message, Text_Utf8ToCp1252("Viga ühenduse loomisel"));
+        EXPECT_FALSE(listening.waitForNewConnection(100));
+    }
+}
+
+// "TLS\Pin" holds what openssl computes from the card centre's certificate, whatever its kind of
+// key; a certificate whose key cannot be read has no pin at all, so that no setting matches it.
+TEST_F(TlsLink, TheKeyPinIsOpensslsForEveryKindOfKeyAndNoneForAKeyThatCannotBeRead)
+{
+    tls.Shell("for kind in rsa:2048 ed448; do openssl req -x509 -newkey $kind -nodes -keyout ${kind%:*}.key "
+              "-subj /CN=$kind -days 1 -out ${kind%:*}.pem 2>/dev/null; done");
+    const auto certificate = [&](const char* name) {
+        return QSslCertificate::fromPath(tls.Path(name + QString(".pem"))).value(0);
+    };
+    for (const char* kind : {"rsa", "centre", "ed25519", "ed448"}) {
+        SCOPED_TRACE(kind);
+        ASSERT_FALSE(certificate(kind).isNull());
+        EXPECT_EQ(Tls_KeyPin(certificate(kind)).toStdString(), tls.Pin(kind).toStdString());
+    }
+    // The Ed25519 certificate with its key's algorithm made one nobody knows (1.3.101.99).
+    QByteArray der = certificate("ed25519").toDer();
+    ASSERT_EQ(der.count(QByteArray::fromHex("06032b6570")), 1);
+    der.replace(QByteArray::fromHex("06032b6570"), QByteArray::fromHex("06032b6563"));
+    const QSslCertificate unknown(der, QSsl::Der);
+    ASSERT_FALSE(unknown.isNull());
+    EXPECT_EQ(Tls_KeyPin(unknown).toStdString(), "");
+    EXPECT_EQ(Tls_KeyPin(QSslCertificate()).toStdString(), "");
 }
 
 TEST_F(TlsLink, TheNextDialogueResumesTheSessionWhosePinStillMatchesButNoKeptSessionGetsPastAChangedAuthority)
