@@ -169,7 +169,10 @@ bool Run(const Scenario& s, const QString& work, Json& j, double& p95)
     const QString home = dir + "/home";
     QDir().mkpath(home);
     CardCentre centre;
-    QStringList centreArgs{"--ledger", dir + "/ledger.jsonl"};
+    // The ledger only where it is read: over X.25, for the calls.
+    QStringList centreArgs;
+    if (s.x25)
+        centreArgs << "--ledger" << dir + "/ledger.jsonl";
     if (s.answerDelayMs > 0)
         centreArgs << "--answer-delay" << QString::number(s.answerDelayMs);
     if (!centre.Start(centreArgs, dir)) {
