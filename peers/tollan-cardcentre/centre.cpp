@@ -101,7 +101,13 @@ Centre::Centre(CentreOptions options) : o_(std::move(options))
     connect(&server_, &QTcpServer::newConnection, this, &Centre::Accept);
 }
 
-bool Centre::Listen(quint16 port) { return server_.listen(QHostAddress::Any, port); }
+bool Centre::Listen(quint16 port)
+{
+    // A busy card centre takes many terminals' connections at once: past the default backlog of 50
+    // a burst of connects would wait for the client's SYN to be sent again, a second or more.
+    server_.setListenBacklogSize(1024);
+    return server_.listen(QHostAddress::Any, port);
+}
 
 std::string Centre::DecisionKey(int type, const std::string& stan, const std::string& pan, const std::string& amount)
 {

@@ -51,7 +51,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationName("tollan-cardcentre");
     QCommandLineParser cli;
     cli.setApplicationDescription(
-        "A card centre for tests, demos and integrators.\n"
+        "A card centre for tests, demos and integrators. It serves every connection at once, each\n"
+        "on its own: an answer that waits (delay, late) holds up no other connection.\n"
         "\n"
         "Authorisations (full frames; noise before SOH is skipped): each 0100/0400 and each repeat\n"
         "0101/0401 is read element by element and answered 0110/0410 with elements 2, 3, 4, 7, 11,\n"
@@ -66,7 +67,9 @@ int main(int argc, char** argv)
         "  no-code          leave element 39 out of the answer\n"
         "  auth CODE        authorisation code of an approval (default 123456)\n"
         "  repeat-only      leave the first request unanswered, answer the repeat\n"
-        "  delay MS         answer after MS milliseconds\n"
+        "  delay MS         answer after MS milliseconds; the other connections are served\n"
+        "                   meanwhile (--delay or --answer-delay MS: the default rule's delay,\n"
+        "                   for every request no rule matches, a busy card centre for a whole run)\n"
         "  late MS          answer the request (0100, 0400) after MS milliseconds and its repeat\n"
         "                   (0101, 0401) at once: both answers go out\n"
         "  noise            send bytes before the SOH\n"
@@ -144,7 +147,10 @@ int main(int argc, char** argv)
         {"repeat-only", "Answer only the repeats."},
         {"silent", "Never answer an authorisation."},
         {"close", "Close the line instead of answering."},
-        {"delay", "Answer after MS milliseconds.", "ms"},
+        {{"delay", "answer-delay"},
+         "Answer every authorisation no rule matches after MS milliseconds, as a busy card centre; the other "
+         "connections are served meanwhile.",
+         "ms"},
         {"late", "Answer the requests after MS milliseconds, their repeats at once.", "ms"},
         {"hangup", "Close the line as soon as each answer is written."},
         {"trailing", "Write CR LF right after each answer's frame."},

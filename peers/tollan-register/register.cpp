@@ -7,6 +7,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 
@@ -67,24 +69,28 @@ std::string Register_Escape(std::string_view bytes) { return Str_Replace(bytes, 
 
 std::string Register_Name(std::string_view base, int n)
 {
+    // The trailing digits (at most 18 of them) are the number; what stands before them stays.
     std::size_t start = base.size();
-    while (start > 0 && base[start - 1] >= '0' && base[start - 1] <= '9')
+    while (start > 0 && base.size() - start < 18 && base[start - 1] >= '0' && base[start - 1] <= '9')
         --start;
     const std::string digits(base.substr(start));
     const std::size_t width = digits.empty() ? 3 : digits.size();
-    std::string number = std::to_string((digits.empty() ? 0 : std::stoull(digits.substr(0, 18))) + static_cast<unsigned>(n));
-    if (number.size() < width)
-        number.insert(0, width - number.size(), '0');
+    std::uint64_t modulus = 1;
+    for (std::size_t i = 0; i < width; ++i)
+        modulus *= 10;
+    const std::uint64_t first = digits.empty() ? 0 : std::stoull(digits);
+    std::string number = std::to_string((first + static_cast<std::uint64_t>(n)) % modulus);
+    number.insert(0, width - number.size(), '0');
     return std::string(base.substr(0, start)) + number;
 }
 
-WorkstationPacket Register_Request(const RegisterOptions& o)
+std::string Register_ClockNumber() { return KK_Number(QDateTime::currentMSecsSinceEpoch() / 10 % 100000000, 8); }
+
+WorkstationPacket Register_Request(const RegisterOptions& o, const std::string& trans)
 {
     WorkstationPacket r;
     r.Workstation = o.workstation;
-    r.WorkstationTrans = o.trans;
-    if (r.WorkstationTrans.empty())
-        r.WorkstationTrans = KK_Number(QDateTime::currentMSecsSinceEpoch() / 10 % 100000000, 8);
+    r.WorkstationTrans = trans;
     r.Word2 = 1;
     switch (o.action) {
     case Action::Purchase: {
@@ -154,48 +160,110 @@ std::string Register_Describe(const WorkstationPacket& p)
 }
 
 Register::Register(RegisterOptions options, std::function<void(const std::string&)> print)
-    : o_(std::move(options)), print_(std::move(print))
+    : o_(std::move(options)), print_(std::move(print)), random_(o_.seed)
 {
-    timer_.setSingleShot(true);
-    connect(&timer_, &QTimer::timeout, this, [this] {
+    timeout_.setSingleShot(true);
+    pace_.setSingleShot(true);
+    connect(&timeout_, &QTimer::timeout, this, [this] {
         print_("[" + o_.workstation + "] no answer in " + std::to_string(o_.timeoutMs) + " ms");
-        Finish(kStatusTimeOut);
+        Ended(kStatusTimeOut);
     });
-    connect(&socket_, &QTcpSocket::connected, this, [this] { Send(Register_Request(o_), "-> "); });
+    connect(&pace_, &QTimer::timeout, this, &Register::Begin);
+    connect(&socket_, &QTcpSocket::connected, this, &Register::Next);
     connect(&socket_, &QTcpSocket::readyRead, this, &Register::Arrived);
     connect(&socket_, &QTcpSocket::errorOccurred, this, [this] {
         if (status_ >= 0)
             return;
         print_("[" + o_.workstation + "] " + socket_.errorString().toStdString());
-        Finish(kStatusNoAnswer);
+        Ended(kStatusNoAnswer);
     });
     connect(&socket_, &QTcpSocket::disconnected, this, [this] {
         if (status_ < 0) {
             print_("[" + o_.workstation + "] the terminal closed the line");
-            Finish(kStatusNoAnswer);
+            Ended(kStatusNoAnswer);
         }
     });
 }
 
 void Register::Start()
 {
-    started_ = QDateTime::currentMSecsSinceEpoch();
-    timer_.start(o_.timeoutMs);
+    run_.start();
+    // Poisson arrivals: the gaps between requests are drawn from the exponential distribution,
+    // the first one too, so that registers started together do not all send at once.
+    if (o_.rate > 0)
+        arrivalMs_ = std::exponential_distribution<double>(o_.rate)(random_) * 1000;
     // A register elsewhere on the shop network, as the terminal's "AllowFrom" sees it.
     if (!o_.source.isEmpty() && !socket_.bind(QHostAddress(o_.source), 0)) {
         print_("[" + o_.workstation + "] cannot connect from " + o_.source.toStdString() + ": " +
                socket_.errorString().toStdString());
-        Finish(kStatusNoAnswer);
+        Ended(kStatusNoAnswer);
         return;
     }
+    // The connection is made within the first request's time: a terminal that does not take it
+    // is no answer.
+    timeout_.start(o_.timeoutMs);
     socket_.connectToHost(o_.host, o_.port);
+}
+
+void Register::Next()
+{
+    timeout_.stop();
+    const bool counted = o_.requests > 0 && made_ >= o_.requests;
+    const bool late = o_.durationMs > 0 && run_.elapsed() >= o_.durationMs;
+    if (counted || late || (o_.durationMs > 0 && o_.rate > 0 && arrivalMs_ >= double(o_.durationMs))) {
+        Finish(worst_);
+        return;
+    }
+    const double wait = arrivalMs_ - double(run_.elapsed());
+    if (wait > 0) {
+        pace_.start(static_cast<int>(std::ceil(wait)));
+        return;
+    }
+    Begin();
+}
+
+void Register::Begin()
+{
+    // The first request's number is --trans (or one from the clock), the next ones count on.
+    if (trans_.empty())
+        trans_ = o_.trans.empty() ? Register_ClockNumber() : o_.trans;
+    else
+        trans_ = Register_Name(trans_, 1);
+    ++made_;
+    ++generation_;
+    answered_ = 0;
+    inRequest_ = true;
+    if (o_.rate > 0)
+        arrivalMs_ += std::exponential_distribution<double>(o_.rate)(random_) * 1000;
+    timeout_.start(o_.timeoutMs);
+    request_.start();
+    Send(Register_Request(o_, trans_), "-> ");
+}
+
+void Register::Ended(int status)
+{
+    if (status_ >= 0)
+        return;
+    const bool answered = status != kStatusNoAnswer && status != kStatusTimeOut;
+    // A line lost between requests ends the register, and counts as a failed request only when
+    // it had made none yet.
+    if (inRequest_ || made_ == 0)
+        results_.push_back({status, answered ? double(request_.nsecsElapsed()) / 1e6 : -1.0});
+    inRequest_ = false;
+    ++generation_;
+    worst_ = std::max(worst_, status);
+    // Without an answer the line can no longer be trusted: what comes on it may be the old
+    // request's. The register ends there.
+    if (!answered) {
+        Finish(worst_);
+        return;
+    }
+    Next();
 }
 
 void Register::Send(WorkstationPacket p, const std::string& prefix)
 {
     const std::string wire = Register_Escape(WS_EncodePacket(p));
-    if (p.AnswerType != wsDialogAnswer && o_.trans.empty())
-        o_.trans = p.WorkstationTrans;   // prompt answers carry the request's number
     if (!o_.quiet) {
         std::string what = std::to_string(p.AnswerType) + " ";
         switch (p.AnswerType) {
@@ -263,7 +331,7 @@ void Register::Handle(const WorkstationPacket& p)
         print_("[" + o_.workstation + "] <- " + Register_Describe(p));
     WorkstationPacket answer;
     answer.Workstation = o_.workstation;
-    answer.WorkstationTrans = o_.trans;
+    answer.WorkstationTrans = trans_;   // prompt answers carry the request's number
     answer.Word2 = p.Word2;
     answer.Word20 = p.Word20;
     answer.AnswerType = wsDialogAnswer;
@@ -272,7 +340,16 @@ void Register::Handle(const WorkstationPacket& p)
         std::string prompt, second;
         WS_ParseDialog(p.RequestData, prompt, second);
         answer.AnswerData = NextAnswer(prompt);
-        Send(answer, "-> ");
+        if (o_.promptDelayMs <= 0) {
+            Send(answer, "-> ");
+            return;
+        }
+        // A cashier who takes a while: the answer goes later, on a timer of this register's own,
+        // so that the other registers go on meanwhile; not at all if its request has ended.
+        QTimer::singleShot(o_.promptDelayMs, this, [this, answer, generation = generation_] {
+            if (generation == generation_ && status_ < 0)
+                Send(answer, "-> ");
+        });
         return;
     }
     case wsPrint:
@@ -280,9 +357,19 @@ void Register::Handle(const WorkstationPacket& p)
         Send(answer, "-> ");
         return;
     default:
-        if (const int status = Register_FinalStatus(p.RequestType); status >= 0)
-            Finish(status);
+        if (const int status = Register_FinalStatus(p.RequestType); status >= 0 && inRequest_)
+            Ended(status);
     }
+}
+
+void Register::Stop()
+{
+    if (status_ >= 0)
+        return;
+    if (inRequest_)
+        results_.push_back({kStatusStopped, double(request_.nsecsElapsed()) / 1e6});
+    inRequest_ = false;
+    Finish(worst_);
 }
 
 void Register::Finish(int status)
@@ -290,8 +377,9 @@ void Register::Finish(int status)
     if (status_ >= 0)
         return;
     status_ = status;
-    elapsedMs_ = QDateTime::currentMSecsSinceEpoch() - started_;
-    timer_.stop();
+    elapsedMs_ = run_.elapsed();
+    timeout_.stop();
+    pace_.stop();
     socket_.disconnectFromHost();
     if (finished)
         finished(*this);

@@ -1,6 +1,7 @@
 #pragma once
-// A cash register on one workstation connection: it sends one request, answers the terminal's
-// prompts and print requests, prints every packet it gets, and ends on the final answer.
+// A cash register on one workstation connection: it sends its requests one after another (one
+// unless told more), answers the terminal's prompts and print requests, prints every packet it
+// gets, and ends after the final answer of its last request.
 #include "workstation/packet.h"
 
 #include <QObject>
@@ -8,8 +9,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <QElapsedTimer>
+
 #include <cstdint>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -38,8 +42,22 @@ struct RegisterOptions {
     std::vector<std::string> answers;       // prompt answers in order
     bool interactive = false;               // prompts answered from stdin once the script is spent
     std::string printAnswer = "-1";
-    int timeoutMs = 300000;
+    int timeoutMs = 300000;                 // each request's final answer within this
     bool quiet = false;                     // no packet lines on stdout (load tests)
+    int promptDelayMs = 0;                  // each prompt answered this long after it arrived
+    // Load: the requests go one after another on the register's one connection, each with a
+    // transaction number of its own (the next after `trans`).
+    int requests = 1;                       // how many; 0: as many as `durationMs` allows
+    qint64 durationMs = 0;                  // no request starts after this long; 0: no limit
+    double rate = 0;                        // requests a second, Poisson arrivals; 0: back to back
+    std::uint64_t seed = 1;                 // of the arrivals
+};
+
+// One request's end: its status, and the time from the request written to the final answer, or
+// to the stop for a request stopped while it waited (negative when the line failed).
+struct RequestResult {
+    int status = -1;
+    double ms = -1;
 };
 
 // Exit statuses: the final answer's type, or why there was none.
@@ -50,19 +68,25 @@ enum RegisterStatus {
     kStatusCardInfo = 3,      // type 23
     kStatusNoAnswer = 4,      // connection refused or closed before the answer
     kStatusTimeOut = 5,       // no answer in --timeout
+    kStatusStopped = 6,       // a request still waiting when the run was stopped: no exit status
     kStatusUsage = 64,
 };
 // The status of a final answer type, or -1 when the type does not end the request.
 int Register_FinalStatus(int answerType);
 
-// The request packet of the options (answer fields filled, as WS_EncodePacket takes them).
-WorkstationPacket Register_Request(const RegisterOptions& o);
+// The request packet of the options with transaction number `trans` (answer fields filled, as
+// WS_EncodePacket takes them).
+WorkstationPacket Register_Request(const RegisterOptions& o, const std::string& trans);
 // The card data field: card text in 40, entry flag, expiry YYMM, 5 spaces.
 std::string Register_CardData(std::string_view card, char entry, std::string_view expiry);
 // "%" travels as "%25": the terminal percent-decodes everything that arrives.
 std::string Register_Escape(std::string_view bytes);
-// The n-th register's name (from 0): the trailing number of `base` counted on by n, same width.
+// The n-th register's name (from 0): the trailing number of `base` counted on by n, same width
+// (past its largest it starts again from 0: the field is as wide as it is). Also the n-th
+// transaction number after `base`.
 std::string Register_Name(std::string_view base, int n);
+// A transaction number of our own: eight digits from the clock.
+std::string Register_ClockNumber();
 // One packet in words (UTF-8), the receipt text of a print request in full.
 std::string Register_Describe(const WorkstationPacket& p);
 
@@ -70,11 +94,18 @@ class Register : public QObject {
 public:
     Register(RegisterOptions options, std::function<void(const std::string&)> print);
     void Start();
+    // Ends the register now (the run is stopped): a request still waiting counts as stopped.
+    void Stop();
+    // The highest status of its requests once it has ended (-1 before).
     int Status() const { return status_; }
     qint64 ElapsedMs() const { return elapsedMs_; }
+    const std::vector<RequestResult>& Results() const { return results_; }
     std::function<void(Register&)> finished;
 
 private:
+    void Next();
+    void Begin();
+    void Ended(int status);
     void Arrived();
     bool DropBroken(std::string& in);
     void Handle(const WorkstationPacket& p);
@@ -85,11 +116,20 @@ private:
     RegisterOptions o_;
     std::function<void(const std::string&)> print_;
     QTcpSocket socket_;
-    QTimer timer_;
+    QTimer timeout_;              // the running request's final answer
+    QTimer pace_;                 // the next request's arrival
+    QElapsedTimer run_, request_;
+    std::mt19937_64 random_;
+    double arrivalMs_ = 0;        // when the next request is due, from the start
     std::string in_;
-    std::size_t answered_ = 0;
+    std::string trans_;           // the running request's number
+    std::size_t answered_ = 0;    // prompts of the running request answered from the script
+    int made_ = 0;                // requests begun
+    bool inRequest_ = false;
+    std::uint64_t generation_ = 0;   // a delayed prompt answer goes only to the request it belongs to
+    std::vector<RequestResult> results_;
+    int worst_ = 0;
     int status_ = -1;
-    qint64 started_ = 0;
     qint64 elapsedMs_ = 0;
 };
 

@@ -2,11 +2,14 @@
 // as the register and the card centre see them, a restart between them, the checks before the card
 // centre, the telephone authorisation when the card centre is silent, cancellations found by the
 // register's own transaction number, several registers at once, who may be a register at all
-// ("AllowFrom"), and at the end of the day a purchase over X.25 through the modem peer. Registers
-// waiting behind a running request are in tests/e2e/transfile_e2e_test.cpp.
+// ("AllowFrom"), and at the end of the day a purchase over X.25 through the modem peer; then a busy
+// shop as `tollan-register` plays it for the benchmarks. Registers waiting behind a running request
+// are in tests/e2e/transfile_e2e_test.cpp.
 #include "tests/common/shop.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 namespace {
 
@@ -183,6 +186,77 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
     const QByteArray dialogue = modem.process.readAllStandardError();
     EXPECT_TRUE(dialogue.contains("5551234")) << dialogue.toStdString();
     EXPECT_TRUE(dialogue.contains("CNtollan/salajane-20041")) << dialogue.toStdString();
+}
+
+// The register peer's load mode against the real terminal: each register's requests on its own
+// connection with numbers of its own, prompts answered late, the counts and the JSON as the
+// terminal and tollan.mdb have them.
+TEST_F(Shop, ABusyShopsRegistersCountWhatTheTerminalAnswered)
+{
+    StartCentre({"--rule", "pan=4111 decline 5"});
+    StartTerminal();
+    auto json = [](const std::string& out) { return QJsonDocument::fromJson(QByteArray::fromStdString(out)).object(); };
+    std::string seen;
+
+    // Three registers, two purchases each, every card-present prompt answered 300 ms late: six
+    // rows, two numbers counted on from --trans for each register, and no request quicker than its
+    // cashier.
+    EXPECT_EQ(Register(QStringList{"--count", "3", "--requests", "2", "--prompt-delay", "300", "--trans", "00000041",
+                                   "--amount", "1.25", "--json"} + kCard, &seen), 0) << seen;
+    QJsonObject r = json(seen);
+    EXPECT_EQ(r["registers"].toInt(), 3) << seen;
+    EXPECT_EQ(r["requests"].toInt(), 6);
+    EXPECT_EQ(r["approved"].toInt(), 6);
+    EXPECT_EQ(r["refused"].toInt() + r["unfinished"].toInt() + r["failed"].toInt() + r["stopped"].toInt(), 0);
+    EXPECT_EQ(r["requests_per_register"].toInt(), 2);
+    EXPECT_EQ(r["prompt_delay_ms"].toInt(), 300);
+    EXPECT_GE(r["latency_p50_ms"].toDouble(), 300);
+    EXPECT_LE(r["latency_p50_ms"].toDouble(), r["latency_p95_ms"].toDouble());
+    EXPECT_LE(r["latency_p99_ms"].toDouble(), r["latency_max_ms"].toDouble());
+    // One at a time today: six requests of at least 300 ms each.
+    EXPECT_GE(r["seconds"].toDouble(), 1.8);
+    EXPECT_NEAR(r["purchases_per_s"].toDouble(), 6 / r["seconds"].toDouble(), 0.01 * r["purchases_per_s"].toDouble());
+    EXPECT_EQ(Rows("SELECT Toojaam || '/' || Trans FROM Trans ORDER BY Toojaam, Trans"),
+              (QStringList{"POS00001/00000041", "POS00001/00000042", "POS00002/00000041", "POS00002/00000042",
+                           "POS00003/00000041", "POS00003/00000042"}));
+
+    // Paced at four a second for two seconds, declined by the card centre: refusals, counted as
+    // such, far fewer than back to back would make.
+    EXPECT_EQ(Register({"--count", "2", "--workstation", "POS00011", "--duration", "2", "--rate", "4", "--seed", "7",
+                        "--amount", "1", "--card", "4111111111111111=28121010000012300000", "--answer", "1111",
+                        "--json"}, &seen), 1) << seen;
+    r = json(seen);
+    EXPECT_GE(r["requests"].toInt(), 4) << seen;
+    EXPECT_LE(r["requests"].toInt(), 40) << seen;
+    EXPECT_EQ(r["refused"].toInt(), r["requests"].toInt());
+    EXPECT_EQ(r["approved"].toInt(), 0);
+    EXPECT_EQ(r["purchases_per_s"].toDouble(), 0);
+    EXPECT_EQ(r["pacing"].toString(), "poisson");
+    EXPECT_TRUE(r["requests_per_register"].isNull());
+    EXPECT_GE(r["seconds"].toDouble(), 1.0);
+    EXPECT_EQ(Rows("SELECT count(*) FROM Trans"), QStringList{"6"});
+
+    // Stopped while both wait (the cashier is slow, the second register queued behind the first):
+    // both requests counted as stopped, with their waits, and the JSON printed all the same.
+    auto slow = StartRegister(QStringList{"--count", "2", "--workstation", "POS00021", "--duration", "30",
+                                          "--prompt-delay", "20000", "--amount", "1", "--json"} + kCard);
+    Pause(1500);
+    ::kill(pid_t(slow->process.processId()), SIGTERM);
+    EXPECT_EQ(slow->Exit(10000), 0) << slow->out;
+    r = json(slow->out);
+    EXPECT_EQ(r["requests"].toInt(), 2) << slow->out;
+    EXPECT_EQ(r["stopped"].toInt(), 2);
+    EXPECT_GE(r["stopped_waited_max_ms"].toDouble(), 1000);
+    EXPECT_TRUE(r["latency_p50_ms"].isNull());
+
+    // Nobody at the port: every register's request failed.
+    PeerProcess nobody;
+    ASSERT_TRUE(nobody.Start(TOLLAN_REGISTER_EXE, {"--count", "2", "--requests", "3", "--port",
+                                                   QString::number(FreePort()), "--query", "4000001234567899", "--json"}));
+    EXPECT_EQ(nobody.Exit(10000), 4) << nobody.out;
+    r = json(nobody.out);
+    EXPECT_EQ(r["failed"].toInt(), 2) << nobody.out;
+    EXPECT_EQ(r["requests"].toInt(), 2);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include "workstation/dispatch.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -215,6 +216,45 @@ TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
     ASSERT_TRUE(centre->WaitFor("stan=000124 ->"));
     line.abort();
     EXPECT_TRUE(centre->WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
+}
+
+// A busy card centre: every request answered only after --answer-delay, and forty terminals'
+// connections at once all answered within one delay or so, not one after another.
+TEST_F(CardCentre, AnswerDelayHoldsUpEachRequestButNoOtherConnection)
+{
+    constexpr int kLines = 40, kDelayMs = 1000;
+    const quint16 port = StartCentre({"--answer-delay", QString::number(kDelayMs)});
+    ASSERT_NE(port, 0);
+    std::vector<std::unique_ptr<QTcpSocket>> lines;
+    for (int i = 0; i < kLines; ++i) {
+        lines.push_back(std::make_unique<QTcpSocket>());
+        lines.back()->connectToHost("127.0.0.1", port);
+    }
+    QElapsedTimer sent;
+    sent.start();
+    for (int i = 0; i < kLines; ++i) {
+        ASSERT_TRUE(lines[i]->waitForConnected(5000));
+        TransRecord t = Purchase("4111111111111111");
+        t.STAN = KK_Number(i + 1, 6);
+        const std::string frame = KK_Frame(KK_FormatField(2, 4, true, KK_Number(100, 4)) + KK_BuildRequest(kKK_Bitmap0100, t));
+        lines[i]->write(frame.data(), qint64(frame.size()));
+        lines[i]->flush();
+    }
+    qint64 first = -1;
+    for (int i = 0; i < kLines; ++i) {
+        std::string wire;
+        ASSERT_TRUE(ReadUntil(*lines[i], wire, [](const std::string& b) { return b.find('\r') != std::string::npos; }))
+            << "line " << i;
+        if (first < 0)
+            first = sent.elapsed();
+        TransRecord back;
+        ASSERT_TRUE(KK_DecodeResponse(KK_Unframe(wire).substr(2), back, 2026, 12));
+        EXPECT_EQ(back.STAN, KK_Number(i + 1, 6));
+    }
+    // A timer may fire a little early; one after another the last would come after forty seconds.
+    EXPECT_GE(first, kDelayMs * 9 / 10);
+    EXPECT_LT(sent.elapsed(), 4 * kDelayMs);
+    EXPECT_TRUE(centre->WaitFor("answer to stan=000040 after 1000 ms written")) << centre->out;
 }
 
 class TerminalAgainstCentre : public PeerTest {
