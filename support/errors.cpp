@@ -40,19 +40,22 @@ DateTime ToDateTime(const QDateTime& t)
     return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
 }
 
-void AppendLine(const std::string& line)
+} // namespace
+
+void Err_AppendLine(const std::string& line)
 {
     // A line the log cannot take (a full disk, a read-only folder) goes to stderr, so that the
     // report of the very failure that stops the log is not lost; the record stays in the ring.
     const std::string utf8 = Text_Cp1252ToUtf8(line) + "\r\n";
+    // Its lines name registers, addresses and the causes of refusals: its user's alone. A file
+    // that cannot be narrowed is still written, as it was: a lost report helps nobody.
+    Home_RestrictFile(Err_LogPath());
     QFile file(Err_LogPath());
     const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&
                          file.write(utf8.data(), static_cast<qint64>(utf8.size())) == static_cast<qint64>(utf8.size()) &&
                          file.flush();
     if (!written) std::fprintf(stderr, "%s\n", Text_Cp1252ToUtf8(line).c_str());
 }
-
-} // namespace
 
 const std::string& App_ProductName()
 {
@@ -89,7 +92,7 @@ void Err_Log(std::int32_t number, std::string_view description, std::string_view
     Err_Store(r);
     s.pendingFlags = 0;
     s.pendingDetails.clear();
-    AppendLine(Err_LogLine(r));
+    Err_AppendLine(Err_LogLine(r));
 }
 
 void Err_Report(std::int32_t number, std::string_view description, std::string_view message, int flags,
