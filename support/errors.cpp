@@ -110,14 +110,19 @@ void Err_Show(int back)
     const ErrorState& s = State();
     int slot = (s.index - back) % kErrRing;
     if (slot < 0) slot += kErrRing;
+    const ErrorRecord& r = s.ring[static_cast<std::size_t>(slot)];
+    const std::string text = std::to_string(r.number) + " - " + r.message + "\r(" + r.description + ")!";
     const int element = Visual_Find("ERRORSHOW");
     if (element != -1) {
         QObject* button = Visual_Element(element);
         button->setProperty("Tag", slot);
-        if (QMetaObject::invokeMethod(button, "click")) return;
+        if (QMetaObject::invokeMethod(button, "click")) {
+            // Headless, nobody looks at the window's indicator: the journal does, through stderr.
+            if (Ui_Headless()) Msg_BoxUnlogged(text, r.flags);
+            return;
+        }
     }
-    const ErrorRecord& r = s.ring[static_cast<std::size_t>(slot)];
-    Msg_BoxUnlogged(std::to_string(r.number) + " - " + r.message + "\r(" + r.description + ")!", r.flags);
+    Msg_BoxUnlogged(text, r.flags);
 }
 
 const ErrorRecord& Err_Record(int slot)

@@ -156,8 +156,12 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTagAndNeverAClos
     EXPECT_EQ(Visual_Find("  ErrorShow "), 1);
     EXPECT_EQ(Visual_Kind(1), 4);
 
+    // Headless, the indicator is pressed and the report goes to stderr too: the journal keeps it.
+    testing::internal::CaptureStderr();
     Err_Report(1, "", "a", 48, "");
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(shown, 1);
+    EXPECT_NE(said.find("1 - a / ()!"), std::string::npos) << said;
     Err_Show(2);  // two behind slot 1 is slot 256
     EXPECT_EQ(shown, 256);
 
