@@ -1,5 +1,7 @@
 #include "shell/command_line.h"
 
+#include "store/admin_log.h"
+#include "store/db.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/registry.h"
@@ -44,7 +46,8 @@ QString Cli_Usage()
         "\n"
         "config list            every setting, one KEY=VALUE per line\n"
         "config get KEY         print the setting's value\n"
-        "config set KEY VALUE   store a setting\n"
+        "config set KEY VALUE   store a setting; the change goes to the event log (tollan.mdb,\n"
+        "                       table Log) with the user, a password as ***\n"
         "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
         "\n"
         "One terminal runs per home folder; a second start on it says which process holds it.\n"
@@ -73,6 +76,7 @@ CommandLine Cli_Parse(const QStringList& arguments)
             if (line.home.isEmpty() && line.error.isEmpty()) line.error = QStringLiteral("--home needs a folder");
         } else if (a == "--headless") {
             line.headless = true;
+
         } else if (a == "--help" || a == "-h") {
             line.help = true;
         } else if (a == "--version") {
@@ -106,8 +110,13 @@ int Cli_Config(const QStringList& command)
         return 0;
     }
     if (verb == "set" && command.size() == 4) {
-        Cfg_Put(ToBytes(command[2]), ToBytes(command[3]));
-        return Cfg_LastError() == kRegOk ? 0 : 3;
+        // The record of the change goes to the terminal's event log, which this process opens
+        // itself: the running terminal keeps the database in write-ahead mode, which lets it.
+        // What the log cannot take goes to tollan.err.
+        Db_Open();
+        const bool stored = Admin_PutSetting("config", ToBytes(command[2]), ToBytes(command[3]));
+        Db_Database().close();
+        return stored && Cfg_LastError() == kRegOk ? 0 : 3;
     }
     if (verb == "list" && command.size() == 2) {
         const std::string root(kCfgRoot);

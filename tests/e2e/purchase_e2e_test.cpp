@@ -151,7 +151,8 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
         // Closed at once: the card query it sent with the connection was never read, so never answered.
         EXPECT_EQ(status, 4) << seen;
         EXPECT_FALSE(Has(seen, "<- ")) << seen;
-        const QStringList logged = Rows("SELECT Object, Message FROM Log WHERE Message LIKE '%AllowFrom%' ORDER BY rowid");
+        const QStringList logged =
+            Rows("SELECT Object, Message FROM Log WHERE Object = 'WSTJlistener' AND Message LIKE '%AllowFrom%' ORDER BY rowid");
         ASSERT_EQ(logged.size(), ++refused);
         EXPECT_TRUE(logged.back().startsWith(QString("WSTJlistener|Ühendus aadressilt ") + c.source + " suletud"))
             << logged.back().toStdString();
