@@ -25,7 +25,7 @@ void PrintLine(std::FILE* to, const std::string& cp1252)
 QString Cli_Usage()
 {
     return QStringLiteral(
-        "Usage: tollan [--home DIR] [--headless]\n"
+        "Usage: tollan [--home DIR] [--headless] [--service]\n"
         "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
         "       tollan --help | --version\n"
         "\n"
@@ -41,6 +41,10 @@ QString Cli_Usage()
         "  --headless   run without a window, logging to stderr; so it runs as well when neither\n"
         "               DISPLAY nor WAYLAND_DISPLAY is set. SIGTERM or SIGINT end it as closing\n"
         "               the window does\n"
+        "  --service    run as the package's service (tollan.service starts it so): until AllowFrom\n"
+        "               or ListenAddress is set, registers are served on the loopback only\n"
+        "               (127.0.0.1 and ::1), and the start says so. Started without it, the\n"
+        "               terminal serves registers on every interface\n"
         "  -h, --help   show this text\n"
         "  --version    show the version\n"
         "\n"
@@ -76,7 +80,8 @@ CommandLine Cli_Parse(const QStringList& arguments)
             if (line.home.isEmpty() && line.error.isEmpty()) line.error = QStringLiteral("--home needs a folder");
         } else if (a == "--headless") {
             line.headless = true;
-
+        } else if (a == "--service") {
+            line.service = true;
         } else if (a == "--help" || a == "-h") {
             line.help = true;
         } else if (a == "--version") {

@@ -12,6 +12,7 @@ namespace tollan {
 struct CommandLine {
     QString home;           // --home DIR, empty when not given
     bool headless = false;  // --headless
+    bool service = false;   // --service: run as the package's service
     bool help = false, version = false;
     QStringList command;    // "config" and its arguments, empty to run the terminal
     QString error;          // a usage error, empty when the line is sound

@@ -297,7 +297,9 @@ void fMain::Form_Load()
     LoadSchedule();                                                     // 8
     Db_Open();                                                          // 9
     // Who started the terminal, and as what: an administrative action like any setting changed.
-    Log_Admin(Text_Utf8ToCp1252("terminal käivitus, protsess ") + std::to_string(QCoreApplication::applicationPid()));
+    Log_Admin(Text_Utf8ToCp1252(asService_ ? "terminal käivitus teenusena, protsess " : "terminal käivitus, protsess ") +
+              std::to_string(QCoreApplication::applicationPid()));
+    service_->setService(asService_);
     service_->Start();                                                  // 10
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12

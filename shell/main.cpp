@@ -115,6 +115,7 @@ int main(int argc, char** argv)
     }
 
     fMain window;
+    window.setService(line.service);
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
     CloseOnSignals(window);
     window.Form_Load();

@@ -109,7 +109,7 @@ protected:
     {
         terminal = std::make_unique<PeerProcess>();
         terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"), QIODevice::Append);
-        const QStringList args{"--headless", "--home", home.path()};
+        const QStringList args = QStringList{"--headless", "--home", home.path()} + terminalArgs;
         ASSERT_TRUE(runAs.isEmpty() ? terminal->Start(TOLLAN_EXE, args)
                                     : terminal->Start(runAs.first().toLocal8Bit().constData(),
                                                       runAs.mid(1) + QStringList{TOLLAN_EXE} + args));
@@ -188,6 +188,7 @@ protected:
     QTemporaryDir tmp;
     QDir home;
     QStringList runAs;      // a command that runs the terminal as another user ("setpriv", ...); empty: as we are
+    QStringList terminalArgs;   // more options for the terminal ("--service")
     QStringList mounts;     // unmounted at the end, the last first
     std::vector<std::pair<QString, QString>> written;   // the shop's own settings, as SetUp wrote them
     std::unique_ptr<PeerProcess> centre;

@@ -102,9 +102,13 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
-TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUser)
+TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCannotReadAreShownAtOnce)
 {
+    Cfg_Put("AllowFrom", "192.168.1.0/24;kassa7");
     fMain& w = Load();
+    EXPECT_TRUE(Caption("lError").endsWith(U("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse")))
+        << Caption("lError").toStdString();
+    EXPECT_EQ(Err_Record(Err_Index()).description, "AllowFrom: kassa7");
     w.Form_Unload();
     const std::string admin = "Admin " + Log_AdminUser() + ": ";
     const std::string pid = std::to_string(QCoreApplication::applicationPid());
