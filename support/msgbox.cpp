@@ -7,7 +7,6 @@
 #include "support/text.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
