@@ -365,37 +365,94 @@ void Socket::announceHandshakeFailure()
     showUnlessCancelled(cancel, tlsFailure_.number, text);
 }
 
-Listener::Listener(QObject* parent) : QObject(parent), server_(new QTcpServer(this))
-{
-    connect(server_, &QTcpServer::newConnection, this, &Listener::onNewConnection);
-    connect(server_, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError e) {
-        int number = Socket_ErrorNumber(e);
-        QString text = server_->errorString();
-        bool cancel = false;
-        emit error(number, text, &cancel);
-        showUnlessCancelled(cancel, number, text);
-    });
-}
+Listener::Listener(QObject* parent) : QObject(parent) {}
 
 Listener::~Listener() = default;
 
-bool Listener::listen(std::int32_t port, SocketFailure* failure, const QHostAddress& address)
+QTcpServer* Listener::server(std::size_t index)
+{
+    while (servers_.size() <= index) {
+        auto* server = new QTcpServer(this);
+        connect(server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
+        connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError e) {
+            int number = Socket_ErrorNumber(e);
+            QString text = server->errorString();
+            bool cancel = false;
+            emit error(number, text, &cancel);
+            showUnlessCancelled(cancel, number, text);
+        });
+        servers_.push_back(server);
+    }
+    return servers_[index];
+}
+
+bool Listener::listen(std::int32_t port, SocketFailure* failure, const QList<QHostAddress>& addresses)
 {
     if (port < 0 || port > 65535) {
         if (failure)
             *failure = {10049, "port " + std::to_string(port) + " is outside 0..65535"};
         return false;
     }
-    if (server_->listen(address.isNull() ? QHostAddress(QHostAddress::Any) : address, quint16(port)))
-        return true;
-    if (failure)
-        *failure = {Socket_ErrorNumber(server_->serverError()), Text_FromQString(server_->errorString())};
+    // A port the system picked on the first address may be taken on the next: pick again.
+    for (int attempt = 0; attempt < (port == 0 && addresses.size() > 1 ? 5 : 1); ++attempt)
+        if (listenOnce(port, failure, addresses))
+            return true;
     return false;
 }
 
-std::int32_t Listener::localPort() const { return server_->serverPort(); }
-int Listener::state() const { return server_->isListening() ? kSockListening : kSockClosed; }
-void Listener::close() { server_->close(); }
+bool Listener::listenOnce(std::int32_t port, SocketFailure* failure, const QList<QHostAddress>& addresses)
+{
+    close();
+    const QList<QHostAddress> wanted = addresses.isEmpty() ? QList<QHostAddress>{QHostAddress(QHostAddress::Any)} : addresses;
+    SocketFailure missing;
+    std::size_t used = 0;
+    for (const QHostAddress& address : wanted) {
+        QTcpServer* s = server(used);
+        const quint16 at = used > 0 ? quint16(localPort()) : quint16(port);
+        if (s->listen(address, at)) {
+            ++used;
+            continue;
+        }
+        const SocketFailure f{Socket_ErrorNumber(s->serverError()),
+                              Text_FromQString(s->errorString() + " (" + address.toString() + ")")};
+        if (s->serverError() == QAbstractSocket::SocketAddressNotAvailableError) {
+            missing = f;
+            continue;
+        }
+        close();
+        if (failure)
+            *failure = f;
+        return false;
+    }
+    if (used == 0 && failure)
+        *failure = missing;
+    return used > 0;
+}
+
+QList<QHostAddress> Listener::addresses() const
+{
+    QList<QHostAddress> at;
+    for (const QTcpServer* s : servers_)
+        if (s->isListening())
+            at << s->serverAddress();
+    return at;
+}
+
+std::int32_t Listener::localPort() const
+{
+    for (const QTcpServer* s : servers_)
+        if (s->isListening())
+            return s->serverPort();
+    return 0;
+}
+
+int Listener::state() const { return addresses().isEmpty() ? kSockClosed : kSockListening; }
+
+void Listener::close()
+{
+    for (QTcpServer* s : servers_)
+        s->close();
+}
 
 QTcpSocket* Listener::take(std::int32_t requestId)
 {
@@ -415,21 +472,23 @@ QHostAddress Listener::peerAddress(std::int32_t requestId) const
 
 void Listener::onNewConnection()
 {
-    while (server_->hasPendingConnections()) {
-        QTcpSocket* s = server_->nextPendingConnection();
-        std::int32_t id = nextId_++;
-        if (nextId_ <= 0)
-            nextId_ = 1;
-        offered_[id] = s;
-        emit connectionRequest(id);
-        // Not taken: the workstation is turned away at once rather than left hanging.
-        auto it = offered_.find(id);
-        if (it != offered_.end()) {
-            if (it->second) {
-                it->second->abort();
-                it->second->deleteLater();
+    for (std::size_t i = 0; i < servers_.size(); ++i) {
+        while (servers_[i]->hasPendingConnections()) {
+            QTcpSocket* s = servers_[i]->nextPendingConnection();
+            std::int32_t id = nextId_++;
+            if (nextId_ <= 0)
+                nextId_ = 1;
+            offered_[id] = s;
+            emit connectionRequest(id);
+            // Not taken: the workstation is turned away at once rather than left hanging.
+            auto it = offered_.find(id);
+            if (it != offered_.end()) {
+                if (it->second) {
+                    it->second->abort();
+                    it->second->deleteLater();
+                }
+                offered_.erase(it);
             }
-            offered_.erase(it);
         }
     }
 }

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class QSslSocket;
 class QTcpServer;
@@ -146,9 +147,12 @@ public:
     explicit Listener(QObject* parent = nullptr);
     ~Listener() override;
 
-    // Listens on `port` (0: the system picks) of `address` (null: every local address). False
-    // with the failure.
-    bool listen(std::int32_t port, SocketFailure* failure = nullptr, const QHostAddress& address = {});
+    // Listens on `port` (0: the system picks, the same for every address) of each of `addresses`
+    // (none: every local address). An address the machine does not have (::1 with IPv6 off) is
+    // left out while another listens; any other failure closes them all. False with the failure.
+    bool listen(std::int32_t port, SocketFailure* failure = nullptr, const QList<QHostAddress>& addresses = {});
+    // The addresses it listens on now.
+    QList<QHostAddress> addresses() const;
     std::int32_t localPort() const;
     int state() const;
     void close();
@@ -163,8 +167,10 @@ signals:
 
 private:
     void onNewConnection();
+    QTcpServer* server(std::size_t index);
+    bool listenOnce(std::int32_t port, SocketFailure* failure, const QList<QHostAddress>& addresses);
 
-    QTcpServer* server_;
+    std::vector<QTcpServer*> servers_;   // one for each address; those beyond the addresses closed
     std::map<std::int32_t, QPointer<QTcpSocket>> offered_;
     std::int32_t nextId_ = 1;
 };

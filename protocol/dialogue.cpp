@@ -72,12 +72,12 @@ void KK_SetSockets(Socket* auth, Socket* file)
 bool KK_DebugLog(std::string_view text)
 {
     const QString path = Home_File("debug.log");
-    const bool fresh = !QFile::exists(path);
+    // Card data: readable by the owner alone, from the file's first byte.
+    if (!Home_RestrictFile(path))
+        return false;
     QFile f(path);
     if (!f.open(QIODevice::Append | QIODevice::Text))
         return false;
-    if (fresh)  // card data: readable by the owner alone
-        Home_RestrictFile(path);
     const std::string line = Clock_Now().toString(QStringLiteral("dd.MM.yy hh:mm:ss")).toStdString() + "\t" +
                              Text_Cp1252ToUtf8(Card_MaskText(text)) + "\n";
     return f.write(line.data(), qint64(line.size())) == qint64(line.size());

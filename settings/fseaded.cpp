@@ -2,6 +2,7 @@
 
 #include "scheduler/timora.h"
 #include "scheduler/timora_clock.h"
+#include "store/admin_log.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/msgbox.h"
@@ -38,6 +39,8 @@ constexpr const char* kPages[] = {"Firma", "Kaardikeskus", "X.25 modem", "Sisseh
                                   "Kassad"};
 constexpr int kSendTimesPage = 5;
 
+// Where the event log says a change came from: the menu item that opens the dialog.
+constexpr const char* kVia = "Seadista";
 constexpr const char* kLine = "X25\\Settings";
 constexpr const char* kLineDefault = "9600,n,8,1";
 
@@ -525,13 +528,14 @@ bool fSeaded::SaveSettings()
             lineChanged = true;
             continue;
         }
-        Cfg_Put(Text_Utf8ToCp1252(d.key), Value(int(i)));
-        ok = ok && Cfg_LastError() == 0;
+        // Each setting the operator changes goes to the event log with who changed it.
+        ok = Admin_PutSetting(kVia, Text_Utf8ToCp1252(d.key), Value(int(i))) && ok;
     }
     if (lineChanged) {
-        Cfg_Put(kLine, Settings_ComposeLine(Value(FieldIndex("cmSpeed")), Value(FieldIndex("cmParity")),
-                                            Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits"))));
-        ok = ok && Cfg_LastError() == 0;
+        ok = Admin_PutSetting(kVia, kLine,
+                              Settings_ComposeLine(Value(FieldIndex("cmSpeed")), Value(FieldIndex("cmParity")),
+                                                   Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits")))) &&
+             ok;
     }
     emit saved();
     return ok;

@@ -1,5 +1,6 @@
 #include "shell/command_line.h"
 
+#include "store/admin_log.h"
 #include "store/db.h"
 #include "support/carddata.h"
 #include "support/codepage.h"
@@ -8,8 +9,6 @@
 #include "support/home.h"
 #include "support/text.h"
 
-#include <pwd.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,13 +16,6 @@
 namespace tollan {
 
 namespace {
-
-// The operating-system user who acts, for the event log.
-std::string Cli_UserName()
-{
-    const passwd* pw = ::getpwuid(::geteuid());
-    return pw ? pw->pw_name : std::to_string(::geteuid());
-}
 
 std::string ToBytes(const QString& s) { return Text_FromQString(s); }
 
@@ -37,7 +29,7 @@ void PrintLine(std::FILE* to, const std::string& cp1252)
 QString Cli_Usage()
 {
     return QStringLiteral(
-        "Usage: tollan [--home DIR] [--card-key FILE] [--headless]\n"
+        "Usage: tollan [--home DIR] [--card-key FILE] [--headless] [--service]\n"
         "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
         "       tollan [--home DIR] [--card-key FILE] keys rotate\n"
         "       tollan --help | --version\n"
@@ -58,12 +50,17 @@ QString Cli_Usage()
         "  --headless   run without a window, logging to stderr; so it runs as well when neither\n"
         "               DISPLAY nor WAYLAND_DISPLAY is set. SIGTERM or SIGINT end it as closing\n"
         "               the window does\n"
+        "  --service    run as the package's service (tollan.service starts it so): until AllowFrom\n"
+        "               or ListenAddress is set, registers are served on the loopback only\n"
+        "               (127.0.0.1 and ::1), and the start says so. Started without it, the\n"
+        "               terminal serves registers on every interface\n"
         "  -h, --help   show this text\n"
         "  --version    show the version\n"
         "\n"
         "config list            every setting, one KEY=VALUE per line\n"
         "config get KEY         print the setting's value\n"
-        "config set KEY VALUE   store a setting\n"
+        "config set KEY VALUE   store a setting; the change goes to the event log (tollan.mdb,\n"
+        "                       table Log) with the user, a password as ***\n"
         "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
         "keys rotate            a new card-number key: every kept number sealed again under it in one\n"
         "                       transaction, the keys no row needs any more dropped (the terminal\n"
@@ -101,6 +98,8 @@ CommandLine Cli_Parse(const QStringList& arguments)
             if (line.cardKey.isEmpty()) line.error = QStringLiteral("--card-key needs a file");
         } else if (a == "--headless") {
             line.headless = true;
+        } else if (a == "--service") {
+            line.service = true;
         } else if (a == "--help" || a == "-h") {
             line.help = true;
         } else if (a == "--version") {
@@ -159,7 +158,8 @@ int Cli_Keys(const QStringList& command, const QString& cardKey)
             kept.push_back(k);
     if (!CardKey_Save(source.path, kept, why))
         return fail(3, "cannot save " + source.path.toStdString() + ": " + why);
-    Log_Event("card key " + std::to_string(next.id) + " in force (keys rotate by " + Cli_UserName() + ")");
+    Log_Admin("card key " + std::to_string(next.id) + " in force (keys rotate, " + std::to_string(keys.size() - kept.size()) +
+              " dropped)");
     std::printf("key %d in force in %s; %zu key(s) dropped\n", next.id, qPrintable(source.path),
                 keys.size() - kept.size());
     return 0;
@@ -184,8 +184,13 @@ int Cli_Config(const QStringList& command)
         return 0;
     }
     if (verb == "set" && command.size() == 4) {
-        Cfg_Put(ToBytes(command[2]), ToBytes(command[3]));
-        return Cfg_LastError() == kRegOk ? 0 : 3;
+        // The record of the change goes to the terminal's event log, which this process opens
+        // itself: the running terminal keeps the database in write-ahead mode, which lets it.
+        // What the log cannot take goes to tollan.err.
+        Db_Open();
+        const bool stored = Admin_PutSetting("config", ToBytes(command[2]), ToBytes(command[3]));
+        Db_Database().close();
+        return stored && Cfg_LastError() == kRegOk ? 0 : 3;
     }
     if (verb == "list" && command.size() == 2) {
         const std::string root(kCfgRoot);

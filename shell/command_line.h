@@ -13,6 +13,7 @@ struct CommandLine {
     QString home;           // --home DIR, empty when not given
     QString cardKey;        // --card-key FILE, empty when not given
     bool headless = false;  // --headless
+    bool service = false;   // --service: run as the package's service
     bool help = false, version = false;
     QStringList command;    // "config" or "keys" and its arguments, empty to run the terminal
     QString error;          // a usage error, empty when the line is sound

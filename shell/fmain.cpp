@@ -11,6 +11,7 @@
 #include "shell/layout.h"
 #include "shell/print.h"
 #include "shell/twips.h"
+#include "store/admin_log.h"
 #include "store/db.h"
 #include "store/transfiles.h"
 #include "support/carddata.h"
@@ -313,6 +314,10 @@ void fMain::Form_Load()
     LoadSchedule();                                                     // 8
     Db_Open();                                                          // 9
     OpenCardKey();
+    // Who started the terminal, and as what: an administrative action like any setting changed.
+    Log_Admin(Text_Utf8ToCp1252(asService_ ? "terminal käivitus teenusena, protsess " : "terminal käivitus, protsess ") +
+              std::to_string(QCoreApplication::applicationPid()));
+    service_->setService(asService_);
     service_->Start();                                                  // 10
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12
@@ -339,6 +344,7 @@ void fMain::Form_Unload()
         Cfg_Put(key + ".Top", Num_Text(double(Twips_FromPxY(at.y()))));
     }
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Release();
+    Log_Admin(Text_Utf8ToCp1252("terminal lõpetab, protsess ") + std::to_string(QCoreApplication::applicationPid()));
     emit ended();
 }
 

@@ -41,6 +41,8 @@ public:
     explicit fMain(QWidget* parent = nullptr);
     ~fMain() override;
 
+    // The terminal runs as the package's service (`--service`); set before Form_Load.
+    void setService(bool service) { asService_ = service; }
     // Start-up, the thirteen steps of the window's load; shutdown, the three of its unload.
     void Form_Load();
     void Form_Unload();
@@ -130,6 +132,7 @@ private:
     std::string consoleTag_;       // the console's dialogue answer, read by the waiting dialogue
     std::string pendingReceipt_;   // the first receipt of a pair
     bool loaded_ = false, unloaded_ = false;
+    bool asService_ = false;
     std::int64_t statusStep_ = kNoTenSeconds;  // the ten seconds of the last status refresh
     // A transfer was asked for (a send time, the menu) and has not run yet: a request held the
     // busy marker. It runs at the first tick that finds the marker free.

@@ -116,6 +116,7 @@ int main(int argc, char** argv)
 
     fMain window;
     window.cardKeyFile = line.cardKey;
+    window.setService(line.service);
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
     CloseOnSignals(window);
     window.Form_Load();

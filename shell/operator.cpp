@@ -2,6 +2,7 @@
 // and hand it to the console, so the flows run exactly as for a register, answering the console.
 #include "shell/fmain.h"
 
+#include "store/admin_log.h"
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/cardmask.h"
@@ -104,6 +105,8 @@ void fMain::cTehing_Click()
     p.Workstation = consoleWorkstation();
     p.WorkstationTrans = q.Reference;
     Label("lTransNr")->setText(Text_ToQString(q.Reference));
+    // The operator charges a card by hand: who did, in the event log, as the card schemes ask.
+    Log_Admin("operaatori ost " + amountText(amount) + ", nr " + q.Reference);
     OperatorRequestStarts(q.Reference, false);
     cConsole_Send(Url_Encode(WS_EncodePacket(p)));
 }
@@ -147,6 +150,7 @@ void fMain::cTyhista_Click()
     p.WorkstationTrans = cConsole_FindTrans();
     p.AnswerType = wsCancel;
     p.AnswerData = key;
+    Log_Admin(Text_Utf8ToCp1252("operaatori tühistus: tehing ") + key + ", nr " + p.WorkstationTrans);
     OperatorRequestStarts(p.WorkstationTrans, true);
     cConsole_Send(Url_Encode(WS_EncodePacket(p)));
 }

@@ -55,8 +55,9 @@ bool Print_Document(const std::string& text)
     QPrinter printer;
     const bool toPdf = QPrinterInfo::defaultPrinter().isNull();
     if (toPdf) {
+        // Receipts name cards and amounts: the folder and each PDF are the terminal user's alone.
         const QString folder = Home_File(QStringLiteral("prints"));
-        if (!QDir().mkpath(folder)) {
+        if (!Home_RestrictFolder(folder)) {
             Err_Report(75, Text_FromQString(folder), Text_Utf8ToCp1252("Printimise kausta ei saa luua"));
             return false;
         }
@@ -64,6 +65,11 @@ bool Print_Document(const std::string& text)
         const QString stamp = Clock_Now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         for (int n = 1; path.isEmpty() || QFileInfo::exists(path); ++n)
             path = folder + QStringLiteral("/receipt-%1-%2.pdf").arg(stamp).arg(n);
+        // The printer writes into the file made here, keeping its mode.
+        if (!Home_RestrictFile(path)) {
+            Err_Report(75, Text_FromQString(path), Text_Utf8ToCp1252("Printimise faili ei saa luua"));
+            return false;
+        }
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(path);
         LastPdf() = path;

@@ -183,6 +183,23 @@ bool Cfg_Put(std::string_view key, std::string_view value)
     return Write(key, [value](const std::string*) { return std::optional<std::string>(value); });
 }
 
+bool Cfg_Replace(std::string_view key, std::string_view value, std::optional<std::string>& before)
+{
+    before.reset();
+    return Write(key, [&](const std::string* current) {
+        if (current) before = *current;
+        return std::optional<std::string>(value);
+    });
+}
+
+bool Cfg_IsSecret(std::string_view key)
+{
+    const std::string name = Str_Upper(Cfg_SplitKey("", key).name);
+    for (const char* word : {"PASSWORD", "PASSWD", "PASSPHRASE", "SECRET"})
+        if (name.find(word) != std::string::npos) return true;
+    return false;
+}
+
 bool Cfg_Change(std::string_view key, std::string_view def, const std::function<std::string(const std::string&)>& next)
 {
     bool called = false;

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,12 +30,20 @@ std::string Cfg_Get(std::string_view key, std::string_view def);
 std::string Cfg_Lookup(std::string_view key, std::string_view def);
 // True when the value is stored; a failure is reported and leaves the stored value as it was.
 bool Cfg_Put(std::string_view key, std::string_view value);
+// Cfg_Put that also says what the setting held before, read under the same lock as the write
+// (nullopt: it was absent), so the record of a change names the value it replaced.
+bool Cfg_Replace(std::string_view key, std::string_view value, std::optional<std::string>& before);
 // Stores what `next` makes of the setting's value (`def` when absent) as one step that no other
 // process's write falls between: a counter counted on here never repeats a number. True when
 // stored; a failure is reported, and `next` is still given the value as last read.
 bool Cfg_Change(std::string_view key, std::string_view def, const std::function<std::string(const std::string&)>& next);
 // The result code of the most recent registry call (0 success).
 std::int32_t Cfg_LastError();
+
+// Whether the setting holds a secret, which no log, list or record shows: every password
+// ("X25\Password", "RAS\Password") and whatever setting is named like one (its value name holds
+// "password", "passwd", "passphrase" or "secret", in any case).
+bool Cfg_IsSecret(std::string_view key);
 
 // The subkey path and value name of a key below the root ("X25\Number" is Number of root\X25).
 struct CfgKey {

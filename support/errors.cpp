@@ -41,19 +41,22 @@ DateTime ToDateTime(const QDateTime& t)
     return {t.date().year(), t.date().month(), t.date().day(), t.time().hour(), t.time().minute(), t.time().second()};
 }
 
-void AppendLine(const std::string& line)
+} // namespace
+
+void Err_AppendLine(const std::string& line)
 {
     // A line the log cannot take (a full disk, a read-only folder) goes to stderr, so that the
     // report of the very failure that stops the log is not lost; the record stays in the ring.
     const std::string utf8 = Text_Cp1252ToUtf8(line) + "\r\n";
+    // Its lines name registers, addresses and the causes of refusals: its user's alone. A file
+    // that cannot be narrowed is still written, as it was: a lost report helps nobody.
+    Home_RestrictFile(Err_LogPath());
     QFile file(Err_LogPath());
     const bool written = file.open(QIODevice::WriteOnly | QIODevice::Append) &&
                          file.write(utf8.data(), static_cast<qint64>(utf8.size())) == static_cast<qint64>(utf8.size()) &&
                          file.flush();
     if (!written) std::fprintf(stderr, "%s\n", Text_Cp1252ToUtf8(line).c_str());
 }
-
-} // namespace
 
 const std::string& App_ProductName()
 {
@@ -91,7 +94,7 @@ void Err_Log(std::int32_t number, std::string_view description, std::string_view
     Err_Store(r);
     s.pendingFlags = 0;
     s.pendingDetails.clear();
-    AppendLine(Err_LogLine(r));
+    Err_AppendLine(Err_LogLine(r));
 }
 
 void Err_Report(std::int32_t number, std::string_view description, std::string_view message, int flags,
@@ -109,14 +112,19 @@ void Err_Show(int back)
     const ErrorState& s = State();
     int slot = (s.index - back) % kErrRing;
     if (slot < 0) slot += kErrRing;
+    const ErrorRecord& r = s.ring[static_cast<std::size_t>(slot)];
+    const std::string text = std::to_string(r.number) + " - " + r.message + "\r(" + r.description + ")!";
     const int element = Visual_Find("ERRORSHOW");
     if (element != -1) {
         QObject* button = Visual_Element(element);
         button->setProperty("Tag", slot);
-        if (QMetaObject::invokeMethod(button, "click")) return;
+        if (QMetaObject::invokeMethod(button, "click")) {
+            // Headless, nobody looks at the window's indicator: the journal does, through stderr.
+            if (Ui_Headless()) Msg_BoxUnlogged(text, r.flags);
+            return;
+        }
     }
-    const ErrorRecord& r = s.ring[static_cast<std::size_t>(slot)];
-    Msg_BoxUnlogged(std::to_string(r.number) + " - " + r.message + "\r(" + r.description + ")!", r.flags);
+    Msg_BoxUnlogged(text, r.flags);
 }
 
 const ErrorRecord& Err_Record(int slot)

@@ -41,5 +41,8 @@ const std::string& App_ProductName();
 QString Err_LogPath();
 // The log line of a record, without its CR LF (the one place of its format).
 std::string Err_LogLine(const ErrorRecord& record);
+// Appends one line (Windows-1252, without its CR LF) to the error log, mode 0600; a line the log
+// cannot take goes to stderr. Every writer of tollan.err goes through here.
+void Err_AppendLine(const std::string& line);
 
 } // namespace tollan

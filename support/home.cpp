@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -10,12 +11,32 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tollan {
 namespace {
 QString g_home;
+
+// Root made `path` just now: it becomes its folder owner's (unless root owns that too).
+void HandToFolderOwner(const QByteArray& path)
+{
+    if (::geteuid() != 0) return;
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
+    struct stat owner {};
+    if (::stat(folder.constData(), &owner) == 0 && (owner.st_uid != 0 || owner.st_gid != 0))
+        [[maybe_unused]] const int chowned = ::chown(path.constData(), owner.st_uid, owner.st_gid);
 }
+
+// An existing file or folder narrowed to `mode`; true when it already was.
+bool Narrow(const QByteArray& path, mode_t mode)
+{
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) return false;
+    return (st.st_mode & 07777) == mode || ::chmod(path.constData(), mode) == 0;
+}
+
+} // namespace
 
 QString Home_Resolve(const QString& option)
 {
@@ -33,13 +54,8 @@ QString Home_Resolve(const QString& option)
 bool Home_Set(const QString& dir)
 {
     g_home = QDir(dir).absolutePath();
-    QDir d(g_home);
-    if (d.exists())
-        return true;
-    if (!QDir().mkpath(g_home))
-        return false;
-    QFile::setPermissions(g_home, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return true;
+    // A folder that is there keeps its mode: the service's is systemd's to set.
+    return QDir(g_home).exists() || Home_RestrictFolder(g_home);
 }
 
 QString Home_Dir()
@@ -53,11 +69,27 @@ QString Home_File(const QString& name) { return QDir(Home_Dir()).filePath(name);
 
 bool Home_RestrictFile(const QString& path)
 {
-    QFile f(path);
-    if (!f.exists() && !f.open(QIODevice::WriteOnly | QIODevice::Append))
+    const QByteArray p = QFile::encodeName(path);
+    // Created with the mode in the call, so no umask ever lets another user read it.
+    const int fd = ::open(p.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0)
+        return errno == EEXIST && Narrow(p, 0600);
+    ::close(fd);
+    HandToFolderOwner(p);
+    return Narrow(p, 0600);
+}
+
+bool Home_RestrictFolder(const QString& path)
+{
+    const QByteArray p = QFile::encodeName(QDir(path).absolutePath());
+    const QString parent = QFileInfo(QDir(path).absolutePath()).absolutePath();
+    if (!QDir().mkpath(parent))
         return false;
-    f.close();
-    return f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    if (::mkdir(p.constData(), 0700) == 0)
+        HandToFolderOwner(p);
+    else if (errno != EEXIST)
+        return false;
+    return Narrow(p, 0700);
 }
 
 bool Home_Lock(QString* holder)

@@ -15,9 +15,15 @@ bool Home_Set(const QString& dir);
 QString Home_Dir();
 // The path of a file in the home folder.
 QString Home_File(const QString& name);
-// Creates or opens `path` for appending or writing with mode 0600, for files that hold card data
-// or passwords. Returns false when it cannot.
+// Every file the terminal writes is readable by its user alone, whatever the umask: the logs name
+// cards and registers, the database holds transactions, the prints are receipts. A missing `path`
+// is created empty with mode 0600 from its first moment; an existing one is narrowed to 0600.
+// Made by root (`sudo tollan config set`), a new file is handed to the owner of its folder, so the
+// terminal that owns the home folder can still write it. False when it cannot be made or narrowed.
 bool Home_RestrictFile(const QString& path);
+// The same for a folder (prints/): created with mode 0700 (its parents as they come), an existing
+// one narrowed to 0700. False when it cannot be made or narrowed.
+bool Home_RestrictFolder(const QString& path);
 
 // Takes the home folder for this process's whole life: one terminal per home folder, since two
 // would hand out the same trace and file numbers and send the same rows. The lock is on

@@ -8,7 +8,6 @@
 #include "support/text.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPointer>
@@ -102,16 +101,11 @@ int Box(std::string_view text, int flags, bool logIt)
         const std::string line = Card_MaskText(OneLine(text));
         std::fprintf(stderr, "%s: %s\n", App_ProductName().c_str(), Text_Cp1252ToUtf8(line).c_str());
         if (logIt) {
-            QFile file(Err_LogPath());
-            if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-                const QDateTime now = Clock_Now();
-                const DateTime t{now.date().year(), now.date().month(), now.date().day(), now.time().hour(),
-                                 now.time().minute(), now.time().second()};
-                const std::string utf8 = Text_Cp1252ToUtf8("<" + App_ProductName() + ">\t" + line + " , " + Date_Long(t)
-                                                           + " kell " + Fmt_DateTime(t, "hh:nn:ss"))
-                    + "\r\n";
-                file.write(utf8.data(), static_cast<qint64>(utf8.size()));
-            }
+            const QDateTime now = Clock_Now();
+            const DateTime t{now.date().year(), now.date().month(), now.date().day(), now.time().hour(),
+                             now.time().minute(), now.time().second()};
+            Err_AppendLine("<" + App_ProductName() + ">\t" + line + " , " + Date_Long(t) + " kell "
+                           + Fmt_DateTime(t, "hh:nn:ss"));
         }
         return Msg_DefaultButton(flags);
     }

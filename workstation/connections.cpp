@@ -11,20 +11,28 @@
 
 #include <QHostAddress>
 
+#include <cstdio>
+#include <vector>
+
 namespace tollan {
 namespace {
 
-// "AllowFrom": addresses and networks (CIDR) separated by ";"; empty lets anyone in. A listener
-// on every interface sees an IPv4 register as an IPv4-mapped IPv6 address, which an IPv4 rule
-// matches as well. An entry that is no address or network matches nothing, so a mistyped rule
-// shuts out rather than lets in; the entries that could not be read are named in `unreadable`.
-bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable)
+constexpr std::int64_t kRefusalMinuteMs = 60000;
+// Addresses counted at once; refusals from further ones are counted together, so a flood from
+// many addresses cannot grow the count without bound.
+constexpr std::size_t kRefusalAddresses = 1024;
+const std::string kOtherAddresses = "(muud)";
+
+struct AllowRules {
+    std::vector<std::pair<QHostAddress, int>> networks;
+    std::string unreadable;   // the entries that are no address or network, separated by spaces
+};
+
+// "AllowFrom": addresses and networks (CIDR) separated by ";". An entry that is no address or
+// network matches nothing, so a mistyped rule shuts out rather than lets in.
+AllowRules readAllowFrom(std::string_view rules)
 {
-    if (Str_Trim(rules).empty())
-        return true;
-    bool mapped = false;
-    const QHostAddress v4(from.toIPv4Address(&mapped));
-    bool allowed = false;
+    AllowRules r;
     for (const std::string& raw : Str_Split(rules, ";")) {
         const std::string entry = Str_Trim(raw);
         if (entry.empty())
@@ -36,13 +44,36 @@ bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& 
         } else if (QHostAddress one; one.setAddress(text)) {
             net = {one, one.protocol() == QAbstractSocket::IPv4Protocol ? 32 : 128};
         }
-        if (net.first.isNull() || net.second < 0) {
-            unreadable += (unreadable.empty() ? "" : " ") + entry;
-            continue;
-        }
-        allowed = allowed || from.isInSubnet(net.first, net.second) || (mapped && v4.isInSubnet(net.first, net.second));
+        if (net.first.isNull() || net.second < 0)
+            r.unreadable += (r.unreadable.empty() ? "" : " ") + entry;
+        else
+            r.networks.push_back(net);
     }
-    return allowed;
+    return r;
+}
+
+// Empty rules let anyone in. A listener on every interface sees an IPv4 register as an
+// IPv4-mapped IPv6 address, which an IPv4 rule matches as well.
+bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable)
+{
+    if (Str_Trim(rules).empty())
+        return true;
+    const AllowRules r = readAllowFrom(rules);
+    unreadable = r.unreadable;
+    bool mapped = false;
+    const QHostAddress v4(from.toIPv4Address(&mapped));
+    for (const auto& [network, length] : r.networks)
+        if (from.isInSubnet(network, length) || (mapped && v4.isInSubnet(network, length)))
+            return true;
+    return false;
+}
+
+// An address as people write it: an IPv4 register without its IPv6 mapping.
+std::string shownAddress(const QHostAddress& from)
+{
+    bool mapped = false;
+    const QHostAddress v4(from.toIPv4Address(&mapped));
+    return Text_FromQString((mapped ? v4 : from).toString());
 }
 
 } // namespace
@@ -135,19 +166,47 @@ bool WorkstationService::Start()
 
 bool WorkstationService::StartOn(std::int32_t port)
 {
+    const std::string allowFrom = Cfg_Get("AllowFrom", "");
+    // Said now, not only when someone is turned away: an entry that is no address or network
+    // keeps out the registers it was meant to let in.
+    if (const std::string unreadable = readAllowFrom(allowFrom).unreadable; !unreadable.empty())
+        Err_Report(10049, "AllowFrom: " + unreadable,
+                   Text_Utf8ToCp1252("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse"), 48);
     // On a shop network the registers' own interface is enough; empty: every interface.
     const std::string listenAt = Str_Trim(Cfg_Get("ListenAddress", ""));
-    QHostAddress address;
-    if (!listenAt.empty() && !address.setAddress(Text_ToQString(listenAt))) {
-        Err_Report(10049, "ListenAddress \"" + listenAt + Text_Utf8ToCp1252("\" ei ole IP-aadress"),
+    QList<QHostAddress> addresses;
+    if (!listenAt.empty()) {
+        QHostAddress address;
+        if (!address.setAddress(Text_ToQString(listenAt))) {
+            Err_Report(10049, "ListenAddress \"" + listenAt + Text_Utf8ToCp1252("\" ei ole IP-aadress"),
+                       Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
+            return false;
+        }
+        addresses << address;
+    }
+    // The package's service, installed and started on its own, is reachable from this machine
+    // alone until the shop says who its registers are.
+    const bool loopbackOnly = asService_ && listenAt.empty() && Str_Trim(allowFrom).empty();
+    if (loopbackOnly)
+        addresses << QHostAddress(QHostAddress::LocalHost) << QHostAddress(QHostAddress::LocalHostIPv6);
+    SocketFailure f;
+    if (!listener_->listen(port, &f, addresses)) {
+        Err_Report(f.number, f.description + " (port " + std::to_string(port) + ")",
                    Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
         return false;
     }
-    SocketFailure f;
-    if (listener_->listen(port, &f, address))
-        return true;
-    Err_Report(f.number, f.description + " (port " + std::to_string(port) + ")", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
-    return false;
+    if (loopbackOnly) {
+        QStringList at;
+        for (const QHostAddress& a : listener_->addresses())
+            at << a.toString();
+        std::fprintf(stderr,
+                     "tollan: registers are served on the loopback only (%s, port %d): set AllowFrom to the "
+                     "registers' addresses or networks, or ListenAddress, and restart to serve them over the network\n",
+                     at.join(QStringLiteral(" and ")).toLocal8Bit().constData(), int(listener_->localPort()));
+        Log_Event(listener_, Text_Utf8ToCp1252("kassad ainult loopbackilt (") + Text_FromQString(at.join(", ")) +
+                                 Text_Utf8ToCp1252("); võrku avab AllowFrom või ListenAddress"));
+    }
+    return true;
 }
 
 void WorkstationService::Stop()
@@ -164,13 +223,7 @@ void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
     const QHostAddress from = listener_->peerAddress(requestId);
     std::string unreadable;
     if (!allowedFrom(Cfg_Get("AllowFrom", ""), from, unreadable)) {
-        bool mapped = false;
-        const QHostAddress v4(from.toIPv4Address(&mapped));
-        std::string line = Text_Utf8ToCp1252("Ühendus aadressilt ") + Text_FromQString((mapped ? v4 : from).toString()) +
-                           Text_Utf8ToCp1252(" suletud: AllowFrom ei luba");
-        if (!unreadable.empty())
-            line += " (loetamatu: " + unreadable + ")";
-        Log_Event(listener_, line);
+        logRefusal(from, unreadable);
         return;
     }
     // The lowest free index wins.
@@ -186,6 +239,44 @@ void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
     buffers_[std::size_t(i)] = StreamBuffer{};
     connections_[std::size_t(i)] = ++lastConnection_;
     s.accept(listener_->take(requestId));
+}
+
+void WorkstationService::logRefusal(const QHostAddress& from, const std::string& unreadable)
+{
+    // A register in a connect loop would fill the event log: an address gets one row a minute.
+    const std::int64_t now = Clock_Ms();
+    logRefusalCounts(now);
+    std::string address = shownAddress(from);
+    if (!refusals_.count(address) && refusals_.size() >= kRefusalAddresses)
+        address = kOtherAddresses;
+    if (const auto known = refusals_.find(address); known != refusals_.end()) {
+        ++known->second.unlogged;
+        return;
+    }
+    refusals_[address] = {now, 0};
+    std::string line = Text_Utf8ToCp1252("Ühendus aadressilt ") + address + Text_Utf8ToCp1252(" suletud: AllowFrom ei luba");
+    if (!unreadable.empty())
+        line += " (loetamatu: " + unreadable + ")";
+    Log_Event(listener_, line);
+}
+
+void WorkstationService::logRefusalCounts(std::int64_t nowMs)
+{
+    for (auto it = refusals_.begin(); it != refusals_.end();) {
+        Refusals& r = it->second;
+        if (nowMs - r.sinceMs < kRefusalMinuteMs) {
+            ++it;
+            continue;
+        }
+        if (r.unlogged == 0) {   // a quiet minute: the next refusal is logged at once again
+            it = refusals_.erase(it);
+            continue;
+        }
+        Log_Event(listener_, Text_Utf8ToCp1252("AllowFrom: minutiga suletud ühendusi aadressilt ") + it->first + ": " +
+                                 std::to_string(r.unlogged));
+        r = {nowMs, 0};
+        ++it;
+    }
 }
 
 void WorkstationService::WSTJlistener_Error(int number, const QString& description, bool* cancelDisplay)
@@ -242,6 +333,7 @@ void WorkstationService::WSTJ_Process()
 
 void WorkstationService::Tick(const QDateTime& now)
 {
+    logRefusalCounts(Clock_Ms());
     // The notices first, and the waiting request only posted: run inside the scheduler's timer,
     // a request would stop every tick, and with them every notice, until it ended.
     if (Clock_TenSecondsDue(now, noticeStep_))

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -30,12 +31,17 @@ public:
     ~WorkstationService() override;
 
     // Creates the pool and listens on "Port" (default 1280) of "ListenAddress" (empty: every
-    // interface). A port or address that cannot be had is reported and the service stays without
-    // a listener; the program goes on.
+    // interface; for the package's service while "AllowFrom" is empty too, the loopback alone).
+    // A port or address that cannot be had is reported and the service stays without a listener;
+    // the program goes on. "AllowFrom" entries that are no address or network are reported.
     bool Start();
-    // Listens on `port` (0: the system picks; tests) of "ListenAddress".
+    // Listens on `port` (0: the system picks; tests) as Start does.
     bool StartOn(std::int32_t port);
     void Stop();
+    // The terminal runs as the package's service (`tollan --service`): until "AllowFrom" or
+    // "ListenAddress" is set, registers are served on the loopback only, as a database server
+    // installed by a package serves its own machine until it is opened to the network.
+    void setService(bool service) { asService_ = service; }
 
     Listener& listener() { return *listener_; }
     Socket& socket(int index) { return *sockets_[std::size_t(index)]; }
@@ -61,6 +67,10 @@ public:
 
 private:
     void installRequesters();
+    // A connection turned away by "AllowFrom": the first from an address is logged at once, the
+    // rest of its minute counted and logged as one row when the minute is over.
+    void logRefusal(const QHostAddress& from, const std::string& unreadable);
+    void logRefusalCounts(std::int64_t nowMs);
     // The socket now on an index, for what is meant for whoever is there now.
     ConnectionSend sendToConnection();
 
@@ -73,6 +83,12 @@ private:
     std::array<std::int64_t, kWstjCount + 1> lastArrivalMs_{};   // Clock_Ms() of each one's last bytes
     static constexpr std::int64_t kPacketRestMs = 10000;
     std::uint64_t lastConnection_ = 0;
+    bool asService_ = false;
+    struct Refusals {
+        std::int64_t sinceMs = 0;   // Clock_Ms() of the address's last row
+        int unlogged = 0;           // refusals since
+    };
+    std::map<std::string, Refusals> refusals_;   // by address; a quiet address is forgotten
     std::function<void(const std::string&)> consoleReply_;
     std::function<std::string*()> consoleTag_;
 };

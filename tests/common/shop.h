@@ -191,7 +191,7 @@ protected:
     QTemporaryDir tmp;
     QDir home;
     QStringList runAs;      // a command that runs the terminal as another user ("setpriv", ...); empty: as we are
-    QStringList terminalArgs;   // more options for the terminal ("--card-key", FILE)
+    QStringList terminalArgs;   // more options for the terminal ("--card-key", FILE; "--service")
     QStringList mounts;     // unmounted at the end, the last first
     std::vector<std::pair<QString, QString>> written;   // the shop's own settings, as SetUp wrote them
     std::unique_ptr<PeerProcess> centre;

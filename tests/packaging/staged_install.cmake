@@ -35,9 +35,9 @@ if(NOT found MATCHES "^${LIBRARY} => ${STAGE}")
   message(SEND_ERROR "installed tollan does not find the installed ${LIBRARY}: ${found}")
 endif()
 
-# The service starts the installed terminal headless in its own home folder.
+# The service starts the installed terminal headless, as the service, in its own home folder.
 file(STRINGS "${STAGE}${UNIT}" exec REGEX "^ExecStart=")
-if(NOT exec STREQUAL "ExecStart=${BINDIR}/tollan --headless --home /var/lib/tollan")
+if(NOT exec STREQUAL "ExecStart=${BINDIR}/tollan --headless --service --home /var/lib/tollan")
   message(SEND_ERROR "tollan.service: ${exec}")
 endif()
 # It runs with least privilege: systemd's own rating of the unit, 3.0 or lower.

@@ -2,6 +2,8 @@
 #include "settings/fseaded.h"
 
 #include "scheduler/timora_clock.h"
+#include "store/admin_log.h"
+#include "store/db.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/msgbox.h"
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QScreen>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -181,6 +184,44 @@ TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgainAndT
     EXPECT_EQ(Find<QLineEdit>(d, "tTLSCAFile")->text(), ca);
     Find<QPushButton>(d, "cOK")->click();
     EXPECT_EQ(Cfg_Lookup("TLS\\CAFile", "?"), ca.toStdString());
+}
+
+TEST_F(SettingsDialog, EachSettingTheOperatorChangesIsInTheEventLogWithWhoChangedItAndNoPassword)
+{
+    ASSERT_TRUE(Db_Open());
+    Cfg_Put("Port", "1280");
+    Cfg_Put("X25\\Password", "vana");
+    Cfg_Put("FirmaLinn", "Tallinn");
+    auto adminRows = [] {
+        QStringList rows;
+        QSqlQuery q(Db_Database());
+        q.exec("SELECT Object || ': ' || Message FROM Log WHERE Object LIKE 'Admin %' ORDER BY rowid");
+        while (q.next()) rows << q.value(0).toString();
+        return rows;
+    };
+    const QString admin = "Admin " + QString::fromStdString(Log_AdminUser()) + ": Seadista: ";
+    {
+        fSeaded d;
+        Find<QLineEdit>(d, "tPort")->setText("1290");
+        Find<QLineEdit>(d, "tX25Password")->setText("uus");
+        Find<QLineEdit>(d, "tFirmaLinn")->setText("Tartu");   // touched, then as it was: no change
+        Find<QLineEdit>(d, "tFirmaLinn")->setText("Tallinn");
+        Find<QComboBox>(d, "cmSpeed")->setCurrentIndex(Find<QComboBox>(d, "cmSpeed")->findData("19200"));
+        Apply(d)->click();
+    }
+    EXPECT_EQ(adminRows(), (QStringList{admin + "X25\\Password *** -> ***", admin + "Port 1280 -> 1290",
+                                        admin + "X25\\Settings (puudus) -> 19200,n,8,1"}));
+    // Where the event log cannot take it, the record goes to tollan.err.
+    Db_Database().close();
+    {
+        fSeaded d;
+        Find<QLineEdit>(d, "tFirmaLinn")->setText("Tartu");
+        Apply(d)->click();
+    }
+    QFile log(home.filePath("tollan.err"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QString::fromUtf8("Sündmuste logi ei võtnud kirjet: ") + admin +
+                                                          "FirmaLinn Tallinn -> Tartu"));
 }
 
 TEST_F(SettingsDialog, OpeningWritesNothingAChangeIsSavedAloneBeforeAnotherPageAndTemplatesAreStoredExactly)

@@ -52,7 +52,7 @@ TEST(ConfigCommand, AnAbsentSettingExitsOneThenSetIsGotInAnyCaseAndUsageErrorsEx
     const Outcome help = Tollan({"--help"});
     EXPECT_EQ(help.status, 0);
     // Every word Cli_Parse takes is in the text the manual page is made from.
-    for (const char* option : {"--home DIR", "--home=DIR", "--headless", "-h, --help", "--version", "config list",
+    for (const char* option : {"--home DIR", "--home=DIR", "--headless", "--service", "-h, --help", "--version", "config list",
                                "config get", "config set", "Exit status"})
         EXPECT_TRUE(help.out.contains(option)) << option;
     EXPECT_EQ(Tollan({"-h"}).out, help.out);

@@ -4,6 +4,7 @@
 #include "tests/shell/window.h"
 
 #include "links/x25.h"
+#include "store/admin_log.h"
 #include "support/text.h"
 #include "scheduler/timora.h"
 #include "scheduler/timora_clock.h"
@@ -34,11 +35,12 @@ protected:
         if (ownPort) Cfg_Put("Port", "0");
         return WindowTest::Load();
     }
-    std::vector<std::string> LogRows() const
+    // The event log's rows but for the administrative records (the start's among them).
+    std::vector<std::string> LogRows(const char* which = "Object NOT LIKE 'Admin %'") const
     {
         std::vector<std::string> rows;
         QSqlQuery q(Db_Database());
-        q.exec("SELECT Object || ': ' || Message FROM Log ORDER BY rowid");
+        q.exec(QString("SELECT Object || ': ' || Message FROM Log WHERE %1 ORDER BY rowid").arg(which));
         while (q.next()) rows.push_back(q.value(0).toString().toStdString());
         return rows;
     }
@@ -98,6 +100,20 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
     again.Form_Unload();
     EXPECT_EQ(Cfg_Get("fMain.Left", ""), "2400");
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
+}
+
+TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCannotReadAreShownAtOnce)
+{
+    Cfg_Put("AllowFrom", "192.168.1.0/24;kassa7");
+    fMain& w = Load();
+    EXPECT_TRUE(Caption("lError").endsWith(U("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse")))
+        << Caption("lError").toStdString();
+    EXPECT_EQ(Err_Record(Err_Index()).description, "AllowFrom: kassa7");
+    w.Form_Unload();
+    const std::string admin = "Admin " + Log_AdminUser() + ": ";
+    const std::string pid = std::to_string(QCoreApplication::applicationPid());
+    EXPECT_EQ(LogRows("Object LIKE 'Admin %'"), (std::vector<std::string>{admin + "terminal käivitus, protsess " + pid,
+                                                                          admin + "terminal lõpetab, protsess " + pid}));
 }
 
 TEST_F(MainWindow, TheConsoleActsOnEveryAnswerTypeNumbersItsOwnAndDropsWhatItCannotRead)

@@ -2,6 +2,7 @@
 // centre on loopback and back, with the message and input boxes answered as a person would.
 #include "tests/shell/window.h"
 
+#include "store/admin_log.h"
 #include "support/msgbox.h"
 #include "tests/common/boxes.h"
 #include "tests/common/card_centre.h"
@@ -168,6 +169,15 @@ TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
     EXPECT_EQ(person.seen.back(), QStringLiteral("Tehingut numbriga 99 ei leitud."));
     EXPECT_EQ(Caption("lError"), error);
     EXPECT_EQ(requests.size(), 2u);
+
+    // What the operator did by hand, and who, is in the event log: the purchase and the
+    // cancellation that went, not the one declined at the question nor the number never found.
+    QSqlQuery q(Db_Database());
+    q.exec("SELECT Object || ': ' || Message FROM Log WHERE Message LIKE 'operaatori%' ORDER BY rowid");
+    QStringList done;
+    while (q.next()) done << q.value(0).toString();
+    const QString admin = "Admin " + QString::fromStdString(Log_AdminUser()) + ": ";
+    EXPECT_EQ(done, (QStringList{admin + "operaatori ost 12,50, nr 00000001", admin + U("operaatori tühistus: tehing 2, nr 00000002")}));
 }
 
 TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)

@@ -1,9 +1,11 @@
 #include "protocol/dialogue.h"
+#include "protocol/transfile.h"
 #include "support/clock.h"
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/msgbox.h"
 #include "support/visuals.h"
+#include "tests/common/file_modes.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +16,7 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <tuple>
 
@@ -93,6 +96,43 @@ TEST_F(Errors, TheLogAndTheDebugLogHaveTheirFixedLinesInUtf8AndHeadlessBoxesAnsw
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// Every log the terminal keeps names cards, registers or the causes of refusals: its user's alone
+// from the first byte, however permissive the umask of whoever started it.
+TEST_F(Errors, EveryLogIsMadeReadableByItsUserAloneWhateverTheUmask)
+{
+    const struct {
+        const char* file;
+        std::function<void()> write;
+    } writers[] = {
+        {"tollan.err", [] { Err_Report(5, "", "viga", 48, ""); }},
+        {"tollan.err", [] { Msg_Box("headless: the box goes to the log", 48); }},
+        {"debug.log", [] { ASSERT_TRUE(KK_DebugLog("Send query: B")); }},
+        {"trans.log", [] { ASSERT_TRUE(KK_TransLogAppend("Server said: Fail vastu voetud")); }},
+    };
+    test::PermissiveUmask umask022;
+    for (const auto& w : writers) {
+        SCOPED_TRACE(w.file);
+        QFile::remove(home.filePath(w.file));
+        w.write();
+        EXPECT_EQ(test::ModeOf(home.filePath(w.file)), 0600);
+        // One made readable by an earlier version, or by hand, is narrowed at the next line.
+        ASSERT_TRUE(QFile::setPermissions(home.filePath(w.file), QFile::Permissions(0x6644)));
+        w.write();
+        EXPECT_EQ(test::ModeOf(home.filePath(w.file)), 0600);
+    }
+}
+
+TEST_F(Errors, ALogThatRootMakesInAnotherUsersHomeFolderIsThatUsers)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root: only root makes files in another user's folder";
+    // `sudo tollan config set` in the service's folder: the service must still write the log.
+    ASSERT_EQ(::chown(QFile::encodeName(home.path()).constData(), 65534, 65534), 0);
+    Err_Report(5, "", "viga", 48, "");
+    EXPECT_EQ(test::OwnerOf(home.filePath("tollan.err")), uid_t(65534));
+    EXPECT_EQ(test::ModeOf(home.filePath("tollan.err")), 0600);
+}
+
 TEST_F(Errors, ALineTheLogCannotTakeGoesToStderr)
 {
     // A folder where the log should be: no one, not even root, can append to it.
@@ -116,8 +156,12 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTagAndNeverAClos
     EXPECT_EQ(Visual_Find("  ErrorShow "), 1);
     EXPECT_EQ(Visual_Kind(1), 4);
 
+    // Headless, the indicator is pressed and the report goes to stderr too: the journal keeps it.
+    testing::internal::CaptureStderr();
     Err_Report(1, "", "a", 48, "");
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(shown, 1);
+    EXPECT_NE(said.find("1 - a / ()!"), std::string::npos) << said;
     Err_Show(2);  // two behind slot 1 is slot 256
     EXPECT_EQ(shown, 256);
 

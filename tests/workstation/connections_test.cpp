@@ -4,6 +4,7 @@
 
 #include "store/db.h"
 #include "support/clock.h"
+#include "tests/common/addresses.h"
 #include "tests/common/register.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
@@ -102,6 +103,102 @@ TEST_F(Workstations, TheListenerTakesConnectionsOnListenAddressAloneAndOneThatIs
     EXPECT_FALSE(service->StartOn(0));
     EXPECT_EQ(service->listener().state(), kSockClosed);
     EXPECT_NE(Err_Record(Err_Index()).description.find("kassa.example"), std::string::npos);
+}
+
+// Whether a connection to `address` is taken: true when the service holds it on an index.
+bool Served(WorkstationService& service, const QHostAddress& address, quint16 port)
+{
+    QTcpSocket s;
+    s.connectToHost(address, port);
+    return Clock_WaitUntil([&] { return service.socket(1).state() == kSockConnected || s.state() == QAbstractSocket::UnconnectedState; }, 3000) &&
+           service.socket(1).state() == kSockConnected;
+}
+
+TEST_F(Workstations, ThePackagesServiceServesTheLoopbackAloneUntilAllowFromOrListenAddressIsSetAndSaysSoAtItsStart)
+{
+    const std::optional<QHostAddress> other = OtherAddressOfThisMachine();
+    const QHostAddress any(QHostAddress::Any);
+    const struct {
+        bool service;
+        const char* allowFrom;
+        const char* listenAddress;
+        QList<QHostAddress> listening;
+    } cases[] = {
+        {false, "", "", {any}},   // a terminal started by hand: every interface, as always
+        {true, "", "", {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}},
+        {true, "192.168.10.0/24", "", {any}},
+        {true, "", "127.0.0.2", {QHostAddress("127.0.0.2")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.service ? "service" : "by hand") + ", AllowFrom " + c.allowFrom + ", ListenAddress " +
+                     c.listenAddress);
+        service.reset();
+        QSqlQuery(Db_Database()).exec("DELETE FROM Log");
+        Cfg_Put("AllowFrom", c.allowFrom);
+        Cfg_Put("ListenAddress", c.listenAddress);
+        service = std::make_unique<WorkstationService>();
+        service->setService(c.service);
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(service->StartOn(0));
+        const std::string said = testing::internal::GetCapturedStderr();
+        const quint16 at = quint16(service->port());
+        EXPECT_EQ(service->listener().addresses(), c.listening);
+        const bool loopbackOnly = c.listening.size() == 2;
+        // The start says so, on stderr (the journal) and in the event log, with what opens it.
+        EXPECT_EQ(said.find("tollan: registers are served on the loopback only (127.0.0.1 and ::1, port " +
+                            std::to_string(at) + "): set AllowFrom to the registers' addresses or networks, or ListenAddress"),
+                  loopbackOnly ? 0u : std::string::npos)
+            << said;
+        EXPECT_EQ(LogRows(), loopbackOnly ? std::vector<std::string>{"WSTJlistener: kassad ainult loopbackilt (127.0.0.1, "
+                                                                     "::1); võrku avab AllowFrom või ListenAddress"}
+                                          : std::vector<std::string>{});
+        if (c.allowFrom[0] != '\0')
+            continue;   // who gets in then is AllowFrom's business, below and in the end-to-end tests
+        if (c.listening.front() == any || loopbackOnly) {
+            EXPECT_TRUE(Served(*service, QHostAddress(QHostAddress::LocalHostIPv6), at));
+            service->socket(1).close();
+        }
+        // From the machine's own network address: turned away at the door, unless every interface listens.
+        if (other)
+            EXPECT_EQ(Served(*service, *other, at), c.listening.front() == any) << other->toString().toStdString();
+    }
+    if (!other)
+        GTEST_SKIP() << "this machine has the loopback alone: no other address to be refused on";
+}
+
+// A register in a connect loop from where AllowFrom does not allow writes one row a minute.
+TEST_F(Workstations, RefusedConnectionsAreLoggedAtOnceThenCountedOnceAMinutePerAddress)
+{
+    TestClock clock(QDateTime::currentDateTime(), 1000000);   // moves only when told
+    ClockScope scope(clock);
+    Cfg_Put("AllowFrom", "10.0.0.0/8");
+    auto refuse = [&](const char* from) {
+        QTcpSocket s;
+        ASSERT_TRUE(s.bind(QHostAddress(from)));
+        s.connectToHost(QHostAddress::LocalHost, port);
+        ASSERT_TRUE(Clock_WaitUntil([&] { return s.state() == QAbstractSocket::UnconnectedState; }, 3000));
+    };
+    auto tick = [&](std::int64_t ms) {
+        clock.advance(ms);
+        service->Tick(clock.now());
+    };
+    const std::string first2 = "WSTJlistener: Ühendus aadressilt 127.0.0.2 suletud: AllowFrom ei luba";
+    const std::string first3 = "WSTJlistener: Ühendus aadressilt 127.0.0.3 suletud: AllowFrom ei luba";
+    auto counted = [](int n) { return "WSTJlistener: AllowFrom: minutiga suletud ühendusi aadressilt 127.0.0.2: " + std::to_string(n); };
+    for (int i = 0; i < 5; ++i)
+        refuse("127.0.0.2");
+    refuse("127.0.0.3");
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{first2, first3}));   // the first of each at once
+    tick(59000);
+    EXPECT_EQ(LogRows().size(), 2u);
+    tick(2000);   // the minute is over: the rest counted in one row; the quiet address is forgotten
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{first2, first3, counted(4)}));
+    refuse("127.0.0.2");   // within the next minute: counted
+    refuse("127.0.0.3");   // forgotten, so logged at once again
+    tick(61000);
+    tick(61000);           // a quiet minute: forgotten too
+    refuse("127.0.0.2");
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{first2, first3, counted(4), first3, counted(1), first2}));
 }
 
 TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
