@@ -3,6 +3,7 @@
 // openssl's s_server, with a full handshake each time (the kept session forgotten) and with the
 // session kept from the dialogue before. The card-centre peer cannot resume (Qt gives each
 // connection it accepts a TLS context of its own), so this is measured here.
+#include "bench/await.h"
 #include "bench/tls_certificates.h"
 #include "links/tcp.h"
 #include "links/tls.h"
@@ -82,7 +83,8 @@ void BM_TlsDialogueLeg(benchmark::State& state)
     for (auto _ : state) {
         if (!resume)
             Tls_ForgetSession(g_centre->sessionKey);
-        const bool ok = Tcp_Connect(s, g_centre->address, 10) && Tcp_Send(s, line) && Tcp_WaitFor(s, "\n", 10);
+        const bool ok = bench::Await(Tcp_Connect(s, g_centre->address, 10)) && Tcp_Send(s, line) &&
+                        bench::Await(Tcp_WaitFor(s, "\n", 10));
         failed += !ok;
         Tcp_Receive(s, 0);
         Tcp_Close(s);

@@ -1,5 +1,6 @@
 #include "links/tcp.h"
 
+#include "bench/await.h"
 #include "support/config.h"
 #include "support/home.h"
 #include "support/msgbox.h"
@@ -34,11 +35,11 @@ static void BM_WaitForASilentPeer(benchmark::State& state)
     double cpu = 0, wall = 0;
     for (auto _ : state) {
         Socket s;
-        Tcp_Connect(s, "127.0.0.1:" + std::to_string(silent.serverPort()), 5);
+        bench::Await(Tcp_Connect(s, "127.0.0.1:" + std::to_string(silent.serverPort()), 5));
         const double c0 = CpuSeconds();
         QElapsedTimer t;
         t.start();
-        benchmark::DoNotOptimize(Tcp_WaitFor(s, "\r", seconds));
+        benchmark::DoNotOptimize(bench::Await(Tcp_WaitFor(s, "\r", seconds)));
         wall += double(t.elapsed()) / 1000.0;
         cpu += CpuSeconds() - c0;
         Tcp_Close(s);

@@ -1,5 +1,5 @@
 // The card centre's response body, and its verdict line on a transaction file.
-#include "protocol/dialogue.h"
+#include "protocol/transfile.h"
 #include "protocol/messages.h"
 
 #include <cstddef>

@@ -86,7 +86,8 @@ int main(int argc, char** argv)
                       KK_FrameSimple("LINE1"), KK_Escape(std::string("\x00\xFF\x7F", 3))}},
         {"kk_response", {std::string("\0\0\0\0\x06\0\0\0", 8) + KK_FormatField(4, 6, true, "A1B2C3") +
                              KK_FormatField(4, 2, true, "00"),
-                         KK_BuildRequest(kKK_Bitmap0100, t), KK_BuildRequest(kKK_Bitmap0400, t, std::string(42, '0')),
+                         KK_BuildRequest(kKK_Bitmap0100, t, MerchantIds{}),
+                         KK_BuildRequest(kKK_Bitmap0400, t, MerchantIds{}, std::string(42, '0')),
                          std::string("Fail vastu voetud") + std::string(29, ' ') + "000011000002000000012345"}},
         {"tpl_render", {std::string(kBuiltinReceipt) + '\0' + "Summa=12,50;Kaart=4000 **** 7899;Kuup=07.12.2026",
                         std::string("{Summa:10R,0.00}[Kaart]%0D%0A{X:-5}") + '\0' + "Summa=3;X=abc"}},

@@ -5,6 +5,7 @@
 #include "support/clock.h"
 #include "support/config.h"
 #include "support/text.h"
+#include "support/wait.h"
 
 namespace tollan {
 
@@ -17,7 +18,7 @@ bool overX25(const Socket& socket) { return socket.linkKind() < 0 ? Link_UsesX25
 
 } // namespace
 
-bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSeconds)
+Task<bool> Link_Connect(Socket& socket, std::string linkName, double timeoutSeconds)
 {
     const std::string name(linkName);
     std::string script;
@@ -30,15 +31,15 @@ bool Link_Connect(Socket& socket, std::string_view linkName, double timeoutSecon
         // The setting may change between attempts; each one follows it.
         const bool x25 = Link_UsesX25();
         if (x25)
-            connected = X25_Connect(script);
+            connected = co_await X25_Connect(script);
         else
-            connected = Tcp_Connect(socket, Cfg_Get("Tollan_" + name, ""), timeoutSeconds);
+            connected = co_await Tcp_Connect(socket, Cfg_Get("Tollan_" + name, ""), timeoutSeconds);
         socket.setLinkKind(connected ? int(x25) : -1);
-        // Half a second before the next attempt; workstation requests keep arriving meanwhile.
+        // Half a second before the next attempt; other requests go on meanwhile.
         if (!connected)
-            Clock_WaitUntil([] { return false; }, 500);
+            co_await Wait_For(500);
     }
-    return connected;
+    co_return connected;
 }
 
 bool Link_Send(Socket& socket, std::string_view data)
@@ -46,9 +47,11 @@ bool Link_Send(Socket& socket, std::string_view data)
     return overX25(socket) ? X25_Send(data) : Tcp_Send(socket, data);
 }
 
-bool Link_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutSeconds)
+Task<bool> Link_WaitFor(Socket& socket, std::string pattern, std::int16_t timeoutSeconds)
 {
-    return overX25(socket) ? X25_WaitFor(pattern, timeoutSeconds) : Tcp_WaitFor(socket, pattern, timeoutSeconds);
+    if (overX25(socket))
+        co_return co_await X25_WaitFor(std::move(pattern), timeoutSeconds);
+    co_return co_await Tcp_WaitFor(socket, std::move(pattern), timeoutSeconds);
 }
 
 std::string Link_Receive(Socket& socket, std::int32_t max)

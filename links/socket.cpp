@@ -1,5 +1,7 @@
 #include "links/socket.h"
 
+#include "support/wait.h"
+
 #include "support/codepage.h"
 #include "support/msgbox.h"
 
@@ -39,6 +41,9 @@ void showUnlessCancelled(bool cancel, int number, const QString& description)
 void retire(QTcpSocket* s)
 {
     s->disconnect();
+    // It finishes sending what is queued on its own: the Socket that had it may go first (a
+    // dialogue's socket goes with the dialogue).
+    s->setParent(nullptr);
     if (s->state() == QAbstractSocket::UnconnectedState) {
         s->deleteLater();
         return;
@@ -107,6 +112,10 @@ void Socket::attach(QTcpSocket* s)
     connect(s, &QAbstractSocket::errorOccurred, this, &Socket::onError);
     if (!secure_)
         connect(s, &QAbstractSocket::connected, this, &Socket::connected);
+    // Whatever happens on the line, the requests that wait on it look again.
+    connect(s, &QAbstractSocket::stateChanged, this, [] { Wait_Notify(); });
+    connect(s, &QIODevice::readyRead, this, [] { Wait_Notify(); });
+    connect(s, &QAbstractSocket::errorOccurred, this, [] { Wait_Notify(); });
 }
 
 void Socket::attachTls(QSslSocket* s)
@@ -116,6 +125,7 @@ void Socket::attachTls(QSslSocket* s)
         handshakeTime_.start();
     });
     connect(s, &QSslSocket::encrypted, this, &Socket::onEncrypted);
+    connect(s, &QSslSocket::encrypted, this, [] { Wait_Notify(); });
     const QString key = tls_->sessionKey;
     connect(s, &QSslSocket::newSessionTicketReceived, this, [this, s, key] {
         if (sock_ != s)
@@ -214,6 +224,7 @@ void Socket::close()
     inbox_.clear();
     tcpUp_ = encrypted_ = confirmed_ = false;
     state_ = kSockClosed;
+    Wait_Notify();
 }
 
 void Socket::onStateChanged()
@@ -340,6 +351,7 @@ void Socket::confirm()
     if (!sock_ || state_ == kSockError || state_ == kSockClosing)
         return;
     state_ = kSockConnected;
+    Wait_Notify();
     emit connected();
 }
 
@@ -355,6 +367,7 @@ void Socket::noteHandshakeFailure(std::int32_t number, const QString& cause)
     if (tls_)
         Tls_ForgetSession(tls_->sessionKey);
     state_ = kSockError;
+    Wait_Notify();
 }
 
 void Socket::announceHandshakeFailure()

@@ -9,6 +9,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/text.h"
+#include "support/wait.h"
 
 #include <algorithm>
 
@@ -35,7 +36,7 @@ bool holdsData(const Socket& s) { return s.state() == kSockConnected || s.state(
 
 } // namespace
 
-bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds)
+Task<bool> Tcp_Connect(Socket& socket, std::string address, double timeoutSeconds)
 {
     DialUse_Acquire();
     const std::int64_t start = Clock_Ms();
@@ -50,14 +51,14 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
     // An address without its port, or with a port that is no number, is a setting to correct: it
     // fails like a connect call that cannot start, and the program goes on.
     std::size_t colon = address.find(':');
-    if (colon == std::string_view::npos)
-        return failAtOnce(10049, "address \"" + std::string(address) + "\" is not host:port");
-    std::string portText = Str_Trim(address.substr(colon + 1));
+    if (colon == std::string::npos)
+        co_return failAtOnce(10049, "address \"" + address + "\" is not host:port");
+    std::string portText = Str_Trim(std::string_view(address).substr(colon + 1));
     if (!allDigits(portText))
-        return failAtOnce(10049, "port \"" + portText + "\" of \"" + std::string(address) + "\" is not a number");
+        co_return failAtOnce(10049, "port \"" + portText + "\" of \"" + address + "\" is not a number");
 
     socket.setLocalPort(0);
-    socket.setRemoteHost(Text_ToQString(address.substr(0, colon)));
+    socket.setRemoteHost(Text_ToQString(std::string_view(address).substr(0, colon)));
     socket.setRemotePort(std::int32_t(std::min(Num_Value(portText), 1e6)));
     // The dial-up connection is up by now; TLS goes over whatever link carries the TCP.
     socket.setTls(std::nullopt);
@@ -65,33 +66,34 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
         TlsParams tls;
         std::string why;
         if (!Tls_Params(socket.remoteHost(), socket.remotePort(), tls, why))
-            return failAtOnce(0, why);
+            co_return failAtOnce(0, why);
         socket.setTls(std::move(tls));
     }
     SocketFailure f;
     if (!socket.connectToRemote(&f))
-        return failAtOnce(f.number, f.description);
+        co_return failAtOnce(f.number, f.description);
 
     // An error state does not end the wait: the socket's error event closes it, or the time passes.
     // Only -1 waits without limit; any other time-out below zero allows no time at all.
     const std::int64_t limit = timeoutSeconds == -1 ? -1 : std::int64_t(std::max(timeoutSeconds, 0.0) * 1000);
-    Clock_WaitUntil(
-        [&] {
-            int st = socket.state();
-            return st == kSockClosed || st == kSockConnected;
-        },
-        limit < 0 ? -1 : std::max<std::int64_t>(0, start + limit - Clock_Ms()));
+    if (limit != 0)
+        co_await Wait_Until(
+            [&] {
+                int st = socket.state();
+                return st == kSockClosed || st == kSockConnected;
+            },
+            limit < 0 ? -1 : std::max<std::int64_t>(1, start + limit - Clock_Ms()));
 
     if (socket.state() == kSockConnected) {
         socket.setDialCounted(useRas());
-        return true;
+        co_return true;
     }
     const bool handshaking = socket.handshaking();
     if (socket.state() != kSockClosed)
         Tcp_Close(socket);
     if (App_Stopping()) {   // left unfinished on purpose: nothing to report
         DialUse_Release();
-        return false;
+        co_return false;
     }
     // A failed handshake is reported in its own words (the socket's error event has recorded it
     // already, unseen, as it records a refused connection).
@@ -103,13 +105,11 @@ bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds
     else
         report(0, "TCP timeout", "Ei õnnestu sidekanalit luua");
     DialUse_Release();
-    return false;
+    co_return false;
 }
 
 bool Tcp_Send(Socket& socket, std::string_view data)
 {
-    if (socket.state() == kSockConnected)
-        Events_Pump();
     if (socket.state() != kSockConnected)
         return false;
     socket.sendData(data);
@@ -126,27 +126,21 @@ std::string Tcp_Receive(Socket& socket, std::int32_t max)
     return taken;
 }
 
-bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutSeconds)
+Task<bool> Tcp_WaitFor(Socket& socket, std::string pattern, std::int16_t timeoutSeconds)
 {
-    const std::int64_t start = Clock_Ms();
-    const std::int64_t limit = std::int64_t(timeoutSeconds) * 1000;
-    for (;;) {
-        if (holdsData(socket) && Link_Matches(pattern, socket.peekData()))
-            return true;
-        // A stopping program leaves the line at once; nothing went wrong to report.
-        if (App_Stopping())
-            return false;
-        const std::int64_t elapsed = Clock_Ms() - start;
-        if (timeoutSeconds != -1 && elapsed > limit) {
-            report(0, "TCP timeout", "Sidepartner ei vasta päringule");
-            return false;
-        }
-        if (socket.state() != kSockConnected) {
-            report(0, "TCP disconnect", "Ühendus katkes");
-            return false;
-        }
-        Clock_Wait(timeoutSeconds == -1 ? 1000 : limit - elapsed + 1);
-    }
+    auto matched = [&] { return holdsData(socket) && Link_Matches(pattern, socket.peekData()); };
+    const bool heard = co_await Wait_Until([&] { return matched() || socket.state() != kSockConnected; },
+                                           timeoutSeconds == -1 ? -1 : std::int64_t(timeoutSeconds) * 1000 + 1);
+    if (matched())
+        co_return true;
+    // A stopping program leaves the line at once; nothing went wrong to report.
+    if (App_Stopping())
+        co_return false;
+    if (!heard)
+        report(0, "TCP timeout", "Sidepartner ei vasta päringule");
+    else
+        report(0, "TCP disconnect", "Ühendus katkes");
+    co_return false;
 }
 
 bool Tcp_Close(Socket& socket)

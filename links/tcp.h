@@ -1,9 +1,10 @@
 #pragma once
-// The TCP link: card-centre traffic over a socket of the main window, and the receive, send and
-// close of the workstation connections. Waits let events run and sleep between them; every failure
+// The TCP link: card-centre traffic over a socket of its own for each dialogue, and the receive,
+// send and close of the workstation connections. Waits are the request's co_awaits; every failure
 // the operator should see is reported through Err_Report.
 
 #include "links/socket.h"
+#include "support/task.h"
 
 #include <cstdint>
 #include <string>
@@ -12,12 +13,12 @@
 namespace tollan {
 
 // Connects to "host:port", waiting at most `timeoutSeconds` (-1: until connected or closed).
-bool Tcp_Connect(Socket& socket, std::string_view address, double timeoutSeconds);
-// Lets events run once, then sends when still connected; false, unreported, otherwise.
+Task<bool> Tcp_Connect(Socket& socket, std::string address, double timeoutSeconds);
+// Sends when still connected; false, unreported, otherwise.
 bool Tcp_Send(Socket& socket, std::string_view data);
 // True once the data waiting (not taken) matches `pattern`; false after a report at the time-out
 // or when the connection has gone.
-bool Tcp_WaitFor(Socket& socket, std::string_view pattern, std::int16_t timeoutSeconds);
+Task<bool> Tcp_WaitFor(Socket& socket, std::string pattern, std::int16_t timeoutSeconds);
 // Takes what is waiting, at most `max` bytes (0: all); never waits.
 std::string Tcp_Receive(Socket& socket, std::int32_t max);
 // Clears the tag and closes, counting the link out of the dial-up connection if it was up.

@@ -6,6 +6,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/text.h"
+#include "support/wait.h"
 
 #include <QPointer>
 #include <QSerialPort>
@@ -174,6 +175,11 @@ bool X25_Attach(QSerialPort* port)
         g_link.port->close();
     g_link.open = false;
     g_link.port = port;
+    // What the port reads, or its device going away, is what a dialogue on the line waits for.
+    if (port) {
+        QObject::connect(port, &QSerialPort::readyRead, port, [] { Wait_Notify(); });
+        QObject::connect(port, &QSerialPort::errorOccurred, port, [] { Wait_Notify(); });
+    }
     return true;
 }
 
@@ -210,31 +216,28 @@ bool X25_Send(std::string_view data)
     return g_link.port->write(data.data(), qint64(data.size())) == qint64(data.size());
 }
 
-bool X25_WaitFor(std::string_view pattern, std::int16_t timeoutSeconds)
+Task<bool> X25_WaitFor(std::string pattern, std::int16_t timeoutSeconds)
 {
     if (!attached())
-        return false;
-    const std::int64_t start = Clock_Ms();
-    const std::int64_t limit = std::int64_t(timeoutSeconds) * 1000;
-    for (;;) {
+        co_return false;
+    bool open = true;
+    auto matched = [&] {
         X25_Poll();
-        if (Link_Matches(pattern, g_link.buffer))
-            return true;
-        // A stopping program leaves the line at once; nothing went wrong to report.
-        if (App_Stopping())
-            return false;
-        const std::int64_t elapsed = Clock_Ms() - start;
-        if (timeoutSeconds != -1 && elapsed > limit) {
-            report(0, "X25 timeout", "Sidepartner ei vasta päringule");
-            return false;
-        }
-        if (!lineOpen()) {
-            report(0, "X25 disconnect", "Ühendus katkes");
-            return false;
-        }
-        // Sleeps until the port has read something, or the deadline.
-        Clock_Wait(timeoutSeconds == -1 ? 1000 : std::max<std::int64_t>(1, limit - elapsed + 1));
-    }
+        return Link_Matches(pattern, g_link.buffer);
+    };
+    // Woken by what the port reads, a line that goes, or the deadline.
+    const bool heard = co_await Wait_Until([&] { return matched() || !(open = lineOpen()); },
+                                           timeoutSeconds == -1 ? -1 : std::int64_t(timeoutSeconds) * 1000 + 1);
+    if (matched())
+        co_return true;
+    // A stopping program leaves the line at once; nothing went wrong to report.
+    if (App_Stopping())
+        co_return false;
+    if (!heard || open)
+        report(0, "X25 timeout", "Sidepartner ei vasta päringule");
+    else
+        report(0, "X25 disconnect", "Ühendus katkes");
+    co_return false;
 }
 
 bool X25_Close()
@@ -247,10 +250,10 @@ bool X25_Close()
     return true;
 }
 
-bool X25_Connect(std::string_view script)
+Task<bool> X25_Connect(std::string script)
 {
     if (!attached() || g_link.open || g_link.port->isOpen())
-        return false;
+        co_return false;
     const CallParts parts{Str_Split(script, std::string_view("\r", 1))};
 
     // A late answer from an earlier call must never be taken for an answer of this one.
@@ -261,7 +264,7 @@ bool X25_Connect(std::string_view script)
         const std::int32_t number = std::int32_t(port.error());
         report(number, Text_FromQString(port.errorString()), "X25 - Viga ühenduse loomisel");
         X25_Close();
-        return false;
+        co_return false;
     }
     port.clear(QSerialPort::Input);
     g_link.open = true;
@@ -269,15 +272,15 @@ bool X25_Connect(std::string_view script)
     for (const Stage& stage : kStages) {
         std::string lastResponse;
         X25_Send(stage.command(parts) + kCR);
-        if (!X25_WaitFor(stage.pattern, stageTimeout(stage)))
-            return connectFails(stage, lastResponse);
+        if (!co_await X25_WaitFor(stage.pattern, stageTimeout(stage)))
+            co_return connectFails(stage, lastResponse);
         if (stage.pauseMs > 0)
-            Clock_Pause(stage.pauseMs);
+            co_await Wait_For(stage.pauseMs);
         lastResponse = X25_Receive(0);
         if (!answerPasses(stage, lastResponse))
-            return connectFails(stage, lastResponse);
+            co_return connectFails(stage, lastResponse);
     }
-    return true;
+    co_return true;
 }
 
 QString X25_PortName(std::string_view commPort)

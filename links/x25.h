@@ -1,8 +1,10 @@
 #pragma once
 // The X.25 link: a modem on the serial port dials the network's dial-in number, the network's PAD
 // places the call to the card centre's X.25 address, and then the line carries the exchange as it
-// is. There is one serial port, hence one X.25 call at a time. Until start-up has handed the port
-// over, every operation fails quietly.
+// is. There is one serial port, hence one X.25 call at a time (the dialogues take the line's marker
+// for it). Until start-up has handed the port over, every operation fails quietly.
+
+#include "support/task.h"
 
 #include <cstdint>
 #include <string>
@@ -25,14 +27,14 @@ bool X25_IsAttached();
 // telephone number, the X.25 address, the network user and the password, joined by CR. True when
 // the call is up; the port then stays open for the exchange. Whatever an earlier call left unread
 // is discarded first.
-bool X25_Connect(std::string_view script);
+Task<bool> X25_Connect(std::string script);
 // False, unreported, when the data does not fit into the free room of the output buffer.
 bool X25_Send(std::string_view data);
 // Moves what the port has read into the receive buffer; true when there was something.
 bool X25_Poll();
 // True once the receive buffer matches `pattern`; takes nothing. False after a report at the
 // time-out (seconds, -1: none) or when the port has closed.
-bool X25_WaitFor(std::string_view pattern, std::int16_t timeoutSeconds);
+Task<bool> X25_WaitFor(std::string pattern, std::int16_t timeoutSeconds);
 // Takes at most `max` characters (0: all) from the front of the receive buffer; never waits.
 std::string X25_Receive(std::int32_t max);
 // Closes the port when it is open; false when not attached.

@@ -2,7 +2,6 @@
 
 #include "support/cardmask.h"
 #include "support/clock.h"
-#include "support/config.h"
 #include "support/text.h"
 
 #include <algorithm>
@@ -54,6 +53,7 @@ char NibbleChar(int n) { return n == 0xD ? '=' : static_cast<char>('0' + n); }
 struct RequestInput {
     std::string_view bitmap;   // 16 bytes
     const TransRecord& t;
+    const MerchantIds& ids;
     std::string_view original;
 };
 
@@ -68,24 +68,24 @@ struct RequestElement {
 const RequestElement kRequestElements[] = {
     {1, 8, 8, true, [](const RequestInput& in) { return std::string(in.bitmap.substr(8, 8)); }},
     {2, 2, 19, false, [](const RequestInput& in) { return in.t.PAN; }},
-    {3, 2, 6, true, [](const RequestInput&) { return KK_Get(kKK_ProtsKood); }},
+    {3, 2, 6, true, [](const RequestInput& in) { return in.ids.ProtsKood; }},
     {4, 2, 12, true, [](const RequestInput& in) { return KK_Number(KK_Cents(in.t.Amount), 12); }},
     {7, 2, 10, true, [](const RequestInput& in) { return KK_Number(in.t.Date % 10000, 4) + KK_Number(in.t.Time, 6); }},
     {11, 2, 6, true, [](const RequestInput& in) { return in.t.STAN; }},
     {14, 2, 4, true, [](const RequestInput& in) { return std::to_string(in.t.ExpDate); }},
-    {18, 2, 4, true, [](const RequestInput& in) { return KK_PosSetting(in.t.Toojaam, kKK_Tegevusala.key, kKK_Tegevusala.def); }},
-    {32, 2, 11, false, [](const RequestInput&) { return KK_Get(kKK_AutoriseerijaID); }},
-    {33, 2, 11, false, [](const RequestInput&) { return KK_Get(kKK_EdastajaID); }},
+    {18, 2, 4, true, [](const RequestInput& in) { return in.ids.Tegevusala; }},
+    {32, 2, 11, false, [](const RequestInput& in) { return in.ids.AutoriseerijaID; }},
+    {33, 2, 11, false, [](const RequestInput& in) { return in.ids.EdastajaID; }},
     // "=" travels as CR, which packs as the nibble D.
     {35, 9, 37, false, [](const RequestInput& in) { std::string s = in.t.Track2; std::replace(s.begin(), s.end(), '=', '\r'); return s; }},
     {38, 4, 6, true, [](const RequestInput& in) { return in.t.AuthCode; }},
     // A reversal names the original's verdict: a stored transaction was approved, "00".
     {39, 4, 2, true, [](const RequestInput& in) { return in.t.ResponseCode.empty() ? std::string(kKK_Approved) : in.t.ResponseCode; }},
-    {41, 7, 8, true, [](const RequestInput&) { return KK_Get(kKK_TerminaliTunnus); }},
-    {42, 7, 15, true, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam); }},
-    {43, 7, 40, true, [](const RequestInput&) { return KK_LocationField(); }},
-    {47, 7, 999, false, [](const RequestInput& in) { return KK_CardAcceptorId(in.t.Toojaam) + "   " + KK_Get(kKK_TerminaliTunnus); }},
-    {49, 2, 3, true, [](const RequestInput&) { return KK_Get(kKK_Valuutakood); }},
+    {41, 7, 8, true, [](const RequestInput& in) { return in.ids.TerminaliTunnus; }},
+    {42, 7, 15, true, [](const RequestInput& in) { return in.ids.CardAcceptorId; }},
+    {43, 7, 40, true, [](const RequestInput& in) { return in.ids.Location; }},
+    {47, 7, 999, false, [](const RequestInput& in) { return in.ids.CardAcceptorId + "   " + in.ids.TerminaliTunnus; }},
+    {49, 2, 3, true, [](const RequestInput& in) { return in.ids.Valuutakood; }},
     {52, 8, 64, true, [](const RequestInput&) { return std::string(); }},
     {90, 2, 42, true, [](const RequestInput& in) { return std::string(in.original); }},
 };
@@ -147,8 +147,6 @@ const ResponseElement* FindResponseElement(int n)
 }
 
 } // namespace
-
-std::string KK_Get(const KKSetting& s) { return Cfg_Get(s.key, s.def); }
 
 bool KK_IsNumericType(int type) { return type == 2 || type == 9; }
 
@@ -282,11 +280,12 @@ bool KK_ParseField(int type, int width, bool fixed, std::string_view& body, std:
     return true;
 }
 
-std::string KK_BuildRequest(std::string_view bitmap, const TransRecord& t, std::string_view original)
+std::string KK_BuildRequest(std::string_view bitmap, const TransRecord& t, const MerchantIds& ids,
+                            std::string_view original)
 {
     std::string full(bitmap.substr(0, 16));
     full.resize(16, '\0');
-    const RequestInput in{full, t, original};
+    const RequestInput in{full, t, ids, original};
     std::string body = KK_FormatField(8, 8, true, std::string_view(full).substr(0, 8));
     for (int n = 1; n <= 128; ++n) {
         if (!KK_BitSet(full, n)) continue;
@@ -435,29 +434,19 @@ std::string_view KK_PosNumber(std::string_view toojaam)
     return toojaam.size() > 3 ? toojaam.substr(toojaam.size() - 3) : toojaam;
 }
 
-std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::string_view def)
-{
-    // The register's code comes over the wire: its own setting is looked up, never written back.
-    std::string own = Cfg_Lookup("POS" + std::string(KK_PosNumber(toojaam)) + "\\" + std::string(key), "");
-    if (!own.empty()) return own;
-    return Cfg_Get(key, def);
-}
-
-std::string KK_CardAcceptorId(std::string_view toojaam)
+std::string KK_CardAcceptorId(std::string_view firmaRegNr, std::string_view toojaam)
 {
     std::string id(12, ' ');
-    const std::string regNr = KK_Get(kKK_FirmaRegNr);
-    id.replace(0, std::min<std::size_t>(9, regNr.size()), regNr.substr(0, 9));
+    id.replace(0, std::min<std::size_t>(9, firmaRegNr.size()), firmaRegNr.substr(0, 9));
     const std::string p = Str_Pad(KK_PosNumber(toojaam), '0', 3, 1);
     id.replace(12 - p.size(), p.size(), p);
     return id;
 }
 
-std::string KK_LocationField()
+std::string KK_LocationField(std::string_view place)
 {
     std::string field(40, ' ');
     field.replace(0, 2, "38");
-    const std::string place = KK_Get(kKK_FirmaLokaator);
     field.replace(2, std::min<std::size_t>(38, place.size()), place.substr(0, 38));
     return field;
 }

@@ -20,29 +20,18 @@ inline const std::string kKK_Bitmap0100{"\x72\x24\x40\x00\x20\xE0\x80\x00"
 inline const std::string kKK_Bitmap0400{"\xF2\x20\x40\x00\x06\xE2\x80\x00"
                                         "\x00\x00\x00\x40\x00\x00\x00\x00", 16};
 
-// The settings the messages and the transaction file read, each with its one default.
-struct KKSetting {
-    std::string_view key;
-    std::string_view def;
+// What the messages say of the merchant and the terminal, as the card centre knows them: read from
+// the settings by whoever asks (the packer reads none).
+struct MerchantIds {
+    std::string ProtsKood = "000580";     // 3: processing code
+    std::string AutoriseerijaID;          // 32
+    std::string EdastajaID;               // 33
+    std::string Tegevusala = "0000";      // 18: the merchant's activity code
+    std::string TerminaliTunnus;          // 41
+    std::string CardAcceptorId;           // 42: 12 characters (KK_CardAcceptorId)
+    std::string Location;                 // 43: 40 characters (KK_LocationField)
+    std::string Valuutakood = "233";      // 49
 };
-inline constexpr KKSetting kKK_ProtsKood{"ProtsKood", "000580"};
-inline constexpr KKSetting kKK_AutoriseerijaID{"AutoriseerijaID", ""};
-inline constexpr KKSetting kKK_EdastajaID{"EdastajaID", ""};
-inline constexpr KKSetting kKK_TerminaliTunnus{"TerminaliTunnus", ""};
-inline constexpr KKSetting kKK_Valuutakood{"Valuutakood", "233"};
-inline constexpr KKSetting kKK_FirmaRegNr{"FirmaRegNr", ""};
-inline constexpr KKSetting kKK_FirmaLokaator{"FirmaLokaator", ""};
-// The merchant activity code (MCC): element 18 of the requests and columns 61-64 of the file's group
-// header. The store ignores case, so "TegevusAla" is this same setting: one name, one default, or
-// whichever reader came first would write its default for the other. A register's own
-// "POSnnn\Tegevusala" wins in both places (KK_PosSetting).
-inline constexpr KKSetting kKK_Tegevusala{"Tegevusala", "0000"};
-inline constexpr KKSetting kKK_ReceiverID{"ReceiverID", "KK"};
-inline constexpr KKSetting kKK_FirmaNimi{"FirmaNimi", ""};
-inline constexpr KKSetting kKK_FirmaTunnus{"FirmaTunnus", ""};
-inline constexpr KKSetting kKK_NextTransFileNr{"NextTransFileNr", "1"};
-// Cfg_Get of the setting with its default.
-std::string KK_Get(const KKSetting& s);
 
 // Element types: 2 and 9 numeric (packed), 4, 7 and 8 characters sent as they are.
 bool KK_IsNumericType(int type);
@@ -51,7 +40,8 @@ bool KK_BitSet(std::string_view bitmap, int n);
 
 // The request body: the primary bitmap, then every known element whose bit is set. `bitmap` is the
 // 16 bytes of the table above; `original` is element 90 of a reversal (42 digits).
-std::string KK_BuildRequest(std::string_view bitmap, const TransRecord& t, std::string_view original = {});
+std::string KK_BuildRequest(std::string_view bitmap, const TransRecord& t, const MerchantIds& ids,
+                            std::string_view original = {});
 
 // One element: a length prefix when variable, the value padded or cut to the width, numbers packed.
 std::string KK_FormatField(int type, int width, bool fixed, std::string_view value);
@@ -84,13 +74,10 @@ std::string KK_MaskCardElements(std::string_view body, bool request);
 // Element 7 carries month and day only: the year of a received month, seen from the current one.
 int KK_ResponseYear(int receivedMonth, int currentYear, int currentMonth);
 
-// The setting POSnnn\key of the workstation whose Toojaam ends in nnn (looked up only: an absent
-// one is not written back), else the setting key.
-std::string KK_PosSetting(std::string_view toojaam, std::string_view key, std::string_view def);
-// 12 characters: the first 9 of FirmaRegNr, then the workstation's last three characters.
-std::string KK_CardAcceptorId(std::string_view toojaam);
-// 40 characters: "38" and FirmaLokaator in 38.
-std::string KK_LocationField();
+// 12 characters: the first 9 of the firm's registry number, then the workstation's last three.
+std::string KK_CardAcceptorId(std::string_view firmaRegNr, std::string_view toojaam);
+// 40 characters: "38" and the firm's place in 38.
+std::string KK_LocationField(std::string_view place);
 
 // An amount (currency, ten-thousandths) in the card centre's hundredths: a fraction of a hundredth
 // is cut down. The authorisation and the transaction file both carry this, so they agree.

@@ -1,17 +1,9 @@
 #include "protocol/transfile.h"
 
 #include "protocol/messages.h"
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/carddata.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-
-#include <QFile>
+#include "support/cardmask.h"
 
 #include <algorithm>
-#include <optional>
 #include <cmath>
 #include <limits>
 
@@ -64,8 +56,8 @@ std::string_view TrimEnd(std::string_view s)
 }
 
 struct GroupInput {
-    std::string_view toojaam;
     const TransGroup& g;
+    const TransFileIds& ids;
 };
 
 const LineField<GroupInput> kFileHeader[] = {
@@ -73,8 +65,8 @@ const LineField<GroupInput> kFileHeader[] = {
     {2, 4, [](const GroupInput&) { return std::string("MT  "); }},
     {6, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
     {16, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
-    {28, 2, [](const GroupInput&) { return KK_Get(kKK_ReceiverID); }},
-    {30, 7, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam); }},
+    {28, 2, [](const GroupInput& in) { return in.ids.ReceiverId; }},
+    {30, 7, [](const GroupInput& in) { return in.g.SenderId; }},
     {37, 5, [](const GroupInput& in) { return KK_Number(in.g.Number % 100000, 5); }},
 };
 
@@ -82,11 +74,11 @@ const LineField<GroupInput> kGroupHeader[] = {
     {1, 1, [](const GroupInput&) { return std::string("1"); }},
     {2, 10, [](const GroupInput& in) { return YyMmDdHhNn(in.g.Created); }},
     {12, 12, [](const GroupInput& in) { return in.g.AcceptorId; }},
-    {26, 20, [](const GroupInput& in) { return KK_SenderId(in.g.Key, in.toojaam).substr(0, 20) + KK_Get(kKK_FirmaNimi); }},
+    {26, 20, [](const GroupInput& in) { return in.g.SenderId.substr(0, 20) + in.ids.FirmaNimi; }},
     {46, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
-    {53, 8, [](const GroupInput&) { return KK_Get(kKK_TerminaliTunnus); }},
+    {53, 8, [](const GroupInput& in) { return in.ids.TerminaliTunnus; }},
     // The code element 18 sends for this file's register, so the file and the requests agree.
-    {61, 4, [](const GroupInput& in) { return KK_PosSetting(in.toojaam, kKK_Tegevusala.key, kKK_Tegevusala.def); }},
+    {61, 4, [](const GroupInput& in) { return in.ids.Tegevusala; }},
 };
 
 const LineField<GroupInput> kGroupTrailer[] = {
@@ -95,7 +87,7 @@ const LineField<GroupInput> kGroupTrailer[] = {
     {8, 12, [](const GroupInput& in) { return KK_Number(Magnitude(in.g.Total), 12); }},
     {20, 1, [](const GroupInput& in) { return std::string(in.g.Total < 0 ? "-" : " "); }},
     {21, 7, [](const GroupInput& in) { return KK_Number(in.g.Number, 7); }},
-    {28, 40, [](const GroupInput&) { return KK_LocationField(); }},
+    {28, 40, [](const GroupInput& in) { return in.ids.Location; }},
 };
 
 const LineField<GroupInput> kFileTrailer[] = {
@@ -133,20 +125,12 @@ const LineField<DetailInput> kDetail[] = {
      }},
 };
 
-DateTime Now() { return Clock_NowDateTime(); }
-
-bool Failed(const DbStatus& s, std::vector<std::string>& lines)
-{
-    Err_Report(s.number, s.description, "Viga tehingufaili koostamisel", 48);
-    lines.clear();
-    return false;
-}
 
 } // namespace
 
-std::string KK_TransLine(int kind, std::string_view toojaam, const TransGroup& group)
+std::string KK_TransLine(int kind, const TransGroup& group, const TransFileIds& ids)
 {
-    const GroupInput in{toojaam, group};
+    const GroupInput in{group, ids};
     switch (kind) {
     case 0: return Render(kFileHeader, in);
     case 1: return Render(kGroupHeader, in);
@@ -160,8 +144,6 @@ std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode)
 {
     return Render(kDetail, DetailInput{t, currencyCode});
 }
-
-std::string KK_TransDetail(const TransRecord& t) { return KK_TransDetail(t, KK_Get(kKK_Valuutakood)); }
 
 std::string KK_ReportLine(const TransRecord& t)
 {
@@ -184,145 +166,6 @@ std::string KK_ReportLine(const TransRecord& t)
     line += ' ';
     if (t.Type % 2 != 0) line += "T\xFCh.";
     return line;
-}
-
-std::string KK_SenderId(std::string_view key, std::string_view toojaam)
-{
-    // Both names are made from what came over the wire: looked up, never written back.
-    std::string v = Cfg_Lookup("SenderID\\" + std::string(key), "");
-    if (v.empty()) v = Cfg_Lookup("POS" + std::string(KK_PosNumber(toojaam)) + "\\FirmaTunnus", "");
-    if (v.empty()) v = KK_Get(kKK_FirmaTunnus);
-    return Str_Pad(v, '0', 7, 1);
-}
-
-std::int32_t KK_TakeFileNumber(bool* saved)
-{
-    std::int32_t n = 1;
-    // Read, counted on and saved as one step, so that no other process's save of the file undoes it.
-    const bool stored = Cfg_Change(kKK_NextTransFileNr.key, kKK_NextTransFileNr.def, [&n](const std::string& stored) {
-        const double v = Num_Value(stored) + 1;
-        // A number the counter cannot hold starts the count over rather than overflowing.
-        n = 1;
-        if (std::isfinite(v) && v >= std::numeric_limits<std::int32_t>::min() && v <= std::numeric_limits<std::int32_t>::max())
-            n = static_cast<std::int32_t>(v);
-        return std::to_string(n);
-    });
-    if (saved)
-        *saved = stored;
-    return n;
-}
-
-bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report, TransFileRows* marked)
-{
-    lines.clear();
-    report += "\r\n";
-    report += kTransReportHeading;
-    report += "\r\n";
-    report += kTransReportRule;
-
-    set.onlyReadyToSend();
-    if (!set.seek(">=", {false, "", ""})) {
-        if (!set.status()) return Failed(set.status(), lines);
-        return false;
-    }
-    if (set.eof() || set.sent()) return false;
-
-    const std::string w(TrimEnd(set.record().Toojaam));
-    TransGroup file;
-    file.Key = "xxxxxx";
-    file.Created = Now();
-    file.AcceptorId = KK_CardAcceptorId(w);
-    bool saved = false;
-    file.Number = KK_TakeFileNumber(&saved);
-    // A number whose count did not reach the disk would be handed out again: no file goes under
-    // it (the failure is reported where the save failed).
-    if (!saved) return false;
-    if (marked)
-        *marked = {std::int32_t(file.Number), {}};
-    // The file is built at one moment: its currency code is read once, not once per line.
-    const std::string currency = KK_Get(kKK_Valuutakood);
-
-    // The rows of the workstation, bound to the file; each line needs the full card number, opened
-    // from its sealed form. The file keeps the order of the full numbers, as it did when they were
-    // stored in clear and the index held them.
-    struct Row {
-        TransRecord t;
-        std::string pan;
-    };
-    std::vector<Row> rows;
-    while (!set.eof() && !set.sent()) {
-        TransRecord t = Db_ReadTrans(set);
-        std::optional<std::string> pan = Db_CardNumber(t);
-        if (!pan) {
-            CardKey_Report("the card number of STAN " + t.STAN + " cannot be opened with the keys in force");
-            lines.clear();
-            return false;
-        }
-        if (const DbStatus s = set.bindToFile(std::int32_t(file.Number)); !s) return Failed(s, lines);
-        if (marked)
-            marked->keys.emplace_back(set.record().Toojaam, set.record().Trans);
-        rows.push_back({std::move(t), std::move(*pan)});
-        if (!set.moveNext()) break;
-        if (TrimEnd(set.record().Toojaam) != w) break;
-    }
-    if (!set.status()) return Failed(set.status(), lines);
-    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.pan < b.pan; });
-
-    std::vector<TransGroup> groups;
-    for (Row& row : rows) {
-        const TransRecord& t = row.t;
-        const std::string key = row.pan.substr(0, 6);
-        // Group 0 never holds lines, even for a card number that starts "xxxxxx".
-        if (groups.empty() || key != groups.back().Key) {
-            TransGroup g;
-            g.Key = key;
-            g.Created = Now();
-            g.AcceptorId = file.AcceptorId;
-            g.Index = static_cast<std::int16_t>(groups.size() + 1);
-            g.Number = file.Number * 100 + g.Index;
-            groups.push_back(std::move(g));
-        }
-        TransGroup& g = groups.back();
-        // The totals add up the lines' own hundredths, so each equals the sum of its lines.
-        const std::int64_t signedAmount = t.Type % 2 != 0 ? -KK_Cents(t.Amount) : KK_Cents(t.Amount);
-        ++g.Count;
-        ++file.Count;
-        g.Total += signedAmount;
-        file.Total += signedAmount;
-        TransRecord full = t;
-        full.PAN = row.pan;
-        g.Lines.push_back(KK_TransDetail(full, currency));
-        report += "\r\n";
-        report += KK_ReportLine(t);   // the stored, masked number
-    }
-
-    std::size_t total = 2;
-    for (const auto& g : groups) total += g.Lines.size() + 2;
-    lines.reserve(total);
-    lines.push_back(KK_TransLine(0, w, file));
-    for (auto& g : groups) {
-        lines.push_back(KK_TransLine(1, w, g));
-        for (auto& l : g.Lines) lines.push_back(std::move(l));
-        lines.push_back(KK_TransLine(8, w, g));
-    }
-    lines.push_back(KK_TransLine(9, w, file));
-    return true;
-}
-
-bool KK_TransLogAppend(std::string_view report)
-{
-    try {
-        const QString path = Home_File("trans.log");
-        if (!Home_RestrictFile(path)) return false;
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return false;
-        const std::string text = Text_Cp1252ToUtf8(report) + "\r\n";
-        const qint64 written = f.write(text.data(), static_cast<qint64>(text.size()));
-        f.close();
-        return written == static_cast<qint64>(text.size()) && f.error() == QFileDevice::NoError;
-    } catch (...) {
-        return false;
-    }
 }
 
 ServerReply KK_ParseServerReply(std::string_view line)

@@ -1,10 +1,10 @@
 #pragma once
-// The transaction file: what the terminal has authorised and not yet reported, as 70-character
-// lines for the card centre, one file per workstation, the transactions grouped by the first six
-// digits of the card number. Alongside, the report of the same transactions for trans.log.
-// Texts are Windows-1252 bytes.
+// The transaction file's lines: what the terminal has authorised and not yet reported, as
+// 70-character lines for the card centre, one file per workstation, the transactions grouped by
+// the first six digits of the card number; and the report of the same transactions for trans.log.
+// Bytes only: whoever builds a file (dialogues/transfile_build.h) hands in the settings. Texts are
+// Windows-1252 bytes.
 
-#include "store/db.h"
 #include "store/trans_record.h"
 #include "support/text.h"
 
@@ -25,7 +25,8 @@ inline constexpr std::string_view kTransReportRule =
 struct TransGroup {
     std::string Key;          // first six characters of the card numbers; "xxxxxx" for group 0
     DateTime Created;
-    std::string AcceptorId;   // KK_CardAcceptorId of the file's workstation
+    std::string AcceptorId;   // the acceptor id (element 42) of the file's workstation
+    std::string SenderId;     // the group's sender, seven characters
     std::int64_t Number = 0;  // group 0: the file number; group k: file number x 100 + k
     std::int16_t Index = 0;
     std::int32_t Count = 0;
@@ -33,33 +34,21 @@ struct TransGroup {
     std::vector<std::string> Lines;
 };
 
-// Builds the next file from `set` (Trans opened on iSentToojaamPAN): the unsent rows of the first
-// workstation that has any and that may go in a file (in none yet, no cancellation awaiting its
-// verdict), each bound to the file's number as it is read, inside the caller's database
-// transaction. Appends the heading, the rule and one report line per transaction to `report`.
-// False when there is no such row (no file number is taken), when the file number's count could
-// not be saved, or when reading or binding fails (reported; the caller rolls back); `lines` is
-// then empty. `marked`, when given, gets the file's number and the key of every row bound.
-struct TransFileRows {
-    std::int32_t number = 0;
-    std::vector<std::pair<std::string, std::string>> keys;   // Toojaam, Trans: unique in Trans
+// What the file's headers and trailers say of the merchant and the workstation.
+struct TransFileIds {
+    std::string ReceiverId = "KK";
+    std::string FirmaNimi;
+    std::string TerminaliTunnus;
+    std::string Tegevusala = "0000";   // the activity code element 18 sends for this workstation
+    std::string Location;              // 40 characters, as element 43
 };
-bool KK_BuildTransFile(TransSet& set, std::vector<std::string>& lines, std::string& report,
-                       TransFileRows* marked = nullptr);
-
-// The next file number, counted on in "NextTransFileNr" (a fresh installation sends number 2).
-// `saved` (when given) tells whether the count reached the disk; the failure is reported.
-std::int32_t KK_TakeFileNumber(bool* saved = nullptr);
 
 // The file header (0), a group header (1), a group trailer (8) or the file trailer (9).
-std::string KK_TransLine(int kind, std::string_view toojaam, const TransGroup& group);
-// The detail line of one transaction; the first form reads the currency code itself.
-std::string KK_TransDetail(const TransRecord& t);
+std::string KK_TransLine(int kind, const TransGroup& group, const TransFileIds& ids);
+// The detail line of one transaction, its card number whole.
 std::string KK_TransDetail(const TransRecord& t, std::string_view currencyCode);
 // One line of the trans.log report.
 std::string KK_ReportLine(const TransRecord& t);
-// The sender: "SenderID\key", else "POSnnn\FirmaTunnus", else "FirmaTunnus", with zeros to 7.
-std::string KK_SenderId(std::string_view key, std::string_view toojaam);
 
 // The card centre's verdict on a transaction file, read from its fixed columns.
 struct ServerReply {
@@ -70,9 +59,5 @@ struct ServerReply {
     double Amount = 0;        // in hundredths
 };
 ServerReply KK_ParseServerReply(std::string_view line);
-
-// Appends the report and a line break to trans.log in the home folder (UTF-8, mode 0600: it holds
-// card numbers). False on any file error; nothing else is reported.
-bool KK_TransLogAppend(std::string_view report);
 
 } // namespace tollan

@@ -1,5 +1,6 @@
 #include "receipts/receipt.h"
 
+#include "dialogues/merchant.h"
 #include "protocol/messages.h"
 #include "receipts/template.h"
 #include "support/cardmask.h"
@@ -44,18 +45,19 @@ std::string CardTypeName(std::string_view pan)
     return Cfg_Lookup("CardType\\" + std::string(prefix), "");
 }
 
-bool PrintCopy(int requester, const WorkstationPacket& request, const std::string& text)
+Task<bool> PrintCopy(Requester& who, const WorkstationPacket& request, const std::string& text)
 {
     if (text.size() > kReceiptMaxText) {
         Err_Report(0, "Kviitungi tekst on " + std::to_string(text.size()) + " m\xE4rki, pakett mahutab "
                           + std::to_string(kReceiptMaxText),
                    "Kviitungi tr\xFCkk", 48, "Toojaam=" + request.Workstation + ";");
-        return false;
+        co_return false;
     }
     WorkstationPacket p = request;
     p.AnswerType = wsPrint;
     p.AnswerData = text;
-    return Num_Value(WS_Exchange(requester, WS_EncodePacket(p))) != 0;
+    const std::optional<std::string> printed = co_await who.ask(WS_EncodePacket(p));
+    co_return printed && Num_Value(*printed) != 0;
 }
 
 } // namespace
@@ -96,14 +98,14 @@ std::string Receipt_Template(const TransRecord& t)
     return tpl.empty() ? std::string(kBuiltinReceipt) : tpl;
 }
 
-bool Receipt_Print(int requester, const WorkstationPacket& request, const TransRecord& t,
-                   std::string_view cancelledStan)
+Task<bool> Receipt_Print(Requester& who, const WorkstationPacket& request, const TransRecord& t,
+                         std::string_view cancelledStan)
 {
     const std::string values = Receipt_Values(t, cancelledStan);
     const std::string text = Tpl_Render(Receipt_Template(t), values);
-    const bool printed1 = PrintCopy(requester, request, text);
-    const bool printed2 = PrintCopy(requester, request, text);
-    return printed1 && printed2;
+    const bool printed1 = co_await PrintCopy(who, request, text);
+    const bool printed2 = co_await PrintCopy(who, request, text);
+    co_return printed1 && printed2;
 }
 
 } // namespace tollan

@@ -5,7 +5,9 @@
 // workstation dialogue.
 
 #include "store/trans_record.h"
+#include "support/task.h"
 #include "workstation/packet.h"
+#include "workstation/requester.h"
 
 #include <string>
 #include <string_view>
@@ -24,7 +26,7 @@ std::string Receipt_Template(const TransRecord& t);
 // Has the requester print both copies; true when both were printed. The second copy is sent
 // whatever became of the first. `request` is the request being served: its header goes on the
 // print requests.
-bool Receipt_Print(int requester, const WorkstationPacket& request, const TransRecord& t,
-                   std::string_view cancelledStan);
+Task<bool> Receipt_Print(Requester& who, const WorkstationPacket& request, const TransRecord& t,
+                         std::string_view cancelledStan);
 
 } // namespace tollan

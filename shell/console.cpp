@@ -1,6 +1,8 @@
 // The console of the main window (requester -9), the error indicator and the error archive.
 #include "shell/fmain.h"
+#include "shell/console.h"
 #include "shell/print.h"
+#include "shell/prompt.h"
 
 #include "store/db.h"
 #include "support/codepage.h"
@@ -102,18 +104,58 @@ void fMain::ShowErrorLog()
     viewer->show();
 }
 
-void fMain::cConsole_Click()
+namespace {
+
+class ConsoleRequester final : public Requester {
+public:
+    explicit ConsoleRequester(fMain& window) : Requester(kRequesterConsole), window_(window) {}
+    // The answer as the flow left it, its whole error text with it (the wire's holds 50 characters).
+    void sendAnswer(const WorkstationPacket& r) override
+    {
+        WorkstationPacket got = r;
+        got.RequestType = r.AnswerType;
+        got.RequestData = r.AnswerData;
+        window_.cConsole_Arrival(got);
+    }
+
+protected:
+    bool connected() const override { return true; }
+    void deliver(const std::string& bytes) override
+    {
+        std::string b = bytes;
+        WorkstationPacket got;
+        if (WS_DecodePacket(b, got) > 0)
+            window_.cConsole_Arrival(got);
+    }
+
+private:
+    fMain& window_;
+};
+
+} // namespace
+
+std::shared_ptr<Requester> Console_Requester(fMain& window) { return std::make_shared<ConsoleRequester>(window); }
+
+void fMain::AskOperator(const std::string& prompt, const std::string& second)
 {
-    std::string text = Tpl_Decode(Text_FromQString(static_cast<QPushButton*>(Part("cConsole"))->text()));
-    WorkstationPacket p;
-    if (WS_DecodePacket(text, p) == 0) return;
-    // A type-8 answer keeps the header of the packet it answers.
-    const auto answer = [this, &p](const std::string& data) {
-        WorkstationPacket a = p;
-        a.AnswerType = wsDialogAnswer;
-        a.AnswerData = data;
-        cConsole_Send(Url_Encode(WS_EncodePacket(a)));
-    };
+    // Headless nobody answers: the box says so and answers empty, and the request ends unfinished.
+    if (Ui_Headless()) {
+        console_->answer(Inp_Box(prompt, second));
+        return;
+    }
+    if (prompt_)
+        prompt_->close();
+    auto* dialog = new PromptDialog(this, Text_ToQString(Str_Replace(prompt, "\r", "\n")), Text_ToQString(second),
+                                    Requester::AnswerSeconds());
+    prompt_ = dialog;
+    connect(dialog, &PromptDialog::answered, this, [this](const QString& text) { console_->answer(Text_FromQString(text)); });
+    // The request stops waiting (its time is up, the program stops): the prompt goes with it.
+    connect(console_.get(), &Requester::askEnded, dialog, &QWidget::close);
+    dialog->open();
+}
+
+void fMain::cConsole_Arrival(const WorkstationPacket& p)
+{
     switch (p.RequestType) {
     case wsBusy:
         break;
@@ -123,18 +165,19 @@ void fMain::cConsole_Click()
     case wsDialog: {
         std::string prompt, second;
         WS_ParseDialog(p.RequestData, prompt, second);
-        answer(Inp_Box(prompt, second));
+        AskOperator(prompt, second);
         break;
     }
-    case 9: {
+    case 9: {   // a question: the pressed button's code is the answer
         std::string prompt;
         std::int16_t number = 0;
         WS_ParseDialogNumber(p.RequestData, prompt, number);
-        answer(std::to_string(Msg_Box(prompt, number)));
+        if (QWidget* box = Msg_Open(prompt, number, [this](int code) { console_->answer(std::to_string(code)); }))
+            connect(console_.get(), &Requester::askEnded, box, &QWidget::close);
         break;
     }
     case wsPrint:
-        answer(cConsole_Print(p.RequestData) ? "-1" : "0");
+        console_->answer(cConsole_Print(p.RequestData) ? "-1" : "0");
         break;
     case wsApproval:
         Label("lConsole")->setText(QString());
@@ -146,8 +189,8 @@ void fMain::cConsole_Click()
         WS_ParseError(p.RequestData, code, text);
         // Whole, as the flow said it (the answer's own field holds 50 characters).
         text = Str_Trim(text);
-        if (!text.empty() && WS_LastAnswerText().rfind(text, 0) == 0)
-            text = WS_LastAnswerText();
+        if (!text.empty() && p.AnswerText.rfind(text, 0) == 0)
+            text = p.AnswerText;
         // The card centre's verdict is "Viga nr. ..."; everything else the terminal decided itself.
         const bool cardCentre = text.rfind("Viga nr. ", 0) == 0;
         Err_Report(code, Text_Utf8ToCp1252("tehing ") + p.WorkstationTrans,
@@ -173,22 +216,11 @@ void fMain::cConsole_Click()
     }
 }
 
-void fMain::cConsole_Send(const std::string& text)
+void fMain::cConsole_Send(WorkstationPacket request)
 {
-    std::string bytes = Tpl_Decode(text);
-    WorkstationPacket p;
-    if (WS_DecodePacket(bytes, p) == 0) {
-        Log_Event(Part("cConsole"), "vigane pakett: " + text);
-        return;
-    }
-    p.Requester = kRequesterConsole;
-    if (p.RequestType == wsDialogAnswer) {
-        consoleTag_ = p.RequestData;
-        return;
-    }
     if (!service_) return;
-    PacketQueue_Add(service_->queue(), p);
-    service_->WSTJ_Process();
+    if (!service_->Submit(std::move(request), console_))
+        Err_Report(0, "", Text_Utf8ToCp1252("Päringute järjekord on täis"), 16, "");
 }
 
 bool fMain::cConsole_Print(const std::string& text)

@@ -5,9 +5,10 @@
 #include "links/socket.h"
 #include "links/tcp.h"
 #include "links/x25.h"
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
 #include "scheduler/timora.h"
 #include "settings/fseaded.h"
+#include "shell/console.h"
 #include "shell/layout.h"
 #include "shell/print.h"
 #include "shell/twips.h"
@@ -22,10 +23,12 @@
 #include "support/msgbox.h"
 #include "support/text.h"
 #include "support/visuals.h"
+#include "support/wait.h"
 #include "transactions/flows.h"
 #include "workstation/connections.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -37,10 +40,14 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QSerialPort>
+#include <QTimer>
 
 namespace tollan {
 
 namespace {
+
+// How long a stopping terminal gives the work under way to wind down.
+constexpr qint64 kSettleMs = 10000;
 
 constexpr const char* kFormName = "fMain";
 
@@ -72,7 +79,7 @@ QPixmap ImageList::image(int index) const
 
 fMain::fMain(QWidget* parent)
     : QWidget(parent), ImageList1_(new ImageList(this)), Timora1_(new Timora(this)),
-      MSComm1_(new QSerialPort(this)), WSTollanauth_(new Socket(this)), WSTollanfile_(new Socket(this))
+      MSComm1_(new QSerialPort(this))
 {
     setObjectName(QString::fromLatin1(kFormName));
     // Nothing runs from the schedule until start-up has loaded it.
@@ -82,19 +89,15 @@ fMain::fMain(QWidget* parent)
     connect(Timora1_, &Timora::Alert, this, [this](QString& c, QString& a) { Timora1_Alert(c, a); });
     connect(Timora1_, &Timora::Timer, this, &fMain::Timora1_Timer);
     MSComm1_->setObjectName(QStringLiteral("MSComm1"));
-    WSTollanauth_->setObjectName(QStringLiteral("WSTollanauth"));
-    WSTollanfile_->setObjectName(QStringLiteral("WSTollanfile"));
-    Tcp_HandleCardCentreEvents(*WSTollanauth_, kMsgAuthSocket);
-    Tcp_HandleCardCentreEvents(*WSTollanfile_, kMsgFileSocket);
     // Cancellations whose verdict never came are finished first: a file must not settle a purchase
     // the card centre may have reversed.
-    sendTransFiles = [] {
-        Trans_FinishPendingCancellations();
-        return KK_SendTransFiles();
+    sendTransFiles = []() -> Task<int> {
+        co_await Trans_FinishPendingCancellations();
+        co_return co_await KK_SendTransFiles();
     };
-    finishUnfinished = [] {
-        Trans_FinishPendingCancellations();
-        return KK_SendTransFiles(true);
+    finishUnfinished = []() -> Task<int> {
+        co_await Trans_FinishPendingCancellations();
+        co_return co_await KK_SendTransFiles(true);
     };
     printDocument = [](const std::string& text) { return Print_Document(text); };
     openSettings = [](QWidget* parent) -> QWidget* {
@@ -109,7 +112,7 @@ fMain::fMain(QWidget* parent)
 fMain::~fMain()
 {
     Ui_SetMainWindow(nullptr);
-    KK_SetSockets(nullptr, nullptr);
+    if (console_) console_->lose();
     if (X25_IsAttached()) X25_Attach(nullptr);
 }
 
@@ -175,10 +178,6 @@ void fMain::BuildLayout()
     menuKey->setContext(Qt::WindowShortcut);
     connect(menuKey, &QShortcut::activated, this, [this] { PopUpMenu(mapToGlobal(QPoint(0, 0))); });
 
-    auto* console = new QPushButton(QStringLiteral("CON"), this);
-    console->setObjectName(QStringLiteral("cConsole"));
-    console->hide();
-    connect(console, &QPushButton::clicked, this, &fMain::cConsole_Click);
     auto* errShow = new QPushButton(QStringLiteral("ErrShow"), this);
     errShow->setObjectName(QStringLiteral("cErrShow"));
     errShow->hide();
@@ -301,15 +300,8 @@ void fMain::Form_Load()
     PlaceWindow();                                                      // 6
     service_ = new WorkstationService(this);                            // 7
     Events_Pump();
-    service_->queue().busyChanged = [this](bool busy) { ShowTraffic(busy ? 2 : 1); };
-    service_->setConsole(
-        [this](const std::string& bytes) {
-            auto* console = static_cast<QPushButton*>(Part("cConsole"));
-            console->setText(QString::fromLatin1(Url_Encode(bytes)));
-            console->click();
-        },
-        [this] { return &consoleTag_; });
-    KK_SetSockets(WSTollanauth_, WSTollanfile_);
+    service_->busyChanged = [this](bool busy) { ShowTraffic(busy ? 2 : 1); };
+    console_ = Console_Requester(*this);
     Trans_InstallFlows();
     LoadSchedule();                                                     // 8
     Db_Open();                                                          // 9
@@ -343,9 +335,23 @@ void fMain::Form_Unload()
         Cfg_Put(key + ".Left", Num_Text(double(Twips_FromPxX(at.x()))));
         Cfg_Put(key + ".Top", Num_Text(double(Twips_FromPxY(at.y()))));
     }
-    if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Release();
-    Log_Admin(Text_Utf8ToCp1252("terminal lõpetab, protsess ") + std::to_string(QCoreApplication::applicationPid()));
-    emit ended();
+    // Whatever is under way ends at its next wait (a file exchange where its verdict is recorded or
+    // still to come, both safe to take up at the next start) and finishes what follows the wait,
+    // the trans.log entry of an accepted file among it. The program ends when nothing is left,
+    // or after ten seconds whatever is.
+    App_SetStopping(true);
+    Wait_Notify();
+    QElapsedTimer since;
+    since.start();
+    auto* settle = new QTimer(this);
+    connect(settle, &QTimer::timeout, this, [this, settle, since] {
+        if (Task_UnderWay() > 0 && since.elapsed() < kSettleMs) return;
+        settle->stop();
+        if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Release();
+        Log_Admin(Text_Utf8ToCp1252("terminal lõpetab, protsess ") + std::to_string(QCoreApplication::applicationPid()));
+        emit ended();
+    });
+    settle->start(10);
 }
 
 void fMain::closeEvent(QCloseEvent* event)

@@ -4,6 +4,12 @@
 // card-centre sockets, the serial port, the scheduler Timora1). Closing it ends the program.
 
 #include "support/clock.h"
+// moc reads no coroutine headers.
+#ifndef Q_MOC_RUN
+#include "support/task.h"
+#endif
+#include "workstation/packet.h"
+#include "workstation/requester.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -51,14 +57,15 @@ public:
     // Procedures of the window that the operator's transactions use.
     // The next console transaction number, eight upper-case hexadecimal digits.
     std::string cConsole_FindTrans();
-    // `text` is a packet percent-encoded (Url_Encode): the packet's own bytes may hold "%".
-    void cConsole_Send(const std::string& text);
+    // The operator's request, to the queue with the registers' (its answer comes to the console).
+    void cConsole_Send(WorkstationPacket request);
+    // What a request of the console's sends it: messages, prompts, print requests and the answer.
+    void cConsole_Arrival(const WorkstationPacket& got);
     // Receipts come in pairs printed side by side; the first is held until the second arrives.
     bool cConsole_Print(const std::string& text);
 
     // Handlers of the window's components.
     void cErrShow_Click();
-    void cConsole_Click();
     void cErrLog_Click();
     void cMenu_Click();
     // The operator's purchase and cancellation: the same packets a register sends, to the console.
@@ -77,14 +84,15 @@ public:
     QSerialPort& comm() const { return *MSComm1_; }
     QMenu& menu() const { return *mToo_; }
     const std::string& pendingReceipt() const { return pendingReceipt_; }
-    const std::string& consoleTag() const { return consoleTag_; }
+    // The console as a requester of the service: the operator's own requests answer it.
+    Requester& console() const { return *console_; }
 
     // What the transfer job runs (the card-centre transfer loop) and where a console document is
     // printed; tests put their own.
-    std::function<int()> sendTransFiles;
+    std::function<Task<int>()> sendTransFiles;
     // What a start finishes of the last run's work with the card centre (a file without its
     // verdict, a cancellation without its verdict) before the next send time.
-    std::function<int()> finishUnfinished;
+    std::function<Task<int>()> finishUnfinished;
     std::function<bool(const std::string& text)> printDocument;
     // `--card-key FILE`, empty for the default source of the card-number keys.
     QString cardKeyFile;
@@ -115,7 +123,13 @@ private:
     bool ConfirmEnd();
     void ShowErrorLog();
     void PostDueTransfer();
-    void RunDueTransfer();
+    Task<void> RunDueTransfer();
+    // The operator's answer to a prompt of the console's request, in the window.
+    void AskOperator(const std::string& prompt, const std::string& second);
+    // The cancellation, once the operator has named the transaction.
+    void CancelNumberGiven(const std::string& answer);
+    // The operator said "Jah" to the cancellation of `key`: it goes to the queue.
+    void SendCancellation(const std::string& key);
     QWidget* Part(const char* name) const;
     QLabel* Label(const char* name) const;
     void PopUpMenu(const QPoint& global);
@@ -124,19 +138,18 @@ private:
     ImageList* ImageList1_;
     Timora* Timora1_;
     QSerialPort* MSComm1_;
-    Socket* WSTollanauth_;
-    Socket* WSTollanfile_;
     QMenu* mToo_;
     WorkstationService* service_ = nullptr;
+    std::shared_ptr<Requester> console_;
     QPointer<QWidget> settings_;
-    std::string consoleTag_;       // the console's dialogue answer, read by the waiting dialogue
+    QPointer<QWidget> prompt_;     // the console's prompt now open
     std::string pendingReceipt_;   // the first receipt of a pair
     bool loaded_ = false, unloaded_ = false;
     bool asService_ = false;
     std::int64_t statusStep_ = kNoTenSeconds;  // the ten seconds of the last status refresh
-    // A transfer was asked for (a send time, the menu) and has not run yet: a request held the
-    // busy marker. It runs at the first tick that finds the marker free.
+    // A transfer was asked for (a send time, the menu) and has not run yet.
     bool transferDue_ = false;
+    bool transferRunning_ = false;
     bool unfinishedDue_ = false;   // the last run's unfinished work, found at the start
     std::string operatorTrans_;    // the operator's transaction under way ("" none)
     bool operatorCancels_ = false;

@@ -15,8 +15,6 @@ namespace tollan {
 
 namespace {
 
-constexpr int kScheduledJob = -10;  // the busy marker's work index of the scheduled jobs
-
 // Whatever way the transfer ends, no database transaction stays open behind it.
 struct RollBackOpen {
     ~RollBackOpen()
@@ -24,6 +22,19 @@ struct RollBackOpen {
         if (Db_InTransaction()) Db_Rollback();
     }
 };
+
+// One pass of the transfer job. A plain function, not a lambda inside the coroutine that starts it:
+// the job travels by value into this frame and lives as long as the pass.
+Task<int> RunJob(std::function<Task<int>()> job)
+{
+    RollBackOpen rollBack;
+    co_return job ? co_await job() : 0;
+}
+
+std::function<Task<int>()> JobOf(std::function<Task<int>()> job)
+{
+    return [job = std::move(job)] { return RunJob(job); };
+}
 
 } // namespace
 
@@ -39,22 +50,24 @@ void fMain::PostDueTransfer()
 {
     // The transfer runs from the event loop, never inside the scheduler's timer: the timer must
     // go on ticking through it, with busy notices to the registers that wait.
-    if (transferDue_ || unfinishedDue_)
-        QMetaObject::invokeMethod(this, [this] { RunDueTransfer(); }, Qt::QueuedConnection);
+    if ((transferDue_ || unfinishedDue_) && !transferRunning_)
+        QMetaObject::invokeMethod(this, [this] { Task_Start(RunDueTransfer()); }, Qt::QueuedConnection);
 }
 
-void fMain::RunDueTransfer()
+Task<void> fMain::RunDueTransfer()
 {
-    if (!(transferDue_ || unfinishedDue_) || App_Stopping()) return;
-    // A request or another transfer in progress: the transfer waits for a tick that finds the
-    // marker free. Skipped, a send time met while a register paid would send nothing that day.
-    BusyGuard busy(service_->queue(), kScheduledJob);
-    if (!busy.held()) return;
+    if (!(transferDue_ || unfinishedDue_) || transferRunning_ || App_Stopping()) co_return;
+    // It waits for the requests under way to end, and those that arrive meanwhile wait behind it.
+    // Skipped, a send time met while a register paid would send nothing that day.
+    transferRunning_ = true;
     const bool whole = transferDue_;
     transferDue_ = unfinishedDue_ = false;
-    RollBackOpen rollBack;
-    const auto& job = whole ? sendTransFiles : finishUnfinished;
-    const int accepted = job ? job() : 0;
+    // Made outside the coroutine and handed over as one task: GCC 12 destroys twice a closure
+    // built within a coroutine's co_await expression.
+    Task<std::optional<int>> alone = service_->RunAlone(JobOf(whole ? sendTransFiles : finishUnfinished));
+    const std::optional<int> ran = co_await std::move(alone);
+    transferRunning_ = false;
+    const int accepted = ran.value_or(0);
     // An accepted file shows at once: the count falls, the status line says so. A refusal or a
     // failure has been reported with its cause.
     if (accepted > 0) {

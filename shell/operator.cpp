@@ -1,6 +1,7 @@
 // The operator's own purchase and cancellation: the buttons build the packet a register would send
 // and hand it to the console, so the flows run exactly as for a register, answering the console.
 #include "shell/fmain.h"
+#include "shell/prompt.h"
 
 #include "store/admin_log.h"
 #include "store/db.h"
@@ -99,8 +100,8 @@ void fMain::cTehing_Click()
     q.CardData = CardData_FromCardText(card);  // read from the card, with the expiry the text holds
 
     WorkstationPacket p;
-    p.AnswerType = wsPurchase;
-    p.AnswerData = WS_EncodePurchase(q, {});
+    p.RequestType = wsPurchase;
+    p.RequestData = WS_EncodePurchase(q, {});
     p.Word2 = 256;
     p.Workstation = consoleWorkstation();
     p.WorkstationTrans = q.Reference;
@@ -108,14 +109,30 @@ void fMain::cTehing_Click()
     // The operator charges a card by hand: who did, in the event log, as the card schemes ask.
     Log_Admin("operaatori ost " + amountText(amount) + ", nr " + q.Reference);
     OperatorRequestStarts(q.Reference, false);
-    cConsole_Send(Url_Encode(WS_EncodePacket(p)));
+    cConsole_Send(std::move(p));
 }
 
 void fMain::cTyhista_Click()
 {
     if (!operatorTrans_.empty()) return;
-    const std::string key = Str_Trim(Inp_Box("Transaktsiooni number?", ""));
-    if (key.empty())
+    // The number is asked for in a prompt that does not hold the window and ends like a register's.
+    if (Ui_Headless()) {
+        CancelNumberGiven(Inp_Box("Transaktsiooni number?", ""));
+        return;
+    }
+    if (prompt_)
+        prompt_->close();
+    auto* dialog = new PromptDialog(this, QString::fromUtf8("Transaktsiooni number?"), QString(),
+                                    Requester::AnswerSeconds());
+    prompt_ = dialog;
+    connect(dialog, &PromptDialog::answered, this, [this](const QString& text) { CancelNumberGiven(Text_FromQString(text)); });
+    dialog->open();
+}
+
+void fMain::CancelNumberGiven(const std::string& answer)
+{
+    const std::string key = Str_Trim(answer);
+    if (key.empty() || !operatorTrans_.empty())
         return;
     const std::string workstation = consoleWorkstation();
     // The operator sees what would be reversed before anything is sent.
@@ -132,7 +149,7 @@ void fMain::cTyhista_Click()
         refusal = Text_Utf8ToCp1252("Tehing on juba tühistatud!");
     if (!refusal.empty()) {
         Label("lConsole")->setText(Text_ToQString(refusal));
-        Msg_Box(refusal, 64);
+        Msg_Open(refusal, 64, [](int) {});
         return;
     }
     const DateTime at = Date_FromNumber(o.Date);
@@ -142,17 +159,27 @@ void fMain::cTyhista_Click()
         "\r" + "Summa: " + amountText(o.Amount) + "\r" + "Aeg: " + Fmt_DateTime(at, "dd.mm.yyyy") + " " +
         Fmt_DateTime(time, "hh:nn") + "\r" + "Kassa: " + std::string(o.Toojaam.size() > 3 ? o.Toojaam.substr(o.Toojaam.size() - 3) : o.Toojaam) +
         "\r" + "STAN: " + o.STAN;
-    if (Msg_Box(question, 4 + 32 + 256) != 6)   // Yes/No, a question, "Ei" by default
-        return;
+    // Yes/No, a question, "Ei" by default; asked without holding the window, like the number.
+    Msg_Open(question, 4 + 32 + 256, [this, key](int button) {
+        if (button == 6)
+            SendCancellation(key);
+    });
+}
+
+void fMain::SendCancellation(const std::string& key)
+{
+    if (!operatorTrans_.empty())
+        return;   // another of the operator's requests started meanwhile
+    const std::string workstation = consoleWorkstation();
     WorkstationPacket p;
     p.Word2 = 256;
     p.Workstation = workstation;
     p.WorkstationTrans = cConsole_FindTrans();
-    p.AnswerType = wsCancel;
-    p.AnswerData = key;
+    p.RequestType = wsCancel;
+    p.RequestData = key;
     Log_Admin(Text_Utf8ToCp1252("operaatori tühistus: tehing ") + key + ", nr " + p.WorkstationTrans);
     OperatorRequestStarts(p.WorkstationTrans, true);
-    cConsole_Send(Url_Encode(WS_EncodePacket(p)));
+    cConsole_Send(std::move(p));
 }
 
 void fMain::OperatorRequestStarts(const std::string& trans, bool cancellation)
@@ -164,7 +191,7 @@ void fMain::OperatorRequestStarts(const std::string& trans, bool cancellation)
     Part("cTyhista")->setEnabled(false);
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    if (service_ && (service_->queue().busy != 0 || PacketQueue_Count(service_->queue()) > 0))
+    if (service_ && (!service_->canStart() || PacketQueue_Count(service_->queue()) > 0))
         Label("lConsole")->setText(QString::fromUtf8("Ootab järjekorras: teine päring on pooleli..."));
 }
 

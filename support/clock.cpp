@@ -1,12 +1,14 @@
 #include "support/clock.h"
 
 #include "support/text.h"
+#include "support/wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <thread>
 
 namespace tollan {
@@ -64,7 +66,12 @@ void Events_Pump()
         QCoreApplication::processEvents();
 }
 
-void App_SetStopping(bool stopping) { g_stopping = stopping; }
+void App_SetStopping(bool stopping)
+{
+    g_stopping = stopping;
+    if (stopping)
+        Wait_Notify();   // every wait under way ends now
+}
 bool App_Stopping() { return g_stopping; }
 
 bool Clock_TenSecondsDue(const QDateTime& now, std::int64_t& last)
@@ -94,6 +101,42 @@ bool Clock_WaitUntil(const std::function<bool()>& done, std::int64_t timeoutMs)
     return true;
 }
 
+namespace {
+std::map<int, QTimer*>& RealTimers()
+{
+    static std::map<int, QTimer*> timers;
+    return timers;
+}
+} // namespace
+
+int RealClock::startTimer(std::int64_t ms, std::function<void()> fire)
+{
+    static int next = 1;
+    const int id = next++;
+    auto* t = new QTimer(QCoreApplication::instance());
+    t->setSingleShot(true);
+    t->setTimerType(Qt::PreciseTimer);
+    QObject::connect(t, &QTimer::timeout, t, [id, fire = std::move(fire)] {
+        if (auto it = RealTimers().find(id); it != RealTimers().end()) {
+            it->second->deleteLater();
+            RealTimers().erase(it);
+        }
+        fire();
+    });
+    RealTimers()[id] = t;
+    t->start(int(std::clamp<std::int64_t>(ms, 0, 24 * 3600 * 1000)));
+    return id;
+}
+
+void RealClock::stopTimer(int id)
+{
+    if (auto it = RealTimers().find(id); it != RealTimers().end()) {
+        it->second->stop();
+        it->second->deleteLater();
+        RealTimers().erase(it);
+    }
+}
+
 QDateTime RealClock::now() const { return QDateTime::currentDateTime(); }
 std::int64_t RealClock::ms() const { return steadyMs(); }
 void RealClock::waitEvents(std::int64_t maxMs) { realWait(maxMs); }
@@ -106,6 +149,76 @@ void RealClock::pause(std::int64_t ms)
 TestClock::TestClock(QDateTime start, std::int64_t idleSliceMs)
     : start_(std::move(start)), startReal_(steadyMs()), idleSliceMs_(idleSliceMs)
 {
+}
+
+TestClock::~TestClock() { delete idle_; }
+
+void TestClock::advance(std::int64_t ms)
+{
+    offsetMs_ += ms;
+    fireDue();
+}
+
+int TestClock::startTimer(std::int64_t ms, std::function<void()> fire)
+{
+    const int id = nextTimer_++;
+    timers_[id] = {this->ms() + std::max<std::int64_t>(ms, 0), std::move(fire)};
+    armIdle();
+    return id;
+}
+
+void TestClock::stopTimer(int id) { timers_.erase(id); }
+
+void TestClock::activity()
+{
+    ++happenings_;
+    if (idle_ && idle_->isActive())
+        idle_->start();   // nothing has been idle yet
+}
+
+bool TestClock::fireDue()
+{
+    bool fired = false;
+    for (;;) {
+        auto due = timers_.end();
+        for (auto it = timers_.begin(); it != timers_.end(); ++it)
+            if (it->second.at <= ms() && (due == timers_.end() || it->second.at < due->second.at))
+                due = it;
+        if (due == timers_.end())
+            return fired;
+        std::function<void()> fire = std::move(due->second.fire);
+        timers_.erase(due);
+        ++happenings_;
+        fire();
+        fired = true;
+    }
+}
+
+// The program's timers wait on this clock: when nothing happens for a slice of real time, the
+// clock jumps to the earliest of them.
+void TestClock::armIdle()
+{
+    if (!QCoreApplication::instance())
+        return;
+    if (!idle_) {
+        idle_ = new QTimer;
+        idle_->setSingleShot(true);
+        QObject::connect(idle_, &QTimer::timeout, [this] {
+            if (fireDue() || timers_.empty()) {
+                if (!timers_.empty())
+                    armIdle();
+                return;
+            }
+            std::int64_t earliest = INT64_MAX;
+            for (const auto& [id, t] : timers_)
+                earliest = std::min(earliest, t.at);
+            offsetMs_ += std::max<std::int64_t>(0, earliest - ms());
+            fireDue();
+            if (!timers_.empty())
+                armIdle();
+        });
+    }
+    idle_->start(int(idleSliceMs_));
 }
 
 std::int64_t TestClock::realMs() const { return steadyMs() - startReal_; }
@@ -127,17 +240,26 @@ void TestClock::waitEvents(std::int64_t maxMs)
     }
     const std::int64_t slice = std::min(maxMs, idleSliceMs_);
     const std::int64_t before = realMs();
+    const std::uint64_t seen = happenings_;
     realWait(slice);
     const std::int64_t waited = realMs() - before;
-    // Woken by the deadline rather than by an event: nothing is coming, skip to the end.
-    if (waited >= slice)
-        offsetMs_ += maxMs - waited;
+    // Woken by the deadline rather than by an event: nothing is coming, skip to the end, or to the
+    // program's earliest timer before it. A slice in which a timer fired (the idle jump's among
+    // them) or the program did anything is no idle one: what the caller waits for may have come.
+    if (waited >= slice && happenings_ == seen) {
+        std::int64_t jump = maxMs - waited;
+        for (const auto& [id, t] : timers_)
+            jump = std::min(jump, std::max<std::int64_t>(0, t.at - ms()));
+        offsetMs_ += jump;
+    }
+    fireDue();
 }
 
 void TestClock::pause(std::int64_t ms)
 {
     if (ms > 0)
         offsetMs_ += ms;
+    fireDue();
 }
 
 } // namespace tollan

@@ -6,6 +6,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+
+class QTimer;
 
 namespace tollan {
 
@@ -16,10 +19,16 @@ public:
     virtual QDateTime now() const = 0;
     // Milliseconds on a steady scale, for deadlines.
     virtual std::int64_t ms() const = 0;
-    // Let events run, sleeping until one arrives or `maxMs` pass (never spinning).
+    // Let events run, sleeping until one arrives or `maxMs` pass (never spinning): the waits outside
+    // the program's requests (start-up, tests).
     virtual void waitEvents(std::int64_t maxMs) = 0;
-    // Hold the thread for `ms` without letting events run (the pauses of the modem dialogue).
+    // Hold the thread for `ms` without letting events run.
     virtual void pause(std::int64_t ms) = 0;
+    // Calls `fire` from the event loop once `ms` have passed on this clock; the id stops it.
+    virtual int startTimer(std::int64_t ms, std::function<void()> fire) = 0;
+    virtual void stopTimer(int id) = 0;
+    // Something the program waits for may have happened (a test clock waits before it jumps).
+    virtual void activity() {}
 };
 
 // The clock in force; the real one unless a test has put another in place.
@@ -63,29 +72,47 @@ public:
     std::int64_t ms() const override;
     void waitEvents(std::int64_t maxMs) override;
     void pause(std::int64_t ms) override;
+    int startTimer(std::int64_t ms, std::function<void()> fire) override;
+    void stopTimer(int id) override;
 };
 
-// A clock for tests. Time runs with the real clock, but whenever a wait finds nothing to do for
-// `idleSliceMs` of real time it jumps to the end of the wait; pauses and `advance` jump at once.
-// So the peers on loopback get real time to answer, and a silent peer times out quickly.
+// A clock for tests. Time runs with the real clock, but whenever nothing happens for `idleSliceMs`
+// of real time it jumps: to the earliest deadline a timer of the program waits for, or to the end
+// of a test's own wait; pauses and `advance` jump at once. So the peers on loopback get real time
+// to answer, and a silent peer times out quickly.
 class TestClock final : public Clock {
 public:
     explicit TestClock(QDateTime start = QDateTime::currentDateTime(), std::int64_t idleSliceMs = 100);
+    ~TestClock() override;
     QDateTime now() const override;
     std::int64_t ms() const override;
     void waitEvents(std::int64_t maxMs) override;
     void pause(std::int64_t ms) override;
+    int startTimer(std::int64_t ms, std::function<void()> fire) override;
+    void stopTimer(int id) override;
+    void activity() override;
 
-    void advance(std::int64_t ms) { offsetMs_ += ms; }
+    void advance(std::int64_t ms);
     void setNow(const QDateTime& t);
     void setIdleSlice(std::int64_t ms) { idleSliceMs_ = ms; }
 
 private:
     std::int64_t realMs() const;
+    // Fires every timer whose time has come; true when one did.
+    bool fireDue();
+    void armIdle();
     QDateTime start_;
     std::int64_t startReal_;
     std::int64_t offsetMs_ = 0;
     std::int64_t idleSliceMs_;
+    struct Timer {
+        std::int64_t at;
+        std::function<void()> fire;
+    };
+    std::map<int, Timer> timers_;
+    int nextTimer_ = 1;
+    std::uint64_t happenings_ = 0;   // timers fired and activity seen: a wait that saw one jumps not
+    QTimer* idle_ = nullptr;
 };
 
 // Puts a clock in force for the life of the guard (tests).

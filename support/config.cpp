@@ -109,7 +109,7 @@ namespace {
 
 // Creates the key's section when it is absent and applies `change` to its value under the
 // registry's lock; a failure is reported and leaves the stored value as it was.
-bool Write(std::string_view key, const RegChange& change)
+bool Write(std::string_view key, const RegChange& change, bool mayWait = true)
 {
     EnsureInit();
     Store& s = State();
@@ -123,7 +123,7 @@ bool Write(std::string_view key, const RegChange& change)
             s.lastError = code;
             Reg_CloseKey(handle);
         }
-        if (code != kRegOk && !ReportedUnreadable(code))
+        if (code != kRegOk && !ReportedUnreadable(code) && (mayWait || code != kRegLocked))
             Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
         return code == kRegOk;
     } catch (const std::exception& e) {
@@ -154,14 +154,17 @@ std::string Read(std::string_view key, std::string_view def, bool writeBack)
         if (code == kRegNotFound) {
             if (!writeBack || Num_Value(Param_GetOr(s.params, "SaveDefaults", "-1")) == 0) return std::string(def);
             // Another process may have set it since it was read: its value stands, not the default.
+            // Storing the default is a convenience, not worth a wait on another process's lock:
+            // the one thread goes on, and the next read tries again.
             std::string value(def);
+            const RegNoWait quick;
             Write(key, [&value](const std::string* current) -> std::optional<std::string> {
                 if (current) {
                     value = *current;
                     return std::nullopt;
                 }
                 return value;
-            });
+            }, false);
             return value;
         }
         if (!ReportedUnreadable(code)) Err_Report(code, "", "viga registrist lugemisel", 48, "");

@@ -122,6 +122,23 @@ int Box(std::string_view text, int flags, bool logIt)
 
 int Msg_BoxUnlogged(std::string_view text, int flags) { return Box(text, flags, false); }
 
+QWidget* Msg_Open(std::string_view text, int flags, std::function<void(int code)> done)
+{
+    if (g_headless || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        done(Box(text, flags, true));
+        return nullptr;
+    }
+    const ButtonSet set = ButtonsOf(flags);
+    auto* box = new QMessageBox(IconOf(flags), Text_ToQString(App_ProductName()),
+                                Text_ToQString(Str_Replace(text, "\r", "\n")), set.buttons, g_mainWindow);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setDefaultButton(set.byDefault);
+    EstonianButtons(*box);
+    QObject::connect(box, &QMessageBox::finished, box, [done = std::move(done)](int button) { done(CodeOf(button)); });
+    box->open();
+    return box;
+}
+
 int Msg_DefaultButton(int flags) { return CodeOf(ButtonsOf(flags).byDefault); }
 
 int Msg_Box(std::string_view text, int flags) { return Box(text, flags, true); }

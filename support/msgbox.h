@@ -14,6 +14,10 @@ class QWidget;
 namespace tollan {
 
 int Msg_Box(std::string_view text, int flags);
+// The same box without waiting for it: `done` hears the pressed button's code when the operator
+// answers (headless: the default, at once). Returns the box (nullptr headless) for the caller to
+// close when the answer is no longer wanted; it deletes itself when closed.
+QWidget* Msg_Open(std::string_view text, int flags, std::function<void(int code)> done);
 void Msg_Show(std::string_view text, int flags);
 std::string Inp_Box(std::string_view prompt, std::string_view def);
 

@@ -51,6 +51,7 @@ struct Registry {
     // purchase takes the lock to count its trace number on.
     QByteArray lockPath;
     int lockFd = -1;
+    int noWait = 0;   // RegNoWait guards alive
 };
 
 Registry& State()
@@ -244,7 +245,7 @@ std::int32_t Lock(const QByteArray& target)
         ::close(r.lockFd);
         r.lockFd = -1;
     }
-    const std::int64_t deadline = MonotonicNs() + kLockWaitMs * 1000000;
+    const std::int64_t deadline = MonotonicNs() + (r.noWait > 0 ? 0 : kLockWaitMs * 1000000);
     std::int64_t pauseNs = 100000;
     for (;;) {
         if (r.lockFd < 0) {
@@ -542,6 +543,9 @@ std::int32_t Reg_QueryValue(RegKey key, std::string_view name, char* buffer, std
     }
     return kRegNotFound;
 }
+
+RegNoWait::RegNoWait() { ++State().noWait; }
+RegNoWait::~RegNoWait() { --State().noWait; }
 
 std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view data)
 {

@@ -48,6 +48,14 @@ std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view da
 using RegChange = std::function<std::optional<std::string>(const std::string* current)>;
 std::int32_t Reg_ChangeValue(RegKey key, std::string_view name, const RegChange& change);
 std::int32_t Reg_CloseKey(RegKey key);
+// While one lives, a lock another process holds is not waited for: the write fails at once with
+// kRegLocked. For writes that may as well not happen, such as a default stored back on first read.
+struct RegNoWait {
+    RegNoWait();
+    ~RegNoWait();
+    RegNoWait(const RegNoWait&) = delete;
+    RegNoWait& operator=(const RegNoWait&) = delete;
+};
 // The standard text of a result code ("Access is denied.").
 std::string Reg_ErrorText(std::int32_t code);
 

@@ -1,6 +1,7 @@
 #include "transactions/flows.h"
 
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
+#include "dialogues/merchant.h"
 #include "protocol/messages.h"
 #include "receipts/receipt.h"
 #include "support/carddata.h"
@@ -10,7 +11,7 @@
 #include "support/errors.h"
 #include "support/text.h"
 #include "transactions/card.h"
-#include "transactions/response_text.h"
+#include "protocol/response_text.h"
 #include "workstation/dispatch.h"
 
 namespace tollan {
@@ -94,6 +95,12 @@ bool readVerdict(const std::string& body, TransRecord& into)
     return KK_DecodeResponse(body, into) && !into.ResponseCode.empty();
 }
 
+// The requester hears how the card centre's dialogue goes, while it is there to hear it.
+DialogueListener listenerOf(Requester& who)
+{
+    return {who.index(), [&who](const std::string& text) { who.inform(text); }, [&who] { return who.present(); }};
+}
+
 } // namespace
 
 std::int32_t Trans_NextStan(bool* saved)
@@ -129,52 +136,52 @@ bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, Tra
     return saved;
 }
 
-void Trans_Purchase(WorkstationPacket& r)
+Task<WorkstationPacket> Trans_Purchase(WorkstationPacket r, Requester& who)
 {
     PurchaseRequest q;
     PurchaseItems items;
     if (!WS_DecodePurchase(r.RequestData, q, items))
-        return;
+        co_return r;
     if ((q.Kind != 0 && q.Kind != 3) || q.Amount < 0) {
         r.AnswerData = WS_ErrorAnswer(kBadRequest);
-        return;
+        co_return r;
     }
     if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
         refuse(r, W("Selle numbriga tehing on juba tehtud!"));
-        return;
+        co_return r;
     }
     if (!canRecord(r))
-        return;
+        co_return r;
     TransRecord t;
     if (!Trans_FromRequest(r, q, t)) {
         refuse(r, W(kStanNotSaved));
-        return;
+        co_return r;
     }
 
     if (!Card_KeyedInAllowed(t.POSCode)) {
         refuse(r, std::string(kCardKeyedInRefused));
-        return;
+        co_return r;
     }
     if (!t.Track2.empty() && Card_Expired(t.ExpDate, Clock_NowDateTime())) {
         refuse(r, std::string(kCardExpired));
-        return;
+        co_return r;
     }
 
-    WS_Message(r.Requester, W("Kaardi kontroll..."));
-    const std::string check = WS_Dialog(r.Requester, r, std::string(kCardPresentPrompt), "");
-    if (check.empty()) {
+    who.inform(W("Kaardi kontroll..."));
+    const std::optional<std::string> check = co_await WS_Dialog(who, r, std::string(kCardPresentPrompt), "");
+    if (!check || check->empty()) {
         r.AnswerType = wsUnfinished;
-        return;
+        co_return r;
     }
-    if (!Card_PresentAnswerMatches(check, q.PAN, q.CardData)) {
+    if (!Card_PresentAnswerMatches(*check, q.PAN, q.CardData)) {
         refuse(r, std::string(kCardPresentMismatch));
-        return;
+        co_return r;
     }
 
-    std::string response;
     TransRecord verdict;
-    if (KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t, {}), response, r.Requester) &&
-        readVerdict(response, verdict)) {
+    const AuthResult auth = co_await KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t, KK_MerchantIds(t.Toojaam)),
+                                                  listenerOf(who));
+    if (auth.answered && readVerdict(auth.response, verdict)) {
         t.ResponseCode = verdict.ResponseCode;
         t.AuthCode = verdict.AuthCode;
     } else {
@@ -182,25 +189,26 @@ void Trans_Purchase(WorkstationPacket& r)
                                    "\r\n" + "Kehtivusaeg   " +
                                    Fmt_DateTime(Date_FromNumber(std::int32_t(t.ExpDate) * 100 + 1), "mm/yy") +
                                    "\r\n" + "Ostusumma     " + Fmt_Number(double(t.Amount) / 10000.0, "0.00");
-        const std::string code = WS_Dialog(r.Requester, r, prompt, "");
-        if (code.empty()) {
+        const std::optional<std::string> code = co_await WS_Dialog(who, r, prompt, "");
+        if (!code || code->empty()) {
             r.AnswerType = wsUnfinished;
-            return;
+            co_return r;
         }
         t.ResponseCode = std::string(kKK_Approved);
-        t.AuthCode = code.substr(0, 6);
+        t.AuthCode = code->substr(0, 6);
         t.POSCode |= kPosPhoneAuth;
     }
 
     if (!approved(t)) {
         Err_Report(std::int32_t(Num_Value(t.ResponseCode)), KK_ResponseText(t.ResponseCode), "Kaardikeskuse vastus", 48);
         refuse(r, declined(t.ResponseCode));
-        return;
+        co_return r;
     }
     if (!storeOrTell(r, t, "Tehing jäi salvestamata, kaupa mitte väljastada!"))
-        return;
-    Receipt_Print(r.Requester, r, t, "");
+        co_return r;
+    co_await Receipt_Print(who, r, t, "");
     approve(r, t, items);
+    co_return r;
 }
 
 bool Trans_Read(TransSet& set, TransRecord& t, bool markSent)
@@ -233,34 +241,34 @@ bool Trans_FindOriginal(std::string_view workstation, std::string_view key, Tran
     return true;
 }
 
-void Trans_Cancel(WorkstationPacket& r)
+Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who)
 {
     TransRecord o;
     bool sent = false;
     // Not found, already sent to the card centre in a file, or itself a cancellation: the preset
     // answer goes.
     if (!Trans_FindOriginal(r.Workstation, r.RequestData, o, sent) || sent)
-        return;
+        co_return r;
     if (o.Type % 2 != 0)
-        return;
+        co_return r;
     // A purchase is refunded once: a second cancellation never reaches the card centre.
     if (Db_Cancelled(o)) {
         refuse(r, W("Tehing on juba tühistatud!"));
-        return;
+        co_return r;
     }
     if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
         refuse(r, W("Selle numbriga tehing on juba tehtud!"));
-        return;
+        co_return r;
     }
     if (!canRecord(r))
-        return;
+        co_return r;
 
     // The 0400 names the original's full number: opened from its sealed form for this request only.
     const std::optional<std::string> pan = Db_CardNumber(o);
     if (!pan) {
         CardKey_Report("the card number of STAN " + o.STAN + " cannot be opened with the keys in force");
         refuse(r, W(kNoCardKey));
-        return;
+        co_return r;
     }
     TransRecord n = o;
     n.PAN = *pan;
@@ -275,7 +283,7 @@ void Trans_Cancel(WorkstationPacket& r)
     n.OrigSTAN = o.STAN;
     if (!saved) {
         refuse(r, W(kStanNotSaved));
-        return;
+        co_return r;
     }
 
     // Recorded before it leaves: should the terminal stop after the card centre has reversed the
@@ -284,30 +292,29 @@ void Trans_Cancel(WorkstationPacket& r)
     if (const DbStatus s = Db_StoreTrans(n); !s) {
         Err_Report(s.number, s.description, W("Tühistust ei õnnestunud salvestada: ") + "STAN " + n.STAN, 16);
         refuse(r, W("Tehingut ei saa salvestada!"));
-        return;
+        co_return r;
     }
     n.Pending = false;
 
-    std::string response;
-    bool left = false;
     // Read into a copy: the response echoes the new number in element 11, and the receipt names the
     // original's.
     TransRecord verdict = o;
-    if (!KK_Authorize(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response, r.Requester, &left) ||
-        !readVerdict(response, verdict)) {
+    const AuthResult auth = co_await KK_Authorize(
+        400, KK_BuildRequest(kKK_Bitmap0400, n, KK_MerchantIds(n.Toojaam), Trans_OriginalData(o)), listenerOf(who));
+    if (!auth.answered || !readVerdict(auth.response, verdict)) {
         // A reversal that never left is no reversal; one without a verdict stays pending, to be
         // asked again with the repeat until the card centre says what became of it.
-        if (!left)
+        if (!auth.sent)
             Db_DropPending(n);
         refuse(r, W("Ei õnnestunud kaardikeskusega ühendust luua!"));
-        return;
+        co_return r;
     }
     n.ResponseCode = verdict.ResponseCode;
     n.AuthCode = verdict.AuthCode;
     if (!approved(n)) {
         Db_DropPending(n);
         refuse(r, declined(n.ResponseCode));
-        return;
+        co_return r;
     }
     // Completed before the receipt: a cancellation that is not recorded gets no receipt.
     if (const DbStatus s = Db_CompletePending(n); !s) {
@@ -315,14 +322,15 @@ void Trans_Cancel(WorkstationPacket& r)
         Err_Report(s.number, s.description, W("Kinnitatud tühistust ei õnnestunud salvestada: ") + what, 16);
         refuse(r, W("Tühistus jäi salvestamata, raha mitte tagastada!"));
         r.AnswerType = wsError;
-        return;
+        co_return r;
     }
-    Receipt_Print(r.Requester, r, n, o.STAN);
+    co_await Receipt_Print(who, r, n, o.STAN);
     // An approved cancellation is answered as approved, not with the preset error.
     approve(r, n, {});
+    co_return r;
 }
 
-int Trans_FinishPendingCancellations()
+Task<int> Trans_FinishPendingCancellations()
 {
     int finished = 0;
     for (TransRecord n : Db_PendingCancellations()) {
@@ -340,11 +348,11 @@ int Trans_FinishPendingCancellations()
         if (!pan)
             continue;   // the key set in force cannot open it: told at the start
         n.PAN = *pan;
-        std::string response;
         TransRecord verdict = o;
-        if (!KK_AuthorizeRepeat(400, KK_BuildRequest(kKK_Bitmap0400, n, Trans_OriginalData(o)), response,
-                                kRequesterScheduled) ||
-            !readVerdict(response, verdict))
+        const AuthResult auth = co_await KK_Authorize(
+            400, KK_BuildRequest(kKK_Bitmap0400, n, KK_MerchantIds(n.Toojaam), Trans_OriginalData(o)), DialogueListener{},
+            true);
+        if (!auth.answered || !readVerdict(auth.response, verdict))
             continue;   // still no verdict: asked again at the next chance
         n.ResponseCode = verdict.ResponseCode;
         n.AuthCode = verdict.AuthCode;
@@ -356,7 +364,7 @@ int Trans_FinishPendingCancellations()
                   ", " + (reversed ? "kood " + n.AuthCode : declined(n.ResponseCode)));
         ++finished;
     }
-    return finished;
+    co_return finished;
 }
 
 void Trans_InstallFlows() { WS_SetFlows({Trans_Purchase, Trans_Cancel}); }

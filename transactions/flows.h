@@ -1,12 +1,14 @@
 #pragma once
 // The two requests that move money: a purchase (type 18) and the cancellation of one (type 25).
-// Each runs under the busy marker, talks to the register through prompts and messages, asks the
-// card centre, stores what was approved, has the register print the receipt, and leaves the
-// answer in the packet record for the dispatcher to send.
+// Each is a coroutine that talks to the register through prompts and messages, asks the card
+// centre, stores what was approved, has the register print the receipt, and returns the answer
+// for the dispatcher to send. Several run at once, each with its own requester.
 
 #include "store/db.h"
 #include "store/trans_record.h"
+#include "support/task.h"
 #include "workstation/packet.h"
+#include "workstation/requester.h"
 
 #include <cstdint>
 #include <string>
@@ -14,8 +16,9 @@
 
 namespace tollan {
 
-void Trans_Purchase(WorkstationPacket& r);
-void Trans_Cancel(WorkstationPacket& r);
+// Each returns the request with its answer set; `who` hears the prompts and the progress.
+Task<WorkstationPacket> Trans_Purchase(WorkstationPacket r, Requester& who);
+Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who);
 
 // The transaction record of a purchase request (consumes a STAN). False when the STAN could not
 // be saved: the request must not go to the card centre under a number that may be handed out again.
@@ -34,7 +37,7 @@ std::string Trans_OriginalData(const TransRecord& original);
 // Finishes every cancellation whose verdict never came (the terminal stopped, the answer was
 // lost): asks the card centre again with the repeat (0401) and stores what it says, so that each
 // row matches the card centre. Returns how many got their verdict; the others wait for the next call.
-int Trans_FinishPendingCancellations();
+Task<int> Trans_FinishPendingCancellations();
 
 // Puts both flows into the dispatcher.
 void Trans_InstallFlows();

@@ -8,6 +8,8 @@
 #include "support/text.h"
 #include "workstation/dispatch.h"
 #include "workstation/service.h"
+#include "support/marker.h"
+#include "support/wait.h"
 
 #include <QHostAddress>
 
@@ -76,6 +78,20 @@ std::string shownAddress(const QHostAddress& from)
     return Text_FromQString((mapped ? v4 : from).toString());
 }
 
+// A register on one connection: what the request sends goes to its socket while this connection
+// holds it; a newcomer on the same socket has a requester of its own.
+class ConnectionRequester final : public Requester {
+public:
+    ConnectionRequester(int index, Socket& socket) : Requester(index), socket_(socket) {}
+
+protected:
+    bool connected() const override { return socket_.state() == kSockConnected; }
+    void deliver(const std::string& bytes) override { Tcp_Send(socket_, bytes); }
+
+private:
+    Socket& socket_;
+};
+
 } // namespace
 
 WorkstationService::WorkstationService(QObject* parent)
@@ -95,34 +111,13 @@ WorkstationService::WorkstationService(QObject* parent)
                 [this, i](int n, const QString& d, bool* cancel) { WSTJ_Error(i, n, d, cancel); });
         sockets_[std::size_t(i)] = s;
     }
-    installRequesters();
 }
 
 WorkstationService::~WorkstationService()
 {
-    WS_SetRequesters({});
-}
-
-void WorkstationService::installRequesters()
-{
-    WsRequesters r;
-    r.state = [this](int requester) { return Requester_StateOf(requester); };
-    r.reply = [this](int requester, const std::string& bytes) {
-        if (requester == kRequesterConsole) {
-            if (consoleReply_)
-                consoleReply_(bytes);
-        } else if (requester >= 0 && requester <= kWstjCount) {
-            Tcp_Send(socket(requester), bytes);
-        }
-    };
-    r.tag = [this](int requester) -> std::string* {
-        if (requester == kRequesterConsole)
-            return consoleTag_ ? consoleTag_() : nullptr;
-        if (requester >= 0 && requester <= kWstjCount)
-            return &socket(requester).tagRef();
-        return nullptr;
-    };
-    WS_SetRequesters(std::move(r));
+    for (auto& r : requesters_)
+        if (r)
+            r->lose();
 }
 
 ConnectionSend WorkstationService::sendToConnection()
@@ -133,28 +128,12 @@ ConnectionSend WorkstationService::sendToConnection()
     };
 }
 
-void WorkstationService::setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag)
-{
-    consoleReply_ = std::move(reply);
-    consoleTag_ = std::move(tag);
-}
-
-int WorkstationService::Requester_StateOf(int requester) const
-{
-    if (requester == kRequesterConsole)
-        return kRequesterConnected;
-    if (requester < 0 || requester > kWstjCount)
-        return kSockClosed;
-    // The request being processed belongs to the connection it came on: once that workstation
-    // has gone, a newcomer on the same index counts as nobody for it.
-    if (queue_->runningConnection != 0 && requester == queue_->runningRequester &&
-        connections_[std::size_t(requester)] != queue_->runningConnection)
-        return kSockClosed;
-    return sockets_[std::size_t(requester)]->state();
-}
+void WorkstationService::setParallel(int n) { parallel_ = std::clamp(n, 1, 32); }
 
 bool WorkstationService::Start()
 {
+    // How many requests run at once: read at start-up, like the port.
+    setParallel(int(Num_Value(Cfg_Get("ParallelRequests", "1"))));
     const std::string portText = Cfg_Get("Port", "1280");
     const double port = Num_Value(portText);
     if (!(port >= 0 && port <= 65535)) {
@@ -237,7 +216,9 @@ void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
     }
     s.setTag({});
     buffers_[std::size_t(i)] = StreamBuffer{};
-    connections_[std::size_t(i)] = ++lastConnection_;
+    if (auto& old = requesters_[std::size_t(i)])
+        old->lose();
+    requesters_[std::size_t(i)] = std::make_shared<ConnectionRequester>(i, s);
     s.accept(listener_->take(requestId));
 }
 
@@ -298,8 +279,8 @@ void WorkstationService::WSTJ_DataArrival(int index)
     // The request runs from the event loop, not from inside this arrival: the socket does not
     // report its next arrival while we are still handling this one, so a prompt's answer from the
     // same workstation could never be read by a flow started here.
-    if (WSTJ_Arrival(*queue_, buffers_[std::size_t(index)], index, received, s.tagRef(),
-                     connections_[std::size_t(index)], sendToConnection()) > 0)
+    if (WSTJ_Arrival(*queue_, buffers_[std::size_t(index)], index, received, requesters_[std::size_t(index)],
+                     sendToConnection()) > 0)
         QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
 }
 
@@ -307,6 +288,8 @@ void WorkstationService::WSTJ_Close(int index)
 {
     Tcp_Close(socket(index));
     buffers_[std::size_t(index)] = StreamBuffer{};
+    if (auto& r = requesters_[std::size_t(index)])
+        r->lose();
 }
 
 void WorkstationService::WSTJ_Error(int index, int number, const QString& description, bool* cancelDisplay)
@@ -320,15 +303,75 @@ void WorkstationService::WSTJ_Error(int index, int number, const QString& descri
     if (s.state() != kSockClosed)
         s.close();
     buffers_[std::size_t(index)] = StreamBuffer{};
+    if (auto& r = requesters_[std::size_t(index)])
+        r->lose();
+}
+
+void WorkstationService::setRunning(int running)
+{
+    running_ = running;
+    showBusy();
+    Wait_Notify();   // a job that waits to run alone looks again
+}
+
+void WorkstationService::showBusy()
+{
+    // Busy from the first request until none runs or waits: a queue worked through one request
+    // after another shows as one busy spell, not as a light that blinks between them.
+    const bool busy = running_ > 0 || exclusive_ > 0 || PacketQueue_Count(*queue_) > 0;
+    if (busy != shownBusy_ && busyChanged)
+        busyChanged(busy);
+    shownBusy_ = busy;
 }
 
 void WorkstationService::WSTJ_Process()
 {
-    tollan::WSTJ_Process(*queue_);
-    // One arrival may have queued several requests; the next runs as soon as this one has been
-    // answered rather than at the next tick.
-    if (PacketQueue_Count(*queue_) > 0 && queue_->busy == 0)
-        QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
+    // A stopping program takes no new request: it waits in the queue, and its register hears the
+    // connection close.
+    while (canStart() && PacketQueue_Count(*queue_) > 0 && !App_Stopping()) {
+        QueuedRequest q;
+        PacketQueue_Take(*queue_, q);
+        if (!q.requester)
+            continue;
+        setRunning(running_ + 1);
+        Task_Start(Serve(std::move(q)));
+    }
+}
+
+Task<void> WorkstationService::Serve(QueuedRequest q)
+{
+    co_await WS_Dispatch(std::move(q.packet), q.requester);
+    setRunning(running_ - 1);
+    // The next waits no longer than it takes the event loop to come round.
+    QMetaObject::invokeMethod(this, [this] { WSTJ_Process(); }, Qt::QueuedConnection);
+}
+
+bool WorkstationService::Submit(WorkstationPacket request, std::shared_ptr<Requester> who)
+{
+    request.Requester = static_cast<std::int16_t>(who->index());
+    if (!PacketQueue_Add(*queue_, {std::move(request), std::move(who)}))
+        return false;
+    WSTJ_Process();
+    return true;
+}
+
+Task<std::optional<int>> WorkstationService::RunAlone(std::function<Task<int>()> job)
+{
+    // From now on no request starts; the job runs once those under way have ended.
+    ++exclusive_;
+    showBusy();
+    struct Done {
+        WorkstationService* s;
+        ~Done()
+        {
+            --s->exclusive_;
+            s->showBusy();
+            QMetaObject::invokeMethod(s, [s = s] { s->WSTJ_Process(); }, Qt::QueuedConnection);
+        }
+    } done{this};
+    if (!co_await Wait_Until([this] { return running_ == 0; }, -1))
+        co_return std::nullopt;
+    co_return co_await job();
 }
 
 void WorkstationService::Tick(const QDateTime& now)
@@ -337,12 +380,12 @@ void WorkstationService::Tick(const QDateTime& now)
     // The notices first, and the waiting request only posted: run inside the scheduler's timer,
     // a request would stop every tick, and with them every notice, until it ended.
     if (Clock_TenSecondsDue(now, noticeStep_))
-        WS_SendBusyNotices(*queue_, 1, kWstjCount, sendToConnection());
+        WS_SendBusyNotices(*queue_, 1, kWstjCount, !canStart(), Marker_AllWaiting(), sendToConnection());
     // A packet whose rest has not come within ten seconds of its last byte never will.
     for (int i = 1; i <= kWstjCount; ++i) {
         StreamBuffer& b = buffers_[std::size_t(i)];
         if (Stream_Pending(b) && Clock_Ms() - lastArrivalMs_[std::size_t(i)] >= kPacketRestMs) {
-            WSTJ_Expire(*queue_, b, i, socket(i).tagRef(), connections_[std::size_t(i)], sendToConnection());
+            WSTJ_Expire(*queue_, b, i, requesters_[std::size_t(i)], sendToConnection());
             lastArrivalMs_[std::size_t(i)] = Clock_Ms();
         }
     }

@@ -9,6 +9,7 @@
 #include "support/clock.h"
 #include "workstation/queue.h"
 #include "workstation/reassembly.h"
+#include "workstation/requester.h"
 #include "workstation/service.h"
 
 #include <QDateTime>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tollan {
@@ -48,12 +50,25 @@ public:
     PacketQueue& queue() { return *queue_; }
     std::int32_t port() const { return listener_->localPort(); }
 
-    // The console of the main window as requester -9: its reply and its dialogue-answer slot.
-    void setConsole(std::function<void(const std::string&)> reply, std::function<std::string*()> tag);
     // The scheduler's tick: every ten seconds the connected workstations that wait are sent the
-    // busy notice; a packet still incomplete ten seconds after its last byte is dropped; and a
-    // waiting request is posted to run from the event loop.
+    // busy notice; a packet still incomplete ten seconds after its last byte is dropped; and the
+    // waiting requests are looked at.
     void Tick(const QDateTime& now);
+
+    // A request from the console (or any requester of the caller's): it waits in the queue with
+    // the registers' and runs in its turn.
+    bool Submit(WorkstationPacket request, std::shared_ptr<Requester> who);
+    // How many requests run at once: "ParallelRequests" (1 to 32), read once, at Start.
+    int parallel() const { return parallel_; }
+    void setParallel(int n);
+    // Requests running, and whether one more could start now.
+    int running() const { return running_; }
+    bool canStart() const { return running_ < parallel_ && exclusive_ == 0; }
+    // Runs `job` alone: it waits for the requests under way to end, and those that arrive meanwhile
+    // wait behind it (the transaction file). Nothing when the program stops first.
+    Task<std::optional<int>> RunAlone(std::function<Task<int>()> job);
+    // Told whenever the terminal turns busy (a request or a job runs) and idle again.
+    std::function<void(bool busy)> busyChanged;
 
     // The handlers of the components' events.
     void WSTJlistener_ConnectionRequest(std::int32_t requestId);
@@ -61,12 +76,16 @@ public:
     void WSTJ_DataArrival(int index);
     void WSTJ_Close(int index);
     void WSTJ_Error(int index, int number, const QString& description, bool* cancelDisplay);
+    // Starts waiting requests, in the order they arrived, while there is room.
     void WSTJ_Process();
 
-    int Requester_StateOf(int requester) const;
+    // The requester of the connection on `index` now (nullptr when none is connected).
+    std::shared_ptr<Requester> requester(int index) const { return requesters_[std::size_t(index)]; }
 
 private:
-    void installRequesters();
+    Task<void> Serve(QueuedRequest q);
+    void setRunning(int running);
+    void showBusy();
     // A connection turned away by "AllowFrom": the first from an address is logged at once, the
     // rest of its minute counted and logged as one row when the minute is over.
     void logRefusal(const QHostAddress& from, const std::string& unreadable);
@@ -79,18 +98,19 @@ private:
     Listener* listener_;
     std::array<Socket*, kWstjCount + 1> sockets_{};
     std::array<StreamBuffer, kWstjCount + 1> buffers_{};
-    std::array<std::uint64_t, kWstjCount + 1> connections_{};  // which connection each index holds
+    std::array<std::shared_ptr<Requester>, kWstjCount + 1> requesters_{};  // each connection's own
     std::array<std::int64_t, kWstjCount + 1> lastArrivalMs_{};   // Clock_Ms() of each one's last bytes
     static constexpr std::int64_t kPacketRestMs = 10000;
-    std::uint64_t lastConnection_ = 0;
+    int parallel_ = 1;
+    int running_ = 0;
+    int exclusive_ = 0;   // jobs waiting to run alone, or running
+    bool shownBusy_ = false;
     bool asService_ = false;
     struct Refusals {
         std::int64_t sinceMs = 0;   // Clock_Ms() of the address's last row
         int unlogged = 0;           // refusals since
     };
     std::map<std::string, Refusals> refusals_;   // by address; a quiet address is forgotten
-    std::function<void(const std::string&)> consoleReply_;
-    std::function<std::string*()> consoleTag_;
 };
 
 } // namespace tollan

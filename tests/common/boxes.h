@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -22,13 +23,14 @@ namespace tollan::test {
 
 struct Operator {
     // For each box to come, in order: the button's caption ("Jah", "Ei", "OK", "Loobu"), and for an
-    // input box the text typed first.
+    // input box the text typed first. kLeaveIt leaves the box as it is: the operator walked away.
     struct Answer {
         Answer(QString b, QString t = {}, QString s = {}) : button(std::move(b)), typed(std::move(t)), shot(std::move(s)) {}
         QString button;
         QString typed;
         QString shot;   // the box's picture for the documentation under this name (tests/common/shots.h)
     };
+    static inline const QString kLeaveIt = QStringLiteral("(nobody answers)");
     std::deque<Answer> answers;
     std::vector<QString> seen;      // each box's text, as shown
     std::vector<QStringList> buttons;   // each box's button captions
@@ -58,7 +60,7 @@ private:
             return;
         if (answers.empty()) {
             ++unexpected;
-            answers.push_back({qobject_cast<QInputDialog*>(box) ? "Loobu" : "OK", ""});
+            answers.push_back({qobject_cast<QInputDialog*>(box) ? "Loobu" : Prompt(box) ? "Katkesta" : "OK", ""});
             if (auto* message = qobject_cast<QMessageBox*>(box); message && message->button(QMessageBox::No))
                 answers.back().button = "Ei";
         }
@@ -73,6 +75,10 @@ private:
         for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
             captions << b->text().remove('&');
         buttons.push_back(captions);
+        if (a.button == kLeaveIt) {
+            seen.push_back(box->windowTitle());
+            return;
+        }
         if (auto* files = qobject_cast<QFileDialog*>(box)) {
             seen.push_back(files->windowTitle());
             // Typed into its file name field, as a person may.
@@ -84,6 +90,10 @@ private:
         if (auto* input = qobject_cast<QInputDialog*>(box)) {
             seen.push_back(input->labelText());
             input->setTextValue(a.typed);
+        } else if (QLineEdit* field = Prompt(box)) {   // the window's own prompt of a request
+            const auto* question = box->findChild<QLabel*>(QStringLiteral("lKysimus"));
+            seen.push_back(question ? question->text() : QString());
+            field->setText(a.typed);
         } else if (auto* message = qobject_cast<QMessageBox*>(box)) {
             seen.push_back(message->text());
         }
@@ -94,6 +104,11 @@ private:
             }
         seen.back() += " [no button " + a.button + "]";
         box->close();
+    }
+    // The answer field of the window's prompt (fKysimus), when `box` is one.
+    static QLineEdit* Prompt(QWidget* box)
+    {
+        return box->objectName() == QLatin1String("fKysimus") ? box->findChild<QLineEdit*>(QStringLiteral("tVastus")) : nullptr;
     }
     QTimer poll_;
     // Guarded: a box is destroyed when it closes, and the next may be built at its address.

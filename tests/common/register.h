@@ -8,16 +8,19 @@
 #include "support/text.h"
 #include "workstation/dispatch.h"
 #include "workstation/packet.h"
+#include "workstation/requester.h"
 
 #include <gtest/gtest.h>
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,23 +80,73 @@ struct Register {
             return std::nullopt;
         return got[taken++];
     }
+    // The next packet that is no busy notice.
+    std::optional<WorkstationPacket> NextNotBusy(int ms = 3000)
+    {
+        for (;;) {
+            auto p = Next(ms);
+            if (!p || p->RequestType != wsBusy)
+                return p;
+        }
+    }
 };
 
-// Registers as the dispatcher reaches them once Install()ed: which are connected, each one's
-// dialogue answer, every packet each was sent (Requester: the one it went to). Prompts are
-// answered from `answers` in order ("" leaves one unanswered), print requests at once.
-struct FakeRegisters {
-    std::map<int, bool> connected;
-    std::map<int, std::string> tags;
-    std::vector<WorkstationPacket> got;
-    std::deque<std::string> answers;
+// What a register does with a prompt or a print request: answers with a text, stays silent, or
+// hangs up.
+struct Answer {
+    enum Kind { text, silent, hangUp } kind = text;
+    std::string value;
+    // An empty text is no answer at all.
+    Answer(const char* v) : Answer(std::string(v)) {}
+    Answer(std::string v) : kind(v.empty() ? silent : text), value(std::move(v)) {}
+    Answer(Kind k, std::string v = {}) : kind(k), value(std::move(v)) {}
+};
 
-    void Install()
+class FakeRegisters;
+
+// One register in the test process, as a request's flow reaches it.
+class FakeRequester final : public Requester {
+public:
+    FakeRequester(int index, FakeRegisters& registers) : Requester(index), registers_(registers) {}
+
+protected:
+    bool connected() const override;
+    void deliver(const std::string& packetBytes) override;
+
+private:
+    FakeRegisters& registers_;
+};
+
+// Registers in the test process for the dispatcher, the flows and the receipts: which are
+// connected, every packet each was sent (Requester: the one it went to). Prompts are answered
+// from `answers` in order (none left: not answered), print requests from `printAnswers` (none
+// left: "1"), each from the event loop as a type-8 answer arrives.
+class FakeRegisters {
+public:
+    std::map<int, bool> connected;
+    std::vector<WorkstationPacket> got;
+    std::deque<Answer> answers;
+    std::deque<Answer> printAnswers;
+
+    std::shared_ptr<Requester> At(int r)
     {
-        WS_SetRequesters({[this](int r) { return connected[r] ? kRequesterConnected : 0; },
-                          [this](int r, const std::string& bytes) { Hear(r, bytes); },
-                          [this](int r) { return &tags[r]; }});
+        auto& one = requesters_[r];
+        if (!one)
+            one = std::make_shared<FakeRequester>(r, *this);
+        return one;
     }
+    Requester& operator[](int r) { return *At(r); }
+    // A register (again) on `r`: one that hung up before comes back as a new requester.
+    void Connect(int r)
+    {
+        connected[r] = true;
+        requesters_.erase(r);
+    }
+    long Count(std::int16_t type) const
+    {
+        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
+    }
+
     void Hear(int r, const std::string& bytes)
     {
         std::string b = bytes;
@@ -101,17 +154,31 @@ struct FakeRegisters {
         EXPECT_EQ(WS_DecodePacket(b, p), static_cast<int>(bytes.size())) << "not one whole packet";
         p.Requester = static_cast<std::int16_t>(r);
         got.push_back(p);
-        if (p.RequestType == wsPrint)
-            tags[r] = "-1";
-        if (p.RequestType == wsDialog && !answers.empty()) {
-            tags[r] = answers.front();
-            answers.pop_front();
-        }
+        std::deque<Answer>* from = p.RequestType == wsDialog ? &answers : p.RequestType == wsPrint ? &printAnswers : nullptr;
+        if (!from || (from->empty() && from == &answers))
+            return;
+        const Answer a = from->empty() ? Answer("1") : from->front();
+        if (!from->empty())
+            from->pop_front();
+        std::weak_ptr<Requester> who = At(r);
+        QTimer::singleShot(1, [this, who, r, a] {
+            const auto one = who.lock();
+            if (!one)
+                return;
+            if (a.kind == Answer::text)
+                one->answer(a.value);
+            else if (a.kind == Answer::hangUp) {
+                connected[r] = false;
+                one->lose();
+            }
+        });
     }
-    long Count(std::int16_t type) const
-    {
-        return std::count_if(got.begin(), got.end(), [&](const WorkstationPacket& p) { return p.RequestType == type; });
-    }
+
+private:
+    std::map<int, std::shared_ptr<Requester>> requesters_;
 };
+
+inline bool FakeRequester::connected() const { return registers_.connected[index()]; }
+inline void FakeRequester::deliver(const std::string& packetBytes) { registers_.Hear(index(), packetBytes); }
 
 } // namespace tollan::test

@@ -16,7 +16,7 @@ namespace {
 
 const QString kTop = TOLLAN_SOURCE_DIR;
 // The folders of the terminal program; the peers, tests and the scheduler control keep no settings.
-const QStringList kFolders = {"support", "receipts", "workstation", "protocol", "store",
+const QStringList kFolders = {"support", "receipts", "workstation", "protocol", "dialogues", "store",
                               "transactions", "links", "settings", "shell"};
 
 // A C++ string literal's text as the guide writes it: escapes undone, Windows-1252 bytes as UTF-8.

@@ -85,6 +85,8 @@ TEST_F(CardData, NoCardNumberNorTrackRestsInTheHomeFolderWhileTheFileCarriesTheN
 // A database of the time before: full numbers and whole card texts in clear, two rows unsent.
 TEST_F(CardData, AnOlderDatabaseComesOutOfItsUpgradeCleanAndItsRowsAreSentRight)
 {
+    for (const char* made : {"tollan.mdb", "tollan.mdb-wal", "tollan.mdb-shm"})   // by the shop's `config set`
+        QFile::remove(home.filePath(made));
     {
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "old");
         db.setDatabaseName(home.filePath("tollan.mdb"));

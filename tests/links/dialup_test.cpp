@@ -7,6 +7,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 
 #include <QTcpServer>
@@ -125,7 +126,7 @@ TEST_F(DialUp, OnlyACardCentreLinkCountsAndItCountsOutAtItsDialoguesClose)
     Socket auth, ws;
     QObject::connect(&listener, &Listener::connectionRequest, [&](std::int32_t id) { ws.accept(listener.take(id)); });
     Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
-    ASSERT_TRUE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(centre.serverPort()), 5));
+    ASSERT_TRUE(test::Finish(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(centre.serverPort()), 5)));
     QTcpSocket reg;
     reg.connectToHost(QHostAddress::LocalHost, quint16(listener.localPort()));
     ASSERT_TRUE(Clock_WaitUntil([&] { return ws.state() == kSockConnected; }, 3000));

@@ -5,6 +5,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 
 #include <QTcpServer>
@@ -38,7 +39,7 @@ protected:
 TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOver)
 {
     // An unset address fails each of the three attempts with a report.
-    EXPECT_FALSE(Link_Connect(auth, "Trans_Address", 5));
+    EXPECT_FALSE(test::Finish(Link_Connect(auth, "Trans_Address", 5)));
     EXPECT_EQ(Err_Index(), 3);
     EXPECT_EQ(Err_Record(3).number, 10049);
     Err_Clear();
@@ -46,24 +47,24 @@ TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOv
     // X.25 switched on without a serial port attached: three quiet failures, half a second apart.
     Cfg_Put("UseX25", "1");
     const std::int64_t t0 = Clock_Ms();
-    EXPECT_FALSE(Link_Connect(auth, "Auth_Address", 5));
+    EXPECT_FALSE(test::Finish(Link_Connect(auth, "Auth_Address", 5)));
     EXPECT_GE(Clock_Ms() - t0, 1500);
     EXPECT_EQ(Err_Index(), 0);
     EXPECT_EQ(centre.hasPendingConnections() || peer, false);
 
     Cfg_Put("UseX25", "0");  // the next dialogue goes over TCP, without a restart
-    ASSERT_TRUE(Link_Connect(auth, "Auth_Address", 5));
+    ASSERT_TRUE(test::Finish(Link_Connect(auth, "Auth_Address", 5)));
     ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 2000));
     peer->write("0123456789");
-    EXPECT_TRUE(Link_WaitFor(auth, "", 5));  // any data, and it stays there
+    EXPECT_TRUE(test::Finish(Link_WaitFor(auth, "", 5)));  // any data, and it stays there
     EXPECT_EQ(Link_Receive(auth, 4), "0123");
     EXPECT_EQ(Link_Receive(auth, 100), "456789");
     EXPECT_EQ(Link_Receive(auth, 0), "");
     peer->write("short\r");
-    EXPECT_FALSE(Link_WaitFor(auth, "????????*\r", 2));  // fewer than eight before the CR
+    EXPECT_FALSE(test::Finish(Link_WaitFor(auth, "????????*\r", 2)));  // fewer than eight before the CR
     EXPECT_EQ(Err_Record(Err_Index()).message, Text_Utf8ToCp1252("Sidepartner ei vasta päringule"));
     peer->write("0000000042\r");
-    EXPECT_TRUE(Link_WaitFor(auth, "????????*\r", 2));
+    EXPECT_TRUE(test::Finish(Link_WaitFor(auth, "????????*\r", 2)));
     EXPECT_EQ(Link_Receive(auth, 0), "short\r0000000042\r");
     // Switched during the dialogue: it goes on, and closes, over the TCP line it has.
     Cfg_Put("UseX25", "1");
@@ -75,7 +76,7 @@ TEST_F(LinkLayer, EveryConnectFollowsUseX25AndADialogueKeepsTheLinkItConnectedOv
     // Closed, the socket has no link of its own: the setting's X.25, without a port, fails quietly
     // where the closed TCP line would report a broken connection.
     const int reports = Err_Index();
-    EXPECT_FALSE(Link_WaitFor(auth, "", 1));
+    EXPECT_FALSE(test::Finish(Link_WaitFor(auth, "", 1)));
     EXPECT_EQ(Err_Index(), reports) << Err_Record(Err_Index()).description;
 }
 

@@ -7,6 +7,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
 
@@ -46,7 +47,7 @@ protected:
     std::string Addr(quint16 port) const { return "127.0.0.1:" + std::to_string(port); }
     void ConnectToPeer()
     {
-        ASSERT_TRUE(Tcp_Connect(auth, Addr(Listen()), -1));   // -1: waits for the connection
+        ASSERT_TRUE(test::Finish(Tcp_Connect(auth, Addr(Listen()), -1)));   // -1: waits for the connection
         ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 2000));
     }
     void PeerSends(const char* bytes)
@@ -91,7 +92,7 @@ TEST_F(TcpLink, AConnectThatCannotSucceedFailsWithItsReportAndLeavesTheSocketClo
         if (c.handler)
             Tcp_HandleCardCentreEvents(s, kMsgAuthSocket);
         const std::int64_t t0 = Clock_Ms();
-        EXPECT_FALSE(Tcp_Connect(s, c.address, c.timeOut));
+        EXPECT_FALSE(test::Finish(Tcp_Connect(s, c.address, c.timeOut)));
         EXPECT_GE(Clock_Ms() - t0, c.waits);
         EXPECT_EQ(s.state(), kSockClosed);
         ASSERT_EQ(Err_Index(), c.reports);
@@ -116,7 +117,7 @@ TEST_F(TcpLink, APeerThatClosesBeforeThePatternEndsTheWaitWithDisconnect)
     ConnectToPeer();
     PeerSends("half an ans");
     peer->disconnectFromHost();
-    EXPECT_FALSE(Tcp_WaitFor(auth, "\r", 60));
+    EXPECT_FALSE(test::Finish(Tcp_WaitFor(auth, "\r", 60)));
     EXPECT_EQ(Last().description, "TCP disconnect");
     EXPECT_EQ(Last().message, W("Ühendus katkes"));
     EXPECT_FALSE(Tcp_Send(auth, "x"));
@@ -130,7 +131,7 @@ TEST_F(TcpLink, AnAnswerFollowedAtOnceByTheCloseIsStillTheAnswer)
     peer->disconnectFromHost();
     // The card-centre socket's own close handler has run before the dialogue looks.
     ASSERT_TRUE(Clock_WaitUntil([&] { return auth.state() != kSockConnected; }, 2000));
-    EXPECT_TRUE(Tcp_WaitFor(auth, "\r", 5));
+    EXPECT_TRUE(test::Finish(Tcp_WaitFor(auth, "\r", 5)));
     EXPECT_EQ(Tcp_Receive(auth, 0), "answer\r");
     auth.setTag("Jah");
     EXPECT_TRUE(Tcp_Close(auth));

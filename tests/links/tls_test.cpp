@@ -10,6 +10,7 @@
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "tests/common/tls_files.h"
 #include "tests/peers/peer_process.h"
@@ -64,10 +65,10 @@ protected:
     // One dialogue with it: "new" or "resumed" session, or "not connected".
     std::string Dialogue(const std::string& address)
     {
-        if (!Tcp_Connect(auth, address, 10))
+        if (!test::Finish(Tcp_Connect(auth, address, 10)))
             return "not connected";
         Tcp_Send(auth, "GET / HTTP/1.0\r\n\r\n");
-        Tcp_WaitFor(auth, "*Cipher is*\n", 10);
+        test::Finish(Tcp_WaitFor(auth, "*Cipher is*\n", 10));
         const std::string page = Tcp_Receive(auth, 0);
         Tcp_Close(auth);
         return page.find("Reused, ") != std::string::npos ? "resumed" : page.find("New, ") != std::string::npos ? "new" : page;
@@ -92,7 +93,7 @@ TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientH
         line = mute.nextPendingConnection();
         QObject::connect(line, &QIODevice::readyRead, [&] { heard += line->readAll(); });
     });
-    EXPECT_FALSE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(mute.serverPort()), 20));
+    EXPECT_FALSE(test::Finish(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(mute.serverPort()), 20)));
     EXPECT_EQ(auth.state(), kSockClosed);
     EXPECT_EQ(Last().description, Text_Utf8ToCp1252("TLS: kätlus ei lõppenud ettenähtud aja jooksul"));
     EXPECT_EQ(Last().message, Text_Utf8ToCp1252("Ei õnnestu sidekanalit luua"));
@@ -106,7 +107,7 @@ TEST_F(TlsLink, AHandshakeThatNeverEndsFailsAtTheTimeOutWithNothingButTheClientH
 // failed handshake.
 TEST_F(TlsLink, AClosedPortIsARefusedConnectionNotAFailedHandshake)
 {
-    EXPECT_FALSE(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(tollan::test::FreePort()), 5));
+    EXPECT_FALSE(test::Finish(Tcp_Connect(auth, "127.0.0.1:" + std::to_string(tollan::test::FreePort()), 5)));
     EXPECT_EQ(Last().description, "TCP timeout");
 }
 
@@ -137,7 +138,7 @@ TEST_F(TlsLink, SettingsThatCannotMakeAConnectionFailTheAttemptBeforeItIsMade)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Cfg_Put("TLS\\KeyFile", c.keyFile);
-        EXPECT_FALSE(Tcp_Connect(auth, address, 5));
+        EXPECT_FALSE(test::Finish(Tcp_Connect(auth, address, 5)));
         EXPECT_EQ(Last().description, Text_Utf8ToCp1252(c.failure));
         EXPECT_EQ(Last().message, Text_Utf8ToCp1252("Viga ühenduse loomisel"));
         EXPECT_FALSE(listening.waitForNewConnection(100));

@@ -5,6 +5,7 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
 
@@ -72,7 +73,7 @@ protected:
     void Connected(QStringList extra = {})
     {
         StartModem(extra);
-        ASSERT_TRUE(X25_Connect(kScript)) << Last().message;
+        ASSERT_TRUE(test::Finish(X25_Connect(kScript))) << Last().message;
         ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 5000));
     }
     // What the card centre has received once `n` bytes are there.
@@ -114,7 +115,7 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     EXPECT_EQ(Err_Index(), 0) << Last().message;
     EXPECT_EQ(CommandsHeard(), "AT&F1 | atq0v1e0 | atdt5551234");
     // One serial port: a second connect while the call is up fails at once, unreported.
-    EXPECT_FALSE(X25_Connect(kScript));
+    EXPECT_FALSE(test::Finish(X25_Connect(kScript)));
     EXPECT_EQ(Err_Index(), 0);
 
     ASSERT_TRUE(X25_Send("\x01" "0100 purchase\r"));
@@ -125,7 +126,7 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     EXPECT_EQ(CentreReads(kX25OutBufferSize), QByteArray(kX25OutBufferSize, 'y'));
 
     CentreSends("\x01" "0110 approved\r\n");
-    ASSERT_TRUE(X25_WaitFor("????????*\r", 10));
+    ASSERT_TRUE(test::Finish(X25_WaitFor("????????*\r", 10)));
     std::string first = X25_Receive(1);
     while (first == "\r" || first == "\n")
         first = X25_Receive(1);
@@ -134,14 +135,14 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     EXPECT_EQ(X25_Receive(100), " approved\r\n");
     EXPECT_EQ(X25_Receive(0), "");
     // The wait took nothing: an empty pattern waits for data, and none is there now.
-    EXPECT_FALSE(X25_WaitFor("", 1));
+    EXPECT_FALSE(test::Finish(X25_WaitFor("", 1)));
     Err_Clear();
 
     // An answer that comes after the wait gave up reaches the receive buffer before the link
     // closes; the next connect discards it.
     ASSERT_TRUE(X25_Send("first request\r"));
     CentreReads(14);
-    EXPECT_FALSE(X25_WaitFor("????????*\r", 1));
+    EXPECT_FALSE(test::Finish(X25_WaitFor("????????*\r", 1)));
     EXPECT_EQ(Last().description, "X25 timeout");
     CentreSends("late answer OK\r\n");
     ASSERT_TRUE(Clock_WaitUntil([] { return X25_Poll(); }, 5000));
@@ -152,12 +153,12 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     EXPECT_EQ(Err_Index(), 0);
     peer = nullptr;
 
-    ASSERT_TRUE(X25_Connect(kScript)) << Last().message;
+    ASSERT_TRUE(test::Finish(X25_Connect(kScript))) << Last().message;
     ASSERT_TRUE(Clock_WaitUntil([&] { return peer != nullptr; }, 5000));
     ASSERT_TRUE(X25_Send("second request\r"));
     EXPECT_EQ(CentreReads(15), QByteArray("second request\r"));
     CentreSends("second answer\r\n");
-    ASSERT_TRUE(X25_WaitFor("????????*\r", 10));
+    ASSERT_TRUE(test::Finish(X25_WaitFor("????????*\r", 10)));
     const std::string answer = X25_Receive(0);
     EXPECT_EQ(answer.find("late"), std::string::npos) << answer;
     EXPECT_NE(answer.find("second answer\r"), std::string::npos) << answer;
@@ -165,7 +166,7 @@ TEST_F(X25Link, ACallCarriesTheExchangeToTheCardCentreAndBack)
     // A modem that goes away ends the wait with a disconnect and closes the port.
     modem.kill();
     modem.waitForFinished(5000);
-    EXPECT_FALSE(X25_WaitFor("????????*\r", 30));
+    EXPECT_FALSE(test::Finish(X25_WaitFor("????????*\r", 30)));
     EXPECT_EQ(Last().description, "X25 disconnect");
     EXPECT_EQ(Last().message, W("Ühendus katkes"));
     EXPECT_FALSE(port.isOpen());
@@ -204,7 +205,7 @@ TEST_F(X25Link, AStageTheModemOrThePadFailsEndsTheConnectWithItsReportAndClosesT
         StartModem(c.modem);
         Err_Clear();
         const std::int64_t start = Clock_Ms();
-        EXPECT_FALSE(X25_Connect(c.script));
+        EXPECT_FALSE(test::Finish(X25_Connect(c.script)));
         const std::int64_t took = Clock_Ms() - start;
         EXPECT_GE(took, c.seconds * 1000);
         EXPECT_LT(took, c.seconds * 1000 + 5000);
@@ -237,7 +238,7 @@ TEST_F(X25Link, AWaitOnASilentLineSleeps)
     };
     const double before = cpuMs();
     const std::int64_t start = Clock_Ms();
-    EXPECT_FALSE(X25_WaitFor("never", 2));
+    EXPECT_FALSE(test::Finish(X25_WaitFor("never", 2)));
     const std::int64_t wall = Clock_Ms() - start;
     const double used = cpuMs() - before;
     Clock_Set(&clock);
@@ -250,10 +251,10 @@ TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietlyAndAPortThatCannotBeOpened
 {
     X25_Attach(nullptr);
     EXPECT_FALSE(X25_IsAttached());
-    EXPECT_FALSE(X25_Connect(kScript));
+    EXPECT_FALSE(test::Finish(X25_Connect(kScript)));
     EXPECT_FALSE(X25_Send("x"));
     EXPECT_FALSE(X25_Poll());
-    EXPECT_FALSE(X25_WaitFor("", 1));
+    EXPECT_FALSE(test::Finish(X25_WaitFor("", 1)));
     EXPECT_EQ(X25_Receive(0), "");
     EXPECT_FALSE(X25_Close());
     EXPECT_EQ(Err_Index(), 0);
@@ -268,7 +269,7 @@ TEST_F(X25Link, WithoutAPortEveryOperationFailsQuietlyAndAPortThatCannotBeOpened
     Cfg_Put("X25\\CommPort", home.filePath("no-such-tty").toStdString());
     ASSERT_TRUE(X25_SetUpPort(port));
     X25_Attach(&port);
-    EXPECT_FALSE(X25_Connect(kScript));
+    EXPECT_FALSE(test::Finish(X25_Connect(kScript)));
     ASSERT_EQ(Err_Index(), 1);
     EXPECT_EQ(Last().message, W("X25 - Viga ühenduse loomisel"));
     EXPECT_NE(Last().number, 0);

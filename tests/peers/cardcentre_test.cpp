@@ -4,16 +4,17 @@
 // card centre's NAK script.
 #include "links/socket.h"
 #include "links/tcp.h"
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
+#include "dialogues/merchant.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/config.h"
 #include "support/home.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
-#include "workstation/dispatch.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -105,7 +106,7 @@ protected:
     void SendRequest(int type, const TransRecord& t)
     {
         const bool reversal = type >= 400;
-        const std::string body = KK_BuildRequest(reversal ? kKK_Bitmap0400 : kKK_Bitmap0100, t,
+        const std::string body = KK_BuildRequest(reversal ? kKK_Bitmap0400 : kKK_Bitmap0100, t, MerchantIds{},
                                                  reversal ? std::string(42, '1') : std::string());
         Send(KK_Frame(KK_FormatField(2, 4, true, KK_Number(type, 4)) + body));
     }
@@ -236,7 +237,7 @@ TEST_F(CardCentre, AnswerDelayHoldsUpEachRequestButNoOtherConnection)
         ASSERT_TRUE(lines[i]->waitForConnected(5000));
         TransRecord t = Purchase("4111111111111111");
         t.STAN = KK_Number(i + 1, 6);
-        const std::string frame = KK_Frame(KK_FormatField(2, 4, true, KK_Number(100, 4)) + KK_BuildRequest(kKK_Bitmap0100, t));
+        const std::string frame = KK_Frame(KK_FormatField(2, 4, true, KK_Number(100, 4)) + KK_BuildRequest(kKK_Bitmap0100, t, MerchantIds{}));
         lines[i]->write(frame.data(), qint64(frame.size()));
         lines[i]->flush();
     }
@@ -265,18 +266,8 @@ protected:
         clock.setIdleSlice(700);
         PeerTest::SetUp();
         ASSERT_TRUE(Db_Open());
-        KK_SetSockets(&auth, &file);
-        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
-        Tcp_HandleCardCentreEvents(file, kMsgFileSocket);
-        WS_SetRequesters({[](int) { return kRequesterConnected; }, [](int, const std::string&) {},
-                          [](int) -> std::string* { return nullptr; }});
     }
-    void TearDown() override
-    {
-        WS_SetRequesters({});
-        KK_SetSockets(nullptr, nullptr);
-        Db_Database().close();
-    }
+    void TearDown() override { Db_Database().close(); }
     // The card centre, at both of the terminal's card-centre addresses.
     void Connect(const QStringList& args)
     {
@@ -292,7 +283,6 @@ protected:
 
     TestClock clock;
     ClockScope scope{clock};
-    Socket auth, file;
 };
 
 struct AuthorisationCase {
@@ -317,8 +307,8 @@ TEST_F(TerminalAgainstCentre, Authorisation)
         SCOPED_TRACE(c.name);
         Connect(c.args);
         const TransRecord t = Purchase("4111111111111111");
-        std::string response;
-        EXPECT_EQ(KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t), response, 3), c.result);
+        const AuthResult r = test::Finish(KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t, KK_MerchantIds(t.Toojaam)), {}));
+        EXPECT_EQ(r.answered, c.result);
         ASSERT_TRUE(Seen("closed")) << centre->out;
         const std::string log = Log();
         EXPECT_EQ(Count(log, "auth 0100 pan=4111111111111111"), 1) << log;
@@ -326,7 +316,7 @@ TEST_F(TerminalAgainstCentre, Authorisation)
         if (!c.result)
             continue;
         TransRecord back = t;
-        ASSERT_TRUE(KK_DecodeResponse(response, back));
+        ASSERT_TRUE(KK_DecodeResponse(r.response, back));
         EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
         EXPECT_EQ(back.STAN, t.STAN);
         EXPECT_EQ(back.Amount, t.Amount);
@@ -364,7 +354,7 @@ TEST_F(TerminalAgainstCentre, TransactionFile)
         QDir(home.filePath("files")).removeRecursively();
         Connect(c.args);
         std::string report;
-        EXPECT_EQ(KK_SendTransFile(lines, report), c.result);
+        EXPECT_EQ(test::Finish(KK_SendTransFile(lines, report)), c.result);
         EXPECT_EQ(report, c.report);
         ASSERT_TRUE(Seen("EOT")) << centre->out;
         const std::string log = Log();

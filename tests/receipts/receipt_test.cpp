@@ -8,6 +8,10 @@
 #include "support/errors.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "dialogues/merchant.h"
+#include "dialogues/transfile_build.h"
+#include "tests/common/register.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "workstation/dispatch.h"
 
@@ -21,39 +25,12 @@
 #include <vector>
 
 using namespace tollan;
-using tollan::test::UseTestHome;
+using namespace tollan::test;
 
 namespace {
 
-// What a register does with a print request: answer with a text, stay silent, or hang up.
-struct Answer {
-    enum Kind { text, silent, hangUp } kind = text;
-    std::string value;
-};
-
-// Registers in memory: the packets each was sent, and the answers it gives to print requests,
-// arriving from the event loop as a type-8 answer does.
-struct Registers {
-    std::map<int, bool> connected;
-    std::map<int, std::string> tags;
-    std::vector<std::pair<int, std::string>> sent;
-    std::deque<Answer> answers;
-
-    void Reply(int r, const std::string& bytes)
-    {
-        sent.emplace_back(r, bytes);
-        if (answers.empty())
-            return;
-        const Answer a = answers.front();
-        answers.pop_front();
-        QTimer::singleShot(5, [this, r, a] {
-            if (a.kind == Answer::text)
-                tags[r] = a.value;
-            else if (a.kind == Answer::hangUp)
-                connected[r] = false;
-        });
-    }
-};
+WorkstationPacket Request();
+TransRecord Purchase();
 
 class Receipts : public ::testing::Test {
 protected:
@@ -63,31 +40,23 @@ protected:
         UseTestHome(home.path());
         saved = Text_Forms();
         Text_Forms() = {"dd.mm.yyyy", "hh:nn:ss", ',', ' '};   // et_EE
-        WS_SetRequesters({
-            [this](int r) { return regs.connected[r] ? kRequesterConnected : 0; },
-            [this](int r, const std::string& b) { regs.Reply(r, b); },
-            [this](int r) { return &regs.tags[r]; },
-        });
-        regs.connected[3] = true;
+        regs.Connect(3);
     }
     void TearDown() override
     {
-        WS_SetRequesters({});
         Text_Forms() = saved;
         Cfg_Reset();
     }
 
-    WorkstationPacket Sent(std::size_t i)
+    WorkstationPacket Sent(std::size_t i) { return regs.got.at(i); }
+    bool Print(int requester, const TransRecord& t = Purchase())
     {
-        std::string bytes = regs.sent.at(i).second;
-        WorkstationPacket p;
-        EXPECT_EQ(WS_DecodePacket(bytes, p), static_cast<int>(regs.sent.at(i).second.size()));
-        return p;
+        return Finish(Receipt_Print(regs[requester], Request(), t, ""));
     }
 
     QTemporaryDir home;
     TextForms saved;
-    Registers regs;
+    FakeRegisters regs;
     TestClock clock{QDateTime(QDate(2026, 12, 7), QTime(9, 5, 2)), 20};
     ClockScope scope{clock};
 };
@@ -131,10 +100,10 @@ TEST_F(Receipts, TwoMaskedCopiesEachAPrintRequestWithTheRequestHeaderOfTheTempla
     struct Forms { std::string shortDate, date; } forms[] = {{"dd.mm.yyyy", "06.12.2026"}, {"dd.mm.yy", "06.12.26"}};
     for (const auto& f : forms) {
         Text_Forms().shortDate = f.shortDate;
-        regs.sent.clear();
-        regs.answers = {{Answer::text, "1"}, {Answer::text, "1"}};
-        EXPECT_TRUE(Receipt_Print(3, Request(), Purchase(), ""));
-        ASSERT_EQ(regs.sent.size(), 2u);
+        regs.got.clear();
+        regs.printAnswers = {"1", "1"};
+        EXPECT_TRUE(Print(3));
+        ASSERT_EQ(regs.got.size(), 2u);
         // The layout is the built-in template's (template_test); here the values that fill it.
         const std::string first = Sent(0).RequestData;
         EXPECT_NE(first.find("\r\nP\xE4rnu mnt 5, II korrus, Tallinn\r\n"), std::string::npos) << first;
@@ -144,11 +113,11 @@ TEST_F(Receipts, TwoMaskedCopiesEachAPrintRequestWithTheRequestHeaderOfTheTempla
         for (std::size_t i = 0; i < 2; ++i) {
             SCOPED_TRACE(f.shortDate + " copy " + std::to_string(i));
             const WorkstationPacket p = Sent(i);
-            EXPECT_EQ(regs.sent[i].first, 3);
+            EXPECT_EQ(p.Requester, 3);
             EXPECT_EQ(std::tuple(p.RequestType, p.Workstation, p.WorkstationTrans, p.Word2, p.Word20),
                       std::tuple(std::int16_t(wsPrint), std::string("POS00003"), std::string("0000A042"), std::int16_t(17), std::int16_t(5)));
         }
-        EXPECT_EQ(regs.tags[3], "");   // the dialogue slot is free again
+        EXPECT_FALSE(regs[3].asking());
     }
 
     // The template is the workstation's own, then the general one, then the built-in one.
@@ -170,51 +139,50 @@ TEST_F(Receipts, TwoMaskedCopiesEachAPrintRequestWithTheRequestHeaderOfTheTempla
         Cfg_Put("POS002\\PrintReversal", "own reversal");
     }
     // The template chosen is the one printed.
-    regs.sent.clear();
-    regs.answers = {{Answer::text, "1"}, {Answer::text, "1"}};
+    regs.got.clear();
+    regs.printAnswers = {"1", "1"};
     // {PANfull}, the shop's choice, prints the whole number on both copies.
     Cfg_Put("POS003\\PrintSuccess", "{Number}:6/R;%0D%0A;{PAN}; ;{PANfull}");
-    EXPECT_TRUE(Receipt_Print(3, Request(), Purchase(), ""));
-    ASSERT_EQ(regs.sent.size(), 2u);
+    EXPECT_TRUE(Print(3));
+    ASSERT_EQ(regs.got.size(), 2u);
     EXPECT_EQ(Sent(0).RequestData, "    42\r\n492100******0008 4921000000000008");
     EXPECT_EQ(Sent(1).RequestData, Sent(0).RequestData);
     // A receipt longer than a packet is reported, not sent.
-    regs.sent.clear();
+    regs.got.clear();
     Cfg_Put("POS003\\PrintSuccess", "{Number}:32767;{Number}:32767");
-    EXPECT_FALSE(Receipt_Print(3, Request(), Purchase(), ""));
-    EXPECT_TRUE(regs.sent.empty());
+    EXPECT_FALSE(Print(3));
+    EXPECT_TRUE(regs.got.empty());
     EXPECT_EQ(Err_Record(Err_Index()).message, "Kviitungi tr\xFCkk");
 }
 
 TEST_F(Receipts, EachCopyCountsOnItsOwnAnswerAndTheSecondIsAlwaysSent)
 {
     struct Case { const char* what; Answer first, second; bool printed; } cases[] = {
-        {"both printed", {Answer::text, "1"}, {Answer::text, "-1"}, true},
-        {"first refused", {Answer::text, "0"}, {Answer::text, "1"}, false},
-        {"second refused", {Answer::text, "1"}, {Answer::text, "0"}, false},
-        {"not a number", {Answer::text, "Jah"}, {Answer::text, "1"}, false},
-        {"first silent", {Answer::silent, ""}, {Answer::text, "1"}, false},
+        {"both printed", "1", {Answer::text, "-1"}, true},
+        {"first refused", {Answer::text, "0"}, "1", false},
+        {"second refused", "1", {Answer::text, "0"}, false},
+        {"not a number", {Answer::text, "Jah"}, "1", false},
+        {"first silent", {Answer::silent, ""}, "1", false},
         {"both silent", {Answer::silent, ""}, {Answer::silent, ""}, false},
-        {"hung up", {Answer::hangUp, ""}, {Answer::text, "1"}, false},
+        {"hung up", {Answer::hangUp, ""}, "1", false},
     };
     for (const auto& c : cases) {
-        regs.sent.clear();
-        regs.connected[3] = true;
-        regs.answers = {c.first, c.second};
+        regs.got.clear();
+        regs.Connect(3);
+        regs.printAnswers = {c.first, c.second};
         const auto t0 = Clock_Ms();
-        EXPECT_EQ(Receipt_Print(3, Request(), Purchase(), ""), c.printed) << c.what;
+        EXPECT_EQ(Print(3), c.printed) << c.what;
         // The register that hung up gets nothing more; every other gets both copies.
         const std::size_t copies = c.first.kind == Answer::hangUp ? 1u : 2u;
-        EXPECT_EQ(regs.sent.size(), copies) << c.what;
+        EXPECT_EQ(regs.got.size(), copies) << c.what;
         if (c.first.kind == Answer::silent)   // "Timeout\Workstation" defaults to 120 seconds
             EXPECT_GE(Clock_Ms() - t0, 120000) << c.what;
         else
             EXPECT_LT(Clock_Ms() - t0, 120000) << c.what;
     }
-    regs.sent.clear();
-    EXPECT_FALSE(Receipt_Print(-10, Request(), Purchase(), ""));   // the scheduled jobs print nothing
-    EXPECT_FALSE(Receipt_Print(5, Request(), Purchase(), ""));     // not connected
-    EXPECT_TRUE(regs.sent.empty());
+    regs.got.clear();
+    EXPECT_FALSE(Print(5));     // not connected
+    EXPECT_TRUE(regs.got.empty());
 }
 
 TEST_F(Receipts, ValuesOfTheTransactionAndNamesMadeFromTheWireAreOnlyRead)

@@ -154,7 +154,7 @@ TEST_F(Restarts, AVerdictTheFullDiskCouldNotRecordIsAskedForAgainWithTheSameFile
     FreeDisk();
     ASSERT_NO_FATAL_FAILURE(StartTerminal());   // it does not wait for the next send time
     ASSERT_TRUE(centre->WaitFor("a file number accepted before", 20000)) << centre->out;
-    ASSERT_TRUE(centre->WaitFor("EOT", 10000));
+    ASSERT_TRUE(WaitForAfter("EOT", centre->out.rfind("accepted before"), 10000)) << centre->out;
     StopTerminal();
     EXPECT_EQ(FileVerdicts(), (QStringList{"1", "1 repeat"}));
     EXPECT_EQ(Stored().size(), 1u);

@@ -468,9 +468,17 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
                 " %d config saves, %zu rows, %zu accepted files (%d of them a file number again), %zu discrepancies\n",
                 done.size(), kills.size(), stops, aimed, fills, reads, configSets, rows.size(), files.size(), repeats,
                 wrong.size());
-    if (!wrong.empty()) {   // the files stay for whoever looks
+    if (!wrong.empty()) {   // the files stay for whoever looks, the home folder's from before its unmounting
         tmp.setAutoRemove(false);
-        std::printf("soak: the home folder, the ledger and the files are kept in %s\n", qPrintable(tmp.path()));
+        QProcess::execute("cp", {"-a", home.path(), tmp.filePath("home-kept")});
+        QFile told(tmp.filePath("registers.txt"));
+        if (told.open(QIODevice::WriteOnly))
+            for (const Request& r : done)
+                told.write(QString("%1/%2 cancels=%3 status=%4 %5..%6 ms\n")
+                               .arg(r.workstation, r.trans, r.cancels).arg(r.status).arg(r.start).arg(r.end).toUtf8() +
+                           QByteArray::fromStdString(r.process ? r.process->out : std::string()) + "\n");
+        std::printf("soak: the home folder, the ledger, the files and what each register heard are kept in %s\n",
+                    qPrintable(tmp.path()));
     }
     for (const std::string& w : wrong)
         ADD_FAILURE() << w;

@@ -10,6 +10,9 @@
 #include "scheduler/timora_clock.h"
 #include "workstation/dispatch.h"
 #include "workstation/packet.h"
+#include "support/wait.h"
+#include "tests/common/register.h"
+#include "tests/common/tasks.h"
 
 #include <QGroupBox>
 #include <QScreen>
@@ -44,15 +47,21 @@ protected:
         while (q.next()) rows.push_back(q.value(0).toString().toStdString());
         return rows;
     }
-    // What Requester_Reply hands the console: a packet of `type` with `data`.
-    void ConsoleReceives(std::int16_t type, const std::string& data)
+    // A packet of `type` with `data`, as a request's flow sends it to the console.
+    static std::string Packet(std::int16_t type, const std::string& data)
     {
         WorkstationPacket p;
         p.Workstation = "CON00000";
         p.WorkstationTrans = "00000007";
         p.AnswerType = type;
         p.AnswerData = data;
-        Requester_Reply(kRequesterConsole, WS_EncodePacket(p));
+        return WS_EncodePacket(p);
+    }
+    void ConsoleReceives(std::int16_t type, const std::string& data) { window->console().send(Packet(type, data)); }
+    // A prompt or a print request to the console, and the answer it gives.
+    std::optional<std::string> ConsoleAnswers(std::int16_t type, const std::string& data)
+    {
+        return Finish(window->console().ask(Packet(type, data)), 5000);
     }
 };
 
@@ -105,11 +114,11 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
 TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCannotReadAreShownAtOnce)
 {
     Cfg_Put("AllowFrom", "192.168.1.0/24;kassa7");
-    fMain& w = Load();
+    Load();
     EXPECT_TRUE(Caption("lError").endsWith(U("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse")))
         << Caption("lError").toStdString();
     EXPECT_EQ(Err_Record(Err_Index()).description, "AllowFrom: kassa7");
-    w.Form_Unload();
+    Unload();
     const std::string admin = "Admin " + Log_AdminUser() + ": ";
     const std::string pid = std::to_string(QCoreApplication::applicationPid());
     EXPECT_EQ(LogRows("Object LIKE 'Admin %'"), (std::vector<std::string>{admin + "terminal käivitus, protsess " + pid,
@@ -119,15 +128,12 @@ TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCa
 TEST_F(MainWindow, TheConsoleActsOnEveryAnswerTypeNumbersItsOwnAndDropsWhatItCannotRead)
 {
     fMain& w = Load();
-    w.cConsole_Send("no packet here");
-    EXPECT_EQ(PacketQueue_Count(w.service()->queue()), 0);
     // Two errors in a row leave the second shown and both logged.
     Err_Report(5, "first cause", "Esimene viga", 48);
     Err_Report(7, "second cause", "Teine viga", 48);
     EXPECT_EQ(Caption("lError"), Err_Record(Err_Index()).time.toString("HH:mm ") + "Teine viga");
     EXPECT_EQ(Find<QLabel>("lError")->toolTip(), QStringLiteral("7 - Teine viga (second cause)!"));
-    EXPECT_EQ(LogRows(), (std::vector<std::string>{"cConsole: vigane pakett: no packet here",
-                                                   "System: 5 - Esimene viga (first cause)!",
+    EXPECT_EQ(LogRows(), (std::vector<std::string>{"System: 5 - Esimene viga (first cause)!",
                                                    "System: 7 - Teine viga (second cause)!"}));
 
     ConsoleReceives(wsInfo, "Kaart sisestatud");
@@ -138,10 +144,8 @@ TEST_F(MainWindow, TheConsoleActsOnEveryAnswerTypeNumbersItsOwnAndDropsWhatItCan
     EXPECT_EQ(Caption("lConsole"), QString());
 
     // Headless boxes answer with their defaults: an empty entry, and Yes of Yes/No.
-    ConsoleReceives(wsDialog, WS_DialogData("Kas kaart on olemas?", "jah"));
-    EXPECT_EQ(w.consoleTag(), "");
-    ConsoleReceives(9, WS_DialogData("Allkiri korras?", "36"));  // question, Yes/No
-    EXPECT_EQ(w.consoleTag(), "6");
+    EXPECT_EQ(ConsoleAnswers(wsDialog, WS_DialogData("Kas kaart on olemas?", "jah")), "");
+    EXPECT_EQ(ConsoleAnswers(9, WS_DialogData("Allkiri korras?", "36")), "6");  // question, Yes/No
 
     // The indicator names the cause; a verdict of the card centre says so.
     ConsoleReceives(wsError, WS_ErrorData(42, "Side katkes"));
@@ -176,10 +180,9 @@ TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerRece
         printed.push_back(page);
         return true;
     };
-    ConsoleReceives(wsPrint, "A1\r\nA2");
+    EXPECT_EQ(ConsoleAnswers(wsPrint, "A1\r\nA2"), "-1");
     EXPECT_TRUE(printed.empty());
-    EXPECT_EQ(w.consoleTag(), "-1");
-    ConsoleReceives(wsPrint, "B1\r\nB2\r\nB3");
+    EXPECT_EQ(ConsoleAnswers(wsPrint, "B1\r\nB2\r\nB3"), "-1");
     ASSERT_EQ(printed.size(), 1u);
     const std::string pad34(34, ' '), indent(7, ' ');
     EXPECT_EQ(printed[0], indent + "A1" + pad34 + "  |  B1" + pad34 + "\r\n" +
@@ -189,15 +192,14 @@ TEST_F(MainWindow, PrintRequestsComeInPairsOnOnePageWithEveryLineOfTheLongerRece
 
     // A line longer than the column widens both columns: nothing is cut inside a time or an amount.
     const std::string longLine = "Kassa: 007  Kuup: 2026-12-08 02:09:07";
-    ConsoleReceives(wsPrint, longLine);
-    ConsoleReceives(wsPrint, longLine);
+    ConsoleAnswers(wsPrint, longLine);
+    ConsoleAnswers(wsPrint, longLine);
     ASSERT_EQ(printed.size(), 2u);
     EXPECT_EQ(printed[1], indent + longLine + "  |  " + longLine);
 
     w.printDocument = [](const std::string&) { return false; };
-    ConsoleReceives(wsPrint, "C1");
-    ConsoleReceives(wsPrint, "D1");
-    EXPECT_EQ(w.consoleTag(), "0");
+    EXPECT_EQ(ConsoleAnswers(wsPrint, "C1"), "-1");
+    EXPECT_EQ(ConsoleAnswers(wsPrint, "D1"), "0");
 }
 
 TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpensTheSettingsDialogOnce)
@@ -225,7 +227,7 @@ TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpe
     EXPECT_TRUE(Find("pTraffic")->isVisible() && Find("tKaart")->isVisible() && frames[1]->isVisible());
     EXPECT_TRUE(frames[0]->isAncestorOf(Find("pTraffic")) && frames[1]->isAncestorOf(Find("tKaart")));
     EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
-    for (const char* hidden : {"cConsole", "cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
+    for (const char* hidden : {"cErrShow", "Timora1"}) EXPECT_FALSE(Find(hidden)->isVisible()) << hidden;
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tollan terminal"));
     // The transactions frame sits under the system frame, overlapping it by one line.
     EXPECT_EQ(frames[0]->y(), 0);
@@ -258,39 +260,50 @@ TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpe
     EXPECT_EQ(w.timora().Mask(1), QStringLiteral("* * * 22 30"));
 }
 
-TEST_F(MainWindow, TheTransferRunsForSideFromTheEventLoopOnceTheBusyMarkerIsFree)
+TEST_F(MainWindow, TheTransferRunsForSideFromTheEventLoopOnceTheRequestsUnderWayHaveEnded)
 {
     fMain& w = Load();
     int runs = 0;
     int pictureDuring = 0;
-    w.sendTransFiles = [&] {
+    w.sendTransFiles = [&]() -> Task<int> {
         ++runs;
         pictureDuring = Find("pTraffic")->property("Picture").toInt();
         Db_BeginTrans();  // a pass that leaves its transaction open
-        return 0;
+        co_return 0;
     };
-    PacketQueue& q = w.service()->queue();
     const auto settle = [] { Clock_WaitUntil([] { return false; }, 50); };
 
     w.Timora1_Alert(QStringLiteral("muu"), QString());
     settle();
     EXPECT_EQ(runs, 0);
 
-    ASSERT_TRUE(PacketQueue_Bar_Set(q, 3));  // a request in progress: the transfer waits for it
+    // A purchase under way: the transfer waits for it.
+    bool release = false;
+    WS_SetFlows({[&](WorkstationPacket p, Requester&) -> Task<WorkstationPacket> {
+                     co_await Wait_Until([&] { return release; }, -1);
+                     co_return p;
+                 },
+                 {}});
+    FakeRegisters regs;
+    regs.connected[3] = true;
+    WorkstationPacket purchase;
+    purchase.RequestType = wsPurchase;
+    ASSERT_TRUE(w.service()->Submit(purchase, regs.At(3)));
+    EXPECT_EQ(w.service()->running(), 1);
     w.Timora1_Alert(QStringLiteral("side"), QString());
     EXPECT_EQ(runs, 0);                      // never inside the scheduler's handler
     settle();
     w.Timora1_Timer();
     settle();
     EXPECT_EQ(runs, 0);
-    EXPECT_EQ(q.busy, 4);
-    PacketQueue_Bar_Clear(q, 3);
-    w.Timora1_Timer();   // the first tick that finds the marker free
+    release = true;
+    Wait_Notify();
     settle();
     EXPECT_EQ(runs, 1);
     w.Timora1_Timer();
     settle();
     EXPECT_EQ(runs, 1);
+    WS_SetFlows({});
 
     QAction* send = w.menu().findChild<QAction*>(QStringLiteral("mTooSendFile"));
     ASSERT_NE(send, nullptr);
@@ -298,7 +311,6 @@ TEST_F(MainWindow, TheTransferRunsForSideFromTheEventLoopOnceTheBusyMarkerIsFree
     settle();
     EXPECT_EQ(runs, 2);
     EXPECT_EQ(pictureDuring, 2);
-    EXPECT_EQ(q.busy, 0);
     EXPECT_EQ(Find("pTraffic")->property("Picture").toInt(), 1);
     EXPECT_FALSE(Db_InTransaction());
 }
@@ -382,7 +394,7 @@ TEST_F(MainWindow, Timora1sAlertAtAScheduledTimeSendsTheFileOnce)
     EXPECT_EQ(w.timora().Action(1), QString());
     w.timora().Insert(QStringLiteral("* * * 12 0"), QStringLiteral("muu"), QString());
     int runs = 0, ticks = 0;
-    w.sendTransFiles = [&] { return ++runs; };
+    w.sendTransFiles = [&]() -> Task<int> { co_return ++runs; };
     QObject::connect(&w.timora(), &Timora::Timer, [&] { ++ticks; });
     w.timora().Interval(1);
     ASSERT_TRUE(Clock_WaitUntil([&] { return ticks >= 5; }, 5000));

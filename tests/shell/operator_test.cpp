@@ -4,11 +4,14 @@
 
 #include "store/admin_log.h"
 #include "support/msgbox.h"
+#include "support/wait.h"
 #include "tests/common/boxes.h"
 #include "tests/common/card_centre.h"
+#include "tests/common/register.h"
 
 #include <QGuiApplication>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QTest>
 
 using namespace tollan;
@@ -104,16 +107,19 @@ TEST_F(OperatorWindow, TheAmountTakesACommaOrAPointAndRefusesWhatItCannotReadWho
 
 TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhyThenWhetherTheFileWasTaken)
 {
-    PacketQueue& q = window->service()->queue();
-    ASSERT_TRUE(PacketQueue_Bar_Set(q, 4));   // a register's purchase runs
+    bool release = false;   // the transaction file runs, and every request waits for it
+    auto file = window->service()->RunAlone([&]() -> Task<int> {
+        co_await Wait_Until([&] { return release; }, -1);
+        co_return 0;
+    });
     Buy("12,50");
     EXPECT_FALSE(Find("cTehing")->isEnabled());
     EXPECT_FALSE(Find("cTyhista")->isEnabled());
     EXPECT_NE(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(Caption("lConsole").startsWith(U("Ootab järjekorras")));
     Click("cTehing");                          // the second click charges nothing
-    PacketQueue_Bar_Clear(q, 4);
-    window->service()->WSTJ_Process();
+    release = true;
+    Wait_Notify();
     ASSERT_TRUE(Settled());
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_EQ(Rows("1"), 1);
@@ -141,13 +147,42 @@ TEST_F(OperatorWindow, WhileItsTransactionWaitsTheButtonsRestAndTheWindowSaysWhy
     EXPECT_EQ(Caption("lCount"), U("0 saatmata päringut"));   // at once, not at the next ten seconds
 }
 
+// A prompt of the window has an end: left unanswered it shows its time running out, closes after
+// "Timeout\Workstation" as a register's does, and its request ends unfinished. Meanwhile it holds
+// only the operator's own request: a register's is served.
+TEST_F(OperatorWindow, APromptLeftUnansweredClosesAtItsTimeOutAndHoldsOnlyTheOperatorsRequest)
+{
+    Cfg_Put("Timeout\\Workstation", "3");
+    window->service()->setParallel(2);
+    person.answers.push_back({Operator::kLeaveIt});
+    Charge("12,50");
+    ASSERT_TRUE(Clock_WaitUntil([&] { return window->findChild<QDialog*>("fKysimus") != nullptr; }, 3000));
+    const QPointer<QDialog> prompt = window->findChild<QDialog*>("fKysimus");
+    EXPECT_TRUE(prompt->findChild<QLabel*>("lAegaJaanud")->text().startsWith(U("Aega jäänud: "))) << prompt->findChild<QLabel*>("lAegaJaanud")->text().toStdString();
+    EXPECT_NE(prompt->findChild<QPushButton*>("cKatkesta"), nullptr);
+
+    test::Register till(quint16(window->service()->port()));
+    ASSERT_TRUE(till.Connected());
+    till.Send(RegisterRequest(wsCardQuery, "00000005", "4000001234567899         X"));
+    const auto answer = till.NextNotBusy();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->RequestType, wsCardInfo);
+    EXPECT_FALSE(prompt.isNull());   // the operator's prompt is still open
+
+    ASSERT_TRUE(Clock_WaitUntil([&] { return prompt.isNull() || !prompt->isVisible(); }, 6000));
+    ASSERT_TRUE(Settled());
+    EXPECT_TRUE(requests.empty());   // the card centre never heard of it
+    EXPECT_EQ(Rows("1"), 0);
+    EXPECT_TRUE(Caption("lError").endsWith(U("Tehing jäi pooleli: küsimusele ei vastatud"))) << Caption("lError").toStdString();
+}
+
 TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
 {
     Buy("12,50");
     ASSERT_TRUE(Settled());
     person.answers = {{"OK", "2"}, {"Ei", "", "cancel-confirmation"}};   // its STAN, then a look and a "no"
     Click("cTyhista");
-    ASSERT_EQ(person.seen.size(), 3u);             // the card check, the number, the question
+    ASSERT_TRUE(Clock_WaitUntil([&] { return person.seen.size() == 3u; }, 5000));   // the card check, the number, the question
     const QString question = person.seen.back();
     for (const char* part : {"400000******7899", "12,50", "Kassa: 007", "STAN: 2"})
         EXPECT_TRUE(question.contains(QString::fromUtf8(part))) << part << " in " << question.toStdString();
@@ -157,8 +192,8 @@ TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
 
     person.answers = {{"OK", "2"}, {"Jah", ""}};
     Click("cTyhista");
+    ASSERT_TRUE(Clock_WaitUntil([&] { return requests.size() == 2u; }, 5000));
     ASSERT_TRUE(Settled());
-    EXPECT_EQ(requests.size(), 2u);
     EXPECT_EQ(Rows("Type = 1 AND OrigSTAN = '2'"), 1);
     EXPECT_EQ(Caption("lConsole"), U("Tühistatud: 12,50, kood A1B2C3"));
 
@@ -166,7 +201,8 @@ TEST_F(OperatorWindow, ACancellationShowsThePurchaseAndGoesOnlyOnYes)
     const QString error = Caption("lError");
     person.answers = {{"OK", "99"}, {"OK", ""}};
     Click("cTyhista");
-    EXPECT_EQ(person.seen.back(), QStringLiteral("Tehingut numbriga 99 ei leitud."));
+    EXPECT_TRUE(Clock_WaitUntil([&] { return person.seen.back() == QStringLiteral("Tehingut numbriga 99 ei leitud."); }, 5000))
+        << person.seen.back().toStdString();
     EXPECT_EQ(Caption("lError"), error);
     EXPECT_EQ(requests.size(), 2u);
 
@@ -254,7 +290,7 @@ TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothi
     EXPECT_TRUE(person.seen.back().contains("Kassad"));
     person.answers = {{"Jah", ""}};
     end->trigger();
-    EXPECT_TRUE(ended);
+    EXPECT_TRUE(WaitEvenStopping([&] { return ended; }));
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
+#include "dialogues/transfile_build.h"
 #include "protocol/transfile.h"
 #include "support/clock.h"
 #include "support/errors.h"

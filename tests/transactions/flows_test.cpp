@@ -1,7 +1,7 @@
 #include "transactions/flows.h"
 
 #include "links/tcp.h"
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/codepage.h"
@@ -13,8 +13,9 @@
 #include "tests/common/full_disk.h"
 #include "tests/common/register.h"
 #include "tests/common/registry_lock.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
-#include "transactions/response_text.h"
+#include "protocol/response_text.h"
 #include "workstation/connections.h"
 #include "workstation/dispatch.h"
 
@@ -52,10 +53,7 @@ protected:
         UseTestHome(home.path());
         ASSERT_TRUE(Db_Open());
         Cfg_Put("Tollan_Auth_Address", centre.Address());
-        KK_SetSockets(&auth, nullptr);
-        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
         reg.connected[kRegister] = true;
-        reg.Install();
         centre.onFrame = [this](Centre& c, const std::string& f) {
             requests.push_back(f);
             if (verdict != kSilent)
@@ -64,9 +62,7 @@ protected:
     }
     void TearDown() override
     {
-        WS_SetRequesters({});
         WS_SetFlows({});
-        KK_SetSockets(nullptr, nullptr);
         Db_Database().close();
     }
     WorkstationPacket Purchase(const char* trans, std::int64_t amount = 125000, std::int16_t kind = 0,
@@ -96,12 +92,11 @@ protected:
         return items;
     }
     // What the dispatcher would send back.
-    WorkstationPacket Run(WorkstationPacket r, void (*flow)(WorkstationPacket&) = Trans_Purchase)
+    WorkstationPacket Run(WorkstationPacket r, Task<WorkstationPacket> (*flow)(WorkstationPacket, Requester&) = Trans_Purchase)
     {
         r.AnswerType = wsError;
         r.AnswerData = WS_ErrorAnswer(1);
-        flow(r);
-        return r;
+        return Finish(flow(r, reg[kRegister]));
     }
     static std::string Refusal(const WorkstationPacket& r)
     {
@@ -123,7 +118,6 @@ protected:
     TestClock clock{QDateTime(QDate(2026, 12, 7), QTime(12, 30, 0))};
     ClockScope scope{clock};
     Centre centre;
-    Socket auth;
     FakeRegisters reg;   // answers the prompts and print requests at once
     static inline const std::string kSilent = "silent";
     std::string verdict = "00";  // the card centre's element 39 ("" none), or kSilent
@@ -185,7 +179,7 @@ TEST_F(Flows, APurchaseTooShortToReadGetsThePresetAnswerAlone)
     Trans_InstallFlows();
     WorkstationPacket r = Purchase("1");
     r.RequestData.resize(195);
-    WS_Dispatch(r);
+    Finish(WS_Dispatch(r, reg.At(kRegister)));
     ASSERT_EQ(reg.got.size(), 1u);
     EXPECT_EQ(reg.got[0].RequestType, wsError);
     EXPECT_EQ(reg.got[0].RequestData, WS_ErrorAnswer(1));
@@ -426,22 +420,22 @@ TEST_F(Cancels, AReversalWithoutItsVerdictStaysPendingUntilTheRepeatGetsOne)
 
     // Still silent: it stays. Then the card centre answers the repeat, and the row is completed.
     requests.clear();
-    EXPECT_EQ(Trans_FinishPendingCancellations(), 0);
+    EXPECT_EQ(Finish(Trans_FinishPendingCancellations()), 0);
     ASSERT_FALSE(requests.empty());
     EXPECT_EQ(requests.front().substr(0, 2), Type(401));
     verdict = "00";
     requests.clear();
-    EXPECT_EQ(Trans_FinishPendingCancellations(), 1);
+    EXPECT_EQ(Finish(Trans_FinishPendingCancellations()), 1);
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests.front().substr(0, 2), Type(401));
     EXPECT_EQ(Rows("Type = 1 AND Pending = 0 AND Trans = 'C2' AND OrigSTAN = '2'"), 1);
-    EXPECT_EQ(Trans_FinishPendingCancellations(), 0);
+    EXPECT_EQ(Finish(Trans_FinishPendingCancellations()), 0);
 
     // A second one, declined at its repeat: the purchase stands.
     verdict = kSilent;
     EXPECT_EQ(Refusal(Cancel("POS00001", "C4", "3")), W("Ei õnnestunud kaardikeskusega ühendust luua!"));
     verdict = "05";
-    EXPECT_EQ(Trans_FinishPendingCancellations(), 1);
+    EXPECT_EQ(Finish(Trans_FinishPendingCancellations()), 1);
     EXPECT_EQ(Rows("Trans = 'C4'"), 0);
 }
 

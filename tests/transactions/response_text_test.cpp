@@ -1,4 +1,4 @@
-#include "transactions/response_text.h"
+#include "protocol/response_text.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,9 @@
 #include "support/clock.h"
 #include "tests/common/addresses.h"
 #include "tests/common/register.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
+#include "support/wait.h"
 #include "workstation/dispatch.h"
 
 #include <QAbstractEventDispatcher>
@@ -225,77 +227,125 @@ TEST_F(Workstations, EveryPacketOfTheStreamIsAnsweredOnceInOrder)
     EXPECT_LT(passesWithWork, 10);
 }
 
-TEST_F(Workstations, ARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheBusyNotice)
+// A purchase whose flow asks the cashier a question and returns the answer it got.
+WsFlows AskingFlows(const char* question = "Allkiri korras?")
 {
+    return {[question](WorkstationPacket p, Requester& who) -> Task<WorkstationPacket> {
+                const std::optional<std::string> answer = co_await WS_Dialog(who, p, question, "");
+                p.AnswerType = wsApproval;
+                p.AnswerData = answer.value_or("(none)");
+                co_return p;
+            },
+            {}};
+}
+
+void AnswerPrompt(Register& r, const WorkstationPacket& prompt, const char* answer)
+{
+    r.Send(RegisterRequest(wsDialogAnswer, prompt.WorkstationTrans, answer));
+}
+
+TEST_F(Workstations, OneAtATimeARequestWaitsForTheOneInProgressAndEveryoneWaitingHearsTheBusyNotice)
+{
+    WS_SetFlows(AskingFlows());
     auto a = Connect();
     auto b = Connect();
-    a->onPrompt = [](Register& r, const WorkstationPacket& p) { r.Send(RegisterRequest(wsDialogAnswer, p.WorkstationTrans.c_str(), "Jah")); };
-    std::string dialogAnswer;
-    bool bWaited = false;
-    std::optional<WorkstationPacket> busyA, busyB;
-    WS_SetFlows({[&](WorkstationPacket& p) {
-                     b->Send(RegisterRequest(wsCardQuery, "00000008"));
-                     bWaited = !b->Next(300);  // behind the purchase
-                     service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
-                     busyA = a->Next();
-                     busyB = b->Next();
-                     dialogAnswer = WS_Dialog(p.Requester, p, "Allkiri korras?", "");
-                 },
-                 {}});
     a->Send(RegisterRequest(wsPurchase, "00000007", "x"));
-    auto prompt = a->Next();
-    auto final = a->Next();
-    ASSERT_TRUE(prompt && final);
-    EXPECT_TRUE(bWaited);
+    const auto prompt = a->Next();
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->RequestType, wsDialog);
+    b->Send(RegisterRequest(wsCardQuery, "00000008"));
+    EXPECT_FALSE(b->Next(300));   // behind the purchase
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
+    const auto busyA = a->Next(), busyB = b->Next();
     ASSERT_TRUE(busyA && busyB);
     EXPECT_EQ(busyA->RequestType, wsBusy);
     EXPECT_EQ(busyB->RequestType, wsBusy);
     EXPECT_EQ(busyA->Word2, 256);   // the notice carries the terminal's time
     EXPECT_TRUE(QDateTime::fromString(QString::fromStdString(busyA->RequestData), "dd.MM.yyyy HH:mm:ss\r\n").isValid())
         << busyA->RequestData;
-    EXPECT_EQ(prompt->RequestType, wsDialog);
-    EXPECT_EQ(final->WorkstationTrans, "00000007");
-    EXPECT_EQ(dialogAnswer, "Jah");
 
-    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 31)));  // picks up the waiting query
-    auto answerB = b->Next();
+    AnswerPrompt(*a, *prompt, "Jah");
+    const auto final = a->Next();
+    ASSERT_TRUE(final);
+    EXPECT_EQ(final->WorkstationTrans, "00000007");
+    EXPECT_EQ(final->RequestData, "Jah");
+    const auto answerB = b->Next();   // started as soon as the purchase ended
     ASSERT_TRUE(answerB);
     EXPECT_EQ(answerB->WorkstationTrans, "00000008");
-    EXPECT_FALSE(a->Next(200));  // no busy notice at a second that is not a tenth
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 31)));
+    EXPECT_FALSE(a->Next(200));  // nobody waits, and 31 is no tenth second
+}
+
+TEST_F(Workstations, TwoAtATimeTwoCashiersAnswerTheirPromptsInEitherOrderAndAThirdWaitsForARoom)
+{
+    service->setParallel(2);
+    WS_SetFlows(AskingFlows());
+    auto a = Connect(), b = Connect(), c = Connect();
+    a->Send(RegisterRequest(wsPurchase, "00000001", "x"));
+    b->Send(RegisterRequest(wsPurchase, "00000002", "x"));
+    const auto promptA = a->Next(), promptB = b->Next();
+    ASSERT_TRUE(promptA && promptB);
+    c->Send(RegisterRequest(wsPurchase, "00000003", "x"));
+    EXPECT_FALSE(c->Next(300));
+    EXPECT_EQ(service->running(), 2);
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 40)));   // c waits, and hears so
+    const auto busyC = c->Next();
+    ASSERT_TRUE(busyC);
+    EXPECT_EQ(busyC->RequestType, wsBusy);
+    // The second cashier answers first; each answer reaches its own request.
+    AnswerPrompt(*b, *promptB, "Bee");
+    const auto finalB = b->NextNotBusy();
+    ASSERT_TRUE(finalB);
+    EXPECT_EQ(finalB->RequestData, "Bee");
+    const auto promptC = c->NextNotBusy();   // the room b left
+    ASSERT_TRUE(promptC);
+    EXPECT_EQ(promptC->RequestType, wsDialog);
+    AnswerPrompt(*a, *promptA, "Aa");
+    AnswerPrompt(*c, *promptC, "Cee");
+    const auto finalA = a->NextNotBusy(), finalC = c->NextNotBusy();
+    ASSERT_TRUE(finalA && finalC);
+    EXPECT_EQ(std::pair(finalA->WorkstationTrans, finalA->RequestData), std::pair(std::string("00000001"), std::string("Aa")));
+    EXPECT_EQ(std::pair(finalC->WorkstationTrans, finalC->RequestData), std::pair(std::string("00000003"), std::string("Cee")));
+    EXPECT_TRUE(Clock_WaitUntil([&] { return service->running() == 0; }, 3000));
 }
 
 TEST_F(Workstations, ARegisterOnTheIndexOfOneThatLeftWhileItsRequestRunsIsServedAsItself)
 {
-    auto a = Connect();
-    a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
-    std::unique_ptr<Register> newcomer;
-    std::optional<WorkstationPacket> busy;
-    std::string dialogAnswer = "unset";
+    bool goOn = false;
+    std::optional<std::string> dialogAnswer = "unset";
     std::int64_t dialogMs = -1;
-    WS_SetFlows({[&](WorkstationPacket& p) {
+    WS_SetFlows({[&](WorkstationPacket p, Requester& who) -> Task<WorkstationPacket> {
                      const std::int64_t t0 = Clock_Ms();
-                     dialogAnswer = WS_Dialog(p.Requester, p, "Allkiri korras?", "");
+                     dialogAnswer = co_await WS_Dialog(who, p, "Allkiri korras?", "");
                      dialogMs = Clock_Ms() - t0;
-                     newcomer = Connect();  // takes WSTJ(1) while a's request still runs
-                     Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000);
-                     newcomer->Send(RegisterRequest(wsCardQuery, "00000010"));
-                     Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000);
-                     service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
-                     busy = newcomer->Next();
-                     WS_Message(p.Requester, "Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
+                     co_await Wait_Until([&] { return goOn; }, 10000);
+                     who.inform("Kaardi number: 4761 **** **** 0016");   // a's, not the newcomer's
+                     co_return p;
                  },
                  {}});
+    auto a = Connect();
+    a->onPrompt = [](Register& r, const WorkstationPacket&) { r.sock.disconnectFromHost(); };
     a->Send(RegisterRequest(wsPurchase, "00000009", "x"));
-    ASSERT_TRUE(Clock_WaitUntil([&] { return busy.has_value() || (newcomer && !newcomer->sock.isOpen()); }, 10000));
-    EXPECT_EQ(dialogAnswer, "");
+    ASSERT_TRUE(Clock_WaitUntil([&] { return dialogMs >= 0; }, 10000));
+    EXPECT_EQ(dialogAnswer, std::nullopt);
     EXPECT_LT(dialogMs, 2000);   // the dialogue ended with the connection, not at its time-out
+
+    auto newcomer = Connect();   // takes WSTJ(1) while a's request still runs
+    ASSERT_TRUE(Clock_WaitUntil([&] { return service->socket(1).state() == kSockConnected; }, 3000));
+    newcomer->Send(RegisterRequest(wsCardQuery, "00000010"));
+    ASSERT_TRUE(Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 1; }, 3000));
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 30)));
+    const auto busy = newcomer->Next();
     ASSERT_TRUE(busy);
     EXPECT_EQ(busy->RequestType, wsBusy);
+    goOn = true;
+    Wait_Notify();
     // Then its own query is answered, and nothing of a's request ever reaches it.
-    auto own = newcomer->Next();
+    const auto own = newcomer->Next();
     ASSERT_TRUE(own);
     EXPECT_EQ(own->RequestType, wsCardInfo);
     EXPECT_EQ(own->WorkstationTrans, "00000010");
+    EXPECT_FALSE(newcomer->Next(300));
 }
 
 TEST_F(Workstations, APacketWhoseRestNeverComesIsDroppedTenSecondsAfterItsLastByte)
@@ -322,91 +372,92 @@ TEST_F(Workstations, APacketWhoseRestNeverComesIsDroppedTenSecondsAfterItsLastBy
     EXPECT_EQ(LogRows().back().rfind("WSTJ(1): vigane pakett: ", 0), 0u);
 }
 
-TEST_F(Workstations, ARequestThatFindsTheQueueFullGetsThePresetErrorAndIsLogged)
+// The transaction file runs alone: it waits for the requests under way, and those that arrive
+// meanwhile wait behind it, with the busy notice; with the queue full a request gets the preset
+// error at once.
+TEST_F(Workstations, AJobThatRunsAloneWaitsForTheRequestsUnderWayAndHoldsBackTheRest)
 {
-    auto r = Connect();
-    ASSERT_TRUE(PacketQueue_Bar_Set(service->queue(), -10));  // a scheduled job holds the marker
+    service->setParallel(8);
+    WS_SetFlows(AskingFlows());
+    std::vector<bool> shown;
+    service->busyChanged = [&](bool busy) { shown.push_back(busy); };
+    std::vector<std::unique_ptr<Register>> regs;
+    std::vector<WorkstationPacket> prompts;
+    for (int i = 0; i < 8; ++i) {
+        regs.push_back(Connect());
+        regs.back()->Send(RegisterRequest(wsPurchase, "0000000" + std::to_string(i), "x"));
+        const auto prompt = regs.back()->Next();
+        ASSERT_TRUE(prompt) << i;
+        prompts.push_back(*prompt);
+    }
+    bool jobRan = false, release = false;
+    int runningWhenItRan = -1;
+    auto job = service->RunAlone([&]() -> Task<int> {
+        jobRan = true;
+        runningWhenItRan = service->running();
+        co_await Wait_Until([&] { return release; }, -1);
+        co_return 7;
+    });
+    auto late = Connect();
+    late->Send(RegisterRequest(wsCardQuery, "00000099"));
+    EXPECT_FALSE(late->Next(300));
+    EXPECT_FALSE(jobRan);
+    for (int i = 0; i < 8; ++i) {
+        AnswerPrompt(*regs[std::size_t(i)], prompts[std::size_t(i)], "Jah");
+        ASSERT_TRUE(regs[std::size_t(i)]->Next()) << i;
+    }
+    ASSERT_TRUE(Clock_WaitUntil([&] { return jobRan; }, 3000));
+    EXPECT_EQ(runningWhenItRan, 0);
+    service->Tick(QDateTime(QDate(2026, 12, 7), QTime(12, 0, 50)));
+    const auto busy = late->Next();
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->RequestType, wsBusy);
+
     std::string burst;
     for (int i = 0; i < kQueueSlots; ++i)
         burst += RegisterRequest(wsCardQuery, "00000001");
-    r->Send(burst);
-    auto refused = r->Next(5000);
+    regs[0]->Send(burst);
+    const auto refused = regs[0]->NextNotBusy(5000);
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->RequestType, wsError);
     EXPECT_EQ(PacketQueue_Count(service->queue()), kQueueSlots - 1);
     EXPECT_EQ(LogRows().back(), "WSTJ(1): request queue full: answered with the preset error");
-}
 
-WorkstationPacket From(int requester, std::string data = {})
-{
-    WorkstationPacket p;
-    p.Requester = static_cast<std::int16_t>(requester);
-    p.RequestData = std::move(data);
-    return p;
+    release = true;
+    Wait_Notify();
+    EXPECT_EQ(test::Finish(std::move(job)), std::optional<int>(7));
+    const auto answer = late->NextNotBusy();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->WorkstationTrans, "00000099");
+    ASSERT_TRUE(Clock_WaitUntil([&] { return PacketQueue_Count(service->queue()) == 0 && service->running() == 0; }, 60000));
+    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
 }
 
 } // namespace
 
 // Its size and its order are the service's tests above (a full ring, a stream answered in order).
-TEST(WsQueue, TheRingWrapsFromItsLastSlotToTheFirst)
+TEST(WsQueue, TheRingWrapsFromItsLastSlotToTheFirstAndKnowsWhoWaits)
 {
     auto q = std::make_unique<PacketQueue>();
     q->head = q->tail = 1023;
-    ASSERT_TRUE(PacketQueue_Add(*q, From(3, "a")));
-    ASSERT_TRUE(PacketQueue_Add(*q, From(4, "b")));
+    auto from = [](int requester, std::string data) {
+        WorkstationPacket p;
+        p.Requester = static_cast<std::int16_t>(requester);
+        p.RequestData = std::move(data);
+        return QueuedRequest{p, nullptr};
+    };
+    ASSERT_TRUE(PacketQueue_Add(*q, from(3, "a")));
+    ASSERT_TRUE(PacketQueue_Add(*q, from(-9, "b")));
     EXPECT_EQ(PacketQueue_Count(*q), 2);
-    ASSERT_TRUE(PacketQueue_Bar_Set(*q, 1023));
-    WorkstationPacket p;
-    std::uint64_t conn = 99;
-    ASSERT_TRUE(PacketQueue_Take(*q, p, &conn));
-    EXPECT_EQ(p.RequestData, "a");
-    EXPECT_EQ(conn, 0u);
-    EXPECT_EQ(q->head, 0);
-    EXPECT_TRUE(PacketQueue_InQueue(*q, 7));   // the request taken from the last slot still runs
-    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, 1023));
-    ASSERT_TRUE(PacketQueue_Take(*q, p));
-    EXPECT_EQ(p.RequestData, "b");
-}
-
-TEST(WsQueue, InQueueOnlyForWaitingConnectionsOrARunningRequest)
-{
-    auto q = std::make_unique<PacketQueue>();
-    // idle at slot 0: nobody is waiting, so nobody gets a busy notice
-    EXPECT_FALSE(PacketQueue_InQueue(*q, 1));
-    PacketQueue_Add(*q, From(5));
-    PacketQueue_Add(*q, From(-9));
-    EXPECT_TRUE(PacketQueue_InQueue(*q, 5));
+    EXPECT_TRUE(PacketQueue_InQueue(*q, 3));
     EXPECT_TRUE(PacketQueue_InQueue(*q, -9));
-    EXPECT_FALSE(PacketQueue_InQueue(*q, 6));
-    // a request in progress: every connection is told
-    const int h = q->head;
-    ASSERT_TRUE(PacketQueue_Bar_Set(*q, h));
-    WorkstationPacket p;
-    PacketQueue_Take(*q, p);
-    EXPECT_TRUE(PacketQueue_InQueue(*q, 6));
-    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, h));
-    EXPECT_FALSE(PacketQueue_InQueue(*q, 5));
-    // a scheduled job holds the marker but is no request
-    ASSERT_TRUE(PacketQueue_Bar_Set(*q, -10));
-    EXPECT_FALSE(PacketQueue_InQueue(*q, 6));
-    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, -10));
-}
-
-TEST(WsQueue, BusyMarkerAndGuard)
-{
-    auto q = std::make_unique<PacketQueue>();
-    std::vector<bool> shown;
-    q->busyChanged = [&](bool busy) { shown.push_back(busy); };
-    {
-        BusyGuard job(*q, -10);
-        EXPECT_TRUE(job.held());
-        EXPECT_EQ(q->busy, -9);
-        BusyGuard request(*q, 4);
-        EXPECT_FALSE(request.held());
-        EXPECT_FALSE(PacketQueue_Bar_Clear(*q, 4));   // not its marker: stays set
-        EXPECT_EQ(q->busy, -9);
-    }
-    EXPECT_EQ(q->busy, 0);
-    EXPECT_TRUE(PacketQueue_Bar_Clear(*q, 4));        // free already
-    EXPECT_EQ(shown, (std::vector<bool>{true, false}));
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 4));
+    QueuedRequest r;
+    ASSERT_TRUE(PacketQueue_Take(*q, r));
+    EXPECT_EQ(r.packet.RequestData, "a");
+    EXPECT_EQ(q->head, 0);
+    EXPECT_FALSE(PacketQueue_InQueue(*q, 3));
+    ASSERT_TRUE(PacketQueue_Take(*q, r));
+    EXPECT_EQ(r.packet.RequestData, "b");
+    EXPECT_FALSE(PacketQueue_Take(*q, r));
 }

@@ -3,7 +3,8 @@
 #include "support/clock.h"
 #include "support/home.h"
 #include "tests/common/register.h"
-#include "transactions/response_text.h"
+#include "tests/common/tasks.h"
+#include "protocol/response_text.h"
 
 #include <QTemporaryDir>
 #include <QTimer>
@@ -21,10 +22,9 @@ protected:
     {
         ASSERT_TRUE(home.isValid());
         Home_Set(home.path());
-        fake.Install();
         WS_SetFlows({});
     }
-    void TearDown() override { WS_SetRequesters({}); }
+    void TearDown() override { WS_SetFlows({}); }
 
     QTemporaryDir home;
     test::FakeRegisters fake;
@@ -58,8 +58,7 @@ TEST_F(WsDispatch, EveryRequestGetsOneAnswer)
     fake.connected[4] = true;
     for (const auto& c : cases) {
         fake.got.clear();
-        WorkstationPacket r = Request(4, c.type, c.data);
-        WS_Dispatch(r);
+        test::Finish(WS_Dispatch(Request(4, c.type, c.data), fake.At(4)));
         ASSERT_EQ(fake.got.size(), 1u) << c.type;
         EXPECT_EQ(fake.got[0].Requester, 4);
         const WorkstationPacket a = fake.got[0];
@@ -75,12 +74,17 @@ TEST_F(WsDispatch, EveryRequestGetsOneAnswer)
 
 TEST_F(WsDispatch, FlowAnswerIsSentAndGoneConnectionGetsNothing)
 {
-    WS_SetFlows({[](WorkstationPacket& r) { r.AnswerType = wsApproval; r.AnswerData = "ok"; }, {}});
-    WorkstationPacket r = Request(2, wsPurchase, "");
-    WS_Dispatch(r);
+    WS_SetFlows({[](WorkstationPacket r, Requester&) -> Task<WorkstationPacket> {
+                     r.AnswerType = wsApproval;
+                     r.AnswerData = "ok";
+                     co_return r;
+                 },
+                 {}});
+    const WorkstationPacket r = Request(2, wsPurchase, "");
+    EXPECT_EQ(test::Finish(WS_Dispatch(r, fake.At(2))).AnswerData, "ok");
     EXPECT_TRUE(fake.got.empty());    // requester 2 is not connected
     fake.connected[2] = true;
-    WS_Dispatch(r);
+    test::Finish(WS_Dispatch(r, fake.At(2)));
     ASSERT_EQ(fake.got.size(), 1u);
     EXPECT_EQ(fake.got[0].RequestType, wsApproval);
     EXPECT_EQ(fake.got[0].RequestData, "ok");
@@ -89,8 +93,8 @@ TEST_F(WsDispatch, FlowAnswerIsSentAndGoneConnectionGetsNothing)
 TEST_F(WsDispatch, MessageCarriesTheBusyNoticeHeader)
 {
     fake.connected[1] = true;
-    EXPECT_TRUE(WS_Message(1, "Kaardi kontroll..."));
-    EXPECT_TRUE(WS_Message(9, "nobody"));
+    fake[1].inform("Kaardi kontroll...");
+    fake[9].inform("nobody");
     ASSERT_EQ(fake.got.size(), 1u);
     const WorkstationPacket m = fake.got[0];
     EXPECT_EQ(m.RequestType, wsInfo);
@@ -103,21 +107,28 @@ TEST_F(WsDispatch, DialogueAnsweredOrTimedOut)
 {
     fake.connected[3] = true;
     const WorkstationPacket r = Request(3, wsPurchase, "");
-    QTimer::singleShot(20, [&] { fake.tags[3] = "Jah"; });
-    EXPECT_EQ(WS_Dialog(3, r, "Kas kaart on kohal?", ""), "Jah");
-    EXPECT_EQ(fake.tags[3], "");
+    fake.answers = {"Jah"};
+    EXPECT_EQ(test::Finish(WS_Dialog(fake[3], r, "Kas kaart on kohal?", "")), "Jah");
     ASSERT_EQ(fake.got.size(), 1u);
     const WorkstationPacket prompt = fake.got[0];
     EXPECT_EQ(prompt.RequestType, wsDialog);
     EXPECT_EQ(prompt.Word2, 17);
     EXPECT_EQ(prompt.RequestData.size(), 170u);
+    // An answer that comes when none is awaited is dropped, not kept for the next prompt.
+    fake[3].answer("Ei");
 
     // no answer: the default 120 seconds pass on the test clock
     const auto t0 = Clock_Ms();
-    EXPECT_EQ(WS_Dialog(3, r, "Kas kaart on kohal?", ""), "");
+    EXPECT_EQ(test::Finish(WS_Dialog(fake[3], r, "Kas kaart on kohal?", "")), std::nullopt);
     EXPECT_GE(Clock_Ms() - t0, 120000);
-    EXPECT_EQ(fake.tags[3], "");
-    // (a register that leaves ends the wait at once: the service tests, on a real connection)
-
-    EXPECT_EQ(WS_Exchange(-10, "x"), "");
+    // A register that leaves ends the wait at once.
+    Task<std::optional<std::string>> asked = WS_Dialog(fake[3], r, "Kas kaart on kohal?", "");
+    const auto t1 = Clock_Ms();
+    fake.connected[3] = false;
+    fake[3].lose();
+    EXPECT_EQ(test::Finish(std::move(asked)), std::nullopt);
+    EXPECT_LT(Clock_Ms() - t1, 1000);
+    // Nobody there: nothing is asked.
+    EXPECT_EQ(test::Finish(WS_Dialog(fake[5], r, "Kas kaart on kohal?", "")), std::nullopt);
+    EXPECT_EQ(fake.got.size(), 3u);
 }

@@ -9,7 +9,9 @@
 #include "bench/process_bench.h"
 #include "bench/unsent_rows.h"
 #include "links/socket.h"
-#include "protocol/dialogue.h"
+#include "bench/await.h"
+#include "dialogues/dialogue.h"
+#include "dialogues/transfile_build.h"
 #include "protocol/frame.h"
 #include "protocol/transfile.h"
 #include "store/db.h"
@@ -87,8 +89,6 @@ int main(int argc, char** argv)
         return 1;
     }
     Cfg_Put("Tollan_Trans_Address", centre.Address().toStdString());
-    Socket line;
-    KK_SetSockets(nullptr, &line);
 
     std::vector<double> build, send, floor;
     std::size_t lines = 0;
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
         lines = file.size();
 
         t.start();
-        accepted = KK_SendTransFile(file, report) && accepted;
+        accepted = bench::Await(KK_SendTransFile(file, report)) && accepted;
         send.push_back(double(t.nsecsElapsed()) / 1e6);
         Db_Rollback();
 

@@ -3,6 +3,7 @@
 // same way. Both run on the same tollan.mdb in the same process.
 
 #include "bench/unsent_rows.h"
+#include "dialogues/transfile_build.h"
 #include "protocol/transfile.h"
 #include "store/db.h"
 #include "support/config.h"

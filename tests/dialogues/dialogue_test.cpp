@@ -1,4 +1,4 @@
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
 
 #include "links/tcp.h"
 #include "store/db.h"
@@ -10,9 +10,8 @@
 #include "tests/common/card_centre.h"
 #include "tests/common/full_disk.h"
 #include "tests/common/records.h"
-#include "tests/common/register.h"
+#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
-#include "workstation/dispatch.h"
 
 #include <QFile>
 #include <QSqlQuery>
@@ -40,17 +39,13 @@ protected:
         ASSERT_TRUE(Db_Open());
         Cfg_Put("Tollan_Auth_Address", centre.Address());
         Cfg_Put("Tollan_Trans_Address", centre.Address());
-        KK_SetSockets(&auth, &file);
-        Tcp_HandleCardCentreEvents(auth, kMsgAuthSocket);
-        Tcp_HandleCardCentreEvents(file, kMsgFileSocket);
-        told.connected[3] = true;
-        told.Install();
     }
-    void TearDown() override
+    void TearDown() override { Db_Database().close(); }
+    // An authorisation for register 3, whose progress texts land in `told`.
+    AuthResult Authorize(int type, std::string body, std::function<bool()> present = {})
     {
-        WS_SetRequesters({});
-        KK_SetSockets(nullptr, nullptr);
-        Db_Database().close();
+        DialogueListener l{3, [this](const std::string& text) { told.push_back(text); }, std::move(present)};
+        return Finish(KK_Authorize(type, std::move(body), std::move(l)));
     }
     static void Approve(Centre& c, const std::string& frame)
     {
@@ -61,8 +56,7 @@ protected:
     TestClock clock;
     ClockScope scope{clock};
     Centre centre;
-    Socket auth, file;
-    FakeRegisters told;   // register 3, which hears the progress texts
+    std::vector<std::string> told;   // the progress texts
 };
 
 // The answer is the first valid frame of the answer's type, whatever comes with it; an answer of
@@ -88,12 +82,12 @@ TEST_F(Dialogues, TheAnswerIsTheFirstValidFrameOfItsType)
         SCOPED_TRACE(c.name);
         centre.onFrame = c.onFrame;
         centre.frames.clear();
-        std::string response = "untouched";
-        EXPECT_EQ(KK_Authorize(c.type, "BODY", response, 3), c.response != nullptr);
-        EXPECT_EQ(response, c.response ? c.response : "untouched");
+        const AuthResult r = Authorize(c.type, "BODY");
+        EXPECT_EQ(r.answered, c.response != nullptr);
+        EXPECT_TRUE(r.sent);
+        EXPECT_EQ(r.response, c.response ? c.response : "");
         ASSERT_EQ(centre.frames.size(), c.sent);
         EXPECT_EQ(centre.frames[0], Type(c.type) + "BODY");
-        EXPECT_EQ(auth.state(), kSockClosed);
     }
     EXPECT_FALSE(QFile::exists(home.filePath("debug.log")));
     // Its connect time-out is read, not written: the modem's own default must hold when unset.
@@ -107,11 +101,12 @@ TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
         if (f.compare(0, 2, Type(101)) == 0)
             c.Send("noise" + KK_Frame(Type(110) + "OK"));  // and noise before SOH
     };
-    std::string response;
-    ASSERT_TRUE(KK_Authorize(100, "B", response, 3));
-    EXPECT_EQ(response, "OK");
+    const AuthResult r = Authorize(100, "B");
+    ASSERT_TRUE(r.answered);
+    EXPECT_EQ(r.response, "OK");
     EXPECT_EQ(centre.frames, (std::vector<std::string>{Type(100) + "B", Type(101) + "B"}));
-    EXPECT_EQ(told.got[3].RequestData, W("Edastan päringu korduse..."));
+    ASSERT_GE(told.size(), 4u);
+    EXPECT_EQ(told[3], W("Edastan päringu korduse..."));
     QFile log(home.filePath("debug.log"));
     ASSERT_TRUE(log.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(log.readAll());
@@ -122,8 +117,7 @@ TEST_F(Dialogues, AnAnswerOnlyToTheRepeatSucceedsAfterOneRepeat)
 TEST_F(Dialogues, ARequestTooLongForAFrameIsReportedAndNeverSent)
 {
     const std::int64_t start = Clock_Ms();
-    std::string response;
-    EXPECT_FALSE(KK_Authorize(100, std::string(400, 'z'), response, 3));
+    EXPECT_FALSE(Authorize(100, std::string(400, 'z')).sent);
     EXPECT_LT(Clock_Ms() - start, 1000);
     EXPECT_EQ(Err_Record(Err_Index()).message, W("Päringut ei saa kaardikeskusele saata"));
     EXPECT_TRUE(centre.frames.empty());
@@ -133,10 +127,9 @@ TEST_F(Dialogues, ARequestTooLongForAFrameIsReportedAndNeverSent)
 TEST_F(Dialogues, ARequesterGoneWhileConnectingClosesTheLinkWithoutSending)
 {
     int calls = 0;
-    WS_SetRequesters({[&](int) { return ++calls == 1 ? kRequesterConnected : 0; }, {}, {}});
-    std::string response;
-    EXPECT_FALSE(KK_Authorize(100, "B", response, 3));
-    EXPECT_EQ(auth.state(), kSockClosed);
+    const AuthResult r = Authorize(100, "B", [&] { return ++calls == 1; });
+    EXPECT_FALSE(r.answered);
+    EXPECT_FALSE(r.sent);
     Clock_WaitUntil([] { return false; }, 200);
     EXPECT_TRUE(centre.frames.empty());
     EXPECT_NE(centre.line, nullptr);  // it did connect
@@ -146,10 +139,10 @@ TEST_F(Dialogues, ACardCentreThatCannotBeReachedIsTriedThreeTimesHalfASecondApar
 {
     Cfg_Put("Tollan_Auth_Address", "127.0.0.1:1");
     const std::int64_t t0 = Clock_Ms();
-    std::string response;
-    EXPECT_FALSE(KK_Authorize(100, "B", response, 3));
+    EXPECT_FALSE(Authorize(100, "B").sent);
     EXPECT_GE(Clock_Ms() - t0, 1500);
-    EXPECT_EQ(told.got.back().RequestData, W("Sidehäire!"));
+    ASSERT_FALSE(told.empty());
+    EXPECT_EQ(told.back(), W("Sidehäire!"));
     int timeouts = 0;
     for (int i = 1; i <= Err_Index(); ++i)
         timeouts += Err_Record(i).description == "TCP timeout";
@@ -208,7 +201,7 @@ TEST_F(Dialogues, TheFileDialogueEndsAsTheCardCentreAnswers)
         Err_Clear();
         const std::int64_t t0 = Clock_Ms();
         std::string report = "R";
-        EXPECT_EQ(KK_SendTransFile({"LINE1", "LINE2"}, report), c.accepted);
+        EXPECT_EQ(Finish(KK_SendTransFile({"LINE1", "LINE2"}, report)), c.accepted);
         EXPECT_GE(Clock_Ms() - t0, c.atLeastMs);
         EXPECT_LT(Clock_Ms() - t0, c.belowMs);
         EXPECT_EQ(centre.frames, c.frames);
@@ -281,14 +274,14 @@ TEST_F(Dialogues, AnAcceptedFileWhoseVerdictCannotBeRecordedGoesAgainUnderItsOwn
         return n;
     };
     const int reportsBefore = Err_Index();
-    EXPECT_EQ(KK_SendTransFiles(), 0);
+    EXPECT_EQ(Finish(KK_SendTransFiles()), 0);
     const std::vector<std::string> first = centre.frames;
     ASSERT_EQ(first.size(), 6u);   // one file: header, group, two lines, trailers
     EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
     EXPECT_FALSE(QFile::exists(home.filePath("trans.log")));
 
     // Still failing: the same file goes again, and the failure is not reported again.
-    EXPECT_EQ(KK_SendTransFiles(), 0);
+    EXPECT_EQ(Finish(KK_SendTransFiles()), 0);
     EXPECT_EQ(std::vector<std::string>(centre.frames.begin() + 6, centre.frames.end()), first);
     EXPECT_EQ(reportsOfTheFile(reportsBefore), 1);
 
@@ -298,7 +291,7 @@ TEST_F(Dialogues, AnAcceptedFileWhoseVerdictCannotBeRecordedGoesAgainUnderItsOwn
     AcceptFiles(centre, 99);
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "3")));
     centre.frames.clear();
-    EXPECT_EQ(KK_SendTransFiles(), 2);
+    EXPECT_EQ(Finish(KK_SendTransFiles()), 2);
     ASSERT_EQ(centre.frames.size(), 6u + 5u);
     EXPECT_EQ(std::vector<std::string>(centre.frames.begin(), centre.frames.begin() + 6), first);
     EXPECT_EQ(Unsent(), 0);
@@ -313,7 +306,7 @@ TEST_F(Dialogues, AfterAnAcceptedFileTheFirstRefusalStopsWithItsRowsUnsentAndUnl
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS001", "1")));
     ASSERT_TRUE(Db_StoreTrans(SampleTrans("POS002", "1")));
     AcceptFiles(centre, 1);
-    EXPECT_EQ(KK_SendTransFiles(), 1);
+    EXPECT_EQ(Finish(KK_SendTransFiles()), 1);
     QSqlQuery q(Db_Database());
     ASSERT_TRUE(q.exec("SELECT Toojaam FROM Trans WHERE sent = 0") && q.next());
     EXPECT_EQ(q.value(0).toString(), "POS002");  // the refused file's row waits for the next run

@@ -1,5 +1,7 @@
+#include "dialogues/transfile_build.h"
 #include "protocol/transfile.h"
 #include "protocol/messages.h"
+#include "dialogues/merchant.h"
 #include "support/cardmask.h"
 #include "support/clock.h"
 #include "support/config.h"
@@ -286,7 +288,7 @@ TEST_F(TransFile, TheGroupHeaderCarriesTheActivityCodeOfElement18ForTheFilesRegi
         Store({t});
         ASSERT_TRUE(Build()) << s.toojaam;
         EXPECT_EQ(Cols(lines[1], 61, 64), s.code) << s.toojaam;
-        EXPECT_EQ(KK_BuildRequest(kKK_Bitmap0100, t).substr(at, 2), KK_PackDigits(s.code)) << s.toojaam;
+        EXPECT_EQ(KK_BuildRequest(kKK_Bitmap0100, t, KK_MerchantIds(t.Toojaam)).substr(at, 2), KK_PackDigits(s.code)) << s.toojaam;
     }
 }
 

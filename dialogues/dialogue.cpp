@@ -1,9 +1,10 @@
-#include "protocol/dialogue.h"
+#include "dialogues/dialogue.h"
 
+#include "dialogues/transfile_build.h"
 #include "links/link.h"
+#include "links/tcp.h"
 #include "protocol/frame.h"
 #include "protocol/messages.h"
-#include "protocol/transfile.h"
 #include "store/db.h"
 #include "store/transfiles.h"
 #include "support/carddata.h"
@@ -12,12 +13,13 @@
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
+#include "support/marker.h"
 #include "support/text.h"
-#include "workstation/dispatch.h"
+#include "support/wait.h"
 
 #include <QFile>
 
-#include <functional>
+#include <memory>
 #include <optional>
 
 namespace tollan {
@@ -30,28 +32,11 @@ constexpr std::int16_t kLineAnswerSeconds = 30;
 constexpr std::int16_t kVerdictSeconds = 10;
 constexpr int kRepeats = 3;  // a line, ENQ or ACK goes at most four times
 
-Socket* g_auth = nullptr;
-Socket* g_file = nullptr;
-
-// A dialogue without its socket (no window yet) still works over X.25; over TCP it fails to connect.
-Socket& socketOr(Socket*& s)
-{
-    static Socket none;
-    return s ? *s : none;
-}
-
 bool debugOn() { return Num_Value(Cfg_Get("Debug", "0")) != 0; }
 
 // "TimeOut\Connect" is read, never written back: absent, it is 60 seconds here but 30 for the
 // modem's answer to dialling, and a default written by one would stand for the other.
 double connectSeconds() { return Num_Value(Cfg_Lookup("TimeOut\\Connect", "60")); }
-
-// Tells the requester how the dialogue goes, while it is there to hear it.
-void progress(int requester, const char* utf8)
-{
-    if (Requester_State(requester) == kRequesterConnected)
-        WS_Message(requester, Text_Utf8ToCp1252(utf8));
-}
 
 std::string messageType(int t) { return KK_FormatField(2, 4, true, KK_Number(t, 4)); }
 
@@ -61,13 +46,37 @@ std::int16_t seconds(const char* key, const char* def)
     return std::int16_t(std::clamp(v, -1.0, 32767.0));
 }
 
-} // namespace
-
-void KK_SetSockets(Socket* auth, Socket* file)
+// The X.25 line: one modem, one call at a time.
+Marker& x25Line()
 {
-    g_auth = auth;
-    g_file = file;
+    static Marker line("X.25");
+    return line;
 }
+
+// A dialogue's own line to the card centre: a socket of its own over TCP, and the X.25 line's
+// marker while the dialogue runs over X.25. Closed on every way out.
+struct Line {
+    std::unique_ptr<Socket> socket;
+    MarkerHold x25;
+    explicit Line(const char* name, const char* message) : socket(std::make_unique<Socket>())
+    {
+        socket->setObjectName(QString::fromLatin1(name));
+        Tcp_HandleCardCentreEvents(*socket, message);
+    }
+    ~Line()
+    {
+        if (socket->state() != kSockClosed || socket->linkKind() >= 0)
+            Link_Close(*socket);
+    }
+};
+
+void tell(const DialogueListener& l, const char* utf8)
+{
+    if (l.progress && (!l.present || l.present()))
+        l.progress(Text_Utf8ToCp1252(utf8));
+}
+
+} // namespace
 
 bool KK_DebugLog(std::string_view text)
 {
@@ -83,48 +92,45 @@ bool KK_DebugLog(std::string_view text)
     return f.write(line.data(), qint64(line.size())) == qint64(line.size());
 }
 
-namespace {
-
-// The authorisation dialogue; `repeatFirst` sends the repeat from the start, for a request whose
-// first sending may have reached the card centre in an earlier run.
-bool authorize(int type, std::string_view body, std::string& response, int requester, bool repeatFirst, bool* sent)
+Task<AuthResult> KK_Authorize(int type, std::string body, DialogueListener listener, bool repeatFirst)
 {
-    if (sent)
-        *sent = false;
-    Socket& s = socketOr(g_auth);
-    const std::string repeat = KK_Frame(messageType(type + 1) + std::string(body));
-    const std::string request = repeatFirst ? repeat : KK_Frame(messageType(type) + std::string(body));
+    AuthResult result;
+    const std::string repeat = KK_Frame(messageType(type + 1) + body);
+    const std::string request = repeatFirst ? repeat : KK_Frame(messageType(type) + body);
     if (request.empty() || repeat.empty()) {
         // Settings too long for a frame (its check sum overflows): nothing could ever be sent.
         Err_Report(0, "the request of " + std::to_string(body.size()) + " bytes does not fit in a frame",
                    Text_Utf8ToCp1252("Päringut ei saa kaardikeskusele saata"), 16);
-        return false;
+        co_return result;
     }
-    progress(requester, "Loon ühendust...");
-    if (!Link_Connect(s, "Auth_Address", connectSeconds())) {
-        progress(requester, "Sidehäire!");
-        return false;
+    Line line("WSTollanauth", kMsgAuthSocket);
+    if (Link_UsesX25()) {
+        line.x25 = co_await x25Line().take(listener.who);
+        if (!line.x25)
+            co_return result;   // the program stops
     }
-    if (requester != kRequesterScheduled && Requester_State(requester) != kRequesterConnected) {
-        Link_Close(s);  // nobody is waiting for the answer: nothing is sent
-        return false;
+    tell(listener, "Loon ühendust...");
+    if (!co_await Link_Connect(*line.socket, "Auth_Address", connectSeconds())) {
+        tell(listener, "Sidehäire!");
+        co_return result;
     }
+    if (listener.present && !listener.present())
+        co_return result;   // nobody is waiting for the answer: nothing is sent
+    Socket& s = *line.socket;
     if (debugOn())
         KK_DebugLog("Send query: " + Url_Encode(KK_MaskCardElements(body, true), 3));
 
-    progress(requester, repeatFirst ? "Edastan päringu korduse..." : "Edastan päringu...");
+    tell(listener, repeatFirst ? "Edastan päringu korduse..." : "Edastan päringu...");
     Link_Send(s, request);
-    if (sent)
-        *sent = true;
-    progress(requester, "Ootan vastust...");
-    bool answered = Link_WaitFor(s, kAnswerPattern, kFirstAnswerSeconds);
+    result.sent = true;
+    tell(listener, "Ootan vastust...");
+    bool answered = co_await Link_WaitFor(s, kAnswerPattern, kFirstAnswerSeconds);
     if (!answered && !App_Stopping()) {
-        progress(requester, "Edastan päringu korduse...");
+        tell(listener, "Edastan päringu korduse...");
         Link_Send(s, repeat);
-        progress(requester, "Ootan vastust...");
-        answered = Link_WaitFor(s, kAnswerPattern, seconds("TimeOut\\Auth", "60"));
+        tell(listener, "Ootan vastust...");
+        answered = co_await Link_WaitFor(s, kAnswerPattern, seconds("TimeOut\\Auth", "60"));
     }
-    bool ok = false;
     if (answered) {
         // The first valid frame of the answer's type: noise before it, and a CR LF or the answer to
         // the repeat after it, are not part of it.
@@ -136,66 +142,61 @@ bool authorize(int type, std::string_view body, std::string& response, int reque
                 break;
             }
         if (debugOn())
-            KK_DebugLog("Received: " + Url_Encode(r.substr(0, 2) + KK_MaskCardElements(std::string_view(r).substr(std::min<std::size_t>(2, r.size())), false), 3));
+            KK_DebugLog("Received: " + Url_Encode(r.substr(0, std::min<std::size_t>(2, r.size())) +
+                                                      KK_MaskCardElements(std::string_view(r).substr(std::min<std::size_t>(2, r.size())), false),
+                                                  3));
         if (!r.empty()) {
-            response = r.substr(2);
-            ok = true;
+            result.response = r.substr(2);
+            result.answered = true;
         }
     }
-    progress(requester, "Lõpetan...");
-    Link_Close(s);
-    return ok;
+    tell(listener, "Lõpetan...");
+    co_return result;
 }
 
-} // namespace
-
-bool KK_Authorize(int type, std::string_view body, std::string& response, int requester, bool* sent)
+Task<bool> KK_SendTransFile(std::vector<std::string> lines, std::string& report,
+                            std::function<Task<void>(const ServerReply&)> onVerdict)
 {
-    return authorize(type, body, response, requester, false, sent);
-}
-
-bool KK_AuthorizeRepeat(int type, std::string_view body, std::string& response, int requester)
-{
-    return authorize(type, body, response, requester, true, nullptr);
-}
-
-bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report,
-                      const std::function<void(const ServerReply&)>& onVerdict)
-{
-    Socket& s = socketOr(g_file);
-    if (!Link_Connect(s, "Trans_Address", connectSeconds()))
-        return false;
+    Line line("WSTollanfile", kMsgFileSocket);
+    if (Link_UsesX25()) {
+        line.x25 = co_await x25Line().take(kRequesterScheduled);
+        if (!line.x25)
+            co_return false;
+    }
+    Socket& s = *line.socket;
+    if (!co_await Link_Connect(s, "Trans_Address", connectSeconds()))
+        co_return false;
     // Sends `what` until the card centre's data matches `pattern`, at most four times.
-    auto sendUntilHeard = [&](char what, const std::string& pattern, std::int16_t wait) {
+    auto sendUntilHeard = [&s](char what, std::string pattern, std::int16_t wait) -> Task<bool> {
         for (int budget = kRepeats;; --budget) {
             Link_Send(s, std::string(1, what));
-            if (Link_WaitFor(s, pattern, wait))
-                return true;
-            if (budget == 0)
-                return false;
+            if (co_await Link_WaitFor(s, pattern, wait))
+                co_return true;
+            if (budget == 0 || App_Stopping())
+                co_return false;
         }
     };
-    auto sendLine = [&](const std::string& line) {
-        const std::string frame = KK_FrameSimple(line);
+    auto sendLine = [&s](const std::string& text) -> Task<bool> {
+        const std::string frame = KK_FrameSimple(text);
         const std::string ackOrNak = std::string("[") + ACK + NAK + "]";
         for (int budget = kRepeats;; --budget) {
             Link_Send(s, frame);
-            if (!Link_WaitFor(s, ackOrNak, kLineAnswerSeconds))
-                return false;  // no answer within 30 seconds ends the dialogue at once
+            if (!co_await Link_WaitFor(s, ackOrNak, kLineAnswerSeconds))
+                co_return false;  // no answer within 30 seconds ends the dialogue at once
             const std::string got = Link_Receive(s, 0);
             if (got.find(NAK) == std::string::npos)
-                return got.find(ACK) != std::string::npos;
+                co_return got.find(ACK) != std::string::npos;
             if (budget == 0)
-                return false;
+                co_return false;
         }
     };
 
     bool ok = false;
     bool linesAccepted = true;
-    for (const std::string& line : lines)
-        if (!(linesAccepted = sendLine(line)))
+    for (const std::string& l : lines)
+        if (!(linesAccepted = co_await sendLine(l)))
             break;
-    if (linesAccepted && sendUntilHeard(ENQ, "[!\r]\r", kVerdictSeconds)) {
+    if (linesAccepted && co_await sendUntilHeard(ENQ, "[!\r]\r", kVerdictSeconds)) {
         std::string verdict = Link_Receive(s, 0);
         if (!verdict.empty() && verdict.back() == '\n')
             verdict.pop_back();
@@ -205,20 +206,19 @@ bool KK_SendTransFile(const std::vector<std::string>& lines, std::string& report
         report += "\r\nServer said: " + reply.Message;
         // Recorded before another byte goes: the card centre has the file from this moment on.
         if (onVerdict)
-            onVerdict(reply);
+            co_await onVerdict(reply);
         // The operator learns of a refusal, in the card centre's words, beside every other failure.
         if (!ok)
             Err_Report(reply.Status, reply.Message, Text_Utf8ToCp1252("Kaardikeskus ei võtnud tehingufaili vastu"), 16);
         // The card centre ends with ENQ; without it after four ACKs the verdict still stands.
-        if (sendUntilHeard(ACK, std::string(1, ENQ), kVerdictSeconds))
+        if (co_await sendUntilHeard(ACK, std::string(1, ENQ), kVerdictSeconds))
             Link_Receive(s, 0);
-    } else {
+    } else if (!App_Stopping()) {
         Err_Report(0, linesAccepted ? "kaardikeskus ei andnud otsust" : Text_Utf8ToCp1252("kaardikeskus ei võtnud rida vastu"),
                    "Tehingufaili saatmine katkes", 16);
     }
     Link_Send(s, std::string(1, EOT));
-    Link_Close(s);
-    return ok;
+    co_return ok;
 }
 
 namespace {
@@ -240,16 +240,16 @@ void logAccepted()
 
 // Records the verdict on file `nr`, a few times a second apart; reports the file once when it
 // still cannot. Unrecorded, the file stays in flight and goes again, under its own number.
-bool recordVerdict(std::int32_t nr, const ServerReply& reply, const std::string& report)
+Task<bool> recordVerdict(std::int32_t nr, ServerReply reply, std::string report)
 {
     static std::int32_t reported = 0;
     DbStatus s;
     for (int attempt = 0; attempt < kRecordAttempts; ++attempt) {
         if (attempt > 0)
-            Clock_WaitUntil([] { return false; }, kRecordPauseMs);
+            co_await Wait_For(kRecordPauseMs);
         s = Db_RecordVerdict(nr, reply.Status == 1, reply.Message, report);
         if (s)
-            return true;
+            co_return true;
     }
     if (reported != nr)
         Err_Report(s.number, s.description,
@@ -259,7 +259,7 @@ bool recordVerdict(std::int32_t nr, const ServerReply& reply, const std::string&
                        Text_Utf8ToCp1252(" otsust ei õnnestunud salvestada; fail saadetakse sama numbriga uuesti"),
                    16);
     reported = nr;
-    return false;
+    co_return false;
 }
 
 // Builds the next file from the rows that may go in one and records it, with its rows bound to
@@ -292,14 +292,14 @@ std::optional<TransFileRecord> buildNext()
 
 } // namespace
 
-int KK_SendTransFiles(bool onlyInFlight)
+Task<int> KK_SendTransFiles(bool onlyInFlight)
 {
     logAccepted();
     // Without the card key no file can be built nor read back: nothing goes (the cause is told
     // where it was found), and the rows wait for the key.
     if (std::string why; !CardKey_Usable(&why)) {
         CardKey_Report(why);
-        return 0;
+        co_return 0;
     }
     int accepted = 0;
     while (!App_Stopping()) {
@@ -316,9 +316,10 @@ int KK_SendTransFiles(bool onlyInFlight)
         std::optional<bool> verdict;
         bool recorded = false;
         std::string report = file->Report;
-        KK_SendTransFile(file->Lines, report, [&](const ServerReply& reply) {
+        const std::int32_t nr = file->Nr;
+        co_await KK_SendTransFile(file->Lines, report, [&](const ServerReply& reply) -> Task<void> {
             verdict = reply.Status == 1;
-            recorded = recordVerdict(file->Nr, reply, report);
+            recorded = co_await recordVerdict(nr, reply, report);
         });
         // No verdict, a refusal, or a verdict not recorded: the next run takes it from here.
         if (!verdict || !recorded || !*verdict)
@@ -326,7 +327,7 @@ int KK_SendTransFiles(bool onlyInFlight)
         ++accepted;
         logAccepted();
     }
-    return accepted;
+    co_return accepted;
 }
 
 } // namespace tollan
