@@ -4,6 +4,7 @@
 #include "support/clock.h"
 #include "support/config.h"
 #include "support/text.h"
+#include "support/wait.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,6 +15,9 @@ namespace {
 struct Use {
     int users = 0;
     bool up = false;
+    // A connect's look and dial, or the idle hang-up, is under way: whoever connects meanwhile
+    // waits for it.
+    bool busy = false;
     QDateTime lastActivity;
 };
 Use& U()
@@ -24,20 +28,43 @@ Use& U()
 
 bool enabled() { return Num_Value(Cfg_Get("UseRAS", "0")) != 0; }
 
+// From the event loop, after the tick has marked the line down and busy.
+Task<void> hangUpIdle()
+{
+    co_await Ras_Release();
+    U().busy = false;
+    Wait_Notify();
+}
+
 } // namespace
 
-void DialUse_Acquire()
+Task<void> DialUse_Acquire()
 {
     if (!enabled())
-        return;
-    DialUse_Check();
+        co_return;
     Use& u = U();
+    // Whoever waited for another connect's dial takes its outcome, the line up or its failure
+    // reported once; after a hang-up it looks and dials afresh. A stopping program dials nothing.
+    bool waited = false;
+    while (u.busy && !App_Stopping()) {
+        waited = true;
+        co_await Wait_Until([&u] { return !u.busy; }, -1);
+    }
+    if (App_Stopping() || (waited && u.up)) {
+        ++u.users;
+        DialUse_Touch();
+        co_return;
+    }
+    u.busy = true;
+    co_await DialUse_Check();
     ++u.users;
     // Marked up even when the dial failed: the next check finds no connection and puts it right.
     if (u.users == 1 && !u.up) {
-        Ras_Acquire();
+        co_await Ras_Acquire();
         u.up = true;
     }
+    u.busy = false;
+    Wait_Notify();
     DialUse_Touch();
 }
 
@@ -58,33 +85,35 @@ void DialUse_Touch()
     U().lastActivity = Clock_Now();
 }
 
-void DialUse_Check()
+Task<void> DialUse_Check()
 {
     if (!enabled())
-        return;
+        co_return;
     Use& u = U();
-    if (u.up && Ras_FindConnection() == 0) {  // it has dropped
+    if (u.up && co_await Ras_FindConnection() == 0) {  // it has dropped
         u.users = 0;
         u.up = false;
-        Ras_Release();
+        co_await Ras_Release();
     }
 }
 
 void DialUse_IdleCheck()
 {
     // Every tick comes here: nothing that starts a program or reads the service's files. A line
-    // that dropped is found by the next connect's check; an idle one is hung up from the event loop,
-    // since hanging up runs a program (poff, nmcli) that may take seconds.
+    // that dropped is found by the next connect's check; an idle one is hung up by a task started
+    // from the event loop, since hanging up runs a program (poff, nmcli) that may take seconds.
+    // Meanwhile the line counts as busy: a connect waits for the hang-up and then dials afresh.
     if (!enabled())
         return;
     Use& u = U();
     const double keep = Num_Value(Cfg_Get("RAS\\KeepActive", "10"));
-    if (u.up && u.users == 0 && u.lastActivity.msecsTo(Clock_Now()) > keep * 1000) {
+    if (!u.busy && u.up && u.users == 0 && u.lastActivity.msecsTo(Clock_Now()) > keep * 1000) {
         u.up = false;
+        u.busy = true;
         if (QCoreApplication::instance())
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { Ras_Release(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { Task_Start(hangUpIdle()); }, Qt::QueuedConnection);
         else
-            Ras_Release();
+            Task_Start(hangUpIdle());
     }
 }
 

@@ -1,5 +1,6 @@
 #include "links/ras.h"
 
+#include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
@@ -30,22 +31,24 @@ Manager& M()
 
 RasBackend* g_backend = nullptr;
 
-RasBackend& Backend()
+// Shared with whoever is in the middle of a call, so that a backend the setting replaces meanwhile
+// lives until that call has ended.
+std::shared_ptr<RasBackend> Backend()
 {
     if (g_backend)
-        return *g_backend;
+        return std::shared_ptr<RasBackend>(std::shared_ptr<RasBackend>(), g_backend);   // the test's own
     // The configured one, made afresh when the setting changes.
     static std::string name;
-    static std::unique_ptr<RasBackend> made;
+    static std::shared_ptr<RasBackend> made;
     const std::string wanted = Cfg_Get("RAS\\Backend", "pppd");
     if (!made || wanted != name) {
         name = wanted;
         made = Ras_MakeBackend(wanted);
     }
-    return *made;
+    return made;
 }
 
-// The hourglass while the service holds the thread.
+// The hourglass while the service looks or dials; the window answers meanwhile.
 struct BusyPointer {
     bool shown = false;
     BusyPointer()
@@ -85,77 +88,82 @@ RasDialParams Ras_DialParams()
     return p;
 }
 
-void Ras_Init()
+Task<void> Ras_Init()
 {
-    M().handle = Ras_FindConnection();
     M().foreign = false;
+    const RasHandle h = co_await Ras_FindConnection();
+    // A connect that came meanwhile has found or dialled for itself.
+    if (M().count == 0)
+        M().handle = h;
 }
 
-RasHandle Ras_FindConnection()
+Task<RasHandle> Ras_FindConnection()
 {
     BusyPointer busy;
-    std::int32_t code = 0;
-    const RasHandle h = Backend().findActive(code);
-    M().lastError = code;
-    return h;
+    const RasFound found = co_await Backend()->findActive();
+    M().lastError = found.code;
+    co_return found.handle;
 }
 
 std::string Ras_ErrorText(std::int32_t code)
 {
-    auto text = Backend().errorText(code);
+    auto text = Backend()->errorText(code);
     if (!text)
         return "(couldn't retrieve error name)";
     return text->substr(0, std::min(text->find('\0'), std::size_t(256)));
 }
 
-RasHandle Ras_Dial()
+Task<RasHandle> Ras_Dial()
 {
-    const RasDialParams p = Ras_DialParams();
-    RasHandle h = 0;
-    std::int32_t code;
+    const std::shared_ptr<RasBackend> backend = Backend();
+    RasDialed dialed;
     {
         BusyPointer busy;
-        code = Backend().dial(p, h);
+        dialed = co_await backend->dial(Ras_DialParams());
     }
-    M().lastError = code;
-    if (code == 0) {
-        M().handle = h;
-        return h;
+    M().lastError = dialed.code;
+    if (dialed.code == 0) {
+        M().handle = dialed.handle;
+        co_return dialed.handle;
     }
-    if (h != 0)
-        Backend().hangUp(h);
-    Err_Report(code, Ras_ErrorText(code), Text_Utf8ToCp1252("viga RASDial väljakutsel"), 16, {});
-    return 0;
+    if (dialed.handle != 0)
+        co_await backend->hangUp(dialed.handle);
+    // A dial that the program's stop cut short is no failure to show.
+    if (!App_Stopping())
+        Err_Report(dialed.code, Ras_ErrorText(dialed.code), Text_Utf8ToCp1252("viga RASDial väljakutsel"), 16, {});
+    co_return 0;
 }
 
-void Ras_Acquire()
+Task<void> Ras_Acquire()
 {
     Manager& m = M();
     if (m.count == 0) {
-        m.handle = Ras_FindConnection();
+        m.handle = co_await Ras_FindConnection();
         if (m.handle != 0)
             m.foreign = true;
         else
-            m.handle = Ras_Dial();
+            m.handle = co_await Ras_Dial();
     }
     if (m.handle != 0)
         ++m.count;
 }
 
-void Ras_Release()
+Task<void> Ras_Release()
 {
     Manager& m = M();
     if (m.count == 0)
-        return;
+        co_return;
     if (--m.count > 0)
-        return;
-    const RasHandle h = m.handle != 0 ? m.handle : Ras_FindConnection();
+        co_return;
+    RasHandle h = m.handle;
+    if (h == 0)
+        h = co_await Ras_FindConnection();
     if (h == 0) {
         m.foreign = false;
-        return;
+        co_return;
     }
     if (!m.foreign)
-        m.lastError = Backend().hangUp(h);
+        m.lastError = co_await Backend()->hangUp(h);
     m.foreign = false;
 }
 

@@ -3,6 +3,11 @@
 // It keeps its own count of acquires and never hangs up a connection that it did not dial itself.
 // The dial-up service is a backend chosen by "RAS\Backend": "pppd" (pon/poff and the ppp
 // interfaces, the default), "nmcli" (NetworkManager), or one that a test puts in place.
+//
+// Every call that asks the service is a task: the programs it runs and the minute a dial may take
+// are co_awaited on the event loop, so the registers, the window and the scheduler go on meanwhile.
+
+#include "support/task.h"
 
 #include <cstdint>
 #include <optional>
@@ -24,15 +29,25 @@ struct RasDialParams {
     std::string domain;    // 15
 };
 
+// The first active dial-up connection (0: none) and the service's result code.
+struct RasFound {
+    RasHandle handle = 0;
+    std::int32_t code = 0;
+};
+// The outcome of a dial: code 0 with the handle, or a result code; a failed dial may still hold a
+// handle that the service handed out, which the caller hangs up.
+struct RasDialed {
+    std::int32_t code = 0;
+    RasHandle handle = 0;
+};
+
 class RasBackend {
 public:
     virtual ~RasBackend() = default;
-    // The first active dial-up connection; `code` gets the service's result.
-    virtual RasHandle findActive(std::int32_t& code) = 0;
-    // Dials and waits for the outcome: 0 with `handle` set, or a result code; a failed dial may
-    // still leave a handle that the service handed out, which the caller hangs up.
-    virtual std::int32_t dial(const RasDialParams& p, RasHandle& handle) = 0;
-    virtual std::int32_t hangUp(RasHandle handle) = 0;
+    virtual Task<RasFound> findActive() = 0;
+    // Ends when the connection is up or the dial has failed.
+    virtual Task<RasDialed> dial(RasDialParams p) = 0;
+    virtual Task<std::int32_t> hangUp(RasHandle handle) = 0;
     // The service's text for a result code, when it has one.
     virtual std::optional<std::string> errorText(std::int32_t code) = 0;
 };
@@ -40,12 +55,15 @@ public:
 // Puts a backend in place (nullptr: the one "RAS\Backend" names). The caller keeps ownership.
 void Ras_SetBackend(RasBackend* backend);
 
-void Ras_Init();
-RasHandle Ras_FindConnection();
-RasHandle Ras_Dial();
+// Adopts a connection that is up already (at start-up).
+Task<void> Ras_Init();
+Task<RasHandle> Ras_FindConnection();
+Task<RasHandle> Ras_Dial();
 std::string Ras_ErrorText(std::int32_t code);
-void Ras_Acquire();
-void Ras_Release();
+// Not two at once: the links' use (dialup.h) lets one acquire or release run at a time. At the
+// program's end, with every wait over, a release hangs up within seconds, on the thread.
+Task<void> Ras_Acquire();
+Task<void> Ras_Release();
 
 // The manager's state (tests and the main window).
 int Ras_Count();

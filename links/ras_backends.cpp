@@ -1,21 +1,24 @@
 // The dial-up services: pppd (pon/poff and the ppp interfaces), NetworkManager (nmcli), and a
-// scripted one for tests and demos. Each call blocks until the service has answered: dialling
-// holds the terminal's thread, with the hourglass showing, as the operator expects.
+// scripted one for tests and demos. Their programs run while the event loop goes on: a call's
+// task ends when the service has answered.
 
 #include "links/ras.h"
 #include "links/ras_script.h"
 
+#include "support/clock.h"
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/home.h"
 #include "support/text.h"
+#include "support/wait.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryFile>
-#include <QThread>
+
+#include <algorithm>
 
 #include <map>
 #include <memory>
@@ -44,23 +47,37 @@ std::optional<std::string> textOf(std::int32_t code)
     return it->second;
 }
 
-// Runs a program and waits for it; -1 when it would not start or did not end within `ms`.
-int run(const QString& program, const QStringList& args, QByteArray* out = nullptr, int ms = 30000,
-        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment())
+// What becomes of a program under way when the terminal stops. Starting and stopping pppd (pon,
+// poff) and a hang-up's own programs go to their end, on the thread but for seconds at most, since
+// a line left up costs the shop by the minute and nothing else is served any more; what waits for
+// a line to come up is killed at once.
+enum class AtStop { Kill, Finish };
+constexpr std::int64_t kAtStopMs = 5000;
+
+// Runs a program and awaits its end; -1 when it would not start or did not end within `ms`.
+Task<int> run(QString program, QStringList args, int ms, AtStop atStop, QByteArray* out = nullptr,
+              QProcessEnvironment env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     p.setProcessEnvironment(env);
+    QObject::connect(&p, &QProcess::finished, [] { Wait_Notify(); });
+    QObject::connect(&p, &QProcess::errorOccurred, [] { Wait_Notify(); });
+    const auto ended = [&p] { return p.state() == QProcess::NotRunning; };
+    const std::int64_t deadline = Clock_Ms() + ms;
     p.start(program, args);
-    if (!p.waitForStarted(5000))
-        return -1;
-    if (!p.waitForFinished(ms)) {
+    co_await Wait_Until(ended, ms);
+    if (!ended() && atStop == AtStop::Finish && App_Stopping())
+        p.waitForFinished(int(std::clamp<std::int64_t>(deadline - Clock_Ms(), 0, kAtStopMs)));
+    if (!ended()) {
         p.kill();
-        p.waitForFinished(1000);
-        return -1;
+        p.waitForFinished(1000);   // a killed program is gone at once
+        co_return -1;
     }
+    if (p.error() == QProcess::FailedToStart || p.exitStatus() != QProcess::NormalExit)
+        co_return -1;
     if (out)
         *out = p.readAllStandardOutput();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    co_return p.exitCode();
 }
 
 double dialSeconds() { return Num_Value(Cfg_Get("RAS\\DialTimeout", "60")); }
@@ -76,13 +93,8 @@ QString sysClassNet()
 // when set, reaches the peer's chat script as $TOLLAN_RAS_NUMBER.
 class PppdBackend final : public RasBackend {
 public:
-    RasHandle findActive(std::int32_t& code) override
-    {
-        code = 0;
-        const int n = Ras_FirstPppUp(listing());
-        return n < 0 ? 0 : RasHandle(n) + 1;
-    }
-    std::int32_t dial(const RasDialParams& p, RasHandle& handle) override
+    Task<RasFound> findActive() override { co_return RasFound{up(), 0}; }
+    Task<RasDialed> dial(RasDialParams p) override
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (!p.number.empty())
@@ -92,30 +104,39 @@ public:
             args << "user" << Text_ToQString(p.user);
         if (!p.domain.empty())
             args << "domain" << Text_ToQString(p.domain);
-        const int rc = run("pon", args, nullptr, 30000, env);
+        const int rc = co_await run("pon", args, 30000, AtStop::Finish, nullptr, env);
         if (rc < 0)
-            return kRasNoProgram;
+            co_return RasDialed{kRasNoProgram, 0};
         if (rc != 0)
-            return kRasFailed;
+            co_return RasDialed{kRasFailed, 0};
         entry_ = p.entry;
+        // A look every tenth of a second; a stop ends the looking and hangs up what pon started.
         const int limit = int(dialSeconds() * 10);
-        for (int i = 0; i < limit; ++i) {
-            std::int32_t code;
-            if ((handle = findActive(code)) != 0)
-                return 0;
-            QThread::msleep(100);
+        for (int i = 0; i < limit && !App_Stopping(); ++i) {
+            if (const RasHandle handle = up())
+                co_return RasDialed{0, handle};
+            co_await Wait_For(100);
         }
-        run("poff", {Text_ToQString(p.entry)});
-        return kRasNoAnswer;
+        // (GCC 12 mishandles a braced list inside a co_await: every argument list is a named one.)
+        const QStringList off{Text_ToQString(p.entry)};
+        co_await run("poff", off, 30000, AtStop::Finish);
+        co_return RasDialed{kRasNoAnswer, 0};
     }
-    std::int32_t hangUp(RasHandle) override
+    Task<std::int32_t> hangUp(RasHandle) override
     {
-        const int rc = run("poff", {Text_ToQString(entry_.empty() ? Ras_DialParams().entry : entry_)});
-        return rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed;
+        const QStringList off{Text_ToQString(entry_.empty() ? Ras_DialParams().entry : entry_)};
+        const int rc = co_await run("poff", off, 30000, AtStop::Finish);
+        co_return rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed;
     }
     std::optional<std::string> errorText(std::int32_t code) override { return textOf(code); }
 
 private:
+    // The handle of the first ppp interface that is up (its number + 1), 0 when none is.
+    static RasHandle up()
+    {
+        const int n = Ras_FirstPppUp(listing());
+        return n < 0 ? 0 : RasHandle(n) + 1;
+    }
     // "name flags" lines of the interfaces, as Ras_FirstPppUp reads them.
     static std::string listing()
     {
@@ -136,59 +157,55 @@ private:
 // nmcli through a file only we can read.
 class NmcliBackend final : public RasBackend {
 public:
-    RasHandle findActive(std::int32_t& code) override
-    {
-        QByteArray out;
-        const int rc = run("nmcli", {"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"}, &out, 10000);
-        code = rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed;
-        names_ = Ras_NmcliDialUps(out.toStdString());
-        return names_.empty() ? 0 : 1;
-    }
-    std::int32_t dial(const RasDialParams& p, RasHandle& handle) override
+    Task<RasFound> findActive() override { co_return co_await find(AtStop::Kill); }
+    Task<RasDialed> dial(RasDialParams p) override
     {
         QStringList args{"--wait", QString::number(int(dialSeconds())), "connection", "up", "id", Text_ToQString(p.entry)};
         QTemporaryFile secrets;
         if (!p.password.empty()) {
             if (!secrets.open())
-                return kRasFailed;
+                co_return RasDialed{kRasFailed, 0};
             secrets.write(("ppp.password:" + Text_Cp1252ToUtf8(p.password) + "\n").c_str());
             secrets.flush();
             args << "passwd-file" << secrets.fileName();
         }
-        const int rc = run("nmcli", args, nullptr, int(dialSeconds() * 1000) + 5000);
+        const int rc = co_await run("nmcli", args, int(dialSeconds() * 1000) + 5000, AtStop::Kill);
         if (rc < 0)
-            return kRasNoProgram;
+            co_return RasDialed{kRasNoProgram, 0};
         if (rc != 0)
-            return kRasFailed;
-        std::int32_t code;
-        handle = findActive(code);
-        return handle != 0 ? 0 : kRasNoAnswer;
+            co_return RasDialed{kRasFailed, 0};
+        const RasFound found = co_await find(AtStop::Kill);
+        co_return RasDialed{found.handle != 0 ? 0 : kRasNoAnswer, found.handle};
     }
-    std::int32_t hangUp(RasHandle) override
+    Task<std::int32_t> hangUp(RasHandle) override
     {
-        std::int32_t code;
-        findActive(code);
+        co_await find(AtStop::Finish);
         if (names_.empty())
-            return 0;
-        const int rc = run("nmcli", {"connection", "down", "id", QString::fromStdString(names_.front())});
-        return rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed;
+            co_return 0;
+        const QStringList down{"connection", "down", "id", QString::fromStdString(names_.front())};
+        const int rc = co_await run("nmcli", down, 30000, AtStop::Finish);
+        co_return rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed;
     }
     std::optional<std::string> errorText(std::int32_t code) override { return textOf(code); }
 
 private:
+    Task<RasFound> find(AtStop atStop)
+    {
+        QByteArray out;
+        const QStringList show{"-t", "-f", "NAME,TYPE,STATE", "connection", "show", "--active"};
+        const int rc = co_await run("nmcli", show, 10000, atStop, &out);
+        names_ = Ras_NmcliDialUps(out.toStdString());
+        co_return RasFound{names_.empty() ? 0 : 1, rc == 0 ? 0 : rc < 0 ? kRasNoProgram : kRasFailed};
+    }
     std::vector<std::string> names_;
 };
 
 // A backend named by nobody: every call fails with a text that says so, and nothing is dialled.
 class UnknownBackend final : public RasBackend {
 public:
-    RasHandle findActive(std::int32_t& code) override
-    {
-        code = kRasUnknownBackend;
-        return 0;
-    }
-    std::int32_t dial(const RasDialParams&, RasHandle&) override { return kRasUnknownBackend; }
-    std::int32_t hangUp(RasHandle) override { return kRasUnknownBackend; }
+    Task<RasFound> findActive() override { co_return RasFound{0, kRasUnknownBackend}; }
+    Task<RasDialed> dial(RasDialParams) override { co_return RasDialed{kRasUnknownBackend, 0}; }
+    Task<std::int32_t> hangUp(RasHandle) override { co_return kRasUnknownBackend; }
     std::optional<std::string> errorText(std::int32_t code) override { return textOf(code); }
 };
 

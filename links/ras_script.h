@@ -3,6 +3,7 @@
 // modem ("RAS\Backend" = "script", its behaviour in "RAS\Script", e.g. "Up=0;DialCode=0").
 
 #include "links/ras.h"
+#include "support/wait.h"
 
 #include <cstdint>
 #include <string>
@@ -14,33 +15,34 @@ public:
     bool up = false;                 // a connection is active
     std::int32_t dialCode = 0;       // what the next dial answers
     std::string dialText = "Modem reports busy.";
+    std::int64_t dialMs = 0;         // how long a dial takes to answer, on the program's clock
     RasHandle nextHandle = 7;
     int dials = 0, hangUps = 0, finds = 0;
     RasDialParams lastDial;
 
     static RasScript FromSetting();
 
-    RasHandle findActive(std::int32_t& code) override
+    Task<RasFound> findActive() override
     {
         ++finds;
-        code = 0;
-        return up ? nextHandle : 0;
+        co_return RasFound{up ? nextHandle : 0, 0};
     }
-    std::int32_t dial(const RasDialParams& p, RasHandle& handle) override
+    Task<RasDialed> dial(RasDialParams p) override
     {
         ++dials;
         lastDial = p;
+        if (dialMs > 0)
+            co_await Wait_For(dialMs);
         if (dialCode != 0)
-            return dialCode;
+            co_return RasDialed{dialCode, 0};
         up = true;
-        handle = nextHandle;
-        return 0;
+        co_return RasDialed{0, nextHandle};
     }
-    std::int32_t hangUp(RasHandle) override
+    Task<std::int32_t> hangUp(RasHandle) override
     {
         ++hangUps;
         up = false;
-        return 0;
+        co_return 0;
     }
     std::optional<std::string> errorText(std::int32_t code) override
     {

@@ -38,7 +38,7 @@ bool holdsData(const Socket& s) { return s.state() == kSockConnected || s.state(
 
 Task<bool> Tcp_Connect(Socket& socket, std::string address, double timeoutSeconds)
 {
-    DialUse_Acquire();
+    co_await DialUse_Acquire();
     const std::int64_t start = Clock_Ms();
 
     auto failAtOnce = [&](std::int32_t number, std::string_view description) {

@@ -311,7 +311,7 @@ void fMain::Form_Load()
               std::to_string(QCoreApplication::applicationPid()));
     service_->setService(asService_);
     service_->Start();                                                  // 10
-    if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Init();             // 11
+    if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Task_Start(Ras_Init()); // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12
     Timora1_->Enabled(true);                                            // 13
     Ui_SetMainWindow(this);
@@ -347,7 +347,8 @@ void fMain::Form_Unload()
     connect(settle, &QTimer::timeout, this, [this, settle, since] {
         if (Task_UnderWay() > 0 && since.elapsed() < kSettleMs) return;
         settle->stop();
-        if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Ras_Release();
+        // Every wait is over by now: the hang-up runs its program to the end here, for seconds at most.
+        if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Task_Start(Ras_Release());
         Log_Admin(Text_Utf8ToCp1252("terminal lõpetab, protsess ") + std::to_string(QCoreApplication::applicationPid()));
         emit ended();
     });

@@ -35,7 +35,7 @@ protected:
     // One card-centre exchange: connect, some traffic, close.
     void Exchange()
     {
-        DialUse_Acquire();
+        test::Finish(DialUse_Acquire());
         DialUse_Touch();
         DialUse_Release();
     }
@@ -67,17 +67,45 @@ TEST_F(DialUp, TwoExchangesShareOneConnectionWhichHangsUpOnceIdleLongEnough)
     EXPECT_EQ(service.dials, 2);
 }
 
+// A dial takes its time on the event loop: a second register's connect meanwhile waits for it and
+// uses its line, and the idle hang-up that a connect finds under way is awaited, then dialled afresh.
+TEST_F(DialUp, ConnectsDuringADialOrAHangUpWaitForItAndDialOnce)
+{
+    service.dialMs = 20000;
+    Task<void> first = DialUse_Acquire();
+    Task<void> second = DialUse_Acquire();
+    bool eventsRan = false;
+    Clock_WaitUntil([&] { return eventsRan = true, false; }, 5000);
+    EXPECT_TRUE(eventsRan);
+    EXPECT_FALSE(first.done());
+    EXPECT_FALSE(second.done());
+    test::Finish(std::move(first));
+    test::Finish(std::move(second));
+    EXPECT_EQ(service.dials, 1);
+    EXPECT_EQ(DialUse_Users(), 2);
+    EXPECT_EQ(Ras_Count(), 1);
+
+    DialUse_Release();
+    DialUse_Release();
+    clock.advance(11000);
+    DialUse_IdleCheck();                      // the hang-up is posted; a connect comes first
+    test::Finish(DialUse_Acquire());
+    EXPECT_EQ(service.hangUps, 1);
+    EXPECT_EQ(service.dials, 2);
+    EXPECT_EQ(Ras_Count(), 1);
+}
+
 TEST_F(DialUp, AFailedDialIsReportedOnceAndTheNextConnectDialsAgain)
 {
     service.dialCode = 676;
-    DialUse_Acquire();
+    test::Finish(DialUse_Acquire());
     ASSERT_EQ(Err_Index(), 1);
     EXPECT_EQ(Err_Record(1).number, 676);
     EXPECT_EQ(Err_Record(1).description, "Modem reports busy.");
     EXPECT_EQ(Ras_Count(), 0);
     DialUse_Release();
     service.dialCode = 0;
-    DialUse_Acquire();  // the check finds nothing up and the link dials again
+    test::Finish(DialUse_Acquire());  // the check finds nothing up and the link dials again
     EXPECT_EQ(service.dials, 2);
     EXPECT_EQ(Err_Index(), 1);
     EXPECT_EQ(Ras_Count(), 1);
@@ -85,11 +113,11 @@ TEST_F(DialUp, AFailedDialIsReportedOnceAndTheNextConnectDialsAgain)
 
 TEST_F(DialUp, ADroppedConnectionIsFoundByTheNextConnectWhichDialsAgain)
 {
-    DialUse_Acquire();
-    DialUse_Acquire();
+    test::Finish(DialUse_Acquire());
+    test::Finish(DialUse_Acquire());
     EXPECT_EQ(DialUse_Users(), 2);
     service.up = false;  // the line went
-    DialUse_Acquire();
+    test::Finish(DialUse_Acquire());
     EXPECT_EQ(DialUse_Users(), 1);
     EXPECT_EQ(Ras_Count(), 1);
     EXPECT_EQ(service.dials, 2);
@@ -97,7 +125,7 @@ TEST_F(DialUp, ADroppedConnectionIsFoundByTheNextConnectWhichDialsAgain)
 
 TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOffAndAConnectionFoundUpIsNeverHungUp)
 {
-    Ras_Release();  // shutdown with nothing used
+    test::Finish(Ras_Release());  // shutdown with nothing used
     EXPECT_EQ(service.finds + service.dials + service.hangUps, 0);
     Cfg_Put("UseRAS", "0");
     Exchange();
@@ -106,11 +134,11 @@ TEST_F(DialUp, NothingTouchesTheServiceWhenUnusedOrSwitchedOffAndAConnectionFoun
 
     Cfg_Put("UseRAS", "1");
     service.up = true;
-    Ras_Init();
+    test::Finish(Ras_Init());
     Exchange();
     clock.advance(60000);
     DialUse_IdleCheck();
-    Ras_Release();
+    test::Finish(Ras_Release());
     EXPECT_EQ(service.dials, 0);
     EXPECT_EQ(service.hangUps, 0);
 }
