@@ -3,7 +3,7 @@
 // lines sent by a bare blocking loop to the same card centre, each waiting for its ACK, and the
 // same ENQ, verdict, ACK, ENQ and EOT. Goal: the dialogue under 1.5 x the floor.
 // The file is built once per run inside a database transaction that is rolled back, so every run
-// sends the same rows; building it is measured too, and by bench_protocol_transfile.
+// sends the same rows; building it is measured too, and by bench_dialogues_transfile.
 //
 // Prints one JSON object. Options: --quick (one run instead of three), --rows N.
 #include "bench/process_bench.h"

@@ -46,18 +46,21 @@ std::int16_t seconds(const char* key, const char* def)
     return std::int16_t(std::clamp(v, -1.0, 32767.0));
 }
 
-// The X.25 line: one modem, one call at a time.
-Marker& x25Line()
+// The one line of a modem, X.25 or dial-up: one call at a time. (Over dial-up the connection could
+// carry more, but one modem line is sized and paid for one card-centre call.)
+Marker& modemLine()
 {
-    static Marker line("X.25");
+    static Marker line("modem");
     return line;
 }
 
-// A dialogue's own line to the card centre: a socket of its own over TCP, and the X.25 line's
-// marker while the dialogue runs over X.25. Closed on every way out.
+bool overModem() { return Link_UsesX25() || Num_Value(Cfg_Get("UseRAS", "0")) != 0; }
+
+// A dialogue's own line to the card centre: a socket of its own over TCP, and the modem line's
+// marker while the dialogue runs over a modem. Closed on every way out.
 struct Line {
     std::unique_ptr<Socket> socket;
-    MarkerHold x25;
+    MarkerHold modem;
     explicit Line(const char* name, const char* message) : socket(std::make_unique<Socket>())
     {
         socket->setObjectName(QString::fromLatin1(name));
@@ -104,9 +107,9 @@ Task<AuthResult> KK_Authorize(int type, std::string body, DialogueListener liste
         co_return result;
     }
     Line line("WSTollanauth", kMsgAuthSocket);
-    if (Link_UsesX25()) {
-        line.x25 = co_await x25Line().take(listener.who);
-        if (!line.x25)
+    if (overModem()) {
+        line.modem = co_await modemLine().take(listener.who);
+        if (!line.modem)
             co_return result;   // the program stops
     }
     tell(listener, "Loon ühendust...");
@@ -158,9 +161,9 @@ Task<bool> KK_SendTransFile(std::vector<std::string> lines, std::string& report,
                             std::function<Task<void>(const ServerReply&)> onVerdict)
 {
     Line line("WSTollanfile", kMsgFileSocket);
-    if (Link_UsesX25()) {
-        line.x25 = co_await x25Line().take(kRequesterScheduled);
-        if (!line.x25)
+    if (overModem()) {
+        line.modem = co_await modemLine().take(kRequesterScheduled);
+        if (!line.modem)
             co_return false;
     }
     Socket& s = *line.socket;

@@ -116,7 +116,9 @@ int main(int argc, char** argv)
         "  latency_p50_ms, latency_p95_ms, latency_p99_ms, latency_max_ms (null when none was\n"
         "  answered), requests_per_register (null: as --duration allows), duration_s (or null),\n"
         "  rate_per_s (null: back to back), pacing (\"poisson\" or \"back to back\"), prompt_delay_ms,\n"
-        "  stopped (of requests: still waiting at the stop), stopped_waited_max_ms.");
+        "  stopped (of requests: still waiting at the stop), stopped_waited_max_ms,\n"
+        "  waiting_silence_max_ms (the longest a request waiting its turn heard nothing: from its\n"
+        "  sending or a busy notice to the next packet; null when none waited).");
     cli.addHelpOption();
     cli.addOptions({
         {"host", "Terminal's address (default 127.0.0.1).", "host", "127.0.0.1"},
@@ -290,6 +292,9 @@ int main(int argc, char** argv)
     int byStatus[7] = {};
     std::vector<double> ms;
     double waited = -1;   // the longest wait of a request stopped unanswered
+    double silence = -1;
+    for (auto& r : registers)
+        silence = std::max(silence, r->WaitingSilenceMs());
     for (auto& r : registers)
         for (const RequestResult& q : r->Results()) {
             if (q.status >= 0 && q.status < 7)
@@ -315,7 +320,8 @@ int main(int argc, char** argv)
                      "\"purchases_per_s\": %s, \"requests_per_s\": %s, \"latency_p50_ms\": %s, "
                      "\"latency_p95_ms\": %s, \"latency_p99_ms\": %s, \"latency_max_ms\": %s, "
                      "\"requests_per_register\": %s, \"duration_s\": %s, \"rate_per_s\": %s, \"pacing\": \"%s\", "
-                     "\"prompt_delay_ms\": %d, \"stopped\": %d, \"stopped_waited_max_ms\": %s}\n",
+                     "\"prompt_delay_ms\": %d, \"stopped\": %d, \"stopped_waited_max_ms\": %s, "
+                     "\"waiting_silence_max_ms\": %s}\n",
                      count, requests, byStatus[kStatusApproved], byStatus[kStatusRefused], byStatus[kStatusUnfinished],
                      byStatus[kStatusCardInfo], failed, byStatus[kStatusTimeOut], Figure(seconds, 3).c_str(),
                      Figure(purchasesPerS, 3).c_str(), Figure(requestsPerS, 3).c_str(), Figure(p50, 1).c_str(),
@@ -323,7 +329,7 @@ int main(int argc, char** argv)
                      o.requests > 0 ? std::to_string(o.requests).c_str() : "null",
                      o.durationMs > 0 ? Figure(double(o.durationMs) / 1000, 3).c_str() : "null",
                      o.rate > 0 ? Figure(o.rate, 3).c_str() : "null", o.rate > 0 ? "poisson" : "back to back",
-                     o.promptDelayMs, byStatus[kStatusStopped], Figure(waited, 1).c_str());
+                     o.promptDelayMs, byStatus[kStatusStopped], Figure(waited, 1).c_str(), Figure(silence, 1).c_str());
     } else {
         auto shown = [](double v) { return v < 0 ? std::string("-") : Figure(v, 1); };
         std::fprintf(stdout,

@@ -237,6 +237,8 @@ void Register::Begin()
         arrivalMs_ += std::exponential_distribution<double>(o_.rate)(random_) * 1000;
     timeout_.start(o_.timeoutMs);
     request_.start();
+    waiting_ = true;
+    heardMs_ = 0;
     Send(Register_Request(o_, trans_), "-> ");
 }
 
@@ -327,6 +329,12 @@ std::string Register::NextAnswer(const std::string& prompt)
 
 void Register::Handle(const WorkstationPacket& p)
 {
+    if (inRequest_ && waiting_) {
+        const qint64 now = request_.elapsed();
+        waitingSilenceMs_ = std::max(waitingSilenceMs_, double(now - heardMs_));
+        heardMs_ = now;
+        waiting_ = p.RequestType == wsBusy;
+    }
     if (!o_.quiet)
         print_("[" + o_.workstation + "] <- " + Register_Describe(p));
     WorkstationPacket answer;

@@ -100,6 +100,10 @@ public:
     int Status() const { return status_; }
     qint64 ElapsedMs() const { return elapsedMs_; }
     const std::vector<RequestResult>& Results() const { return results_; }
+    // The longest a request of this register heard nothing while it waited its turn (from its
+    // sending, or the last busy notice, to the next packet, until its first packet that is no busy
+    // notice); -1 when none waited. The terminal tells a waiting register every ten seconds.
+    double WaitingSilenceMs() const { return waitingSilenceMs_; }
     std::function<void(Register&)> finished;
 
 private:
@@ -126,6 +130,9 @@ private:
     std::size_t answered_ = 0;    // prompts of the running request answered from the script
     int made_ = 0;                // requests begun
     bool inRequest_ = false;
+    bool waiting_ = false;           // the running request has heard nothing but busy notices
+    qint64 heardMs_ = 0;             // when it last heard one (or was sent), on request_
+    double waitingSilenceMs_ = -1;
     std::uint64_t generation_ = 0;   // a delayed prompt answer goes only to the request it belongs to
     std::vector<RequestResult> results_;
     int worst_ = 0;

@@ -118,7 +118,12 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     const std::uint32_t seed =
         qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SEED") ? std::random_device{}() : qgetenv("TOLLAN_SOAK_SEED").toUInt();
     const int seconds = qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SECONDS") ? 40 : qEnvironmentVariableIntValue("TOLLAN_SOAK_SECONDS");
-    std::printf("soak: seed %u, %d s (TOLLAN_SOAK_SEED=%u repeats it)\n", seed, seconds, seed);
+    // "ParallelRequests": the registers are two more than the requests that may run at once (three
+    // at least), so that some always wait their turn.
+    const int parallel = std::clamp(qEnvironmentVariableIsEmpty("TOLLAN_SOAK_PARALLEL") ? 1 : qEnvironmentVariableIntValue("TOLLAN_SOAK_PARALLEL"), 1, 32);
+    const int kLanes = std::max(3, parallel + 2);
+    std::printf("soak: seed %u, %d s, %d registers, %d requests at once (TOLLAN_SOAK_SEED=%u repeats it)\n", seed,
+                seconds, kLanes, parallel, seed);
     std::fflush(stdout);
     RecordProperty("seed", std::to_string(seed));
     std::mt19937 random(seed);
@@ -128,25 +133,28 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     std::printf("soak: %s\n", disk ? "the home folder is a 64 MB file system that fills up now and then"
                                      : "no file system can be mounted here: the disk never fills");
     Config("TimeOut\\Auth", "3");
+    Config("ParallelRequests", QString::number(parallel));
     Config("SendTransTime1", "* * * * *");
     ASSERT_NO_FATAL_FAILURE(StartCentre({"--chaos", QString::number(seed)}));
     ASSERT_NO_FATAL_FAILURE(StartTerminal());
 
     const QStringList cards = {"4000001234567899=28121010000012300000", "5555555555554444=2812101",
                                "4111111111111111=2812101"};
-    constexpr int kLanes = 3;
     std::vector<Request> done;
-    std::unique_ptr<Request> running[kLanes];
-    std::vector<QString> approved[kLanes];   // each register's approved purchases
-    std::set<QString> cancelled[kLanes];
-    qint64 idleUntil[kLanes] = {};
+    std::vector<std::unique_ptr<Request>> running(static_cast<std::size_t>(kLanes));
+    std::vector<std::vector<QString>> approved(static_cast<std::size_t>(kLanes));   // each register's approved purchases
+    std::vector<std::set<QString>> cancelled(static_cast<std::size_t>(kLanes));
+    std::vector<qint64> idleUntil(static_cast<std::size_t>(kLanes));
+    double silence = 0;        // the longest a waiting register heard nothing
+    QString silentOne;
+    int killsInFlight = 0;     // the most requests under way at a kill
     int lastTrans = 0, configSets = 0, reads = 0, stops = 0, aimed = 0, fills = 0;
     auto startRequest = [&](int lane) {
         auto r = std::make_unique<Request>();
         r->workstation = QString("POS%1").arg(lane + 1, 5, 10, QChar('0'));
         r->trans = QString::number(++lastTrans).rightJustified(8, '0');
         QStringList args{"--port", QString::number(port), "--timeout", "170", "--workstation", r->workstation,
-                         "--trans", r->trans};
+                         "--trans", r->trans, "--json"};
         if (!approved[lane].empty() && between(1, 4) == 1) {
             // A quarter are cancellations of one of the register's last few purchases (the older
             // ones have mostly gone in a file), some of a purchase already cancelled.
@@ -174,6 +182,14 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
         Request& r = *running[lane];
         r.end = Now();
         r.status = r.process->Exit(180000);
+        const QJsonObject said = QJsonDocument::fromJson(QByteArray::fromStdString(r.process->out)).object();
+        // When it heard its final answer: it ends then, and we may see that only after a blow's restart.
+        if (said.contains("seconds"))
+            r.end = std::min(r.end, r.start + qint64(said["seconds"].toDouble() * 1000) + 1);
+        if (said["waiting_silence_max_ms"].toDouble() > silence) {
+            silence = said["waiting_silence_max_ms"].toDouble();
+            silentOne = r.workstation + "/" + r.trans;
+        }
         if (r.status == 0) {
             if (r.cancels.isEmpty())
                 approved[lane].push_back(r.trans);
@@ -193,6 +209,10 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
     QStringList atRest;
     auto blow = [&](int signal) {
         kills.push_back(Now());
+        if (signal == SIGKILL)
+            killsInFlight = std::max(killsInFlight, int(std::count_if(running.begin(), running.end(), [](const auto& r) {
+                                                         return r && r->process->process.state() != QProcess::NotRunning;
+                                                     })));
         stops += signal == SIGTERM;
         StopTerminal(signal);
         atRest << FindCardData(home.path(), secrets);
@@ -464,6 +484,11 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
             discrepancy("a row marked sent that no accepted file holds: " + key);
     }
 
+    // A register waiting its turn hears a busy notice every ten seconds (a tick may come a little late).
+    if (silence > 11000)
+        discrepancy("a waiting register heard nothing for " + QString::number(silence / 1000, 'f', 1) + " s: " + silentOne);
+    std::printf("soak: registers in the queue heard something at least every %.1f s; the most requests under way at a"
+                " kill: %d\n", silence / 1000, killsInFlight);
     std::printf("soak: %zu requests, %zu kills and stops (%d stops, %d aimed at a file), %d disk fills, %d reads held,"
                 " %d config saves, %zu rows, %zu accepted files (%d of them a file number again), %zu discrepancies\n",
                 done.size(), kills.size(), stops, aimed, fills, reads, configSets, rows.size(), files.size(), repeats,
