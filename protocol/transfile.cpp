@@ -49,12 +49,6 @@ std::string YyMmDdHhNn(const DateTime& d)
            KK_Number(d.minute, 2);
 }
 
-std::string_view TrimEnd(std::string_view s)
-{
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-    return s;
-}
-
 struct GroupInput {
     const TransGroup& g;
     const TransFileIds& ids;

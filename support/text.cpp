@@ -365,14 +365,6 @@ std::optional<std::int16_t> Int16_FromWord(std::int32_t v)
     return std::nullopt;
 }
 
-std::string Path_Join(std::string_view folder, std::string_view name)
-{
-    if (folder.empty()) return std::string(name);
-    std::string s(folder);
-    if (s.back() != '\\' && s.back() != ':') s += '\\';
-    return s + std::string(name);
-}
-
 std::string Num_Hex(std::int16_t v)
 {
     char buffer[8];
@@ -397,23 +389,6 @@ std::string Str_Replace(std::string_view text, std::string_view sought, std::str
         out += fields[i];
     }
     return out;
-}
-
-void Arr_Append(std::vector<std::string>& a, const std::vector<std::string>& b, std::string_view separator)
-{
-    for (std::size_t i = 0; i < a.size(); ++i) a[i] += std::string(separator) + (i < b.size() ? b[i] : std::string());
-}
-
-std::string Arr_Join(const std::vector<std::string>& list, std::string_view separator)
-{
-    std::string out;
-    for (const auto& e : list) out += std::string(separator) + e;
-    return out.empty() ? out : out.substr(1);
-}
-
-void Arr_Align(std::vector<std::string>& list, int width, int align)
-{
-    for (auto& e : list) e = Str_Align(e, width, align);
 }
 
 std::string Fmt_DateTime(const DateTime& v, std::string_view picture)
@@ -530,17 +505,6 @@ std::string Str_Between(std::string_view text, int a, int b)
     const int from = std::max(a + 1, 1), to = std::min(b - 1, length);
     if (to < from) return {};
     return std::string(text.substr(static_cast<std::size_t>(from - 1), static_cast<std::size_t>(to - from + 1)));
-}
-
-int Str_FindFirstOf(int start, std::string_view text, std::string_view separators)
-{
-    int best = static_cast<int>(text.size()) + 1;
-    for (const auto& entry : Str_Split(separators, ",")) {
-        const std::string sought = Tpl_Decode(entry);
-        if (sought.empty()) continue;
-        best = std::min(best, Str_FindOrEnd(start, text, sought));
-    }
-    return best;
 }
 
 namespace {

@@ -72,17 +72,10 @@ std::string Str_Upper(std::string_view t);
 std::string Str_Trim(std::string_view t);
 // The same 16 bits as a signed 16-bit integer; nothing outside -32768..65535 (an overflow).
 std::optional<std::int16_t> Int16_FromWord(std::int32_t v);
-// The folder, a "\" unless it ends in "\" or ":", then the name. Empty folder: the name alone.
-std::string Path_Join(std::string_view folder, std::string_view name);
 // Upper-case hexadecimal without leading zeros; negative values as their two's complement.
 std::string Num_Hex(std::int16_t v);
 std::string Num_Hex(std::int32_t v);
 std::string Str_Replace(std::string_view text, std::string_view sought, std::string_view replacement);
-// a(i) becomes a(i) + separator + b(i), with empty text where b has no element i.
-void Arr_Append(std::vector<std::string>& a, const std::vector<std::string>& b, std::string_view separator);
-// The elements each preceded by the separator, with the first character of the result removed.
-std::string Arr_Join(const std::vector<std::string>& list, std::string_view separator);
-void Arr_Align(std::vector<std::string>& list, int width, int align);
 
 // Pictures. Dates and times: d dd m mm yy yyyy h hh n nn s ss, anything else literal; "short date"
 // and "short time" name the locale's forms. Numbers: 0 (digit always shown), # (digit when
@@ -97,8 +90,6 @@ std::string Fmt_Text(std::string_view text, std::string_view picture);
 int Str_FindOrEnd(int start, std::string_view text, std::string_view sought);
 // The characters strictly between positions a and b; empty when a > length or b <= a.
 std::string Str_Between(std::string_view text, int a, int b);
-// The smallest position at or after `start` of any comma-separated, %-decoded separator, or length + 1.
-int Str_FindFirstOf(int start, std::string_view text, std::string_view separators);
 
 // The parameter list: name=value; entries, names without regard to case, the first match wins.
 // An empty name gives the whole list.
