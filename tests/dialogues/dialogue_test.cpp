@@ -2,28 +2,18 @@
 
 #include "links/tcp.h"
 #include "store/db.h"
-#include "support/clock.h"
+#include "tests/dialogues/suite.h"
 #include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
 #include "tests/common/full_disk.h"
-#include "tests/common/records.h"
 #include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
-
-#include <QFile>
-#include <QSqlQuery>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <functional>
 #include <sys/resource.h>
 #include <vector>
 
-using namespace tollan;
 using namespace tollan::test;
 
 namespace {
@@ -232,7 +222,6 @@ TEST(ServerReply, TheVerdictLineReadsAsMessageNumbersStatusAndAmount)
     EXPECT_EQ(r.Number2, 2);
     EXPECT_EQ(r.Amount, 12345);
 }
-
 
 // A card centre that takes every line and accepts the first `accepted` files, refusing the rest;
 // `onVerdict` runs just before each verdict.

@@ -1,15 +1,5 @@
 // What a request says of the merchant and the terminal, from the settings as they stand.
-#include "dialogues/merchant.h"
-#include "support/config.h"
-#include "dialogues/merchant.h"
-#include "tests/common/records.h"
-#include "tests/common/test_home.h"
-
-#include <gtest/gtest.h>
-
-#include <QTemporaryDir>
-
-using namespace tollan;
+#include "tests/dialogues/suite.h"
 
 namespace {
 

@@ -1,23 +1,11 @@
 #include "dialogues/transfile_build.h"
 #include "protocol/transfile.h"
 #include "protocol/messages.h"
-#include "dialogues/merchant.h"
+#include "tests/dialogues/suite.h"
 #include "support/cardmask.h"
-#include "support/clock.h"
-#include "support/config.h"
-#include "support/errors.h"
 #include "support/home.h"
-#include "tests/common/records.h"
-#include "tests/common/test_home.h"
-
-#include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
-#include <QSqlQuery>
-#include <QTemporaryDir>
-
-using namespace tollan;
 
 namespace {
 

@@ -1,20 +1,6 @@
 #include "links/link.h"
 
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
-
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-using namespace tollan;
-using tollan::test::UseTestHome;
+#include "tests/links/suite.h"
 
 namespace {
 

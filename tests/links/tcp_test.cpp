@@ -1,26 +1,9 @@
 #include "links/matches.h"
-#include "links/tcp.h"
-
-#include "store/db.h"
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
-#include "tests/peers/peer_process.h"
+#include "tests/links/suite.h"
 
 #include <QSqlQuery>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <memory>
-
-using namespace tollan;
-using tollan::test::UseTestHome;
 
 namespace {
 

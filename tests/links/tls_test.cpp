@@ -2,29 +2,14 @@
 // make a connection, the key pin of every kind of key, and the session kept from one dialogue to
 // the next. What the card centre and the register see of TLS is in
 // tests/e2e/tls_e2e_test.cpp.
-#include "links/tcp.h"
+#include "tests/links/suite.h"
 #include "links/tls.h"
 
-#include "store/db.h"
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
 #include "tests/common/tls_files.h"
-#include "tests/peers/peer_process.h"
 
-#include <QProcess>
 #include <QSslCertificate>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
-using namespace tollan;
 using tollan::test::TlsFiles;
-using tollan::test::UseTestHome;
 
 namespace {
 
@@ -167,6 +152,35 @@ TEST_F(TlsLink, TheKeyPinIsOpensslsForEveryKindOfKeyAndNoneForAKeyThatCannotBeRe
     ASSERT_FALSE(unknown.isNull());
     EXPECT_EQ(Tls_KeyPin(unknown).toStdString(), "");
     EXPECT_EQ(Tls_KeyPin(QSslCertificate()).toStdString(), "");
+}
+
+// Which keys a "TLS\Pin" setting lets through: its own pins alone, any of several, none when no
+// entry is a pin; an unset setting pins nothing. Entries that are no pins are reported.
+TEST_F(TlsLink, APinSettingPassesItsOwnKeysAloneAndNoKeyWhenNoEntryIsAPin)
+{
+    const QByteArray centre = tls.Pin("centre").toLatin1(), other = tls.Pin("other").toLatin1();
+    const struct Case {
+        QString setting;
+        bool centrePasses, otherPasses, reported;
+    } cases[] = {
+        {"", true, true, false},
+        {tls.Pin("centre"), true, false, false},
+        {tls.Pin("other") + " ; " + tls.Pin("centre") + " ;", true, true, false},
+        {"vana-võti;" + tls.Pin("centre").left(40) + ";" + tls.Pin("centre"), true, false, true},
+        {"AAAA", false, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setting.toStdString());
+        Cfg_Put("TLS\\Pin", Text_FromQString(c.setting));
+        const int reports = Err_Index();
+        TlsParams params;
+        std::string failure;
+        ASSERT_TRUE(Tls_Params("127.0.0.1", 1, params, failure)) << failure;
+        EXPECT_EQ(Tls_PinPasses(params, centre), c.centrePasses);
+        EXPECT_EQ(Tls_PinPasses(params, other), c.otherPasses);
+        EXPECT_EQ(Tls_PinPasses(params, QByteArray()), !params.pinned);   // a key that cannot be read
+        EXPECT_EQ(Err_Index() > reports, c.reported);
+    }
 }
 
 TEST_F(TlsLink, TheNextDialogueResumesTheSessionWhosePinStillMatchesButNoKeptSessionGetsPastAChangedAuthority)

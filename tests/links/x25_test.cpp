@@ -1,28 +1,13 @@
 #include "links/x25.h"
 
-#include "support/clock.h"
-#include "support/codepage.h"
-#include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
-#include "tests/peers/peer_process.h"
+#include "tests/links/suite.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QSerialPort>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <sys/resource.h>
 
 #include <cstdio>
-
-using namespace tollan;
-using tollan::test::UseTestHome;
 
 #ifdef TOLLAN_MODEM_EXE
 

@@ -1,23 +1,13 @@
-// tollan-cardcentre as a process. With the test as the terminal: authorisations framed as the
-// terminal frames them and read back with the terminal's own decoder. With the terminal's own
-// dialogues: the authorisation with its repeat, noise and check, and the transaction file under the
-// card centre's NAK script.
-#include "links/socket.h"
-#include "links/tcp.h"
-#include "dialogues/dialogue.h"
-#include "dialogues/merchant.h"
+// tollan-cardcentre as a process, with the test as the terminal: authorisations framed as the
+// terminal frames them and read back with the terminal's own decoder. The terminal's own dialogues
+// against it are tests/dialogues' and the end-to-end tests'.
 #include "protocol/frame.h"
 #include "protocol/messages.h"
-#include "store/db.h"
-#include "support/clock.h"
 #include "support/config.h"
 #include "support/home.h"
-#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "tests/peers/peer_process.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -120,9 +110,9 @@ protected:
     QTcpSocket line;
 };
 
-// The answers the terminal's own dialogues do not tell apart (TerminalAgainstCentre below
-// drives approve, decline, repeat, noise, bad check and silence; the end-to-end tests the rules by
-// card number): the response type, element 39 as it goes on the wire, the authorisation code, the
+// The answers the terminal's own dialogues do not tell apart (tests/dialogues drive approve,
+// decline, repeat, noise, bad check and silence; the end-to-end tests the rules by card number):
+// the response type, element 39 as it goes on the wire, the authorisation code, the
 // request echoed back, a rules file whose first matching line wins over --decline, and the bytes
 // and the close that follow the answer.
 TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
@@ -198,172 +188,6 @@ TEST_F(CardCentre, AnswersAuthorisationsAsItsOptionsAndRulesSay)
         EXPECT_EQ(back.Date, sent.Date);
         EXPECT_EQ(back.Time, sent.Time);
         EXPECT_NE(Log().find("auth " + KK_Number(c.type, 4) + " pan=" + sent.PAN), std::string::npos) << Log();
-    }
-}
-
-TEST_F(CardCentre, LateAnswersTheRequestAfterItsRepeatIsAnswered)
-{
-    Run({"--late", "600"});
-    SendRequest(100, Purchase("4111111111111111"));
-    SendRequest(101, Purchase("4111111111111111"));
-    EXPECT_EQ(KK_Unframe(Answer(400)).substr(0, 2), std::string("\x01\x10", 2));
-    EXPECT_EQ(KK_Unframe(Answer(3000)).substr(0, 2), std::string("\x01\x10", 2));
-    ASSERT_TRUE(centre->WaitFor("answer to stan=000123 after 600 ms written"));
-
-    // A terminal gone before the late answer: the ledger says it was not written.
-    TransRecord gone = Purchase("4111111111111111");
-    gone.STAN = "000124";
-    SendRequest(100, gone);
-    ASSERT_TRUE(centre->WaitFor("stan=000124 ->"));
-    line.abort();
-    EXPECT_TRUE(centre->WaitFor("answer to stan=000124 after 600 ms not written, the line is gone"));
-}
-
-// A busy card centre: every request answered only after --answer-delay, and forty terminals'
-// connections at once all answered within one delay or so, not one after another.
-TEST_F(CardCentre, AnswerDelayHoldsUpEachRequestButNoOtherConnection)
-{
-    constexpr int kLines = 40, kDelayMs = 1000;
-    const quint16 port = StartCentre({"--answer-delay", QString::number(kDelayMs)});
-    ASSERT_NE(port, 0);
-    std::vector<std::unique_ptr<QTcpSocket>> lines;
-    for (int i = 0; i < kLines; ++i) {
-        lines.push_back(std::make_unique<QTcpSocket>());
-        lines.back()->connectToHost("127.0.0.1", port);
-    }
-    QElapsedTimer sent;
-    sent.start();
-    for (int i = 0; i < kLines; ++i) {
-        ASSERT_TRUE(lines[i]->waitForConnected(5000));
-        TransRecord t = Purchase("4111111111111111");
-        t.STAN = KK_Number(i + 1, 6);
-        const std::string frame = KK_Frame(KK_FormatField(2, 4, true, KK_Number(100, 4)) + KK_BuildRequest(kKK_Bitmap0100, t, MerchantIds{}));
-        lines[i]->write(frame.data(), qint64(frame.size()));
-        lines[i]->flush();
-    }
-    qint64 first = -1;
-    for (int i = 0; i < kLines; ++i) {
-        std::string wire;
-        ASSERT_TRUE(ReadUntil(*lines[i], wire, [](const std::string& b) { return b.find('\r') != std::string::npos; }))
-            << "line " << i;
-        if (first < 0)
-            first = sent.elapsed();
-        TransRecord back;
-        ASSERT_TRUE(KK_DecodeResponse(KK_Unframe(wire).substr(2), back, 2026, 12));
-        EXPECT_EQ(back.STAN, KK_Number(i + 1, 6));
-    }
-    // A timer may fire a little early; one after another the last would come after forty seconds.
-    EXPECT_GE(first, kDelayMs * 9 / 10);
-    EXPECT_LT(sent.elapsed(), 4 * kDelayMs);
-    EXPECT_TRUE(centre->WaitFor("answer to stan=000040 after 1000 ms written")) << centre->out;
-}
-
-class TerminalAgainstCentre : public PeerTest {
-protected:
-    void SetUp() override
-    {
-        // The card centre answers in real time; a wait idle for longer than this is a silence.
-        clock.setIdleSlice(700);
-        PeerTest::SetUp();
-        ASSERT_TRUE(Db_Open());
-    }
-    void TearDown() override { Db_Database().close(); }
-    // The card centre, at both of the terminal's card-centre addresses.
-    void Connect(const QStringList& args)
-    {
-        const quint16 port = StartCentre(args);
-        ASSERT_NE(port, 0);
-        const std::string address = "127.0.0.1:" + std::to_string(port);
-        Cfg_Put("Tollan_Auth_Address", address);
-        Cfg_Put("Tollan_Trans_Address", address);
-    }
-    // Lets our events run (a link's last bytes go out as they do) until the card centre prints `text`.
-    bool Seen(const std::string& text) { return Clock_WaitUntil([&] { return centre->Printed(text); }, 5000); }
-    static int Count(const std::string& text, const char* what) { return int(QString::fromStdString(text).count(what)); }
-
-    TestClock clock;
-    ClockScope scope{clock};
-};
-
-struct AuthorisationCase {
-    const char* name;
-    QStringList args;
-    bool result;
-    int code;
-    int requests;   // 0100s and 0101s the card centre saw
-};
-
-TEST_F(TerminalAgainstCentre, Authorisation)
-{
-    const AuthorisationCase cases[] = {
-        {"approve", {}, true, 0, 1},
-        {"decline", {"--decline", "51"}, true, 51, 1},
-        {"only the repeat", {"--repeat-only"}, true, 0, 2},
-        {"noise before SOH", {"--noise"}, true, 0, 1},
-        {"bad check", {"--bad-check"}, false, 0, 1},
-        {"silent", {"--silent"}, false, 0, 2},
-    };
-    for (const AuthorisationCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        Connect(c.args);
-        const TransRecord t = Purchase("4111111111111111");
-        const AuthResult r = test::Finish(KK_Authorize(100, KK_BuildRequest(kKK_Bitmap0100, t, KK_MerchantIds(t.Toojaam)), {}));
-        EXPECT_EQ(r.answered, c.result);
-        ASSERT_TRUE(Seen("closed")) << centre->out;
-        const std::string log = Log();
-        EXPECT_EQ(Count(log, "auth 0100 pan=4111111111111111"), 1) << log;
-        EXPECT_EQ(Count(log, "auth 0100 ") + Count(log, "auth 0101 "), c.requests) << log;
-        if (!c.result)
-            continue;
-        TransRecord back = t;
-        ASSERT_TRUE(KK_DecodeResponse(r.response, back));
-        EXPECT_EQ(back.ResponseCode, KK_Number(c.code, 2));
-        EXPECT_EQ(back.STAN, t.STAN);
-        EXPECT_EQ(back.Amount, t.Amount);
-        if (c.code == 0) {
-            EXPECT_EQ(back.AuthCode, "123456");
-        }
-    }
-}
-
-struct FileCase {
-    const char* name;
-    QStringList args;
-    bool result;
-    int sendings;    // of line 1
-    bool stored;
-    const char* report;
-};
-
-TEST_F(TerminalAgainstCentre, TransactionFile)
-{
-    const std::vector<std::string> lines = {std::string("0") + std::string(69, 'x'), std::string("9") + std::string(69, 'y')};
-    const char* said = "\r\nServer said: Fail vastu v\xF5" "etud";   // the card centre's default text
-    const FileCase cases[] = {
-        {"accepted", {"--verdict-text", "Fail OK"}, true, 1, true, "\r\nServer said: Fail OK"},
-        {"three NAKs then ACK", {"--nak-line", "1:3"}, true, 4, true, said},
-        {"four NAKs abandon it", {"--nak-line", "1:4"}, false, 4, false, ""},
-        {"refused", {"--verdict-status", "2", "--verdict-text", "Vale summa"}, false, 1, false,
-         "\r\nServer said: Vale summa"},
-        {"verdict ending in CR LF", {"--verdict-crlf"}, true, 1, true, said},
-        {"no ENQ after the ACK", {"--no-enq"}, true, 1, true, said},
-        {"first ENQ unanswered", {"--enq-silent", "1"}, true, 1, true, said},
-    };
-    for (const FileCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        QDir(home.filePath("files")).removeRecursively();
-        Connect(c.args);
-        std::string report;
-        EXPECT_EQ(test::Finish(KK_SendTransFile(lines, report)), c.result);
-        EXPECT_EQ(report, c.report);
-        ASSERT_TRUE(Seen("EOT")) << centre->out;
-        const std::string log = Log();
-        EXPECT_EQ(Count(log, "line 1 "), c.sendings) << log;
-        QFile stored(home.filePath("files/transfile-0001.txt"));
-        EXPECT_EQ(stored.exists(), c.stored) << log;
-        if (c.stored && stored.open(QIODevice::ReadOnly)) {
-            EXPECT_EQ(stored.readAll().toStdString(), lines[0] + "\r\n" + lines[1] + "\r\n");
-        }
     }
 }
 

@@ -1,13 +1,10 @@
 #include "protocol/frame.h"
 
-#include <gtest/gtest.h>
+#include "tests/protocol/suite.h"
 
-#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
-
-using namespace tollan;
 
 namespace {
 

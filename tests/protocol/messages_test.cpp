@@ -5,15 +5,12 @@
 #include "tests/common/records.h"
 #include "tests/common/test_home.h"
 
-#include <gtest/gtest.h>
+#include "tests/protocol/suite.h"
 
 #include <QTemporaryDir>
 
-#include <algorithm>
 #include <climits>
 #include <functional>
-
-using namespace tollan;
 
 namespace {
 
@@ -23,8 +20,6 @@ std::string B(std::initializer_list<int> bytes)
     for (int b : bytes) s += static_cast<char>(b);
     return s;
 }
-
-
 
 // The elements of an approval in the card centre's layouts.
 std::string Approval(const std::string& date7 = "1206140359", bool with39 = true)
@@ -129,9 +124,6 @@ TEST(ParseField, ALengthThatIsNoNumberOrRunsPastTheBodyIsInvalid)
     }
 }
 
-
-
-
 TEST(ResponseYear, AMonthMoreThanHalfAYearAwayBelongsToTheNeighbouringYear)
 {
     struct Row { int received, year, month, expected; } rows[] = {
@@ -199,8 +191,6 @@ TEST(DecodeResponse, EachElementOfTheResponseSetsItsField)
         EXPECT_TRUE(r.check(t)) << r.byte << " " << r.bit;
     }
 }
-
-
 
 TEST(DecodeResponse, ABodyEndingBeforeItsElementsIsNoResponseAndLeavesTheRecord)
 {

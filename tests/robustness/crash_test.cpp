@@ -8,19 +8,13 @@
 // to two requests.
 #include "support/registry.h"
 #include "support/text.h"
-#include "tests/common/shop.h"
+#include "tests/robustness/suite.h"
 
 #include <QRegularExpression>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <map>
-#include <random>
-#include <set>
 #include <sys/mount.h>
-
-using namespace tollan::test;
 
 namespace {
 

@@ -4,17 +4,13 @@
 // terminal cannot read, and a second terminal on the same home folder. The card centre remembers
 // what it decided and accepted (its ledger and store), as a real one does across our restarts.
 #include "tests/common/registry_lock.h"
-#include "tests/common/shop.h"
+#include "tests/robustness/suite.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <unistd.h>
-
-using namespace tollan::test;
 
 namespace {
 

@@ -12,20 +12,12 @@
 // TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
 // run (the seed is printed); a run with discrepancies keeps its files.
 #include "tests/common/card_scan.h"
-#include "tests/common/shop.h"
+#include "tests/robustness/suite.h"
 
 #include <QDateTime>
 #include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <cstdio>
 #include <limits>
-#include <map>
-#include <random>
-#include <set>
-
-using namespace tollan::test;
 
 namespace {
 
@@ -76,7 +68,6 @@ protected:
                 return true;
         return false;
     }
-
 
     void ReadLedger()
     {

@@ -3,25 +3,18 @@
 #include "workstation/service.h"
 
 #include "store/db.h"
-#include "support/clock.h"
+#include "tests/workstation/suite.h"
 #include "tests/common/addresses.h"
-#include "tests/common/register.h"
-#include "tests/common/tasks.h"
 #include "tests/common/test_home.h"
 #include "support/wait.h"
-#include "workstation/dispatch.h"
 
 #include <QAbstractEventDispatcher>
 #include <QSqlQuery>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <memory>
 #include <optional>
-#include <vector>
 
-using namespace tollan;
 using namespace tollan::test;
 
 namespace {

@@ -1,18 +1,9 @@
-#include "workstation/dispatch.h"
+#include "tests/workstation/suite.h"
 
-#include "support/clock.h"
 #include "support/home.h"
-#include "tests/common/register.h"
-#include "tests/common/tasks.h"
 #include "protocol/response_text.h"
 
-#include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
-
-#include <vector>
-
-using namespace tollan;
 
 namespace {
 

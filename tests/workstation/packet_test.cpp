@@ -3,12 +3,10 @@
 
 #include "protocol/frame.h"
 
-#include <gtest/gtest.h>
+#include "tests/workstation/suite.h"
 
 #include <string>
 #include <tuple>
-
-using namespace tollan;
 
 namespace {
 
@@ -76,7 +74,6 @@ PurchaseItems SampleItems(int m)
 }
 
 } // namespace
-
 
 // Header texts are cut to their 8 bytes or filled with zero bytes, which are read back as they are.
 TEST(WsPacket, InformationMessageWorkedExample)
