@@ -1,7 +1,7 @@
 #include "settings/fseaded.h"
 
-#include "scheduler/timora.h"
-#include "scheduler/timora_clock.h"
+#include "timora/timora.h"
+#include "timora/timora_clock.h"
 #include "store/admin_log.h"
 #include "support/codepage.h"
 #include "support/config.h"

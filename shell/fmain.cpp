@@ -6,7 +6,7 @@
 #include "links/tcp.h"
 #include "links/x25.h"
 #include "dialogues/dialogue.h"
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 #include "settings/fseaded.h"
 #include "shell/console.h"
 #include "shell/layout.h"

@@ -1,6 +1,7 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
 #include "shell/fmain.h"
+#include "workstation/connections.h"
 
 #include "support/clock.h"
 #include "support/codepage.h"
@@ -8,6 +9,7 @@
 #include "support/home.h"
 #include "support/registry.h"
 #include "support/msgbox.h"
+#include "support/notify.h"
 #include "support/text.h"
 
 #include <QApplication>
@@ -17,6 +19,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -43,6 +46,7 @@ void CloseOnSignals(fMain& window)
         // Whatever is under way ends at its next wait: a file exchange is left where its verdict is
         // recorded or still to come, both safe to take up at the next start.
         App_SetStopping(true);
+        Notify_Send("STOPPING=1");
         window.close();
         window.Form_Unload();  // a hidden window gets no close event
     });
@@ -120,6 +124,13 @@ int main(int argc, char** argv)
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
     CloseOnSignals(window);
     window.Form_Load();
+    // Ready for systemd once the registers' port listens (or its failure is reported: the terminal
+    // goes on, and says so in its status); from now on the event loop pings the watchdog.
+    const std::int32_t port = window.service()->port();
+    const std::string status = port > 0 ? "STATUS=serving registers on port " + std::to_string(port)
+                                        : std::string("STATUS=not listening for registers: see the log");
+    Notify_Send("READY=1\n" + status);
+    Notify_StartWatchdog(&window);
     if (headless)
         std::fprintf(stderr, "tollan: running headless, home %s\n", Home_Dir().toLocal8Bit().constData());
     else

@@ -1,7 +1,7 @@
 // The settings dialog on the offscreen platform: what it shows, what it saves and when.
 #include "settings/fseaded.h"
 
-#include "scheduler/timora_clock.h"
+#include "timora/timora_clock.h"
 #include "store/admin_log.h"
 #include "store/db.h"
 #include "support/codepage.h"

@@ -1,7 +1,7 @@
 // pagTimora: the working copy behind the grid, and Apply writing it back. The grid reads the rows
 // from the first on; it is driven here as the designer uses it.
 
-#include "scheduler/pagtimora.h"
+#include "timora/pagtimora.h"
 
 #include <gtest/gtest.h>
 

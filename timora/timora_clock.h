@@ -2,7 +2,7 @@
 // Timora's own clock. The control reads "now" only through it, so a host or a test can put its own
 // clock in force and a minute passes in no time at all.
 
-#include "scheduler/timora_export.h"
+#include "timora/timora_export.h"
 
 #include <QDateTime>
 

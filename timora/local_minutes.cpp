@@ -1,4 +1,4 @@
-#include "scheduler/local_minutes.h"
+#include "timora/local_minutes.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "scheduler/pagtimora.h"
+#include "timora/pagtimora.h"
 
 #include <QAbstractTableModel>
 #include <QAction>

@@ -1,4 +1,4 @@
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 
 #include <climits>
 

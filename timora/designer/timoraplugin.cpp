@@ -1,7 +1,7 @@
-#include "scheduler/designer/timoraplugin.h"
+#include "timora/designer/timoraplugin.h"
 
-#include "scheduler/pagtimora.h"
-#include "scheduler/timora.h"
+#include "timora/pagtimora.h"
+#include "timora/timora.h"
 
 #include <QtDesigner/QDesignerDynamicPropertySheetExtension>
 #include <QtDesigner/QDesignerFormEditorInterface>
@@ -86,7 +86,7 @@ QString TimoraDesignerPlugin::whatsThis() const
 {
     return QStringLiteral("Raises Alert for every schedule entry whose time mask matches the current minute.");
 }
-QString TimoraDesignerPlugin::includeFile() const { return QStringLiteral("scheduler/timora.h"); }
+QString TimoraDesignerPlugin::includeFile() const { return QStringLiteral("timora/timora.h"); }
 QIcon TimoraDesignerPlugin::icon() const { return QIcon(ClockPixmap()); }
 
 QWidget* TimoraDesignerPlugin::createWidget(QWidget* parent) { return new Timora(parent); }

@@ -1,7 +1,7 @@
 // A window built from a Designer form: uic sets the stored properties on the widget, and the
 // control reads them from there and writes them back there.
 
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 #include "ui_timoraform.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 
-#include "scheduler/local_minutes.h"
-#include "scheduler/masks.h"
+#include "timora/local_minutes.h"
+#include "timora/masks.h"
 
 #include <QPaintEvent>
 #include <QPainter>

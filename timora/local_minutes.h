@@ -7,7 +7,7 @@
 // `now` is the clock's moment; its own representation of local time (Qt's local time, which
 // follows TZ, or a QTimeZone) decides where the changes lie.
 
-#include "scheduler/masks.h"
+#include "timora/masks.h"
 
 #include <QDateTime>
 

@@ -1,6 +1,6 @@
 // Timora's self-registration: Designer's plugin loads, names the control and creates it.
 
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ TEST(TimoraDesignerPlugin, LoadsAndCreatesTheControl)
     auto* plugin = qobject_cast<QDesignerCustomWidgetInterface*>(instance);
     ASSERT_NE(plugin, nullptr);
     EXPECT_EQ(plugin->name(), QStringLiteral("tollan::Timora"));
-    EXPECT_EQ(plugin->includeFile(), QStringLiteral("scheduler/timora.h"));
+    EXPECT_EQ(plugin->includeFile(), QStringLiteral("timora/timora.h"));
     // A freshly placed control keeps its defaults in the form.
     const QString xml = plugin->domXml();
     EXPECT_TRUE(xml.contains(QStringLiteral("class=\"tollan::Timora\"")));

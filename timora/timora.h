@@ -12,8 +12,8 @@
 // A window built from a Designer form keeps the stored properties on the widget itself:
 //   TimoraObjectStore store(ui->Timora1); ui->Timora1->ReadProperties(store);
 
-#include "scheduler/timora_clock.h"
-#include "scheduler/timora_export.h"
+#include "timora/timora_clock.h"
+#include "timora/timora_export.h"
 
 #include <QPointer>
 #include <QString>

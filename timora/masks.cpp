@@ -1,6 +1,6 @@
-#include "scheduler/masks.h"
+#include "timora/masks.h"
 
-#include "scheduler/timora_clock.h"
+#include "timora/timora_clock.h"
 
 #include <array>
 #include <cmath>

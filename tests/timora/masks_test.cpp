@@ -1,7 +1,7 @@
 // The mask language: fields, numbers, years, day names, carries, matching and the next-time search.
 
-#include "scheduler/masks.h"
-#include "scheduler/timora_clock.h"
+#include "timora/masks.h"
+#include "timora/timora_clock.h"
 
 #include <gtest/gtest.h>
 

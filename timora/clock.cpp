@@ -1,4 +1,4 @@
-#include "scheduler/timora_clock.h"
+#include "timora/timora_clock.h"
 
 namespace tollan {
 

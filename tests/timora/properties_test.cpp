@@ -1,6 +1,6 @@
 // Timora's stored properties: what is written is read back, and what an unusable store gives.
 
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // matching a minute and searching the next moment a mask allows. Plain functions over texts and
 // moments; the control and its tests call them, the host never does.
 
-#include "scheduler/timora_export.h"
+#include "timora/timora_export.h"
 
 #include <QDateTime>
 #include <QString>

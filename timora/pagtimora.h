@@ -6,7 +6,7 @@
 // The grid is unbound: it asks the page for rows through the DBGrid1_Unbound* calls, and a row's
 // bookmark is its row number as text. Deleted rows stay in the working copy, flagged, until Apply.
 
-#include "scheduler/timora.h"
+#include "timora/timora.h"
 
 #include <QList>
 #include <QPointer>
