@@ -2,6 +2,7 @@
 
 #include "scheduler/timora.h"
 #include "scheduler/timora_clock.h"
+#include "settings/known.h"
 #include "store/admin_log.h"
 #include "support/codepage.h"
 #include "support/config.h"
@@ -144,26 +145,12 @@ const QString kBreakItem = QStringLiteral(";%0D%0A;");
 QString TemplateLines(const QString& tpl) { return tpl.split(kBreakItem).join(u'\n'); }
 QString TemplateText(const QString& lines) { return lines.split(u'\n').join(kBreakItem); }
 
-// A send time as the scheduler means it: "year month day hour minute", optionally a day of the
-// week, each "*" or a number in its range, one space apart. The scheduler reads anything else as
-// some other time without a word: "22:30" as the year 22, a day name or "25" as a day or hour that
-// never comes, a missing minute as minute 0.
+// A send time as the scheduler means it (the known settings' rule): the scheduler reads anything
+// else as some other time without a word, "22:30" as the year 22, a missing minute as minute 0.
 bool IsSendMask(const QString& mask)
 {
-    if (mask.isEmpty()) return true;  // no send time: the list ends here
-    const QStringList fields = mask.split(u' ');
-    if (fields.size() != 5 && fields.size() != 6) return false;
-    static constexpr int kLow[] = {0, 1, 1, 0, 0, 1}, kHigh[] = {9999, 12, 31, 23, 59, 7};
-    for (qsizetype i = 0; i < fields.size(); ++i) {
-        const QString& f = fields[i];
-        if (f == u"*") continue;
-        if (f.isEmpty() || f.size() > 4) return false;
-        for (const QChar c : f)
-            if (c < u'0' || c > u'9') return false;
-        const int v = f.toInt();
-        if (v < kLow[i] || v > kHigh[i]) return false;
-    }
-    return true;
+    static const KnownSetting* row = Settings_Find("SendTransTime1");
+    return !Settings_Problem(*row, "SendTransTime1", mask.toStdString());
 }
 
 constexpr const char* kMaskForm =
@@ -446,6 +433,12 @@ void fSeaded::SetChanged(int index, bool changed)
     if (changed) {
         changes_[std::size_t(index / 31)] |= bit;
         cApply_->setEnabled(true);
+        // Typing again takes the mark of a refused value away; the next Apply checks anew.
+        if (QWidget* w = Field(index); w->property("refused").isValid()) {
+            w->setProperty("refused", QVariant());
+            w->setToolTip(QString());
+            w->setStyleSheet(QString());
+        }
     } else {
         changes_[std::size_t(index / 31)] &= ~bit;
     }
@@ -477,12 +470,24 @@ void fSeaded::LoadSettings()
     ShowNextTimes();
 }
 
-int fSeaded::WrongMask() const
+int fSeaded::WrongField(std::string* why) const
 {
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const int index = int(i);
-        if (kFields[i].kind != F::Mask || !IsChanged(index)) continue;
-        if (!IsSendMask(static_cast<QLineEdit*>(Field(index))->text())) return index;
+        const SettingsField& d = kFields[i];
+        if (!d.key || !IsChanged(index)) continue;
+        // The line's four lists are one setting, checked as the line they compose.
+        const bool line = LinePart(d.name) >= 0;
+        const std::string key = line ? kLine : d.key;
+        const std::string value = Text_Cp1252ToUtf8(
+            line ? Settings_ComposeLine(Value(FieldIndex("cmSpeed")), Value(FieldIndex("cmParity")),
+                                        Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits")))
+                 : Value(index));
+        const KnownSetting* row = Settings_Find(key);
+        if (const SettingProblem p = row ? Settings_Problem(*row, key, value) : SettingProblem{}) {
+            if (why) *why = p.estonian;
+            return index;
+        }
     }
     return -1;
 }
@@ -551,6 +556,12 @@ void fSeaded::TabStrip1_Click(int tab)
         TabStrip1_->setCurrentIndex(currentTab_ - 1);
         return;
     }
+    ShowPage(tab);
+}
+
+void fSeaded::ShowPage(int tab)
+{
+    QFrame* next = page(tab - 1);
     QFrame* shown = page(currentTab_ - 1);
     const bool hadFocus = shown->isAncestorOf(focusWidget());
     shown->hide();
@@ -583,15 +594,22 @@ void fSeaded::StepTab(int step)
 
 bool fSeaded::Apply()
 {
-    if (const int wrong = WrongMask(); wrong >= 0) {
-        // The field is on the page shown: a page is applied before another is shown.
+    std::string why;
+    if (const int wrong = WrongField(&why); wrong >= 0) {
+        // The field is marked, its page shown, and the reason said over the dialog; nothing is saved.
         QWidget* field = Field(wrong);
+        field->setProperty("refused", QString::fromStdString(why));
+        field->setToolTip(QString::fromStdString(why));
+        field->setStyleSheet(QStringLiteral("border: 2px solid #c00000;"));
+        if (kFields[wrong].page + 1 != currentTab_) ShowPage(kFields[wrong].page + 1);
         std::string caption = kFields[wrong].caption;
         if (!caption.empty() && caption.back() == ':') caption.pop_back();
         const std::string typed = Text_Cp1252ToUtf8(Value(wrong));
-        Msg_Box(Text_Utf8ToCp1252(caption + " \"" + typed + "\" ei ole saatmisaeg.\n" + kMaskForm), 48);
+        const std::string text = kFields[wrong].kind == F::Mask ? caption + " \"" + typed + "\" ei ole saatmisaeg.\n" + kMaskForm
+                                                                : caption + " \"" + typed + "\": " + why + ".";
+        Msg_BoxOver(this, Text_Utf8ToCp1252(text), 48);
         field->setFocus(Qt::OtherFocusReason);
-        static_cast<QLineEdit*>(field)->selectAll();
+        if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
         return false;
     }
     WaitCursor hourglass;

@@ -21,8 +21,10 @@ struct CommandLine {
 
 CommandLine Cli_Parse(const QStringList& arguments);
 QString Cli_Usage();
-// Runs `config list|get KEY|set KEY VALUE` on the home folder in force; returns the exit status.
+// Runs `config list|get|set|unset|check|describe` on the home folder in force; returns the exit status.
 int Cli_Config(const QStringList& command);
+// `config check`: every problem of the settings on stdout, a line each; 0 when there is none.
+int Cli_ConfigCheck();
 // Runs `keys rotate` on the home folder in force with the key source of `cardKey`; returns the
 // exit status.
 int Cli_Keys(const QStringList& command, const QString& cardKey);

@@ -1,6 +1,7 @@
 #include "shell/fmain.h"
 
 #include "links/dialup.h"
+#include "links/link.h"
 #include "links/ras.h"
 #include "links/socket.h"
 #include "links/tcp.h"
@@ -8,6 +9,7 @@
 #include "dialogues/dialogue.h"
 #include "scheduler/timora.h"
 #include "settings/fseaded.h"
+#include "settings/known.h"
 #include "shell/console.h"
 #include "shell/layout.h"
 #include "shell/print.h"
@@ -20,6 +22,7 @@
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
+#include "support/home.h"
 #include "support/msgbox.h"
 #include "support/text.h"
 #include "support/visuals.h"
@@ -41,6 +44,8 @@
 #include <QShortcut>
 #include <QSerialPort>
 #include <QTimer>
+
+#include <cstdio>
 
 namespace tollan {
 
@@ -265,6 +270,44 @@ void fMain::LoadSchedule()
     }
 }
 
+std::string fMain::StartLine() const
+{
+    std::string line = Ui_Headless() ? "running headless" : "running with a window";
+    line += ", home " + Text_FromQString(Home_Dir());
+    const Listener& listener = service_->listener();
+    if (listener.state() == kSockListening) {
+        QStringList at;
+        for (const QHostAddress& a : listener.addresses())
+            at << (a == QHostAddress::Any || a == QHostAddress::AnyIPv6 ? QStringLiteral("every interface") : a.toString());
+        line += ", port " + std::to_string(service_->port()) + " on " +
+                Text_FromQString(at.isEmpty() ? QStringLiteral("every interface") : at.join(QStringLiteral(" and ")));
+    } else {
+        line += ", not listening (port " + Cfg_Lookup("Port", "1280") + ")";
+    }
+    auto shown = [](const std::string& a) { return a.empty() ? std::string("(none)") : a; };
+    if (Link_UsesX25()) {
+        line += ", card centre X.25 " + shown(Cfg_Lookup("X25\\Auth_Address", "")) + " and " +
+                shown(Cfg_Lookup("X25\\Trans_Address", "")) + " over the modem on " +
+                Text_FromQString(X25_PortName(Cfg_Lookup("X25\\CommPort", "1")));
+    } else {
+        line += ", card centre " + shown(Cfg_Lookup("Tollan_Auth_Address", "")) + " and " +
+                shown(Cfg_Lookup("Tollan_Trans_Address", "")) + " over " +
+                (Num_Value(Cfg_Lookup("UseTLS", "0")) != 0 ? "TLS" : "TCP") +
+                (Num_Value(Cfg_Lookup("UseRAS", "0")) != 0 ? " after dial-up" : "");
+    }
+    return line;
+}
+
+void fMain::CheckSettings()
+{
+    // Said before a register is served, each where the administrator looks: a setting that
+    // cannot work otherwise fails far from its cause, at the first purchase or the first send.
+    for (const SettingProblem& p : Settings_Check()) {
+        if (!Ui_Headless()) std::fprintf(stderr, "tollan: %s\n", Settings_Line(p, false).c_str());
+        Err_Report(87, Text_Utf8ToCp1252(Settings_Line(p, false)), Text_Utf8ToCp1252(Settings_Line(p, true)), 48);
+    }
+}
+
 void fMain::SetUpSerialPort()
 {
     // Settings the port refuses have been reported; the link then stays without a port and its
@@ -310,6 +353,7 @@ void fMain::Form_Load()
     Log_Admin(Text_Utf8ToCp1252(asService_ ? "terminal käivitus teenusena, protsess " : "terminal käivitus, protsess ") +
               std::to_string(QCoreApplication::applicationPid()));
     service_->setService(asService_);
+    CheckSettings();
     service_->Start();                                                  // 10
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Task_Start(Ras_Init()); // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12

@@ -82,13 +82,20 @@ int main(int argc, char** argv)
         std::printf("tollan %s\n", TOLLAN_VERSION);
         return 0;
     }
+    // The table of the settings is the program's own, whatever home it would have (the manual page
+    // is made from it at build time).
+    if (line.command.value(0) == "config" && line.command.value(1) == "describe") {
+        QCoreApplication app(argc, argv);
+        return Cli_Config(line.command);
+    }
     if (!Home_Set(Home_Resolve(line.home))) {
         std::fprintf(stderr, "tollan: cannot create the home folder %s\n", Home_Resolve(line.home).toLocal8Bit().constData());
         return 1;
     }
     if (!line.command.isEmpty()) {
         QCoreApplication app(argc, argv);
-        return line.command.first() == "keys" ? Cli_Keys(line.command, line.cardKey) : Cli_Config(line.command);
+        if (line.command.first() == "keys") return Cli_Keys(line.command, line.cardKey);
+        return Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool headless = line.headless || noDisplay;
@@ -120,9 +127,8 @@ int main(int argc, char** argv)
     QObject::connect(&window, &fMain::ended, &app, [] { QCoreApplication::exit(0); });
     CloseOnSignals(window);
     window.Form_Load();
-    if (headless)
-        std::fprintf(stderr, "tollan: running headless, home %s\n", Home_Dir().toLocal8Bit().constData());
-    else
-        window.show();
+    // One line that says what this terminal is and where it serves, for the journal.
+    std::fprintf(stderr, "tollan %s: %s\n", TOLLAN_VERSION, Text_Cp1252ToUtf8(window.StartLine()).c_str());
+    if (!headless) window.show();
     return app.exec();
 }

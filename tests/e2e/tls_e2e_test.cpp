@@ -29,7 +29,7 @@ protected:
     {
         settings.try_emplace("TLS\\CAFile", tls.Path("ca.pem"));
         for (const char* key : {"TLS\\CAFile", "TLS\\CertFile", "TLS\\KeyFile", "TLS\\PeerName", "TLS\\Pin"})
-            Config(key, settings.count(key) ? settings[key] : QString());
+            ForceConfig(key, settings.count(key) ? settings[key] : QString());   // pins that are none among them
     }
     std::string Purchase(int trans, const QStringList& answers)
     {
