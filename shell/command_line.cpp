@@ -34,7 +34,7 @@ QString Cli_Usage()
         "Usage: tollan [--home DIR] [--card-key FILE] [--headless] [--service]\n"
         "       tollan [--home DIR] config list [--all] | get KEY | set [--force] KEY VALUE | unset KEY\n"
         "       tollan [--home DIR] config check | describe [--markdown | --roff]\n"
-
+        "       tollan [--home DIR] check\n"
 
         "       tollan [--home DIR] [--card-key FILE] keys rotate\n"
         "       tollan --help | --version\n"
@@ -73,6 +73,10 @@ QString Cli_Usage()
         "config check           check every setting as the terminal does when it starts: each\n"
         "                       problem on a line of its own (exit 1 when there is one)\n"
         "config describe        every known setting: its form, default and when it is read\n"
+        "check                  the settings check, then each card-centre address connected to (with\n"
+        "                       the TLS handshake, certificates and pins where UseTLS is set), or the\n"
+        "                       modem's port opened where UseX25 is set; each result on a line, exit\n"
+        "                       0 only when everything answered\n"
         "KEY is written as the terminal names it: Port, X25\\Number, TimeOut\\Connect, SendTransTime1.\n"
         "keys rotate            a new card-number key: every kept number sealed again under it in one\n"
         "                       transaction, the keys no row needs any more dropped (the terminal\n"
@@ -116,7 +120,7 @@ CommandLine Cli_Parse(const QStringList& arguments)
             line.help = true;
         } else if (a == "--version") {
             line.version = true;
-        } else if (a == "config" || a == "keys") {
+        } else if (a == "config" || a == "keys" || a == "check") {
             line.command << a;
         } else {
             line.error = QStringLiteral("unknown argument: %1").arg(a);

@@ -95,6 +95,7 @@ int main(int argc, char** argv)
     if (!line.command.isEmpty()) {
         QCoreApplication app(argc, argv);
         if (line.command.first() == "keys") return Cli_Keys(line.command, line.cardKey);
+        if (line.command.first() == "check") return Cli_Check(line.command);
         return Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
