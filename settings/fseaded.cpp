@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
@@ -73,6 +74,7 @@ constexpr SettingsField kFields[] = {
     {"tTLSPeerName", F::Text, 1, "Kaardikeskuse nimi:", "TLS\\PeerName", "", -1},
     {"tTLSPin", F::Text, 1, "Võtme SHA-256 (base64):", "TLS\\Pin", "", -1},
 
+    {"chUseX25", F::Check, 2, "Kaardikeskus X.25 modemi kaudu (muidu TCP)", "UseX25", "0", -1},
     {"tX25Number", F::Text, 2, "Telefon:", "X25\\Number", "", -1},
     {"tX25UserName", F::Text, 2, "Kasutaja:", "X25\\Username", "", -1},
     {"tX25Password", F::Password, 2, "Parool:", "X25\\Password", "", -1},
@@ -275,6 +277,16 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
             auto* c = new QComboBox(frame);
             for (const Choice& ch : Choices().at(d.name)) c->addItem(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.value));
             connect(c, &QComboBox::currentIndexChanged, this, [this, index] { SetChanged(index, true); });
+            if (std::string_view(d.name) == "cmPort") {
+                // The machine's own serial devices (a USB modem is no ttyS), and any path typed.
+                for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
+                    if (c->findData(port.systemLocation()) < 0 && !port.systemLocation().startsWith(QStringLiteral("/dev/ttyS")))
+                        c->addItem(port.systemLocation() + (port.description().isEmpty() ? QString() : " (" + port.description() + ")"),
+                                   port.systemLocation());
+                c->setEditable(true);
+                c->setInsertPolicy(QComboBox::NoInsert);
+                connect(c, &QComboBox::editTextChanged, this, [this, index] { SetChanged(index, true); });
+            }
             w = c;
             break;
         }
@@ -395,7 +407,15 @@ std::string fSeaded::Value(int index) const
     case F::File:
     case F::Mask: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
     case F::Template: return Text_FromQString(TemplateText(static_cast<QPlainTextEdit*>(w)->toPlainText()));
-    case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
+    case F::List: {
+        auto* c = static_cast<QComboBox*>(w);
+        // A typed port is a path of its own, unless it is what an item of the list says.
+        if (c->isEditable() && c->currentText() != c->itemText(c->currentIndex())) {
+            const int at = c->findText(c->currentText());
+            return Text_FromQString(at >= 0 ? c->itemData(at).toString() : c->currentText().trimmed());
+        }
+        return Text_FromQString(c->currentData().toString());
+    }
     case F::Check: return static_cast<QCheckBox*>(w)->isChecked() ? "-1" : "0";
     }
     return {};
@@ -629,8 +649,23 @@ void fSeaded::cOK_Click()
 void fSeaded::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (!placed_) PlaceBesideParent();
+    if (!placed_) {
+        PlaceBesideParent();
+        // Opened to be typed in: the first field of the page shown has the focus.
+        const auto first = std::find_if(std::begin(kFields), std::end(kFields),
+                                        [this](const SettingsField& f) { return f.page == currentTab_ - 1; });
+        Field(int(first - std::begin(kFields)))->setFocus(Qt::OtherFocusReason);
+    }
     placed_ = true;
+}
+
+void fSeaded::reject()
+{
+    // Escape, Cancel and the window's close throw the changes not yet applied away: asked first.
+    if (cApply_->isEnabled() &&
+        Msg_BoxOver(this, Text_Utf8ToCp1252("Muudatused on salvestamata.\r\rLoobuda neist?"), 4 + 32 + 256) != 6)
+        return;
+    QDialog::reject();
 }
 
 void fSeaded::PlaceBesideParent()

@@ -73,6 +73,9 @@ signals:
 public:
     QFrame* page(int frame) const;
 
+    // Asks before throwing away changes not yet applied (Escape, "Loobu", the window's close).
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 

@@ -45,6 +45,7 @@
 #include <QSerialPort>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tollan {
@@ -255,9 +256,20 @@ void fMain::PlaceWindow()
     const int screenHeight = screen ? Twips_FromPxY(screen->geometry().height()) : 0;
     const int windowHeight = property("HeightTwips").toInt();
     const std::string key = kFormName;
+    const std::string byDefault = std::to_string(screenHeight - windowHeight - 300);
     const double left = Num_Value(Cfg_Get(key + ".Left", "300"));
-    const double top = Num_Value(Cfg_Get(key + ".Top", std::to_string(screenHeight - windowHeight - 300)));
-    move(Twips_ToPxX(int(left)), Twips_ToPxY(int(top)));
+    const double top = Num_Value(Cfg_Get(key + ".Top", byDefault));
+    const QPoint saved(Twips_ToPxX(int(left)), Twips_ToPxY(int(top)));
+    // A position saved on a screen that is gone (a second monitor unplugged, a smaller one) would
+    // open the window where nobody sees it: then it opens where a first start puts it. Enough of
+    // it to take hold of must lie on some screen.
+    const QRect title(saved, QSize(std::min(width(), 160), 32));
+    const auto screens = QGuiApplication::screens();
+    const bool seen = std::any_of(screens.begin(), screens.end(), [&title](const QScreen* s) {
+        const QRect on = s->availableGeometry().intersected(title);
+        return on.width() >= std::min(title.width(), 64) && on.height() >= 16;
+    });
+    move(seen || screens.isEmpty() ? saved : QPoint(Twips_ToPxX(300), Twips_ToPxY(int(Num_Value(byDefault)))));
 }
 
 void fMain::LoadSchedule()

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -430,4 +431,57 @@ TEST_F(SettingsDialog, EachWrongValueMarksItsFieldAndOkIsRefusedWithTheReasonOve
         field->setText(field->text() + "1");
         EXPECT_FALSE(field->property("refused").isValid());
     }
+}
+
+TEST_F(SettingsDialog, OpensWithTheFocusInItsFirstFieldAndEscapeAsksOverItBeforeThrowingChangesAway)
+{
+    fSeaded d;
+    d.show();
+    QApplication::processEvents();
+    EXPECT_EQ(d.focusWidget(), Find<QLineEdit>(d, "tFirmaNimi"));
+    QTest::keyClick(&d, Qt::Key_Escape);   // nothing changed: closed at once
+    EXPECT_FALSE(d.isVisible());
+
+    d.show();
+    Find<QLineEdit>(d, "tFirmaLinn")->setText("Tartu");
+    test::Operator person;
+    person.answers = {{"Ei"}, {"Jah"}};
+    Ui_SetHeadless(false);
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());   // "Ei": the changes stay to be applied
+    EXPECT_EQ(person.parentSeen, &d);
+    QTest::keyClick(&d, Qt::Key_Escape);
+    Ui_SetHeadless(true);
+    EXPECT_FALSE(d.isVisible());
+    ASSERT_EQ(person.seen.size(), 2u);
+    EXPECT_TRUE(person.seen[0].contains(QString::fromUtf8("salvestamata"))) << person.seen[0].toStdString();
+    EXPECT_EQ(Ini(), QByteArray());
+}
+
+TEST_F(SettingsDialog, UseX25HasASwitchAndTheModemsPortIsAnyDeviceOfTheMachineOrAnyPathTyped)
+{
+    {
+        fSeaded d;
+        auto* x25 = Find<QCheckBox>(d, "chUseX25");
+        ASSERT_NE(x25, nullptr);
+        EXPECT_FALSE(x25->isChecked());
+        x25->setChecked(true);
+        auto* port = Find<QComboBox>(d, "cmPort");
+        EXPECT_TRUE(port->isEditable());
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            if (!info.systemLocation().startsWith("/dev/ttyS"))
+                EXPECT_GE(port->findData(info.systemLocation()), 0) << info.systemLocation().toStdString();
+        port->setCurrentText("/dev/ttyUSB0");
+        Apply(d)->click();
+    }
+    EXPECT_EQ(Cfg_Lookup("UseX25", "?"), "-1");
+    EXPECT_EQ(Cfg_Lookup("X25\\CommPort", "?"), "/dev/ttyUSB0");
+    fSeaded again;
+    EXPECT_TRUE(Find<QCheckBox>(again, "chUseX25")->isChecked());
+    auto* port = Find<QComboBox>(again, "cmPort");
+    EXPECT_EQ(port->currentText(), QStringLiteral("/dev/ttyUSB0"));
+    // A port of the list is stored as its number; its caption typed is the same port.
+    port->setCurrentText(QStringLiteral("2 (/dev/ttyS1)"));
+    Apply(again)->click();
+    EXPECT_EQ(Cfg_Lookup("X25\\CommPort", "?"), "2");
 }

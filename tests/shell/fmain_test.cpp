@@ -118,6 +118,24 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
+TEST_F(MainWindow, ASavedPositionOffEveryScreenIsBroughtBackWhereAFirstStartPutsIt)
+{
+    const QPoint first = Load().pos();
+    window.reset();
+    const std::pair<const char*, const char*> away[] = {{"-90000", "-90000"}, {"90000", "300"}, {"300", "90000"}};
+    for (const auto& [left, top] : away) {
+        SCOPED_TRACE(std::string(left) + "," + top);
+        Cfg_Put("fMain.Left", left);
+        Cfg_Put("fMain.Top", top);
+        EXPECT_EQ(Load().pos(), first);
+        window.reset();
+    }
+    // Partly off the screen, but with room to take hold of: where it was saved.
+    Cfg_Put("fMain.Left", "-600");
+    Cfg_Put("fMain.Top", "1500");
+    EXPECT_EQ(Load().pos(), QPoint(Twips_ToPxX(-600), Twips_ToPxY(1500)));
+}
+
 TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCannotReadAreShownAtOnce)
 {
     Cfg_Put("AllowFrom", "192.168.1.0/24;kassa7");
