@@ -1,6 +1,7 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
 #include "shell/fmain.h"
+#include "shell/translation.h"
 
 #include "support/clock.h"
 #include "support/codepage.h"
@@ -14,6 +15,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -102,6 +104,7 @@ int main(int argc, char** argv)
     const bool headless = line.headless || noDisplay;
     if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (QTranslator* texts = Ui_QtTexts()) QCoreApplication::installTranslator(texts);
     Ui_SetHeadless(headless);
     Text_UseSystemLocale();
 

@@ -176,7 +176,8 @@ TEST_F(Shop, HeadlessEveryErrorGoesToStderrWithItsSyslogLevelAndASecondTerminals
     EXPECT_EQ(second.Exit(10000), 0);
     const std::string said = FileText(tmp.filePath("second.err"));
     // An error (a stop sign in the window) at level 3, a warning (an exclamation mark) at level 4.
-    EXPECT_TRUE(Has(said, "<3>tollan: ") && Has(said, " - Viga ühenduse aktsepteerijas (") &&
+    // The socket's failure in the operator's language, as the window and tollan.err show it.
+    EXPECT_TRUE(Has(said, "<3>tollan: 10048 - Viga ühenduse aktsepteerijas (aadress on juba kasutusel (") &&
                 Has(said, "(port " + std::to_string(port) + "))\n")) << said;
     EXPECT_TRUE(Has(said, "<4>tollan: 87 - Seade Tollan_Auth_Address: puudub: kaardikeskusega ei saa ühendust "
                           "(Tollan_Auth_Address: missing: the card centre cannot be reached over TCP)\n")) << said;

@@ -26,7 +26,7 @@ TEST_F(Check, EachCardCentreAddressIsTriedOverTcpAndTlsWithItsPinAndTheExitSaysW
     std::string out;
     EXPECT_EQ(Run(out), 1);
     EXPECT_TRUE(Has(out, "settings: sound\n")) << out;
-    EXPECT_TRUE(Has(out, "Tollan_Auth_Address " + Address() + ": no answer: Connection refused\n")) << out;
+    EXPECT_TRUE(Has(out, "Tollan_Auth_Address " + Address() + ": no answer: ühendusest keelduti\n")) << out;
 
     StartCentre();
     EXPECT_EQ(Run(out), 0) << out;

@@ -85,7 +85,7 @@ TEST_F(OverTls, TheCardCentreIsReachedOnlyWithTheRightCertificatesNameAndPinAndE
          "TLS: seade TLS\\Pin: \"AAAA\" ei ole base64 32 baidist ega sobi ühegi võtmega"},
         {"no certificate where the card centre asks for one",
          tls.CentreArgs("centre") + QStringList{"--tls-client-ca", tls.Path("ca.pem")}, {},
-         "TLS: The remote host closed the connection", true,
+         "TLS: teine pool sulges ühenduse", true,
          "handshake failed: The peer did not present any certificate"},
         {"a card centre that does not speak TLS", {}, {}, "TLS: Error during SSL handshake", false, {}},
     };
