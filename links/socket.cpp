@@ -88,6 +88,24 @@ std::int32_t Socket_ErrorNumber(int e)
     }
 }
 
+QString Socket_ErrorText(int e, const QString& qtText)
+{
+    // The operator's window and tollan.err are in Estonian; Qt's own words stay only for the TLS
+    // causes (a certificate's fault), which name what no short text can.
+    switch (static_cast<QAbstractSocket::SocketError>(e)) {
+    case QAbstractSocket::ConnectionRefusedError: return QString::fromUtf8("ühendusest keelduti");
+    case QAbstractSocket::RemoteHostClosedError: return QString::fromUtf8("teine pool sulges ühenduse");
+    case QAbstractSocket::HostNotFoundError: return QString::fromUtf8("hosti ei leitud");
+    case QAbstractSocket::SocketAccessError: return QString::fromUtf8("selleks puuduvad õigused");
+    case QAbstractSocket::SocketResourceError: return QString::fromUtf8("süsteemil pole vahendeid (liiga palju ühendusi?)");
+    case QAbstractSocket::SocketTimeoutError: return QString::fromUtf8("aeg sai läbi");
+    case QAbstractSocket::NetworkError: return QString::fromUtf8("võrgu viga");
+    case QAbstractSocket::AddressInUseError: return QString::fromUtf8("aadress on juba kasutusel");
+    case QAbstractSocket::SocketAddressNotAvailableError: return QString::fromUtf8("aadress ei ole selle masina oma");
+    default: return qtText;
+    }
+}
+
 Socket::Socket(QObject* parent) : QObject(parent) {}
 
 Socket::~Socket()
@@ -162,7 +180,7 @@ bool Socket::connectToRemote(SocketFailure* failure)
         s = new QTcpSocket(this);
     }
     if (localPort_ != 0 && !s->bind(QHostAddress::Any, quint16(localPort_))) {
-        SocketFailure f{Socket_ErrorNumber(s->error()), Text_FromQString(s->errorString())};
+        SocketFailure f{Socket_ErrorNumber(s->error()), Text_FromQString(Socket_ErrorText(s->error(), s->errorString()))};
         delete s;
         return fail(f.number, f.description);
     }
@@ -262,7 +280,7 @@ void Socket::onDisconnected()
     if (secure_ && tcpUp_ && !confirmed_) {
         if (tlsFailure_.description.empty() && state_ != kSockError)
             failHandshake(Socket_ErrorNumber(QAbstractSocket::RemoteHostClosedError),
-                          sock_->errorString() + refusalHint());
+                          Socket_ErrorText(QAbstractSocket::RemoteHostClosedError, sock_->errorString()) + refusalHint());
         return;
     }
     onReadyRead();  // what came just before the close is still the peer's data
@@ -281,7 +299,7 @@ void Socket::onError()
     // card centre that closed on us because we had no certificate for it).
     if (secure_ && !confirmed_ && (tcpUp_ || isTlsError(sock_->error()))) {
         if (tlsFailure_.description.empty())
-            failHandshake(Socket_ErrorNumber(sock_->error()), sock_->errorString() + refusalHint());
+            failHandshake(Socket_ErrorNumber(sock_->error()), Socket_ErrorText(sock_->error(), sock_->errorString()) + refusalHint());
         return;
     }
     // The peer's close is the close event, not a failure.
@@ -289,7 +307,7 @@ void Socket::onError()
         return;
     state_ = kSockError;
     int number = Socket_ErrorNumber(sock_->error());
-    QString text = sock_->errorString();
+    QString text = Socket_ErrorText(sock_->error(), sock_->errorString());
     bool cancel = false;
     emit error(number, text, &cancel);
     showUnlessCancelled(cancel, number, text);
@@ -389,7 +407,7 @@ QTcpServer* Listener::server(std::size_t index)
         connect(server, &QTcpServer::newConnection, this, &Listener::onNewConnection);
         connect(server, &QTcpServer::acceptError, this, [this, server](QAbstractSocket::SocketError e) {
             int number = Socket_ErrorNumber(e);
-            QString text = server->errorString();
+            QString text = Socket_ErrorText(e, server->errorString());
             bool cancel = false;
             emit error(number, text, &cancel);
             showUnlessCancelled(cancel, number, text);
@@ -427,7 +445,7 @@ bool Listener::listenOnce(std::int32_t port, SocketFailure* failure, const QList
             continue;
         }
         const SocketFailure f{Socket_ErrorNumber(s->serverError()),
-                              Text_FromQString(s->errorString() + " (" + address.toString() + ")")};
+                              Text_FromQString(Socket_ErrorText(s->serverError(), s->errorString()) + " (" + address.toString() + ")")};
         if (s->serverError() == QAbstractSocket::SocketAddressNotAvailableError) {
             missing = f;
             continue;

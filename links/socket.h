@@ -178,5 +178,8 @@ private:
 // The socket component's number for a failure (the numbers cash-register integrators know from
 // the socket libraries of the old platform: 10061 refused, 10060 timed out, 11001 host not found ...).
 std::int32_t Socket_ErrorNumber(int qtSocketError);
+// The failure in the operator's language (Estonian) for the socket errors a shop meets; Qt's own
+// text for the rest (a TLS handshake's cause among them).
+QString Socket_ErrorText(int qtSocketError, const QString& qtText);
 
 } // namespace tollan

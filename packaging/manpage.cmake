@@ -35,6 +35,16 @@ string(APPEND page ".SH DESCRIPTION\nThe text of\n.B ${name} \\-\\-help\n(every 
 string(APPEND page ".PP\n.nf\n${help}\n.fi\n")
 if(DEFINED EXTRA AND NOT EXTRA STREQUAL "")
   file(READ "${EXTRA}" extra)
+  # A line `.\" @SETTINGS@` stands for the program's own table of its settings (a SETTINGS
+  # section), printed by `PROGRAM config describe --roff`: the page says what the program checks.
+  if(extra MATCHES "\\.\\\\\" @SETTINGS@\n")
+    execute_process(COMMAND "${PROGRAM}" config describe --roff
+      OUTPUT_VARIABLE settings ERROR_VARIABLE err RESULT_VARIABLE status ENCODING UTF-8)
+    if(NOT status EQUAL 0 OR settings STREQUAL "")
+      message(FATAL_ERROR "manpage.cmake: ${PROGRAM} config describe --roff failed (${status}): ${err}")
+    endif()
+    string(REPLACE ".\\\" @SETTINGS@\n" "${settings}" extra "${extra}")
+  endif()
   string(APPEND page "${extra}")
 endif()
 list(REMOVE_ITEM SEE_ALSO "${NAME}")

@@ -1,5 +1,6 @@
 #include "settings/fseaded.h"
 
+#include "settings/known.h"
 #include "timora/timora.h"
 #include "timora/timora_clock.h"
 #include "store/admin_log.h"
@@ -20,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QShortcut>
 #include <QTabBar>
 #include <QTimer>
@@ -72,6 +74,7 @@ constexpr SettingsField kFields[] = {
     {"tTLSPeerName", F::Text, 1, "Kaardikeskuse nimi:", "TLS\\PeerName", "", -1},
     {"tTLSPin", F::Text, 1, "Võtme SHA-256 (base64):", "TLS\\Pin", "", -1},
 
+    {"chUseX25", F::Check, 2, "Kaardikeskus X.25 modemi kaudu (muidu TCP)", "UseX25", "0", -1},
     {"tX25Number", F::Text, 2, "Telefon:", "X25\\Number", "", -1},
     {"tX25UserName", F::Text, 2, "Kasutaja:", "X25\\Username", "", -1},
     {"tX25Password", F::Password, 2, "Parool:", "X25\\Password", "", -1},
@@ -144,26 +147,12 @@ const QString kBreakItem = QStringLiteral(";%0D%0A;");
 QString TemplateLines(const QString& tpl) { return tpl.split(kBreakItem).join(u'\n'); }
 QString TemplateText(const QString& lines) { return lines.split(u'\n').join(kBreakItem); }
 
-// A send time as the scheduler means it: "year month day hour minute", optionally a day of the
-// week, each "*" or a number in its range, one space apart. The scheduler reads anything else as
-// some other time without a word: "22:30" as the year 22, a day name or "25" as a day or hour that
-// never comes, a missing minute as minute 0.
+// A send time as the scheduler means it (the known settings' rule): the scheduler reads anything
+// else as some other time without a word, "22:30" as the year 22, a missing minute as minute 0.
 bool IsSendMask(const QString& mask)
 {
-    if (mask.isEmpty()) return true;  // no send time: the list ends here
-    const QStringList fields = mask.split(u' ');
-    if (fields.size() != 5 && fields.size() != 6) return false;
-    static constexpr int kLow[] = {0, 1, 1, 0, 0, 1}, kHigh[] = {9999, 12, 31, 23, 59, 7};
-    for (qsizetype i = 0; i < fields.size(); ++i) {
-        const QString& f = fields[i];
-        if (f == u"*") continue;
-        if (f.isEmpty() || f.size() > 4) return false;
-        for (const QChar c : f)
-            if (c < u'0' || c > u'9') return false;
-        const int v = f.toInt();
-        if (v < kLow[i] || v > kHigh[i]) return false;
-    }
-    return true;
+    static const KnownSetting* row = Settings_Find("SendTransTime1");
+    return !Settings_Problem(*row, "SendTransTime1", mask.toStdString());
 }
 
 constexpr const char* kMaskForm =
@@ -288,6 +277,16 @@ fSeaded::fSeaded(QWidget* parent) : QDialog(parent)
             auto* c = new QComboBox(frame);
             for (const Choice& ch : Choices().at(d.name)) c->addItem(QString::fromUtf8(ch.caption), QString::fromUtf8(ch.value));
             connect(c, &QComboBox::currentIndexChanged, this, [this, index] { SetChanged(index, true); });
+            if (std::string_view(d.name) == "cmPort") {
+                // The machine's own serial devices (a USB modem is no ttyS), and any path typed.
+                for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
+                    if (c->findData(port.systemLocation()) < 0 && !port.systemLocation().startsWith(QStringLiteral("/dev/ttyS")))
+                        c->addItem(port.systemLocation() + (port.description().isEmpty() ? QString() : " (" + port.description() + ")"),
+                                   port.systemLocation());
+                c->setEditable(true);
+                c->setInsertPolicy(QComboBox::NoInsert);
+                connect(c, &QComboBox::editTextChanged, this, [this, index] { SetChanged(index, true); });
+            }
             w = c;
             break;
         }
@@ -408,7 +407,15 @@ std::string fSeaded::Value(int index) const
     case F::File:
     case F::Mask: return Text_FromQString(static_cast<QLineEdit*>(w)->text());
     case F::Template: return Text_FromQString(TemplateText(static_cast<QPlainTextEdit*>(w)->toPlainText()));
-    case F::List: return Text_FromQString(static_cast<QComboBox*>(w)->currentData().toString());
+    case F::List: {
+        auto* c = static_cast<QComboBox*>(w);
+        // A typed port is a path of its own, unless it is what an item of the list says.
+        if (c->isEditable() && c->currentText() != c->itemText(c->currentIndex())) {
+            const int at = c->findText(c->currentText());
+            return Text_FromQString(at >= 0 ? c->itemData(at).toString() : c->currentText().trimmed());
+        }
+        return Text_FromQString(c->currentData().toString());
+    }
     case F::Check: return static_cast<QCheckBox*>(w)->isChecked() ? "-1" : "0";
     }
     return {};
@@ -446,6 +453,12 @@ void fSeaded::SetChanged(int index, bool changed)
     if (changed) {
         changes_[std::size_t(index / 31)] |= bit;
         cApply_->setEnabled(true);
+        // Typing again takes the mark of a refused value away; the next Apply checks anew.
+        if (QWidget* w = Field(index); w->property("refused").isValid()) {
+            w->setProperty("refused", QVariant());
+            w->setToolTip(QString());
+            w->setStyleSheet(QString());
+        }
     } else {
         changes_[std::size_t(index / 31)] &= ~bit;
     }
@@ -477,12 +490,24 @@ void fSeaded::LoadSettings()
     ShowNextTimes();
 }
 
-int fSeaded::WrongMask() const
+int fSeaded::WrongField(std::string* why) const
 {
     for (std::size_t i = 0; i < std::size(kFields); ++i) {
         const int index = int(i);
-        if (kFields[i].kind != F::Mask || !IsChanged(index)) continue;
-        if (!IsSendMask(static_cast<QLineEdit*>(Field(index))->text())) return index;
+        const SettingsField& d = kFields[i];
+        if (!d.key || !IsChanged(index)) continue;
+        // The line's four lists are one setting, checked as the line they compose.
+        const bool line = LinePart(d.name) >= 0;
+        const std::string key = line ? kLine : d.key;
+        const std::string value = Text_Cp1252ToUtf8(
+            line ? Settings_ComposeLine(Value(FieldIndex("cmSpeed")), Value(FieldIndex("cmParity")),
+                                        Value(FieldIndex("cmDataBits")), Value(FieldIndex("cmStopBits")))
+                 : Value(index));
+        const KnownSetting* row = Settings_Find(key);
+        if (const SettingProblem p = row ? Settings_Problem(*row, key, value) : SettingProblem{}) {
+            if (why) *why = p.estonian;
+            return index;
+        }
     }
     return -1;
 }
@@ -551,6 +576,12 @@ void fSeaded::TabStrip1_Click(int tab)
         TabStrip1_->setCurrentIndex(currentTab_ - 1);
         return;
     }
+    ShowPage(tab);
+}
+
+void fSeaded::ShowPage(int tab)
+{
+    QFrame* next = page(tab - 1);
     QFrame* shown = page(currentTab_ - 1);
     const bool hadFocus = shown->isAncestorOf(focusWidget());
     shown->hide();
@@ -583,15 +614,22 @@ void fSeaded::StepTab(int step)
 
 bool fSeaded::Apply()
 {
-    if (const int wrong = WrongMask(); wrong >= 0) {
-        // The field is on the page shown: a page is applied before another is shown.
+    std::string why;
+    if (const int wrong = WrongField(&why); wrong >= 0) {
+        // The field is marked, its page shown, and the reason said over the dialog; nothing is saved.
         QWidget* field = Field(wrong);
+        field->setProperty("refused", QString::fromStdString(why));
+        field->setToolTip(QString::fromStdString(why));
+        field->setStyleSheet(QStringLiteral("border: 2px solid #c00000;"));
+        if (kFields[wrong].page + 1 != currentTab_) ShowPage(kFields[wrong].page + 1);
         std::string caption = kFields[wrong].caption;
         if (!caption.empty() && caption.back() == ':') caption.pop_back();
         const std::string typed = Text_Cp1252ToUtf8(Value(wrong));
-        Msg_Box(Text_Utf8ToCp1252(caption + " \"" + typed + "\" ei ole saatmisaeg.\n" + kMaskForm), 48);
+        const std::string text = kFields[wrong].kind == F::Mask ? caption + " \"" + typed + "\" ei ole saatmisaeg.\n" + kMaskForm
+                                                                : caption + " \"" + typed + "\": " + why + ".";
+        Msg_BoxOver(this, Text_Utf8ToCp1252(text), 48);
         field->setFocus(Qt::OtherFocusReason);
-        static_cast<QLineEdit*>(field)->selectAll();
+        if (auto* edit = qobject_cast<QLineEdit*>(field)) edit->selectAll();
         return false;
     }
     WaitCursor hourglass;
@@ -611,8 +649,23 @@ void fSeaded::cOK_Click()
 void fSeaded::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    if (!placed_) PlaceBesideParent();
+    if (!placed_) {
+        PlaceBesideParent();
+        // Opened to be typed in: the first field of the page shown has the focus.
+        const auto first = std::find_if(std::begin(kFields), std::end(kFields),
+                                        [this](const SettingsField& f) { return f.page == currentTab_ - 1; });
+        Field(int(first - std::begin(kFields)))->setFocus(Qt::OtherFocusReason);
+    }
     placed_ = true;
+}
+
+void fSeaded::reject()
+{
+    // Escape, Cancel and the window's close throw the changes not yet applied away: asked first.
+    if (cApply_->isEnabled() &&
+        Msg_BoxOver(this, Text_Utf8ToCp1252("Muudatused on salvestamata.\r\rLoobuda neist?"), 4 + 32 + 256) != 6)
+        return;
+    QDialog::reject();
 }
 
 void fSeaded::PlaceBesideParent()

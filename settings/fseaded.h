@@ -73,6 +73,9 @@ signals:
 public:
     QFrame* page(int frame) const;
 
+    // Asks before throwing away changes not yet applied (Escape, "Loobu", the window's close).
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -81,8 +84,11 @@ private:
     // Saves the changes and loads the fields again; false, with nothing saved, when a changed send
     // time is refused.
     bool Apply();
-    // The index of the first changed send time that is no mask, or -1.
-    int WrongMask() const;
+    // The index of the first changed field whose value the known settings refuse, with the reason
+    // in Estonian, or -1.
+    int WrongField(std::string* why) const;
+    // Shows page `tab` (1-based) without applying the one shown.
+    void ShowPage(int tab);
     void ShowNextTimes();
     void StepTab(int step);
     void PlaceBesideParent();

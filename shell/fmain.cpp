@@ -1,6 +1,7 @@
 #include "shell/fmain.h"
 
 #include "links/dialup.h"
+#include "links/link.h"
 #include "links/ras.h"
 #include "links/socket.h"
 #include "links/tcp.h"
@@ -8,6 +9,7 @@
 #include "dialogues/dialogue.h"
 #include "timora/timora.h"
 #include "settings/fseaded.h"
+#include "settings/known.h"
 #include "shell/console.h"
 #include "shell/layout.h"
 #include "shell/print.h"
@@ -20,6 +22,7 @@
 #include "support/codepage.h"
 #include "support/config.h"
 #include "support/errors.h"
+#include "support/home.h"
 #include "support/msgbox.h"
 #include "support/text.h"
 #include "support/visuals.h"
@@ -41,6 +44,9 @@
 #include <QShortcut>
 #include <QSerialPort>
 #include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
 
 namespace tollan {
 
@@ -250,9 +256,20 @@ void fMain::PlaceWindow()
     const int screenHeight = screen ? Twips_FromPxY(screen->geometry().height()) : 0;
     const int windowHeight = property("HeightTwips").toInt();
     const std::string key = kFormName;
+    const std::string byDefault = std::to_string(screenHeight - windowHeight - 300);
     const double left = Num_Value(Cfg_Get(key + ".Left", "300"));
-    const double top = Num_Value(Cfg_Get(key + ".Top", std::to_string(screenHeight - windowHeight - 300)));
-    move(Twips_ToPxX(int(left)), Twips_ToPxY(int(top)));
+    const double top = Num_Value(Cfg_Get(key + ".Top", byDefault));
+    const QPoint saved(Twips_ToPxX(int(left)), Twips_ToPxY(int(top)));
+    // A position saved on a screen that is gone (a second monitor unplugged, a smaller one) would
+    // open the window where nobody sees it: then it opens where a first start puts it. Enough of
+    // it to take hold of must lie on some screen.
+    const QRect title(saved, QSize(std::min(width(), 160), 32));
+    const auto screens = QGuiApplication::screens();
+    const bool seen = std::any_of(screens.begin(), screens.end(), [&title](const QScreen* s) {
+        const QRect on = s->availableGeometry().intersected(title);
+        return on.width() >= std::min(title.width(), 64) && on.height() >= 16;
+    });
+    move(seen || screens.isEmpty() ? saved : QPoint(Twips_ToPxX(300), Twips_ToPxY(int(Num_Value(byDefault)))));
 }
 
 void fMain::LoadSchedule()
@@ -262,6 +279,44 @@ void fMain::LoadSchedule()
         const std::string mask = Cfg_Get("SendTransTime" + std::to_string(n), "");
         if (mask.empty()) break;
         Timora1_->Insert(Text_ToQString(mask), QStringLiteral("side"), QString());
+    }
+}
+
+std::string fMain::StartLine() const
+{
+    std::string line = Ui_Headless() ? "running headless" : "running with a window";
+    line += ", home " + Text_FromQString(Home_Dir());
+    const Listener& listener = service_->listener();
+    if (listener.state() == kSockListening) {
+        QStringList at;
+        for (const QHostAddress& a : listener.addresses())
+            at << (a == QHostAddress::Any || a == QHostAddress::AnyIPv6 ? QStringLiteral("every interface") : a.toString());
+        line += ", port " + std::to_string(service_->port()) + " on " +
+                Text_FromQString(at.isEmpty() ? QStringLiteral("every interface") : at.join(QStringLiteral(" and ")));
+    } else {
+        line += ", not listening (port " + Cfg_Lookup("Port", "1280") + ")";
+    }
+    auto shown = [](const std::string& a) { return a.empty() ? std::string("(none)") : a; };
+    if (Link_UsesX25()) {
+        line += ", card centre X.25 " + shown(Cfg_Lookup("X25\\Auth_Address", "")) + " and " +
+                shown(Cfg_Lookup("X25\\Trans_Address", "")) + " over the modem on " +
+                Text_FromQString(X25_PortName(Cfg_Lookup("X25\\CommPort", "1")));
+    } else {
+        line += ", card centre " + shown(Cfg_Lookup("Tollan_Auth_Address", "")) + " and " +
+                shown(Cfg_Lookup("Tollan_Trans_Address", "")) + " over " +
+                (Num_Value(Cfg_Lookup("UseTLS", "0")) != 0 ? "TLS" : "TCP") +
+                (Num_Value(Cfg_Lookup("UseRAS", "0")) != 0 ? " after dial-up" : "");
+    }
+    return line;
+}
+
+void fMain::CheckSettings()
+{
+    // Said before a register is served, each where the administrator looks: a setting that
+    // cannot work otherwise fails far from its cause, at the first purchase or the first send.
+    for (const SettingProblem& p : Settings_Check()) {
+        if (!Ui_Headless()) std::fprintf(stderr, "tollan: %s\n", Settings_Line(p, false).c_str());
+        Err_Report(87, Text_Utf8ToCp1252(Settings_Line(p, false)), Text_Utf8ToCp1252(Settings_Line(p, true)), 48);
     }
 }
 
@@ -310,6 +365,7 @@ void fMain::Form_Load()
     Log_Admin(Text_Utf8ToCp1252(asService_ ? "terminal käivitus teenusena, protsess " : "terminal käivitus, protsess ") +
               std::to_string(QCoreApplication::applicationPid()));
     service_->setService(asService_);
+    CheckSettings();
     service_->Start();                                                  // 10
     if (Num_Value(Cfg_Get("UseRAS", "0")) != 0) Task_Start(Ras_Init()); // 11
     if (Num_Value(Cfg_Get("UseX25", "0")) != 0) SetUpSerialPort();      // 12

@@ -53,6 +53,10 @@ public:
     void Form_Load();
     void Form_Unload();
     void PlaceFrames();
+    // What the started terminal is and where it serves, one line (Windows-1252): headless or with
+    // a window, the home folder, the port and addresses it listens on, the card centre's
+    // addresses and the link that reaches them.
+    std::string StartLine() const;
 
     // Procedures of the window that the operator's transactions use.
     // The next console transaction number, eight upper-case hexadecimal digits.
@@ -113,6 +117,7 @@ private:
     void ShowTraffic(int image);
     void PlaceWindow();
     void LoadSchedule();
+    void CheckSettings();
     void SetUpSerialPort();
     void OpenCardKey();
     void RefreshUnsentStatus();

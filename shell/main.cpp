@@ -1,6 +1,7 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
 #include "shell/fmain.h"
+#include "shell/translation.h"
 #include "workstation/connections.h"
 
 #include "support/clock.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <QTranslator>
 
 #include <csignal>
 #include <cstdio>
@@ -86,18 +88,27 @@ int main(int argc, char** argv)
         std::printf("tollan %s\n", TOLLAN_VERSION);
         return 0;
     }
+    // The table of the settings is the program's own, whatever home it would have (the manual page
+    // is made from it at build time).
+    if (line.command.value(0) == "config" && line.command.value(1) == "describe") {
+        QCoreApplication app(argc, argv);
+        return Cli_Config(line.command);
+    }
     if (!Home_Set(Home_Resolve(line.home))) {
         std::fprintf(stderr, "tollan: cannot create the home folder %s\n", Home_Resolve(line.home).toLocal8Bit().constData());
         return 1;
     }
     if (!line.command.isEmpty()) {
         QCoreApplication app(argc, argv);
-        return line.command.first() == "keys" ? Cli_Keys(line.command, line.cardKey) : Cli_Config(line.command);
+        if (line.command.first() == "keys") return Cli_Keys(line.command, line.cardKey);
+        if (line.command.first() == "check") return Cli_Check(line.command);
+        return Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     const bool headless = line.headless || noDisplay;
     if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    if (QTranslator* texts = Ui_QtTexts()) QCoreApplication::installTranslator(texts);
     Ui_SetHeadless(headless);
     Text_UseSystemLocale();
 
@@ -131,9 +142,8 @@ int main(int argc, char** argv)
                                         : std::string("STATUS=not listening for registers: see the log");
     Notify_Send("READY=1\n" + status);
     Notify_StartWatchdog(&window);
-    if (headless)
-        std::fprintf(stderr, "tollan: running headless, home %s\n", Home_Dir().toLocal8Bit().constData());
-    else
-        window.show();
+    // One line that says what this terminal is and where it serves, for the journal.
+    std::fprintf(stderr, "tollan %s: %s\n", TOLLAN_VERSION, Text_Cp1252ToUtf8(window.StartLine()).c_str());
+    if (!headless) window.show();
     return app.exec();
 }

@@ -98,4 +98,17 @@ bool Admin_PutSetting(std::string_view via, std::string_view key, std::string_vi
     return true;
 }
 
+bool Admin_UnsetSetting(std::string_view via, std::string_view key)
+{
+    std::optional<std::string> before;
+    if (!Cfg_Delete(key, before))
+        return false;
+    if (before) {
+        const std::string head = std::string(via) + ": " + std::string(key) + " ";
+        const std::size_t room = (kMessageSize - std::min(kMessageSize, head.size() + 4)) / 2;
+        Log_Admin(head + Shown(key, before, room) + " -> " + Shown(key, std::nullopt, room));
+    }
+    return true;
+}
+
 } // namespace tollan

@@ -31,5 +31,8 @@ DbStatus Log_SettingChanged(std::string_view via, std::string_view key, const st
 // Stores a setting as an administrator's change: Cfg_Replace, then the record of it when the value
 // differs from what the setting held. True when stored (a failure is reported by the store).
 bool Admin_PutSetting(std::string_view via, std::string_view key, std::string_view value);
+// Removes a setting as an administrator's change, recorded as "KEY: OLD -> (puudus)" when it was
+// there. True when it is absent now.
+bool Admin_UnsetSetting(std::string_view via, std::string_view key);
 
 } // namespace tollan

@@ -195,6 +195,25 @@ bool Cfg_Replace(std::string_view key, std::string_view value, std::optional<std
     });
 }
 
+bool Cfg_Delete(std::string_view key, std::optional<std::string>& before)
+{
+    EnsureInit();
+    Store& s = State();
+    before.reset();
+    const CfgKey k = Cfg_SplitKey(s.root, key);
+    RegKey handle = 0;
+    std::int32_t code = Reg_OpenKey(Hive(), k.subkey, kKeyRead, &handle);
+    if (code == kRegOk) {
+        code = Reg_DeleteValue(handle, k.name, &before);
+        Reg_CloseKey(handle);
+    }
+    s.lastError = code;
+    if (code == kRegNotFound) return true;
+    if (code != kRegOk && !ReportedUnreadable(code))
+        Err_Report(code, Reg_ErrorText(code), "Viga konf.-faili kirjutamisel", 48, Details(key));
+    return code == kRegOk;
+}
+
 bool Cfg_IsSecret(std::string_view key)
 {
     const std::string name = Str_Upper(Cfg_SplitKey("", key).name);

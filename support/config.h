@@ -37,6 +37,9 @@ bool Cfg_Replace(std::string_view key, std::string_view value, std::optional<std
 // process's write falls between: a counter counted on here never repeats a number. True when
 // stored; a failure is reported, and `next` is still given the value as last read.
 bool Cfg_Change(std::string_view key, std::string_view def, const std::function<std::string(const std::string&)>& next);
+// Removes the setting, so that its readers take their default again; `before` says what it held
+// (nullopt: it was absent). True when it is absent now; a failure is reported.
+bool Cfg_Delete(std::string_view key, std::optional<std::string>& before);
 // The result code of the most recent registry call (0 success).
 std::int32_t Cfg_LastError();
 

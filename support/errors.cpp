@@ -104,7 +104,31 @@ void Err_Report(std::int32_t number, std::string_view description, std::string_v
     s.pendingFlags = static_cast<std::int16_t>(flags);
     s.pendingDetails = std::string(details);
     Err_Log(number, description, message);
+    // Headless, nobody looks at a window: the journal does, through stderr, and keeps the level.
+    if (Ui_Headless()) {
+        const ErrorRecord& r = s.ring[static_cast<std::size_t>(s.index)];
+        std::fprintf(stderr, "%s\n", Text_Cp1252ToUtf8(Err_StderrLine(r)).c_str());
+    }
     Err_Show(0);
+}
+
+int Err_Priority(int flags)
+{
+    // The box's icon is how grave the program found it: a stop sign an error, an exclamation mark
+    // a warning, a question a notice, an information sign information.
+    switch (flags & 0x70) {
+    case 32: return 5;
+    case 48: return 4;
+    case 64: return 6;
+    default: return 3;
+    }
+}
+
+std::string Err_StderrLine(const ErrorRecord& r)
+{
+    std::string line = "<" + std::to_string(Err_Priority(r.flags)) + ">tollan: " + std::to_string(r.number) + " - " + r.message;
+    if (!r.description.empty()) line += " (" + r.description + ")";
+    return Str_Replace(Str_Replace(line, "\r", " / "), "\n", " / ");
 }
 
 void Err_Show(int back)
@@ -118,13 +142,10 @@ void Err_Show(int back)
     if (element != -1) {
         QObject* button = Visual_Element(element);
         button->setProperty("Tag", slot);
-        if (QMetaObject::invokeMethod(button, "click")) {
-            // Headless, nobody looks at the window's indicator: the journal does, through stderr.
-            if (Ui_Headless()) Msg_BoxUnlogged(text, r.flags);
-            return;
-        }
+        if (QMetaObject::invokeMethod(button, "click")) return;
     }
-    Msg_BoxUnlogged(text, r.flags);
+    // Headless, the report went to stderr as it was made.
+    if (!Ui_Headless()) Msg_BoxUnlogged(text, r.flags);
 }
 
 const ErrorRecord& Err_Record(int slot)

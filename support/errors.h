@@ -22,9 +22,15 @@ struct ErrorRecord {
 
 inline constexpr int kErrRing = 257;
 
-// Records, logs and shows a report.
+// Records, logs and shows a report; headless, it goes to stderr too (Err_StderrLine), where the
+// journal keeps it with its level.
 void Err_Report(std::int32_t number, std::string_view description, std::string_view message,
                 int flags = 48, std::string_view details = {});
+// The syslog priority of a report by its box's icon: 3 error (a stop sign, or none), 4 warning
+// (exclamation), 5 notice (question), 6 information.
+int Err_Priority(int flags);
+// The report's line on stderr: "<4>tollan: 87 - message (description)", in one line.
+std::string Err_StderrLine(const ErrorRecord& record);
 // Records and logs without showing (socket errors that need no attention).
 void Err_Log(std::int32_t number, std::string_view description, std::string_view message);
 void Err_Store(const ErrorRecord& record);

@@ -94,12 +94,13 @@ std::string OneLine(std::string_view text)
     return s;
 }
 
-int Box(std::string_view text, int flags, bool logIt)
+int Box(std::string_view text, int flags, bool logIt, QWidget* over = nullptr)
 {
     if (g_headless || !qobject_cast<QApplication*>(QCoreApplication::instance())) {
         // The journal and tollan.err keep it: a card number in it is masked.
         const std::string line = Card_MaskText(OneLine(text));
-        std::fprintf(stderr, "%s: %s\n", App_ProductName().c_str(), Text_Cp1252ToUtf8(line).c_str());
+        // With its level, as the journal reads it: the box's icon says how grave it is.
+        std::fprintf(stderr, "<%d>%s: %s\n", Err_Priority(flags), App_ProductName().c_str(), Text_Cp1252ToUtf8(line).c_str());
         if (logIt) {
             const QDateTime now = Clock_Now();
             const DateTime t{now.date().year(), now.date().month(), now.date().day(), now.time().hour(),
@@ -112,7 +113,7 @@ int Box(std::string_view text, int flags, bool logIt)
     const ButtonSet set = ButtonsOf(flags);
     // Over the main window, where the operator looks, rather than in the middle of the screen.
     QMessageBox box(IconOf(flags), Text_ToQString(App_ProductName()), Text_ToQString(Str_Replace(text, "\r", "\n")),
-                    set.buttons, g_mainWindow);
+                    set.buttons, over ? over : g_mainWindow.data());
     box.setDefaultButton(set.byDefault);
     EstonianButtons(box);
     return CodeOf(box.exec());
@@ -142,6 +143,8 @@ QWidget* Msg_Open(std::string_view text, int flags, std::function<void(int code)
 int Msg_DefaultButton(int flags) { return CodeOf(ButtonsOf(flags).byDefault); }
 
 int Msg_Box(std::string_view text, int flags) { return Box(text, flags, true); }
+
+int Msg_BoxOver(QWidget* over, std::string_view text, int flags) { return Box(text, flags, true, over); }
 
 void Msg_Show(std::string_view text, int flags) { Msg_Box(text, flags); }
 

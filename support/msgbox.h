@@ -14,6 +14,8 @@ class QWidget;
 namespace tollan {
 
 int Msg_Box(std::string_view text, int flags);
+// The same over another window than the main one (a dialog's own question over the dialog).
+int Msg_BoxOver(QWidget* over, std::string_view text, int flags);
 // The same box without waiting for it: `done` hears the pressed button's code when the operator
 // answers (headless: the default, at once). Returns the box (nullptr headless) for the caller to
 // close when the answer is no longer wanted; it deletes itself when closed.

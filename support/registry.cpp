@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <ctime>
+#include <algorithm>
 #include <map>
 
 #include <sys/file.h>
@@ -580,6 +581,28 @@ std::int32_t Reg_ChangeValue(RegKey key, std::string_view name, const RegChange&
         section->values.emplace_back(std::string(name), std::move(*now));
         return true;
     });
+}
+
+std::int32_t Reg_DeleteValue(RegKey key, std::string_view name, std::optional<std::string>* before)
+{
+    Registry& r = State();
+    const auto h = r.handles.find(key);
+    if (h == r.handles.end()) return kRegInvalidHandle;
+    const std::string subkey = h->second.subkey;
+    if (before) before->reset();
+    bool found = false;
+    const std::int32_t code = Locked([&] {
+        RegSection* section = FindSection(subkey);
+        if (!section) return false;
+        auto& values = section->values;
+        const auto at = std::find_if(values.begin(), values.end(), [&](const auto& v) { return Text_Equal(v.first, name); });
+        if (at == values.end()) return false;
+        found = true;
+        if (before) *before = at->second;
+        values.erase(at);
+        return true;
+    });
+    return code != kRegOk ? code : found ? kRegOk : kRegNotFound;
 }
 
 std::int32_t Reg_CloseKey(RegKey key)

@@ -47,6 +47,9 @@ std::int32_t Reg_SetValue(RegKey key, std::string_view name, std::string_view da
 // called when the lock cannot be had.
 using RegChange = std::function<std::optional<std::string>(const std::string* current)>;
 std::int32_t Reg_ChangeValue(RegKey key, std::string_view name, const RegChange& change);
+// Removes a value under the registry's lock; `before`, when given, gets what it held. kRegNotFound
+// when it was not there.
+std::int32_t Reg_DeleteValue(RegKey key, std::string_view name, std::optional<std::string>* before = nullptr);
 std::int32_t Reg_CloseKey(RegKey key);
 // While one lives, a lock another process holds is not waited for: the write fails at once with
 // kRegLocked. For writes that may as well not happen, such as a default stored back on first read.

@@ -136,8 +136,11 @@ bool WorkstationService::Start()
     setParallel(int(Num_Value(Cfg_Get("ParallelRequests", "1"))));
     const std::string portText = Cfg_Get("Port", "1280");
     const double port = Num_Value(portText);
-    if (!(port >= 0 && port <= 65535)) {
-        Err_Report(10049, "port \"" + portText + "\" is outside 0..65535", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
+    // "abc" would read as 0, a port the system chooses, where no register looks.
+    const std::string digits = Str_Trim(portText);
+    const bool number = !digits.empty() && digits.find_first_not_of("0123456789") == std::string::npos;
+    if (!number || !(port >= 0 && port <= 65535)) {
+        Err_Report(10049, "port \"" + portText + "\" is no port number, 0 to 65535", Text_Utf8ToCp1252("Viga ühenduse aktsepteerijas"), 16);
         return false;
     }
     return StartOn(std::int32_t(port));
@@ -145,12 +148,9 @@ bool WorkstationService::Start()
 
 bool WorkstationService::StartOn(std::int32_t port)
 {
+    // An entry that is no address or network is said by the settings check before this, with
+    // every other setting that cannot work.
     const std::string allowFrom = Cfg_Get("AllowFrom", "");
-    // Said now, not only when someone is turned away: an entry that is no address or network
-    // keeps out the registers it was meant to let in.
-    if (const std::string unreadable = readAllowFrom(allowFrom).unreadable; !unreadable.empty())
-        Err_Report(10049, "AllowFrom: " + unreadable,
-                   Text_Utf8ToCp1252("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse"), 48);
     // On a shop network the registers' own interface is enough; empty: every interface.
     const std::string listenAt = Str_Trim(Cfg_Get("ListenAddress", ""));
     QList<QHostAddress> addresses;

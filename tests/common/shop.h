@@ -101,6 +101,19 @@ protected:
         ASSERT_TRUE(p.waitForFinished(10000));
         ASSERT_EQ(p.exitCode(), 0);
     }
+    // A value stored as `config set --force` stores it, refused or not: what a hand-edited
+    // registry.ini may hold, for the terminal's own handling of it.
+    void ForceConfig(const QString& key, const QString& value)
+    {
+        ASSERT_EQ(Tollan({"config", "set", "--force", key, value}), 0);
+    }
+    // `tollan --home HOME ARGS...` run to its end; its exit status.
+    int Tollan(const QStringList& args)
+    {
+        QProcess p;
+        p.start(TOLLAN_EXE, QStringList{"--home", home.path()} + args);
+        return p.waitForFinished(10000) ? p.exitCode() : -1;
+    }
     QString Setting(const QString& key)
     {
         QProcess p;

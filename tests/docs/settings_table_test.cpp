@@ -1,7 +1,9 @@
-// The README's table of settings against the code: every setting the program reads or writes under
-// a literal name stands in the table with the default its reader passes, and every row of the table
-// names a setting the program uses. A setting added, renamed or given a new default without the
-// guide fails here.
+// The table of the known settings against the code and the guide: every setting the program reads
+// or writes under a literal name stands in the table with the default its reader passes, every row
+// names a setting the program uses, and the README's table is the one printed from it. A setting
+// added, renamed or given a new default without the table, or the table changed without the guide,
+// fails here.
+#include "settings/known.h"
 #include "support/codepage.h"
 
 #include <QDirIterator>
@@ -83,25 +85,39 @@ std::multimap<QString, Use> CodeSettings()
     return uses;
 }
 
-// The default cells of the README's settings table, by each setting the row names.
-std::map<QString, QString> GuideSettings()
+// The default cells of the known settings' table, by each setting's name.
+std::map<QString, QString> TableSettings()
+{
+    std::map<QString, QString> rows;
+    const std::string markdown = tollan::Settings_Markdown();
+    const QRegularExpression name("`([^`]+)`");
+    for (const QString& line : QString::fromStdString(markdown).split('\n')) {
+        const QStringList cells = line.split(" | ");
+        if (!line.startsWith("| `") || cells.size() < 4)
+            continue;
+        const auto first = name.match(cells[0]);
+        rows[first.captured(1)] = cells[2];
+    }
+    return rows;
+}
+
+// The README's text between its settings markers.
+QString GuideTable()
 {
     QFile f(kTop + "/README.md");
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(f.readAll());
-    const qsizetype from = text.indexOf("<!-- settings -->"), to = text.indexOf("<!-- /settings -->");
+    const QString open = "<!-- settings -->\n", close = "<!-- /settings -->";
+    const qsizetype from = text.indexOf(open), to = text.indexOf(close);
     EXPECT_GE(from, 0);
     EXPECT_GT(to, from);
-    std::map<QString, QString> rows;
-    const QRegularExpression name("`([^`]+)`");
-    for (const QString& line : text.mid(from, to - from).split('\n')) {
-        const QStringList cells = line.split(" | ");
-        if (!line.startsWith("| `") || cells.size() < 3)
-            continue;
-        for (auto m = name.globalMatch(cells[0]); m.hasNext();)
-            rows[m.next().captured(1)] = cells[1];
-    }
-    return rows;
+    return text.mid(from + open.size(), to - from - open.size());
+}
+
+TEST(Guide, TheReadmesSettingsTableIsTheOnePrintedFromTheKnownSettings)
+{
+    EXPECT_EQ(GuideTable().toStdString(), tollan::Settings_Markdown())
+        << "print it anew with: build/shell/tollan config describe --markdown";
 }
 
 // Both ways: every setting of the program stands in the table with its reader's default, and every
@@ -109,12 +125,12 @@ std::map<QString, QString> GuideSettings()
 TEST(Guide, TheTableAndTheProgramNameTheSameSettingsWithTheSameDefaults)
 {
     const auto uses = CodeSettings();
-    const auto rows = GuideSettings();
+    const auto rows = TableSettings();
     ASSERT_GT(uses.size(), 40u);  // the scan found the program's settings at all
     for (const auto& [key, use] : uses) {
         const auto row = rows.find(key);
         if (row == rows.end()) {
-            ADD_FAILURE() << key.toStdString() << " (" << use.where.toStdString() << ") is missing from README.md";
+            ADD_FAILURE() << key.toStdString() << " (" << use.where.toStdString() << ") is missing from the known settings (settings/known_table.cpp)";
             continue;
         }
         if (use.def.isNull())
@@ -122,12 +138,13 @@ TEST(Guide, TheTableAndTheProgramNameTheSameSettingsWithTheSameDefaults)
         const bool shown = use.def.isEmpty() ? row->second.startsWith("(empty)")
                                              : row->second.contains("`" + use.def + "`");
         EXPECT_TRUE(shown) << key.toStdString() << ": " << use.where.toStdString() << " reads it with default \""
-                           << use.def.toStdString() << "\", README.md says " << row->second.toStdString();
+                           << use.def.toStdString() << "\", the known settings say " << row->second.toStdString();
     }
     // Names the program composes from parts: a window's name and ".Left", "POS" and a register number.
-    const std::set<QString> composed = {"fMain.Left", "fMain.Top", "SenderID\\<prefix>", "CardType\\<prefix>"};
+    const std::set<QString> composed = {"fMain.Left", "fMain.Top", "SenderID\\<prefix>", "CardType\\<prefix>",
+                                        "Tollan_Auth_Address", "Tollan_Trans_Address"};
     for (const auto& [key, row] : rows)
-        EXPECT_TRUE(uses.count(key) || composed.count(key)) << key.toStdString() << " is in README.md, not in the program";
+        EXPECT_TRUE(uses.count(key) || composed.count(key)) << key.toStdString() << " is a known setting, not in the program";
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 // Who may act on the terminal, and the record of it, as the real programs do it: the package's
 // service reachable from this machine alone until the shop opens it, every setting changed by
 // `tollan config set` in the event log with the user who changed it (a password as "***"), the
-// terminal's start and stop there too, and "AllowFrom" entries it cannot read said at the start.
+// terminal's start and stop there too, and every setting that cannot work said at the start.
 #include "tests/common/addresses.h"
 #include "tests/common/shop.h"
+#include "tests/common/wrong_settings.h"
 
 #include <QProcessEnvironment>
 
@@ -98,18 +99,89 @@ TEST_F(Shop, EverySettingThatConfigSetChangesIsInTheEventLogWithWhoChangedItAndN
     EXPECT_EQ(Setting("FirmaLinn"), "Tartu");
 }
 
-TEST_F(Shop, AllowFromEntriesThatAreNoAddressOrNetworkAreReportedAtTheStartNotOnlyWhenSomeoneIsRefused)
+TEST_F(Shop, EachSettingThatCannotWorkIsReportedOnStderrAndInTollanErrBeforeTheTerminalServes)
 {
-    Config("AllowFrom", "127.0.0.1; kassa-7;10.0.0.0/33");
+    // Rounds in which each setting holds one of its wrong values, stored as `config set --force` stores them.
+    std::vector<std::vector<const WrongSetting*>> rounds;
+    for (const WrongSetting& c : kWrongSettings) {
+        auto round = std::find_if(rounds.begin(), rounds.end(), [&c](const auto& r) {
+            return std::none_of(r.begin(), r.end(), [&c](const WrongSetting* w) { return std::string_view(w->key) == c.key; });
+        });
+        if (round == rounds.end())
+            rounds.push_back({&c});
+        else
+            round->push_back(&c);
+    }
+    for (const auto& round : rounds) {
+        for (const WrongSetting* c : round)
+            ASSERT_EQ(Tollan({"config", "set", "--force", QString::fromUtf8(c->key), QString::fromUtf8(c->value)}), 0);
+        QFile::remove(tmp.filePath("terminal.err"));
+        QFile::remove(home.filePath("tollan.err"));
+        terminal = std::make_unique<PeerProcess>();
+        terminal->process.setStandardErrorFile(tmp.filePath("terminal.err"));
+        ASSERT_TRUE(terminal->Start(TOLLAN_EXE, {"--headless", "--home", home.path()}));
+        for (int i = 0; i < 400 && !Has(TerminalErr(), "running headless"); ++i)
+            Pause(25);
+        StopTerminal();
+        const std::string said = TerminalErr(), logged = FileText(home.filePath("tollan.err"));
+        const std::size_t serving = said.find("running headless");
+        ASSERT_NE(serving, std::string::npos) << said;
+        for (const WrongSetting* c : round) {
+            SCOPED_TRACE(std::string(c->key) + "=" + c->value);
+            const std::string line = std::string(c->key) + " \"" + c->value + "\": ";
+            EXPECT_LT(said.find("Seade " + line), serving) << said;
+            EXPECT_TRUE(Has(said, line + c->english)) << said;
+            EXPECT_TRUE(Has(said, c->estonian)) << said;
+            EXPECT_TRUE(Has(logged, "Seade " + line + c->estonian)) << logged;
+        }
+        for (const WrongSetting* c : round)
+            ASSERT_EQ(Tollan({"config", "unset", QString::fromUtf8(c->key)}), 0);
+    }
+}
+
+TEST_F(Shop, TheStartSaysInOneLineTheVersionHomePortAddressesAndLinkAndAMissingCardCentreIsReported)
+{
     StartTerminal();
-    const std::string said = "Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse";
-    EXPECT_TRUE(Has(TerminalErr(), "10049 - " + said + " / (AllowFrom: kassa-7 10.0.0.0/33)!")) << TerminalErr();
-    EXPECT_TRUE(Lines("tollan.err").join('\n').contains(QString::fromUtf8(said.c_str()) +
-                                                        QString::fromUtf8(" , ")))
-        << Lines("tollan.err").join('\n').toStdString();
-    EXPECT_TRUE(Lines("tollan.err").join('\n').contains("(10049 - AllowFrom: kassa-7 10.0.0.0/33)"));
-    // The entries it can read hold as before.
-    EXPECT_EQ(Register({"--query", "4000001234567899", "--host", "127.0.0.1"}), 3);
+    StopTerminal();
+    const std::string expected = "tollan " TOLLAN_VERSION ": running headless, home " + home.path().toStdString() + ", port " +
+                                 std::to_string(port) + " on every interface, card centre 127.0.0.1:" +
+                                 std::to_string(centrePort) + " and 127.0.0.1:" + std::to_string(centrePort) + " over TCP\n";
+    EXPECT_TRUE(Has(TerminalErr(), expected)) << TerminalErr();
+    EXPECT_FALSE(Has(TerminalErr(), "Seade ")) << TerminalErr();
+
+    ASSERT_EQ(Tollan({"config", "unset", "Tollan_Trans_Address"}), 0);
+    ASSERT_EQ(Tollan({"config", "set", "UseTLS", "1"}), 0);
+    QFile::remove(tmp.filePath("terminal.err"));
+    StartTerminal();
+    StopTerminal();
+    EXPECT_TRUE(Has(TerminalErr(), "Seade Tollan_Trans_Address: puudub: kaardikeskusega ei saa ühendust")) << TerminalErr();
+    EXPECT_TRUE(Has(TerminalErr(), " and (none) over TLS\n")) << TerminalErr();
+}
+
+TEST_F(Shop, HeadlessEveryErrorGoesToStderrWithItsSyslogLevelAndASecondTerminalsFailureToListenIsSaid)
+{
+    StartTerminal();
+    // Another home folder, the same port: the second terminal cannot listen.
+    QDir other(tmp.filePath("other"));
+    ASSERT_TRUE(other.mkpath("."));
+    QProcess set;
+    set.start(TOLLAN_EXE, {"--home", other.path(), "config", "set", "Port", QString::number(port)});
+    ASSERT_TRUE(set.waitForFinished(10000));
+    PeerProcess second;
+    second.process.setStandardErrorFile(tmp.filePath("second.err"));
+    ASSERT_TRUE(second.Start(TOLLAN_EXE, {"--headless", "--home", other.path()}));
+    for (int i = 0; i < 400 && !Has(FileText(tmp.filePath("second.err")), "running headless"); ++i)
+        Pause(25);
+    ::kill(pid_t(second.process.processId()), SIGTERM);
+    EXPECT_EQ(second.Exit(10000), 0);
+    const std::string said = FileText(tmp.filePath("second.err"));
+    // An error (a stop sign in the window) at level 3, a warning (an exclamation mark) at level 4.
+    // The socket's failure in the operator's language, as the window and tollan.err show it.
+    EXPECT_TRUE(Has(said, "<3>tollan: 10048 - Viga ühenduse aktsepteerijas (aadress on juba kasutusel (") &&
+                Has(said, "(port " + std::to_string(port) + "))\n")) << said;
+    EXPECT_TRUE(Has(said, "<4>tollan: 87 - Seade Tollan_Auth_Address: puudub: kaardikeskusega ei saa ühendust "
+                          "(Tollan_Auth_Address: missing: the card centre cannot be reached over TCP)\n")) << said;
+    EXPECT_TRUE(Has(said, ", not listening (port " + std::to_string(port) + ")")) << said;
 }
 
 } // namespace

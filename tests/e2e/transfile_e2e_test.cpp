@@ -33,7 +33,7 @@ TEST_F(Shop, TheTransactionFileOverTlsIsRefusedOnceThenAcceptedAfterARestart)
     EXPECT_EQ(Rows("SELECT count(*) FROM Trans WHERE sent"), QStringList{"0"});
     EXPECT_TRUE(Lines(home.filePath("trans.log")).isEmpty());
     EXPECT_FALSE(QDir(files).exists());
-    EXPECT_EQ(Setting("LastSent_TransFile"), "");
+    EXPECT_EQ(Setting("LastSent_TransFile"), "1000101");   // still its default: no file was ever accepted
 
     EXPECT_EQ(Setting("NextTransFileNr"), "2");  // the refused file took number 2
 

@@ -9,6 +9,8 @@
 #include "support/msgbox.h"
 #include "tests/common/boxes.h"
 #include "tests/common/test_home.h"
+#include "tests/common/wrong_settings.h"
+#include "settings/known.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -22,13 +24,16 @@
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 
 using namespace tollan;
 
@@ -86,6 +91,25 @@ protected:
         return text;
     }
 
+    // A value the field's setting takes: its name and "1" where any text will do.
+    QString Sample(const SettingsField& f) const
+    {
+        const std::map<std::string, QString> forms = {
+            {"Tegevusala", "5999"}, {"Tollan_Auth_Address", "10.0.0.6:9102"}, {"Tollan_Trans_Address", "10.0.0.6:9103"},
+            {"TimeOut\\Auth", "45"}, {"TimeOut\\Connect", "46"}, {"Timeout\\Workstation", "47"},
+            {"TLS\\CAFile", QDir(home.path()).filePath("ca.pem")}, {"TLS\\CertFile", QDir(home.path()).filePath("cert.pem")},
+            {"TLS\\KeyFile", QDir(home.path()).filePath("key.pem")},
+            {"TLS\\Pin", "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU="}, {"RAS\\KeepActive", "20"}, {"Port", "1290"},
+            {"ListenAddress", "10.0.0.7"}, {"AllowFrom", "10.0.0.0/8"}};
+        const auto it = forms.find(f.key);
+        if (it == forms.end()) return QString::fromLatin1(f.name) + "1";
+        if (it->second.startsWith('/')) {
+            QFile file(it->second);
+            file.open(QIODevice::WriteOnly);
+        }
+        return it->second;
+    }
+
     QTemporaryDir home;
 };
 
@@ -134,20 +158,20 @@ TEST_F(SettingsDialog, EveryPageShowsItsSettingsAndEveryTypedFieldIsSavedAndShow
         }
         EXPECT_TRUE(Find<QCheckBox>(d, "chUseTLS")->isChecked());
         for (const SettingsField& f : Settings_Fields()) {
-            if (Typed(f)) Named<QLineEdit>(d, f.name)->setText(QString::fromLatin1(f.name) + "1");
+            if (Typed(f)) Named<QLineEdit>(d, f.name)->setText(Sample(f));
         }
         Find<QPushButton>(d, "cOK")->click();
     }
     fSeaded again;
     for (const SettingsField& f : Settings_Fields()) {
         if (Typed(f)) {
-            EXPECT_EQ(Named<QLineEdit>(again, f.name)->text().toStdString(), std::string(f.name) + "1");
+            EXPECT_EQ(Named<QLineEdit>(again, f.name)->text(), Sample(f));
         }
     }
     // The postal code has a setting of its own; the activity code is the one element 18 and the
     // transaction file read, under either spelling.
     EXPECT_EQ(Cfg_Lookup("FirmaPostiindeks", "?"), "tFirmaZip1");
-    EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "tFirmaMCC1");
+    EXPECT_EQ(Cfg_Lookup("TegevusAla", "?"), "5999");
 }
 
 TEST_F(SettingsDialog, TheLineSettingsAreSplitIntoTheirListsAndComposedAgainAndTheTlsFilesAreChosenWithAFileDialog)
@@ -377,3 +401,87 @@ TEST_F(SettingsDialog, OpensBesideItsParentRightThenLeftElseWhereItFits)
 }
 
 } // namespace
+
+TEST_F(SettingsDialog, EachWrongValueMarksItsFieldAndOkIsRefusedWithTheReasonOverTheDialog)
+{
+    for (const test::WrongSetting& c : test::kWrongSettings) {
+        if (!c.field) continue;
+        SCOPED_TRACE(std::string(c.key) + "=" + c.value);
+        fSeaded d;
+        d.show();
+        QLineEdit* field = Named<QLineEdit>(d, c.field, c.index);
+        ASSERT_NE(field, nullptr);
+        field->setText(QString::fromUtf8(c.value));
+        test::Operator person;
+        person.answers = {{"OK"}};
+        Ui_SetHeadless(false);
+        Find<QPushButton>(d, "cOK")->click();
+        Ui_SetHeadless(true);
+        EXPECT_TRUE(d.isVisible());
+        EXPECT_EQ(Ini(), QByteArray());
+        ASSERT_EQ(person.seen.size(), 1u);
+        const QString reason = QString::fromUtf8(c.estonian);
+        // The mask's own text says the form at length.
+        EXPECT_TRUE(person.seen[0].contains(c.index > 0 ? QStringLiteral("ei ole saatmisaeg") : reason)) << person.seen[0].toStdString();
+        EXPECT_EQ(person.parentSeen, &d);
+        EXPECT_TRUE(field->property("refused").toString().contains(reason)) << field->property("refused").toString().toStdString();
+        EXPECT_TRUE(field->isVisible());   // its page is the one shown
+        EXPECT_EQ(d.focusWidget(), field);
+        // Typed again, the mark goes.
+        field->setText(field->text() + "1");
+        EXPECT_FALSE(field->property("refused").isValid());
+    }
+}
+
+TEST_F(SettingsDialog, OpensWithTheFocusInItsFirstFieldAndEscapeAsksOverItBeforeThrowingChangesAway)
+{
+    fSeaded d;
+    d.show();
+    QApplication::processEvents();
+    EXPECT_EQ(d.focusWidget(), Find<QLineEdit>(d, "tFirmaNimi"));
+    QTest::keyClick(&d, Qt::Key_Escape);   // nothing changed: closed at once
+    EXPECT_FALSE(d.isVisible());
+
+    d.show();
+    Find<QLineEdit>(d, "tFirmaLinn")->setText("Tartu");
+    test::Operator person;
+    person.answers = {{"Ei"}, {"Jah"}};
+    Ui_SetHeadless(false);
+    QTest::keyClick(&d, Qt::Key_Escape);
+    EXPECT_TRUE(d.isVisible());   // "Ei": the changes stay to be applied
+    EXPECT_EQ(person.parentSeen, &d);
+    QTest::keyClick(&d, Qt::Key_Escape);
+    Ui_SetHeadless(true);
+    EXPECT_FALSE(d.isVisible());
+    ASSERT_EQ(person.seen.size(), 2u);
+    EXPECT_TRUE(person.seen[0].contains(QString::fromUtf8("salvestamata"))) << person.seen[0].toStdString();
+    EXPECT_EQ(Ini(), QByteArray());
+}
+
+TEST_F(SettingsDialog, UseX25HasASwitchAndTheModemsPortIsAnyDeviceOfTheMachineOrAnyPathTyped)
+{
+    {
+        fSeaded d;
+        auto* x25 = Find<QCheckBox>(d, "chUseX25");
+        ASSERT_NE(x25, nullptr);
+        EXPECT_FALSE(x25->isChecked());
+        x25->setChecked(true);
+        auto* port = Find<QComboBox>(d, "cmPort");
+        EXPECT_TRUE(port->isEditable());
+        for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+            if (!info.systemLocation().startsWith("/dev/ttyS"))
+                EXPECT_GE(port->findData(info.systemLocation()), 0) << info.systemLocation().toStdString();
+        port->setCurrentText("/dev/ttyUSB0");
+        Apply(d)->click();
+    }
+    EXPECT_EQ(Cfg_Lookup("UseX25", "?"), "-1");
+    EXPECT_EQ(Cfg_Lookup("X25\\CommPort", "?"), "/dev/ttyUSB0");
+    fSeaded again;
+    EXPECT_TRUE(Find<QCheckBox>(again, "chUseX25")->isChecked());
+    auto* port = Find<QComboBox>(again, "cmPort");
+    EXPECT_EQ(port->currentText(), QStringLiteral("/dev/ttyUSB0"));
+    // A port of the list is stored as its number; its caption typed is the same port.
+    port->setCurrentText(QStringLiteral("2 (/dev/ttyS1)"));
+    Apply(again)->click();
+    EXPECT_EQ(Cfg_Lookup("X25\\CommPort", "?"), "2");
+}

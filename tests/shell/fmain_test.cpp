@@ -32,10 +32,17 @@ protected:
         WindowTest::SetUp();
         Text_Forms() = TextForms{};
     }
-    // Start-up on a port of the system's choosing, unless the test has its own.
+    // Start-up on a home the start-up check finds sound: a free port, unless the test has its own,
+    // and the card centre's addresses, unless the test set them.
     fMain& Load(bool ownPort = true)
     {
-        if (ownPort) Cfg_Put("Port", "0");
+        if (ownPort) {
+            QTcpServer free;
+            free.listen(QHostAddress::LocalHost, 0);
+            Cfg_Put("Port", std::to_string(free.serverPort()));
+        }
+        for (const char* key : {"Tollan_Auth_Address", "Tollan_Trans_Address"})
+            if (Cfg_Lookup(key, "").empty()) Cfg_Put(key, "127.0.0.1:1");
         return WindowTest::Load();
     }
     // The event log's rows but for the administrative records (the start's among them).
@@ -111,13 +118,32 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
     EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
+TEST_F(MainWindow, ASavedPositionOffEveryScreenIsBroughtBackWhereAFirstStartPutsIt)
+{
+    const QPoint first = Load().pos();
+    window.reset();
+    const std::pair<const char*, const char*> away[] = {{"-90000", "-90000"}, {"90000", "300"}, {"300", "90000"}};
+    for (const auto& [left, top] : away) {
+        SCOPED_TRACE(std::string(left) + "," + top);
+        Cfg_Put("fMain.Left", left);
+        Cfg_Put("fMain.Top", top);
+        EXPECT_EQ(Load().pos(), first);
+        window.reset();
+    }
+    // Partly off the screen, but with room to take hold of: where it was saved.
+    Cfg_Put("fMain.Left", "-600");
+    Cfg_Put("fMain.Top", "1500");
+    EXPECT_EQ(Load().pos(), QPoint(Twips_ToPxX(-600), Twips_ToPxY(1500)));
+}
+
 TEST_F(MainWindow, StartAndEndAreInTheEventLogWithTheUserAndAllowFromEntriesItCannotReadAreShownAtOnce)
 {
     Cfg_Put("AllowFrom", "192.168.1.0/24;kassa7");
     Load();
-    EXPECT_TRUE(Caption("lError").endsWith(U("Seade AllowFrom: kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse")))
+    EXPECT_TRUE(Caption("lError").endsWith(
+        U("Seade AllowFrom \"192.168.1.0/24;kassa7\": kirjed, mis ei ole aadress ega võrk, ei lase kedagi sisse: kassa7")))
         << Caption("lError").toStdString();
-    EXPECT_EQ(Err_Record(Err_Index()).description, "AllowFrom: kassa7");
+    EXPECT_EQ(Err_Record(Err_Index()).description, "AllowFrom \"192.168.1.0/24;kassa7\": no address or network, so it lets nobody in: kassa7");
     Unload();
     const std::string admin = "Admin " + Log_AdminUser() + ": ";
     const std::string pid = std::to_string(QCoreApplication::applicationPid());

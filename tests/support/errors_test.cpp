@@ -157,12 +157,13 @@ TEST_F(Errors, ShowPressesTheRegisteredIndicatorWithTheSlotInItsTagAndNeverAClos
     EXPECT_EQ(Visual_Find("  ErrorShow "), 1);
     EXPECT_EQ(Visual_Kind(1), 4);
 
-    // Headless, the indicator is pressed and the report goes to stderr too: the journal keeps it.
+    // Headless, the indicator is pressed and the report goes to stderr too, once, with its level:
+    // the journal keeps it.
     testing::internal::CaptureStderr();
     Err_Report(1, "", "a", 48, "");
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(shown, 1);
-    EXPECT_NE(said.find("1 - a / ()!"), std::string::npos) << said;
+    EXPECT_EQ(said, "<4>tollan: 1 - a\n");
     Err_Show(2);  // two behind slot 1 is slot 256
     EXPECT_EQ(shown, 256);
 
@@ -196,4 +197,27 @@ TEST_F(Errors, AReportShowsAnOkBoxWithTheExclamationTitledWithTheProduct)
     EXPECT_EQ(text, "5 - viga registrist lugemisel\n()!");
     EXPECT_EQ(icon, QMessageBox::Warning);
     EXPECT_EQ(buttons, 1);
+}
+
+TEST_F(Errors, HeadlessEachReportGoesToStderrOnOneLineWithTheSyslogLevelOfItsIcon)
+{
+    const struct {
+        int flags;
+        const char* line;
+    } cases[] = {
+        {16, "<3>tollan: 7 - Viga (cause)\n"},            // a stop sign: an error
+        {0, "<3>tollan: 7 - Viga (cause)\n"},             // no icon: an error as well
+        {48, "<4>tollan: 7 - Viga (cause)\n"},            // an exclamation mark: a warning
+        {4 + 32, "<5>tollan: 7 - Viga (cause)\n"},        // a question: a notice
+        {64, "<6>tollan: 7 - Viga (cause)\n"},            // information
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.flags);
+        testing::internal::CaptureStderr();
+        Err_Report(7, "cause", "Viga", c.flags, "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);
+    }
+    testing::internal::CaptureStderr();
+    Err_Report(8, "", "kaks\rrida", 48, "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "<4>tollan: 8 - kaks / rida\n");
 }
