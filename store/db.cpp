@@ -835,6 +835,8 @@ DbStatus Db_Writable()
     return {};
 }
 
+int Db_Opening() { return g_openings; }
+
 bool Db_TransExists(std::string_view toojaam, std::string_view trans)
 {
     QSqlDatabase db = Db_Database();
