@@ -32,6 +32,7 @@ QString Cli_Usage()
         "Usage: tollan [--home DIR] [--card-key FILE] [--headless] [--service]\n"
         "       tollan [--home DIR] config list | get KEY | set KEY VALUE\n"
         "       tollan [--home DIR] [--card-key FILE] keys rotate\n"
+        "       tollan [--home DIR] report [--date YYYY-MM-DD] [--csv]\n"
         "       tollan --help | --version\n"
         "\n"
         "Tollan terminal: the card-payment terminal of the shop's back office. Cash registers connect\n"
@@ -65,12 +66,17 @@ QString Cli_Usage()
         "keys rotate            a new card-number key: every kept number sealed again under it in one\n"
         "                       transaction, the keys no row needs any more dropped (the terminal\n"
         "                       must be stopped)\n"
+        "report                 the day's totals per register and in all: purchases, cancellations\n"
+        "                       and net, in aligned columns (today; --date YYYY-MM-DD another day).\n"
+        "                       --csv: register,purchases,purchases_sum,cancellations,\n"
+        "                       cancellations_sum,net, one row per register, then the row total\n"
         "\n"
         "One terminal runs per home folder; a second start on it says which process holds it.\n"
         "\n"
         "Exit status: 0 done; 1 config get found no such setting, or the home folder cannot be\n"
         "created; 2 another terminal holds the home folder; 3 the settings cannot be read (the\n"
-        "file is there but unreadable or no settings file: nothing is written over it) or written;\n"
+        "file is there but unreadable or no settings file: nothing is written over it) or written,\n"
+        "or report cannot read tollan.mdb;\n"
         "64 wrong arguments.\n");
 }
 
@@ -104,7 +110,7 @@ CommandLine Cli_Parse(const QStringList& arguments)
             line.help = true;
         } else if (a == "--version") {
             line.version = true;
-        } else if (a == "config" || a == "keys") {
+        } else if (a == "config" || a == "keys" || a == "report") {
             line.command << a;
         } else {
             line.error = QStringLiteral("unknown argument: %1").arg(a);

@@ -1,5 +1,6 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
+#include "shell/report.h"
 #include "shell/fmain.h"
 
 #include "support/clock.h"
@@ -88,6 +89,8 @@ int main(int argc, char** argv)
     }
     if (!line.command.isEmpty()) {
         QCoreApplication app(argc, argv);
+        if (line.command.first() == "report")
+            return Cli_Report(line.command);
         return line.command.first() == "keys" ? Cli_Keys(line.command, line.cardKey) : Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");

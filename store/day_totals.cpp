@@ -1,0 +1,48 @@
+#include "store/day_totals.h"
+
+#include "support/codepage.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace tollan {
+
+std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why)
+{
+    // Amounts are kept as decimal numbers: made exact ten-thousandths first, then cut to hundredths
+    // (amounts are never negative, so the integer division cuts downwards as the file does).
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare("SELECT Toojaam, Type % 2, count(*), sum(CAST(round(Amount * 10000) AS INTEGER) / 100)"
+                  " FROM Trans WHERE Date = ? AND ifnull(Pending, 0) = 0 GROUP BY Toojaam, Type % 2 ORDER BY Toojaam");
+    query.addBindValue(date);
+    if (!query.exec()) {
+        why = query.lastError().text().toStdString();
+        return std::nullopt;
+    }
+    std::vector<RegisterTotals> registers;
+    while (query.next()) {
+        const std::string toojaam = Text_FromQString(query.value(0).toString());
+        if (registers.empty() || registers.back().Toojaam != toojaam)
+            registers.push_back(RegisterTotals{toojaam});
+        RegisterTotals& r = registers.back();
+        const bool cancellation = query.value(1).toInt() != 0;
+        (cancellation ? r.Cancellations : r.Purchases) = query.value(2).toInt();
+        (cancellation ? r.CancellationsSum : r.PurchasesSum) = query.value(3).toLongLong();
+    }
+    return registers;
+}
+
+RegisterTotals Totals_Sum(const std::vector<RegisterTotals>& registers)
+{
+    RegisterTotals sum{"total"};
+    for (const RegisterTotals& r : registers) {
+        sum.Purchases += r.Purchases;
+        sum.PurchasesSum += r.PurchasesSum;
+        sum.Cancellations += r.Cancellations;
+        sum.CancellationsSum += r.CancellationsSum;
+    }
+    return sum;
+}
+
+} // namespace tollan
