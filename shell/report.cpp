@@ -23,16 +23,6 @@ std::string csvAmount(std::int64_t hundredths)
     return b;
 }
 
-// Hundredths as the window shows them: "1 234,50", thousands grouped by a space.
-std::string shownAmount(std::int64_t hundredths)
-{
-    std::string whole = std::to_string((hundredths < 0 ? -hundredths : hundredths) / 100);
-    for (int i = int(whole.size()) - 3; i > 0; i -= 3)
-        whole.insert(std::size_t(i), " ");
-    const int cents = int((hundredths < 0 ? -hundredths : hundredths) % 100);
-    return (hundredths < 0 ? "-" : "") + whole + "," + (cents < 10 ? "0" : "") + std::to_string(cents);
-}
-
 // Padded to `width` characters (UTF-8: a continuation byte is no character of its own).
 std::string padLeft(const std::string& s, std::size_t width)
 {
@@ -70,8 +60,8 @@ std::string Report_Text(std::int32_t date, const std::vector<RegisterTotals>& re
     for (const RegisterTotals& r : rows) {
         if (&r == &rows.back())
             text += std::string(71, '-') + "\n";
-        text += line(&r == &rows.back() ? "Kokku" : Text_Cp1252ToUtf8(r.Toojaam), std::to_string(r.Purchases), shownAmount(r.PurchasesSum),
-                     std::to_string(r.Cancellations), shownAmount(r.CancellationsSum), shownAmount(r.net()));
+        text += line(&r == &rows.back() ? "Kokku" : Text_Cp1252ToUtf8(r.Toojaam), std::to_string(r.Purchases), Totals_Amount(r.PurchasesSum),
+                     std::to_string(r.Cancellations), Totals_Amount(r.CancellationsSum), Totals_Amount(r.net()));
     }
     return text;
 }

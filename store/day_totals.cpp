@@ -33,6 +33,16 @@ std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, 
     return registers;
 }
 
+std::string Totals_Amount(std::int64_t hundredths)
+{
+    const std::int64_t a = hundredths < 0 ? -hundredths : hundredths;
+    std::string whole = std::to_string(a / 100);
+    for (int i = int(whole.size()) - 3; i > 0; i -= 3)
+        whole.insert(std::size_t(i), " ");
+    const int cents = int(a % 100);
+    return (hundredths < 0 ? "-" : "") + whole + "," + (cents < 10 ? "0" : "") + std::to_string(cents);
+}
+
 RegisterTotals Totals_Sum(const std::vector<RegisterTotals>& registers)
 {
     RegisterTotals sum{"total"};

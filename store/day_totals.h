@@ -28,5 +28,7 @@ struct RegisterTotals {
 std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why);
 // The day's sum over its registers, named "total".
 RegisterTotals Totals_Sum(const std::vector<RegisterTotals>& registers);
+// Hundredths as the window and the report show money: "1 234,50", thousands grouped by a space.
+std::string Totals_Amount(std::int64_t hundredths);
 
 } // namespace tollan

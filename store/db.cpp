@@ -56,7 +56,9 @@ const DbIndexDef kTransIndexes[] = {
     {"iSentPAN", "+sent;+PAN", 0},
     {"iSentToojaamPAN", "+sent;+Toojaam;+PAN", 0},
     {"iSTAN", "+STAN", 0},
-    {"iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique}};
+    {"iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique},
+    // A purchase's cancellation, found by the purchase's STAN: the journal names it on every row.
+    {"iOrigSTAN", "+OrigSTAN", 0}};
 
 // Declared column types, so that a field's engine type and size read back from the schema.
 struct TypeName { int type; const char* decl; };
