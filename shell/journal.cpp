@@ -208,9 +208,10 @@ void fJournal::refresh()
         listModel_->setHeaderData(i, Qt::Horizontal, QString::fromUtf8(kHeadings[i]));
     list_->resizeColumnsToContents();   // over the first page of rows only
 
-    // The day's totals: one grouped query, the same as the day's report.
+    // The day's totals and its turnover per hour: one grouped query, the day's report's.
     std::string why;
-    totals_ = Db_DayTotals(db, dateNumber(day_), why).value_or(std::vector<RegisterTotals>{});
+    HourTotals hourly{};
+    totals_ = Db_DayTotals(db, dateNumber(day_), why, &hourly).value_or(std::vector<RegisterTotals>{});
     std::vector<RegisterTotals> rows = totals_;
     rows.push_back(Totals_Sum(totals_));
     totalsTable_->setRowCount(int(rows.size()));
@@ -229,18 +230,9 @@ void fJournal::refresh()
         }
     }
 
-    // The day's turnover per hour, cancellations taken away.
     double perHour[24] = {};
-    QSqlQuery hours(db);
-    hours.setForwardOnly(true);
-    hours.prepare("SELECT Time / 10000, sum(CASE WHEN Type % 2 <> 0 THEN -1 ELSE 1 END *"
-                  " (CAST(round(Amount * 10000) AS INTEGER) / 100)) FROM Trans"
-                  " WHERE Date = ? AND ifnull(Pending, 0) = 0 GROUP BY 1");
-    hours.addBindValue(dateNumber(day_));
-    if (hours.exec())
-        while (hours.next())
-            if (const int h = hours.value(0).toInt(); h >= 0 && h < 24)
-                perHour[h] = hours.value(1).toDouble() / 100.0;
+    for (int h = 0; h < 24; ++h)
+        perHour[h] = double(hourly[std::size_t(h)]) / 100.0;
     // The shop's day, 8 to 20, widened to any hour with turnover.
     int first = 8, last = 20;
     for (int h = 0; h < 24; ++h)
@@ -308,6 +300,7 @@ bool fJournal::reprintSelected()
         return false;
     }
     Log_Event(Text_FromQString(QString::fromUtf8("kviitungi koopia: STAN ")) + t.STAN);
+    refreshLog();
     return true;
 }
 

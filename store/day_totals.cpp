@@ -7,19 +7,24 @@
 
 namespace tollan {
 
-std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why)
+std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why,
+                                                        HourTotals* perHour)
 {
     // Amounts are kept as decimal numbers: made exact ten-thousandths first, then cut to hundredths
-    // (amounts are never negative, so the integer division cuts downwards as the file does).
+    // (amounts are never negative, so the integer division cuts downwards as the file does). Grouped
+    // by the hour too, so that the journal's chart needs no second pass over the day.
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    query.prepare("SELECT Toojaam, Type % 2, count(*), sum(CAST(round(Amount * 10000) AS INTEGER) / 100)"
-                  " FROM Trans WHERE Date = ? AND ifnull(Pending, 0) = 0 GROUP BY Toojaam, Type % 2 ORDER BY Toojaam");
+    query.prepare("SELECT Toojaam, Type % 2, Time / 10000, count(*), sum(CAST(round(Amount * 10000) AS INTEGER) / 100)"
+                  " FROM Trans WHERE Date = ? AND ifnull(Pending, 0) = 0 GROUP BY Toojaam, Type % 2, Time / 10000"
+                  " ORDER BY Toojaam");
     query.addBindValue(date);
     if (!query.exec()) {
         why = query.lastError().text().toStdString();
         return std::nullopt;
     }
+    if (perHour)
+        perHour->fill(0);
     std::vector<RegisterTotals> registers;
     while (query.next()) {
         const std::string toojaam = Text_FromQString(query.value(0).toString());
@@ -27,8 +32,12 @@ std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, 
             registers.push_back(RegisterTotals{toojaam});
         RegisterTotals& r = registers.back();
         const bool cancellation = query.value(1).toInt() != 0;
-        (cancellation ? r.Cancellations : r.Purchases) = query.value(2).toInt();
-        (cancellation ? r.CancellationsSum : r.PurchasesSum) = query.value(3).toLongLong();
+        const int hour = query.value(2).toInt();
+        const std::int64_t sum = query.value(4).toLongLong();
+        (cancellation ? r.Cancellations : r.Purchases) += query.value(3).toInt();
+        (cancellation ? r.CancellationsSum : r.PurchasesSum) += sum;
+        if (perHour && hour >= 0 && hour < 24)
+            (*perHour)[std::size_t(hour)] += cancellation ? -sum : sum;
     }
     return registers;
 }

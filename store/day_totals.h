@@ -7,6 +7,7 @@
 
 #include <QSqlDatabase>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,9 +24,14 @@ struct RegisterTotals {
     std::int64_t net() const { return PurchasesSum - CancellationsSum; }
 };
 
-// The totals of each register with rows on `date` (yyyymmdd), in the order of their names; nothing
-// when the rows cannot be read (the cause in `why`).
-std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why);
+// The day's net turnover per hour of the day (hundredths, cancellations taken away).
+using HourTotals = std::array<std::int64_t, 24>;
+
+// The totals of each register with rows on `date` (yyyymmdd), in the order of their names, and when
+// asked the turnover per hour, from one pass over the day's rows; nothing when the rows cannot be
+// read (the cause in `why`).
+std::optional<std::vector<RegisterTotals>> Db_DayTotals(const QSqlDatabase& db, std::int32_t date, std::string& why,
+                                                        HourTotals* perHour = nullptr);
 // The day's sum over its registers, named "total".
 RegisterTotals Totals_Sum(const std::vector<RegisterTotals>& registers);
 // Hundredths as the window and the report show money: "1 234,50", thousands grouped by a space.

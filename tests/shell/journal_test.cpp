@@ -4,6 +4,10 @@
 #include "tests/common/shots.h"
 #include "tests/shell/window.h"
 
+#include <QBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QDate>
 #include <QDir>
 #include <QSqlQueryModel>
@@ -80,6 +84,13 @@ TEST_F(Journal, OpenedByItsKeyItSearchesTotalsAndPrintsACopy)
     EXPECT_EQ(Column(j, 6), (QStringList{"5", "", "", ""}));
     EXPECT_EQ(TotalsRow(j, 0), (QStringList{"POS00001", "2", "15,50", "1", "12,50", "3,00"}));
     EXPECT_EQ(TotalsRow(j, 2), (QStringList{"Kokku", "3", "1 250,00", "1", "12,50", "1 237,50"}));
+    // The chart: the shop's hours 8 to 20, each with its net turnover.
+    auto* bars = qobject_cast<QBarSeries*>(j.findChild<QChartView*>("gChart")->chart()->series().value(0));
+    ASSERT_TRUE(bars);
+    QList<double> hours;
+    for (int i = 0; i < bars->barSets()[0]->count(); ++i)
+        hours << bars->barSets()[0]->at(i);
+    EXPECT_EQ(hours, (QList<double>{0, 0, 0, 12.5, 3, 1234.5, -12.5, 0, 0, 0, 0, 0, 0}));
     Shot(&j, "journal");
 
     // Typed into the search: a STAN, a register's number, a card's last four digits, an amount.
@@ -114,6 +125,10 @@ TEST_F(Journal, OpenedByItsKeyItSearchesTotalsAndPrintsACopy)
 
     // The event log's tab shows the copy among the day's events.
     j.findChild<QTabWidget*>("tabs")->setCurrentIndex(1);
+    QTest::keyClicks(j.findChild<QLineEdit*>("tLogFind"), "koopia");
+    auto* events = j.findChild<QTableView*>("gLog")->model();
+    ASSERT_EQ(events->rowCount(), 1);
+    EXPECT_EQ(events->index(0, 2).data().toString(), "kviitungi koopia: STAN 4");
     Shot(&j, "journal-log");
 
     // Another day shows its own rows: none.
