@@ -94,7 +94,7 @@ Task<std::optional<WorkstationPacket>> Repeat_Answer(WorkstationPacket r, Reques
                                                      std::shared_ptr<RepeatRun>& run)
 {
     const std::string key = keyOf(r);
-    if (const auto it = running().find(key); it != running().end()) {
+    for (auto it = running().find(key); it != running().end(); it = running().find(key)) {
         const std::shared_ptr<RepeatRun> first = it->second;
         if (!sameRequest(first->same, same))
             co_return refused(r);
@@ -102,7 +102,10 @@ Task<std::optional<WorkstationPacket>> Repeat_Answer(WorkstationPacket r, Reques
         const bool answered = co_await Wait_Until([first] { return first->done; }, -1);
         if (!answered)
             co_return r;   // the terminal stops: the preset answer
-        co_return answeredAs(r, first->answer);
+        // A first left unfinished (its register gone from the prompt, or silent) moved no money:
+        // the repeat is served as a new request (after any other repeat that took it up first).
+        if (first->answer.AnswerType != wsUnfinished)
+            co_return answeredAs(r, first->answer);
     }
 
     TransSet set;

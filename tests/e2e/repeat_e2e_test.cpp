@@ -97,4 +97,19 @@ TEST_F(Repeats, ARepeatWhileTheFirstRunsWaitsForItsAnswer)
               QStringList{"korduv päring: kassa POS00004 nr 00000007, ootab esimese vastust"});
 }
 
+// A first whose cashier never answered the card check moved no money: the repeat waiting for it is
+// served as a new request, with its own prompt and the one authorisation.
+TEST_F(Repeats, ARepeatOfAFirstLeftUnfinishedIsServedAnew)
+{
+    const QStringList purchase = {"--workstation", "POS00004", "--trans", "00000008", "--amount", "4.30", "--card",
+                                  "4000001234567899=28121010000012300000"};
+    auto first = StartRegister(purchase + QStringList{"--prompt-delay", "1500", "--answer", ""});
+    ASSERT_TRUE(first->WaitFor("prompt:"));
+    std::string again;
+    EXPECT_EQ(Register(purchase + QStringList{"--answer", "7899"}, &again), 0) << again;
+    EXPECT_EQ(first->Exit(10000), 2) << first->out;
+    EXPECT_TRUE(Has(again, "prompt:")) << again;
+    EXPECT_EQ(Heard(*centre, "auth 0100"), 1) << centre->out;
+}
+
 } // namespace
