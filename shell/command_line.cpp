@@ -37,6 +37,7 @@ QString Cli_Usage()
         "       tollan [--home DIR] check\n"
 
         "       tollan [--home DIR] [--card-key FILE] keys rotate\n"
+        "       tollan [--home DIR] report [--date YYYY-MM-DD] [--csv]\n"
         "       tollan --help | --version\n"
         "\n"
         "Tollan terminal: the card-payment terminal of the shop's back office. Cash registers connect\n"
@@ -81,13 +82,18 @@ QString Cli_Usage()
         "keys rotate            a new card-number key: every kept number sealed again under it in one\n"
         "                       transaction, the keys no row needs any more dropped (the terminal\n"
         "                       must be stopped)\n"
+        "report                 the day's totals per register and in all: purchases, cancellations\n"
+        "                       and net, in aligned columns (today; --date YYYY-MM-DD another day).\n"
+        "                       --csv: register,purchases,purchases_sum,cancellations,\n"
+        "                       cancellations_sum,net, one row per register, then the row total\n"
         "\n"
         "One terminal runs per home folder; a second start on it says which process holds it.\n"
         "\n"
         "Exit status: 0 done; 1 config get found no such setting, a check found a problem, or the\n"
         "home folder cannot be created; 2 another terminal holds the home folder; 3 the settings\n"
         "cannot be read (the file is there but unreadable or no settings file: nothing is written\n"
-        "over it) or written; 64 wrong arguments, or a setting refused by config set.\n");
+        "over it) or written, or report cannot read tollan.mdb; 64 wrong arguments, or a setting\n"
+        "refused by config set.\n");
 }
 
 CommandLine Cli_Parse(const QStringList& arguments)
@@ -120,7 +126,7 @@ CommandLine Cli_Parse(const QStringList& arguments)
             line.help = true;
         } else if (a == "--version") {
             line.version = true;
-        } else if (a == "config" || a == "keys" || a == "check") {
+        } else if (a == "config" || a == "keys" || a == "check" || a == "report") {
             line.command << a;
         } else {
             line.error = QStringLiteral("unknown argument: %1").arg(a);

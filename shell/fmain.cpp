@@ -1,5 +1,7 @@
 #include "shell/fmain.h"
 
+#include "shell/journal.h"
+
 #include "links/dialup.h"
 #include "links/link.h"
 #include "links/ras.h"
@@ -183,6 +185,10 @@ void fMain::BuildLayout()
     auto* menuKey = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F10), this);
     menuKey->setContext(Qt::WindowShortcut);
     connect(menuKey, &QShortcut::activated, this, [this] { PopUpMenu(mapToGlobal(QPoint(0, 0))); });
+    // The journal by a key, wherever the focus is.
+    auto* journalKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_J), this);
+    journalKey->setContext(Qt::WindowShortcut);
+    connect(journalKey, &QShortcut::activated, this, &fMain::mTooPaevik_Click);
 
     auto* errShow = new QPushButton(QStringLiteral("ErrShow"), this);
     errShow->setObjectName(QStringLiteral("cErrShow"));
@@ -208,6 +214,7 @@ void fMain::BuildMenu()
         {nullptr, nullptr, nullptr},
         {"mTooSendFile", "&Saada tehingud", &fMain::mTooSendFile_Click},
         {"mTooVead", "&Vigade arhiiv", &fMain::mTooVead_Click},
+        {"mTooPaevik", "&Päevik\tCtrl+J", &fMain::mTooPaevik_Click},
         {nullptr, nullptr, nullptr},
         {"mTooLopp", "&Lõpp", &fMain::mTooLopp_Click},
     };
@@ -472,6 +479,18 @@ void fMain::mTooSeaded_Click()
 void fMain::mTooSendFile_Click() { Timora1_Alert(QStringLiteral("side"), QStringLiteral("manual")); }
 
 void fMain::mTooVead_Click() { cErrLog_Click(); }
+
+void fMain::mTooPaevik_Click()
+{
+    // One journal, raised again when open; it reads the database on the program's own thread, a
+    // page of rows at a time.
+    if (!journal_)
+        journal_ = new fJournal(this);
+    journal_->showDay(journal_->day().isValid() ? journal_->day() : QDate::currentDate());
+    journal_->show();
+    journal_->raise();
+    journal_->activateWindow();
+}
 
 void fMain::mTooLopp_Click()
 {

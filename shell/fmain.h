@@ -27,6 +27,7 @@ class QSerialPort;
 
 namespace tollan {
 
+class fJournal;
 class Socket;
 class Timora;
 class WorkstationService;
@@ -78,6 +79,7 @@ public:
     void mTooSeaded_Click();
     void mTooSendFile_Click();
     void mTooVead_Click();
+    void mTooPaevik_Click();
     void mTooLopp_Click();
     void Timora1_Alert(const QString& category, const QString& action);
     void Timora1_Timer();
@@ -144,6 +146,7 @@ private:
     Timora* Timora1_;
     QSerialPort* MSComm1_;
     QMenu* mToo_;
+    QPointer<fJournal> journal_;
     WorkstationService* service_ = nullptr;
     std::shared_ptr<Requester> console_;
     QPointer<QWidget> settings_;

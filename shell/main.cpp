@@ -1,5 +1,6 @@
 // tollan: the terminal, or its `config` subcommand.
 #include "shell/command_line.h"
+#include "shell/report.h"
 #include "shell/fmain.h"
 #include "shell/translation.h"
 #include "workstation/connections.h"
@@ -102,6 +103,7 @@ int main(int argc, char** argv)
         QCoreApplication app(argc, argv);
         if (line.command.first() == "keys") return Cli_Keys(line.command, line.cardKey);
         if (line.command.first() == "check") return Cli_Check(line.command);
+        if (line.command.first() == "report") return Cli_Report(line.command);
         return Cli_Config(line.command);
     }
     const bool noDisplay = qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");

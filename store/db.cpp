@@ -56,7 +56,9 @@ const DbIndexDef kTransIndexes[] = {
     {"iSentPAN", "+sent;+PAN", 0},
     {"iSentToojaamPAN", "+sent;+Toojaam;+PAN", 0},
     {"iSTAN", "+STAN", 0},
-    {"iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique}};
+    {"iToojaamTrans", "+Toojaam;+Trans", dbIndexUnique},
+    // A purchase's cancellation, found by the purchase's STAN: the journal names it on every row.
+    {"iOrigSTAN", "+OrigSTAN", 0}};
 
 // Declared column types, so that a field's engine type and size read back from the schema.
 struct TypeName { int type; const char* decl; };
@@ -834,6 +836,8 @@ DbStatus Db_Writable()
         return failure(std::string("tollan.mdb is read-only"));
     return {};
 }
+
+int Db_Opening() { return g_openings; }
 
 bool Db_TransExists(std::string_view toojaam, std::string_view trans)
 {

@@ -75,6 +75,8 @@ struct DbTableDef {
 // tables Log and Trans. False when the file can neither be opened nor created (the failure goes to
 // the error log); every later operation then fails with its cause and the program goes on.
 bool Db_Open();
+// Counts the openings of the database: what is known of its rows outside them holds for one opening.
+int Db_Opening();
 // The open database (an invalid connection before Db_Open).
 QSqlDatabase Db_Database();
 bool Db_IsOpen(const QSqlDatabase& db);

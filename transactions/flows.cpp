@@ -11,6 +11,7 @@
 #include "support/errors.h"
 #include "support/text.h"
 #include "transactions/card.h"
+#include "transactions/repeats.h"
 #include "protocol/response_text.h"
 #include "workstation/dispatch.h"
 
@@ -57,13 +58,6 @@ bool canRecord(WorkstationPacket& r)
 std::string declined(const std::string& code) { return "Viga nr. " + code + " - " + KK_ResponseText(code); }
 
 bool approved(const TransRecord& t) { return t.ResponseCode == kKK_Approved; }
-
-// A register that repeats a request number would have it authorised twice: such a request is
-// refused before the card centre hears of it.
-bool alreadyStored(const std::string& toojaam, const std::string& trans)
-{
-    return Db_TransExists(toojaam, trans);
-}
 
 // After the card centre approved, a row that cannot be written must not pass unseen: the operator
 // sees it with the transaction's data, the event log keeps it, and the register is told that the
@@ -136,20 +130,13 @@ bool Trans_FromRequest(const WorkstationPacket& r, const PurchaseRequest& q, Tra
     return saved;
 }
 
-Task<WorkstationPacket> Trans_Purchase(WorkstationPacket r, Requester& who)
+namespace {
+
+// A purchase under a number not used before; `declinedByCentre` tells whether the card centre
+// declined it.
+Task<WorkstationPacket> purchase(WorkstationPacket r, PurchaseRequest q, PurchaseItems items, Requester& who,
+                                 bool& declinedByCentre)
 {
-    PurchaseRequest q;
-    PurchaseItems items;
-    if (!WS_DecodePurchase(r.RequestData, q, items))
-        co_return r;
-    if ((q.Kind != 0 && q.Kind != 3) || q.Amount < 0) {
-        r.AnswerData = WS_ErrorAnswer(kBadRequest);
-        co_return r;
-    }
-    if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
-        refuse(r, W("Selle numbriga tehing on juba tehtud!"));
-        co_return r;
-    }
     if (!canRecord(r))
         co_return r;
     TransRecord t;
@@ -202,12 +189,37 @@ Task<WorkstationPacket> Trans_Purchase(WorkstationPacket r, Requester& who)
     if (!approved(t)) {
         Err_Report(std::int32_t(Num_Value(t.ResponseCode)), KK_ResponseText(t.ResponseCode), "Kaardikeskuse vastus", 48);
         refuse(r, declined(t.ResponseCode));
+        declinedByCentre = true;
         co_return r;
     }
     if (!storeOrTell(r, t, "Tehing jäi salvestamata, kaupa mitte väljastada!"))
         co_return r;
     co_await Receipt_Print(who, r, t, "");
     approve(r, t, items);
+    co_return r;
+}
+
+} // namespace
+
+Task<WorkstationPacket> Trans_Purchase(WorkstationPacket r, Requester& who)
+{
+    PurchaseRequest q;
+    PurchaseItems items;
+    if (!WS_DecodePurchase(r.RequestData, q, items))
+        co_return r;
+    if ((q.Kind != 0 && q.Kind != 3) || q.Amount < 0) {
+        r.AnswerData = WS_ErrorAnswer(kBadRequest);
+        co_return r;
+    }
+    // A register that lost the answer asks again under the same number: answered as it was.
+    std::shared_ptr<RepeatRun> run;
+    RequestSameness same{wsPurchase, q.Amount, q.PAN, {}};
+    std::optional<WorkstationPacket> repeat = co_await Repeat_Answer(r, std::move(same), items, run);
+    if (repeat)
+        co_return *repeat;
+    bool declinedByCentre = false;
+    r = co_await purchase(std::move(r), std::move(q), std::move(items), who, declinedByCentre);
+    Repeat_Finish(run, r, declinedByCentre);
     co_return r;
 }
 
@@ -241,23 +253,18 @@ bool Trans_FindOriginal(std::string_view workstation, std::string_view key, Tran
     return true;
 }
 
-Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who)
+namespace {
+
+// The cancellation of `o` under a number not used before; `declinedByCentre` tells whether the card
+// centre declined it.
+Task<WorkstationPacket> cancel(WorkstationPacket r, TransRecord o, bool sent, Requester& who, bool& declinedByCentre)
 {
-    TransRecord o;
-    bool sent = false;
-    // Not found, already sent to the card centre in a file, or itself a cancellation: the preset
-    // answer goes.
-    if (!Trans_FindOriginal(r.Workstation, r.RequestData, o, sent) || sent)
-        co_return r;
-    if (o.Type % 2 != 0)
+    // Already sent to the card centre in a file, or itself a cancellation: the preset answer goes.
+    if (sent || o.Type % 2 != 0)
         co_return r;
     // A purchase is refunded once: a second cancellation never reaches the card centre.
     if (Db_Cancelled(o)) {
         refuse(r, W("Tehing on juba tühistatud!"));
-        co_return r;
-    }
-    if (alreadyStored(r.Workstation, r.WorkstationTrans)) {
-        refuse(r, W("Selle numbriga tehing on juba tehtud!"));
         co_return r;
     }
     if (!canRecord(r))
@@ -314,6 +321,7 @@ Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who)
     if (!approved(n)) {
         Db_DropPending(n);
         refuse(r, declined(n.ResponseCode));
+        declinedByCentre = true;
         co_return r;
     }
     // Completed before the receipt: a cancellation that is not recorded gets no receipt.
@@ -327,6 +335,28 @@ Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who)
     co_await Receipt_Print(who, r, n, o.STAN);
     // An approved cancellation is answered as approved, not with the preset error.
     approve(r, n, {});
+    co_return r;
+}
+
+} // namespace
+
+Task<WorkstationPacket> Trans_Cancel(WorkstationPacket r, Requester& who)
+{
+    TransRecord o;
+    bool sent = false;
+    // Not found: the preset answer goes.
+    if (!Trans_FindOriginal(r.Workstation, r.RequestData, o, sent))
+        co_return r;
+    // Asked again under the same number, the cancellation of the same purchase: answered as it was.
+    std::shared_ptr<RepeatRun> run;
+    RequestSameness same{wsCancel, 0, {}, o.STAN};
+    PurchaseItems none;
+    std::optional<WorkstationPacket> repeat = co_await Repeat_Answer(r, std::move(same), std::move(none), run);
+    if (repeat)
+        co_return *repeat;
+    bool declinedByCentre = false;
+    r = co_await cancel(std::move(r), std::move(o), sent, who, declinedByCentre);
+    Repeat_Finish(run, r, declinedByCentre);
     co_return r;
 }
 

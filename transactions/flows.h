@@ -2,7 +2,8 @@
 // The two requests that move money: a purchase (type 18) and the cancellation of one (type 25).
 // Each is a coroutine that talks to the register through prompts and messages, asks the card
 // centre, stores what was approved, has the register print the receipt, and returns the answer
-// for the dispatcher to send. Several run at once, each with its own requester.
+// for the dispatcher to send. Several run at once, each with its own requester. A request repeated
+// under its register's number is answered as the first was (transactions/repeats.h).
 
 #include "store/db.h"
 #include "store/trans_record.h"

@@ -167,6 +167,17 @@ protected:
             *printed = r->out;
         return status;
     }
+    // `tollan --home HOME ARGS...` run to its end: what it printed on stdout, its exit status in
+    // `status`.
+    QString Tollan(const QStringList& args, int* status = nullptr)
+    {
+        QProcess p;
+        p.start(TOLLAN_EXE, QStringList{"--home", home.path()} + args);
+        p.waitForFinished(20000);
+        if (status)
+            *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        return QString::fromUtf8(p.readAllStandardOutput());
+    }
     // The rows of a query on tollan.mdb, read-only, each row's fields joined by '|'.
     QStringList Rows(const QString& sql)
     {

@@ -57,6 +57,14 @@ TEST_F(Shop, TheTransactionFileOverTlsIsRefusedOnceThenAcceptedAfterARestart)
     EXPECT_TRUE(sent[2].contains("4000001234567899")) << sent[2].toStdString();
     EXPECT_TRUE(sent[5].contains("5500001234567899")) << sent[5].toStdString();
     EXPECT_TRUE(sent[7].startsWith("9000002000000001550")) << sent[7].toStdString();
+    // The day's report of the register adds up to what the accepted file says: its count of
+    // transactions and its signed total in hundredths.
+    const QStringList day = Tollan({"report", "--csv"}).split('\n').filter(QRegularExpression("^POS00001,"));
+    ASSERT_EQ(day.size(), 1) << Tollan({"report", "--csv"}).toStdString();
+    const QStringList totals = day[0].split(',');
+    EXPECT_EQ(totals[1].toInt() + totals[3].toInt(), sent[7].mid(1, 6).toInt()) << day[0].toStdString();
+    EXPECT_EQ(qRound64(totals[5].toDouble() * 100), sent[7].mid(7, 12).toLongLong() * (sent[7][19] == '-' ? -1 : 1))
+        << day[0].toStdString();
 
     // trans.log: the report of the file, one line per transaction, and the card centre's words.
     const QStringList log = Lines(home.filePath("trans.log"));

@@ -235,7 +235,7 @@ TEST_F(MainWindow, TheWindowShowsItsCaptionsAndItsMenuPopsUpBelowTheButtonAndOpe
     QStringList items;
     for (QAction* a : w.menu().actions()) items << (a->isSeparator() ? QStringLiteral("-") : a->objectName() + "=" + a->text());
     EXPECT_EQ(items, (QStringList{"mTooSeaded=S&eadista", "-", "mTooSendFile=&Saada tehingud", "mTooVead=&Vigade arhiiv",
-                                  "-", U("mTooLopp=&Lõpp")}));
+                                  U("mTooPaevik=&Päevik\tCtrl+J"), "-", U("mTooLopp=&Lõpp")}));
     EXPECT_EQ(w.menu().title(), U("Töö"));
 
     // What the operator reads on the buttons and labels of a fresh window.

@@ -130,7 +130,7 @@ TEST_F(Store, OldDatabaseGetsMissingFieldsAndIndexesAndKeepsItsRows)
     EXPECT_TRUE(p.column("PRAGMA table_info(Log)", 1).contains("Object"));
     EXPECT_EQ(p.one("SELECT PAN || '/' || Amount || '/' || sent FROM Trans"), "4000001234567899/10.5/0");
     EXPECT_EQ(p.one("SELECT Message FROM Log"), "vana");
-    EXPECT_EQ(p.column("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Trans'").size(), 5);
+    EXPECT_EQ(p.column("SELECT name FROM sqlite_master WHERE type='index' AND tbl_name='Trans'").size(), 6);
     EXPECT_EQ(p.column("PRAGMA index_info(iSTAN)", 2), QStringList({"PAN"}));
     DbTableDef def = Db_TableDef(Db_Database(), "Trans");
     EXPECT_FALSE(Db_IndexMatches(def, "iSTAN", "+STAN", 0));

@@ -355,15 +355,16 @@ TEST_F(Cancels, FoundByStanFromAnyRegisterOrByNumberFromItsOwn)
     EXPECT_EQ(requests.size(), 1u);
 }
 
-// A repeated number, of a cancellation or of a purchase, is refused before the card centre hears of it.
+// A repeated number with other data, of a cancellation or of a purchase, is refused before the card
+// centre hears of it.
 TEST_F(Cancels, APurchaseIsRefundedOnceWhicheverNumberNamesIt)
 {
     ASSERT_EQ(Cancel("POS00009", "C1", "2").AnswerType, wsApproval);
     // Its own register's number, then the STAN again: the card centre hears of neither.
     EXPECT_EQ(Refusal(Cancel("POS00001", "C2", "00000011")), W("Tehing on juba tühistatud!"));
     EXPECT_EQ(Refusal(Cancel("POS00009", "C3", "2")), W("Tehing on juba tühistatud!"));
-    reg.answers = {"7899"};   // and a purchase under a number its register used already
-    EXPECT_EQ(Refusal(Run(Purchase("00000011"))), W("Selle numbriga tehing on juba tehtud!"));
+    reg.answers = {"7899"};   // and another purchase under a number its register used already
+    EXPECT_EQ(Refusal(Run(Purchase("00000011", 100))), W("Selle numbriga tehing on juba tehtud!"));
     EXPECT_EQ(requests.size(), 1u);
     EXPECT_EQ(Rows("Type = 1"), 1);
     // A cancellation stored before cancellations named their original still counts.
