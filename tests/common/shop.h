@@ -105,14 +105,7 @@ protected:
     // registry.ini may hold, for the terminal's own handling of it.
     void ForceConfig(const QString& key, const QString& value)
     {
-        ASSERT_EQ(Tollan({"config", "set", "--force", key, value}), 0);
-    }
-    // `tollan --home HOME ARGS...` run to its end; its exit status.
-    int Tollan(const QStringList& args)
-    {
-        QProcess p;
-        p.start(TOLLAN_EXE, QStringList{"--home", home.path()} + args);
-        return p.waitForFinished(10000) ? p.exitCode() : -1;
+        ASSERT_EQ(TollanExit({"config", "set", "--force", key, value}), 0);
     }
     QString Setting(const QString& key)
     {
@@ -177,6 +170,12 @@ protected:
         if (status)
             *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
         return QString::fromUtf8(p.readAllStandardOutput());
+    }
+    int TollanExit(const QStringList& args)
+    {
+        int status = -1;
+        Tollan(args, &status);
+        return status;
     }
     // The rows of a query on tollan.mdb, read-only, each row's fields joined by '|'.
     QStringList Rows(const QString& sql)

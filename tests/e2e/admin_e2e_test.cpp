@@ -114,7 +114,7 @@ TEST_F(Shop, EachSettingThatCannotWorkIsReportedOnStderrAndInTollanErrBeforeTheT
     }
     for (const auto& round : rounds) {
         for (const WrongSetting* c : round)
-            ASSERT_EQ(Tollan({"config", "set", "--force", QString::fromUtf8(c->key), QString::fromUtf8(c->value)}), 0);
+            ASSERT_EQ(TollanExit({"config", "set", "--force", QString::fromUtf8(c->key), QString::fromUtf8(c->value)}), 0);
         QFile::remove(tmp.filePath("terminal.err"));
         QFile::remove(home.filePath("tollan.err"));
         terminal = std::make_unique<PeerProcess>();
@@ -135,7 +135,7 @@ TEST_F(Shop, EachSettingThatCannotWorkIsReportedOnStderrAndInTollanErrBeforeTheT
             EXPECT_TRUE(Has(logged, "Seade " + line + c->estonian)) << logged;
         }
         for (const WrongSetting* c : round)
-            ASSERT_EQ(Tollan({"config", "unset", QString::fromUtf8(c->key)}), 0);
+            ASSERT_EQ(TollanExit({"config", "unset", QString::fromUtf8(c->key)}), 0);
     }
 }
 
@@ -149,8 +149,8 @@ TEST_F(Shop, TheStartSaysInOneLineTheVersionHomePortAddressesAndLinkAndAMissingC
     EXPECT_TRUE(Has(TerminalErr(), expected)) << TerminalErr();
     EXPECT_FALSE(Has(TerminalErr(), "Seade ")) << TerminalErr();
 
-    ASSERT_EQ(Tollan({"config", "unset", "Tollan_Trans_Address"}), 0);
-    ASSERT_EQ(Tollan({"config", "set", "UseTLS", "1"}), 0);
+    ASSERT_EQ(TollanExit({"config", "unset", "Tollan_Trans_Address"}), 0);
+    ASSERT_EQ(TollanExit({"config", "set", "UseTLS", "1"}), 0);
     QFile::remove(tmp.filePath("terminal.err"));
     StartTerminal();
     StopTerminal();

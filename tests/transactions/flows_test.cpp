@@ -484,7 +484,7 @@ TEST(TraceNumbers, NoneRepeatsAndNoSettingIsLostWhileConfigSetSavesTheSameFile)
     constexpr int kSets = 40;
     QProcess other;  // one `tollan config set` after another, each a process of its own
     other.start("sh", {"-c",
-                       "i=0; while [ $i -lt $2 ]; do \"$0\" --home \"$1\" config set \"Set$i\" \"value $i\" || exit 1; "
+                       "i=0; while [ $i -lt $2 ]; do \"$0\" --home \"$1\" config set --force \"Set$i\" \"value $i\" || exit 1; "
                        "i=$((i+1)); done",
                        TOLLAN_EXE, home.path(), QString::number(kSets)});
     ASSERT_TRUE(other.waitForStarted());
