@@ -3,17 +3,12 @@
 // `tollan config set` in the event log with the user who changed it (a password as "***"), the
 // terminal's start and stop there too, and every setting that cannot work said at the start.
 #include "tests/common/addresses.h"
-#include "tests/common/shop.h"
+#include "tests/e2e/suite.h"
 #include "tests/common/wrong_settings.h"
 
-#include <QProcessEnvironment>
-
 #include <pwd.h>
-#include <unistd.h>
 
 namespace {
-
-using namespace tollan::test;
 
 QString UserName()
 {

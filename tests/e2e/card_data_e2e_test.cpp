@@ -8,14 +8,11 @@
 #include "support/carddata.h"
 #include "support/home.h"
 #include "tests/common/card_scan.h"
-#include "tests/common/shop.h"
+#include "tests/e2e/suite.h"
 
-#include <QRegularExpression>
 #include <QSqlError>
 
 namespace {
-
-using namespace tollan::test;
 
 const std::string kPanA = "4000001234567899", kPanB = "5500001234567899", kPanC = "4111111111111111";
 const std::string kTail = "28121010000012300000";   // each card's track after its "="

@@ -1,11 +1,8 @@
 // `tollan check` against real peers on the loopback: the card centre over TCP and over TLS with
 // its certificates and pins, the modem's port, and the settings check before them.
-#include "tests/common/shop.h"
-#include "tests/common/tls_files.h"
+#include "tests/e2e/suite.h"
 
 namespace {
-
-using namespace tollan::test;
 
 class Check : public Shop {
 protected:

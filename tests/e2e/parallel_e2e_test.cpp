@@ -1,14 +1,8 @@
 // A shop whose terminal runs several requests at once ("ParallelRequests"), seen from outside: the
 // cashiers' prompts overlap, while what the line carries one at a time stays one at a time.
-#include "tests/common/shop.h"
-
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "tests/e2e/suite.h"
 
 namespace {
-
-using namespace tollan::test;
 
 // The card centre's connections as it printed them: '+' a connection, '-' its close.
 std::string Connections(const std::string& out)

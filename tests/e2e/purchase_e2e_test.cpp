@@ -5,15 +5,9 @@
 // ("AllowFrom"), and at the end of the day a purchase over X.25 through the modem peer; then a busy
 // shop as `tollan-register` plays it for the benchmarks. Registers waiting behind a running request
 // are in tests/e2e/transfile_e2e_test.cpp.
-#include "tests/common/shop.h"
-
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include "tests/e2e/suite.h"
 
 namespace {
-
-using namespace tollan::test;
 
 TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCentreSeeThem)
 {

@@ -1,10 +1,8 @@
 // A register that lost the answer to its request and asks again under the same number: answered as
 // the first was, without a second authorisation or receipt; the number with other data is refused.
-#include "tests/common/shop.h"
+#include "tests/e2e/suite.h"
 
 namespace {
-
-using namespace tollan::test;
 
 // How many times the card centre printed `line` so far.
 int Heard(PeerProcess& centre, const std::string& line)

@@ -1,12 +1,8 @@
 // `tollan report`: a day's totals per register, from the rows the registers' requests left, and
 // from the same rows as an accepted transaction file totals them (tests/e2e/transfile_e2e_test.cpp).
-#include "tests/common/shop.h"
-
-#include <QDate>
+#include "tests/e2e/suite.h"
 
 namespace {
-
-using namespace tollan::test;
 
 TEST_F(Shop, TheDaysReportTotalsEachRegistersPurchasesAndCancellationsAsCsvAndForPeople)
 {

@@ -2,10 +2,9 @@
 // $NOTIFY_SOCKET (a path, as systemd gives it, and a name in the abstract namespace), and the real
 // terminal must say READY=1 only once its port listens, ping WATCHDOG=1 from its event loop at half
 // of $WATCHDOG_USEC (none while it is stopped, again once it goes on), and say STOPPING=1 at SIGTERM.
-#include "tests/common/shop.h"
+#include "tests/e2e/suite.h"
 
 #include <QElapsedTimer>
-#include <QProcessEnvironment>
 
 #include <csignal>
 #include <cstddef>
@@ -13,11 +12,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
 
 namespace {
-
-using namespace tollan::test;
 
 // systemd's end of the notification socket: datagrams as the service manager receives them.
 class NotifySocket {

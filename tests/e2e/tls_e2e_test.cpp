@@ -3,16 +3,11 @@
 // the certificate it asks for (the transaction file over TLS: tests/e2e/transfile_e2e_test.cpp);
 // every failed handshake fails the connect attempt as an unreachable card centre does, reported in
 // Qt's words, with nothing of the request reaching the card centre.
-#include "tests/common/tls_files.h"
-#include "tests/common/shop.h"
-
-#include <QRegularExpression>
+#include "tests/e2e/suite.h"
 
 #include <map>
 
 namespace {
-
-using namespace tollan::test;
 
 using Settings = std::map<QString, QString>;
 

@@ -1,16 +1,11 @@
 // The transaction file at a "SendTransTime" mask, over TLS to a trusted card centre: refused once,
 // sent again after a restart at the next minute and accepted; the rows marked sent, trans.log and
 // the card centre's stored copy checked line by line.
-#include "tests/common/shop.h"
-#include "tests/common/tls_files.h"
+#include "tests/e2e/suite.h"
 
-#include <QDate>
 #include <QDateTime>
-#include <QRegularExpression>
 
 namespace {
-
-using namespace tollan::test;
 
 TEST_F(Shop, TheTransactionFileOverTlsIsRefusedOnceThenAcceptedAfterARestart)
 {

@@ -2,12 +2,10 @@
 
 #include "protocol/messages.h"
 #include "protocol/transfile.h"
-#include "receipts/template.h"
-#include "support/clock.h"
+#include "tests/receipts/suite.h"
 #include "support/config.h"
 #include "support/errors.h"
 #include "support/home.h"
-#include "support/text.h"
 #include "dialogues/merchant.h"
 #include "dialogues/transfile_build.h"
 #include "tests/common/register.h"
@@ -18,13 +16,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <gtest/gtest.h>
 
 #include <deque>
 #include <map>
 #include <vector>
 
-using namespace tollan;
 using namespace tollan::test;
 
 namespace {

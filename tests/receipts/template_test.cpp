@@ -1,10 +1,4 @@
-#include "receipts/template.h"
-#include "support/clock.h"
-#include "support/text.h"
-
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/receipts/suite.h"
 
 namespace {
 struct EstonianForms {

@@ -3,10 +3,8 @@
 
 #include "tests/common/wrong_settings.h"
 
-#include <QFile>
+#include "tests/shell/suite.h"
 #include <QProcess>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,17 +1,14 @@
 // The main window on the offscreen platform, its components found by name: start-up and shutdown,
 // the error indicator, the console mailbox, the menu and the scheduled jobs.
 #include "shell/twips.h"
-#include "tests/shell/window.h"
+#include "tests/shell/suite.h"
 
 #include "links/x25.h"
-#include "store/admin_log.h"
 #include "support/text.h"
 #include "timora/timora.h"
 #include "timora/timora_clock.h"
 #include "workstation/dispatch.h"
 #include "workstation/packet.h"
-#include "support/wait.h"
-#include "tests/common/register.h"
 #include "tests/common/tasks.h"
 
 #include <QGroupBox>
@@ -19,9 +16,6 @@
 #include <QSerialPort>
 #include <QTcpServer>
 #include <algorithm>
-
-using namespace tollan;
-using namespace tollan::test;
 
 namespace {
 
@@ -72,17 +66,13 @@ protected:
     }
 };
 
-TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosition)
+TEST_F(MainWindow, FirstStartOnAnEmptyHomeMakesTheDatabaseListensAndTouchesNoModem)
 {
     // The default port, unless another program has it: then the failure is reported and start-up goes on.
     QTcpServer probe;
     const bool portFree = probe.listen(QHostAddress::Any, 1280);
     probe.close();
     fMain& w = Load(false);
-
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const int heightTw = w.property("HeightTwips").toInt();
-    EXPECT_EQ(w.pos(), QPoint(Twips_ToPxX(300), Twips_ToPxY(Twips_FromPxY(screen->geometry().height()) - heightTw - 300)));
     EXPECT_EQ(w.timora().Count(), 0);
     EXPECT_TRUE(w.timora().Enabled());
     EXPECT_TRUE(QFile::exists(home.filePath("tollan.mdb")));
@@ -97,25 +87,6 @@ TEST_F(MainWindow, FirstStartOnAnEmptyHomeThenShutdownSavesTheNormalWindowsPosit
     EXPECT_EQ(Cfg_Get("UseRAS", "?"), "0");
     EXPECT_EQ(Cfg_Get("UseX25", "?"), "0");
     EXPECT_FALSE(X25_IsAttached());
-
-    // Shutdown saves the normal window's position, and keeps the one saved before a minimised one.
-    window.reset();
-    Cfg_Put("fMain.Left", "1500");
-    Cfg_Put("fMain.Top", "3000");
-    fMain& placed = Load();
-    EXPECT_EQ(placed.pos(), QPoint(Twips_ToPxX(1500), Twips_ToPxY(3000)));
-    placed.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
-    placed.setWindowState(Qt::WindowMinimized);
-    placed.Form_Unload();
-    EXPECT_EQ(Cfg_Get("fMain.Left", ""), "1500");
-    EXPECT_EQ(Cfg_Get("fMain.Top", ""), "3000");
-
-    window.reset();
-    fMain& again = Load();
-    again.move(Twips_ToPxX(2400), Twips_ToPxY(1200));
-    again.Form_Unload();
-    EXPECT_EQ(Cfg_Get("fMain.Left", ""), "2400");
-    EXPECT_EQ(Cfg_Get("fMain.Top", ""), "1200");
 }
 
 TEST_F(MainWindow, ASavedPositionOffEveryScreenIsBroughtBackWhereAFirstStartPutsIt)

@@ -2,24 +2,19 @@
 // receipt's copy, over rows stored as the flows store them.
 #include "shell/journal.h"
 #include "tests/common/shots.h"
-#include "tests/shell/window.h"
+#include "tests/shell/suite.h"
 
 #include <QBarSeries>
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
 #include <QDate>
-#include <QDir>
 #include <QSqlQueryModel>
 #include <QTableView>
 #include <QTabWidget>
 #include <QTableWidget>
-#include <QTest>
 
 namespace {
-
-using namespace tollan;
-using namespace tollan::test;
 
 class Journal : public WindowTest {
 protected:

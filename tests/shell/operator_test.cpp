@@ -1,21 +1,14 @@
 // The operator's own purchase and cancellation from the main window, through the console, to a card
 // centre on loopback and back, with the message and input boxes answered as a person would.
-#include "tests/shell/window.h"
+#include "tests/shell/suite.h"
 
-#include "store/admin_log.h"
 #include "support/msgbox.h"
-#include "support/wait.h"
 #include "tests/common/boxes.h"
 #include "tests/common/card_centre.h"
-#include "tests/common/register.h"
 
 #include <QGuiApplication>
 #include <QPlainTextEdit>
 #include <QPointer>
-#include <QTest>
-
-using namespace tollan;
-using namespace tollan::test;
 
 namespace {
 
@@ -243,19 +236,11 @@ TEST_F(OperatorWindow, AnErrorNamesItsCauseAndItsTimeAndAClickShowsItWhole)
     EXPECT_TRUE(person.seen.back().contains("Aeg: "));
 }
 
-TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTheMenuAnywhere)
+TEST_F(OperatorWindow, ACardReadersReturnGoesToTheAmountAndEnterThereIsTehing)
 {
     QApplication::setActiveWindow(window.get());
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     EXPECT_EQ(QApplication::focusWidget(), Find("tKaart"));   // where a card reader types
-    QStringList order{QApplication::focusWidget()->objectName()};
-    for (int i = 0; i < 3; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        order << QApplication::focusWidget()->objectName();
-    }
-    EXPECT_EQ(order, (QStringList{"tKaart", "tSumma", "cTehing", "cTyhista"}));
-
-    Find("tKaart")->setFocus();
     QTest::keyClicks(Find("tKaart"), kCard);
     QTest::keyClick(Find("tKaart"), Qt::Key_Return);   // as a card reader ends
     EXPECT_EQ(QApplication::focusWidget(), Find("tSumma"));
@@ -264,11 +249,6 @@ TEST_F(OperatorWindow, TheKeyboardGoesFromCardToAmountToTehingAndShiftF10OpensTh
     QTest::keyClick(Find("tSumma"), Qt::Key_Return);   // Enter is "Tehing"
     ASSERT_TRUE(Settled());
     EXPECT_EQ(Rows("Amount = 1.25"), 1);
-
-    QApplication::setActiveWindow(window.get());   // back from the card check's box
-    QTest::keyClick(Find("tSumma"), Qt::Key_F10, Qt::ShiftModifier);
-    EXPECT_TRUE(Find<QMenu>("mToo")->isVisible());
-    Find<QMenu>("mToo")->hide();
 }
 
 TEST_F(OperatorWindow, TheErrorArchiveIsShownInTheProgramWhereTheDesktopHasNothingToShowItAndEndingAsksFirst)

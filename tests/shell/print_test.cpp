@@ -4,12 +4,7 @@
 #include "support/home.h"
 #include "tests/common/file_modes.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/shell/suite.h"
 
 TEST(Printing, WithoutAPrinterEachDocumentIsOnePdfInPrints)
 {

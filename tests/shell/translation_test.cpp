@@ -9,7 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTranslator>
-#include <gtest/gtest.h>
+#include "tests/shell/suite.h"
 
 #include <memory>
 

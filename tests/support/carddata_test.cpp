@@ -1,14 +1,7 @@
 #include "support/carddata.h"
 #include "tests/common/test_home.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-using namespace tollan;
+#include "tests/support/suite.h"
 
 namespace {
 

@@ -1,10 +1,4 @@
-#include "support/clock.h"
-
-#include <QElapsedTimer>
-#include <QTimer>
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/support/suite.h"
 
 TEST(TestClockWaits, ASilentWaitAndPausesJumpAheadInRealMilliseconds)
 {

@@ -1,9 +1,7 @@
 #include "support/codepage.h"
 
 #include <QString>
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/support/suite.h"
 
 TEST(CodePage, EstonianLettersAndEveryByteRoundTripAndTheRestBecomesQuestionMarks)
 {

@@ -1,26 +1,16 @@
 #include "support/config.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "support/msgbox.h"
+#include "tests/support/suite.h"
 #include "support/registry.h"
 #include "tests/common/full_disk.h"
 #include "tests/common/registry_lock.h"
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <csignal>
 #include <vector>
 #include <sys/resource.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
-
-using namespace tollan;
 
 namespace {
 

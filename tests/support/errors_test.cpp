@@ -1,29 +1,17 @@
 #include "dialogues/dialogue.h"
 #include "dialogues/transfile_build.h"
 #include "protocol/transfile.h"
-#include "support/clock.h"
-#include "support/errors.h"
-#include "support/home.h"
-#include "support/msgbox.h"
+#include "tests/support/suite.h"
 #include "support/visuals.h"
 #include "tests/common/file_modes.h"
 
-#include <QDir>
-#include <QFile>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QMessageBox>
 #include <QApplication>
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <tuple>
-
-#include <sys/stat.h>
-
-using namespace tollan;
 
 namespace {
 

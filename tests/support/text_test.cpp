@@ -1,8 +1,6 @@
 #include "support/text.h"
 
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/support/suite.h"
 
 namespace {
 // The Estonian forms: day.month.year, "," as the decimal point, a blank between thousands.

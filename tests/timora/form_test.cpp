@@ -1,10 +1,8 @@
 // A window built from a Designer form: uic sets the stored properties on the widget, and the
 // control reads them from there and writes them back there.
 
-#include "timora/timora.h"
+#include "tests/timora/suite.h"
 #include "ui_timoraform.h"
-
-#include <gtest/gtest.h>
 
 namespace tollan {
 namespace {

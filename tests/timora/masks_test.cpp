@@ -3,7 +3,7 @@
 #include "timora/masks.h"
 #include "timora/timora_clock.h"
 
-#include <gtest/gtest.h>
+#include "tests/timora/suite.h"
 
 #include <optional>
 #include <random>

@@ -1,8 +1,6 @@
 // Timora's self-registration: Designer's plugin loads, names the control and creates it.
 
-#include "timora/timora.h"
-
-#include <gtest/gtest.h>
+#include "tests/timora/suite.h"
 
 #ifdef TIMORA_PLUGIN_PATH
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>

@@ -1,9 +1,7 @@
 // The control as a host sees it: ticks, alerts once a minute, the timer interval, the entries and
 // their change notices, the next time of a category and the control's fixed size.
 
-#include "timora/timora.h"
-
-#include <gtest/gtest.h>
+#include "tests/timora/suite.h"
 
 #include <QTest>
 

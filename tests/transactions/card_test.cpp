@@ -1,13 +1,6 @@
 #include "transactions/card.h"
 
-#include "support/config.h"
-#include "support/home.h"
-#include "tests/common/test_home.h"
-
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/transactions/suite.h"
 
 TEST(CardNumber, LeadingDigitsWithTheirCheckDigitAreTheCardNumber)
 {

@@ -5,17 +5,14 @@
 #include "store/db.h"
 #include "support/clock.h"
 #include "support/codepage.h"
-#include "support/config.h"
+#include "tests/transactions/suite.h"
 #include "support/errors.h"
-#include "support/home.h"
 #include "support/text.h"
 #include "tests/common/card_centre.h"
 #include "tests/common/full_disk.h"
 #include "tests/common/register.h"
 #include "tests/common/registry_lock.h"
 #include "tests/common/tasks.h"
-#include "tests/common/test_home.h"
-#include "protocol/response_text.h"
 #include "workstation/connections.h"
 #include "workstation/dispatch.h"
 
@@ -23,12 +20,9 @@
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
-#include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <vector>
 
-using namespace tollan;
 using namespace tollan::test;
 
 namespace {

@@ -1,8 +1,4 @@
-#include "protocol/response_text.h"
-
-#include <gtest/gtest.h>
-
-using namespace tollan;
+#include "tests/transactions/suite.h"
 
 // Every code the tables know has a text of its own in the register's code page (no UTF-8 left in
 // it), and any other code gets the unknown-code text with the code itself.
