@@ -54,9 +54,9 @@ AllowRules readAllowFrom(std::string_view rules)
     return r;
 }
 
-// Empty rules let anyone in. A listener on every interface sees an IPv4 register as an
-// IPv4-mapped IPv6 address, which an IPv4 rule matches as well.
-bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable)
+} // namespace
+
+bool Ws_AllowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable)
 {
     if (Str_Trim(rules).empty())
         return true;
@@ -69,6 +69,8 @@ bool allowedFrom(std::string_view rules, const QHostAddress& from, std::string& 
             return true;
     return false;
 }
+
+namespace {
 
 // An address as people write it: an IPv4 register without its IPv6 mapping.
 std::string shownAddress(const QHostAddress& from)
@@ -201,7 +203,7 @@ void WorkstationService::WSTJlistener_ConnectionRequest(std::int32_t requestId)
     // is turned away by the listener before a byte of it is read, and takes no index.
     const QHostAddress from = listener_->peerAddress(requestId);
     std::string unreadable;
-    if (!allowedFrom(Cfg_Get("AllowFrom", ""), from, unreadable)) {
+    if (!Ws_AllowedFrom(Cfg_Get("AllowFrom", ""), from, unreadable)) {
         logRefusal(from, unreadable);
         return;
     }

@@ -13,6 +13,7 @@
 #include "workstation/service.h"
 
 #include <QDateTime>
+#include <QHostAddress>
 #include <QObject>
 
 #include <array>
@@ -22,8 +23,15 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tollan {
+
+// Whether "AllowFrom" (`rules`: addresses and CIDR networks separated by ";") lets a register in
+// from `from`. Empty rules let anyone in; an IPv4 rule matches the IPv4-mapped IPv6 address under
+// which a listener on every interface sees an IPv4 register. An entry that is no address or network
+// matches nothing (a mistyped rule shuts out rather than lets in) and is named in `unreadable`.
+bool Ws_AllowedFrom(std::string_view rules, const QHostAddress& from, std::string& unreadable);
 
 inline constexpr int kWstjCount = 32;  // WSTJ(1) .. WSTJ(32); WSTJ(0) is never used
 

@@ -118,7 +118,8 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
               (QStringList{"0|13|POS00005|00000777|4", "1|14|POS00005|00000802|4"}));
     EXPECT_EQ(Rows("SELECT count(*) FROM Trans"), QStringList{"7"});
 
-    // Only registers from where "AllowFrom" says are served, the others are logged unread.
+    // Only registers from where "AllowFrom" says are served, the others are logged unread (which
+    // addresses a rule lets in is the workstation tests' table).
     struct Case {
         const char* allowFrom;
         const char* source;      // the register's own address (127.0.0.2 is loopback too)
@@ -129,14 +130,7 @@ TEST_F(Shop, ADayOfPurchasesCancellationsAndRefusalsAsTheRegistersAndTheCardCent
         {"127.0.0.1", "127.0.0.2", "127.0.0.1", false},
         // The terminal listens on every interface, where an IPv4 register shows as ::ffff:127.0.0.1.
         {"127.0.0.1", "127.0.0.1", "127.0.0.1", true},
-        {"10.0.0.0/8; 127.0.0.2/31", "127.0.0.2", "127.0.0.1", true},
         {"127.0.0.1;::1", "::1", "::1", true},
-        {"::1", "127.0.0.1", "127.0.0.1", false},
-        {"fe80::/10; ::/127", "::1", "::1", true},
-        // No network: nobody is let in by it. From an address of its own, as 127.0.0.2's refusals
-        // within the minute are counted, not logged one by one.
-        {"127.0.0.2/33", "127.0.0.3", "127.0.0.1", false},
-        {"", "127.0.0.2", "127.0.0.1", true},
     };
     int refused = 0;
     for (const Case& c : cases) {

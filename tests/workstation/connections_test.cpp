@@ -429,6 +429,36 @@ TEST_F(Workstations, AJobThatRunsAloneWaitsForTheRequestsUnderWayAndHoldsBackThe
 } // namespace
 
 // Its size and its order are the service's tests above (a full ring, a stream answered in order).
+// Who "AllowFrom" lets in: addresses and networks of either family, an IPv4 register as the
+// listener on every interface sees it (IPv4-mapped), and entries that are no network let nobody in.
+TEST(AllowFrom, AddressesAndNetworksOfEitherFamilyLetInTheirOwnAndABadEntryNobody)
+{
+    const struct {
+        const char* rules;
+        const char* from;
+        bool allowed;
+        const char* unreadable;
+    } cases[] = {
+        {"", "10.1.2.3", true, ""},
+        {"127.0.0.1", "127.0.0.2", false, ""},
+        {"127.0.0.1", "::ffff:127.0.0.1", true, ""},
+        {"10.0.0.0/8; 127.0.0.2/31", "::ffff:127.0.0.3", true, ""},
+        {"127.0.0.1;::1", "::1", true, ""},
+        {"::1", "127.0.0.1", false, ""},
+        {"fe80::/10; ::/127", "::1", true, ""},
+        {"2001:db8::/32", "2001:db8:1::5", true, ""},
+        {"127.0.0.2/33", "127.0.0.2", false, "127.0.0.2/33"},
+        {"10.0.0.1,10.0.0.2", "10.0.0.1", false, "10.0.0.1,10.0.0.2"},
+        {"kassa1; 10.0.0.1", "10.0.0.1", true, "kassa1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.rules) + " from " + c.from);
+        std::string unreadable;
+        EXPECT_EQ(Ws_AllowedFrom(c.rules, QHostAddress(QString::fromLatin1(c.from)), unreadable), c.allowed);
+        EXPECT_EQ(unreadable, c.unreadable);
+    }
+}
+
 TEST(WsQueue, TheRingWrapsFromItsLastSlotToTheFirstAndKnowsWhoWaits)
 {
     auto q = std::make_unique<PacketQueue>();
