@@ -9,7 +9,7 @@
 // every discrepancy is named: whatever was cut when, every approved transaction settles once. At
 // every kill and at the end, no full card number nor track data may rest under the home folder.
 //
-// TOLLAN_SOAK_SECONDS sets how long the registers buy (default 40), TOLLAN_SOAK_SEED repeats a
+// TOLLAN_SOAK_SECONDS sets how long the registers buy (default 30), TOLLAN_SOAK_SEED repeats a
 // run (the seed is printed); a run with discrepancies keeps its files.
 #include "tests/common/card_scan.h"
 #include "tests/robustness/suite.h"
@@ -110,7 +110,7 @@ TEST_F(Soak, TheRegistersTheCardCentreAndTheDatabaseAgreeThroughFaultsAndCrashes
 {
     const std::uint32_t seed =
         qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SEED") ? std::random_device{}() : qgetenv("TOLLAN_SOAK_SEED").toUInt();
-    const int seconds = qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SECONDS") ? 40 : qEnvironmentVariableIntValue("TOLLAN_SOAK_SECONDS");
+    const int seconds = qEnvironmentVariableIsEmpty("TOLLAN_SOAK_SECONDS") ? 30 : qEnvironmentVariableIntValue("TOLLAN_SOAK_SECONDS");
     // "ParallelRequests": the registers are two more than the requests that may run at once (three
     // at least), so that some always wait their turn.
     const int parallel = std::clamp(qEnvironmentVariableIsEmpty("TOLLAN_SOAK_PARALLEL") ? 1 : qEnvironmentVariableIntValue("TOLLAN_SOAK_PARALLEL"), 1, 32);
