@@ -11,12 +11,13 @@
 #include "settings/known.h"
 #include "support/codepage.h"
 #include "support/config.h"
+#include "support/clock.h"
 #include "support/registry.h"
+#include "support/task.h"
 #include "support/text.h"
+#include "support/wait.h"
 
-#include <QEventLoop>
 #include <QSerialPort>
-#include <QTimer>
 
 #include <cstdio>
 
@@ -25,7 +26,7 @@ namespace tollan {
 namespace {
 
 // Connects to "host:port" on the terminal's own socket, and says how it went.
-bool CardCentreAnswers(const std::string& address, double seconds, std::string& said)
+Task<bool> CardCentreAnswers(std::string address, double seconds, std::string& said)
 {
     const std::size_t colon = address.rfind(':');
     QString host = Text_ToQString(address.substr(0, colon));
@@ -40,36 +41,34 @@ bool CardCentreAnswers(const std::string& address, double seconds, std::string& 
         std::string failure;
         if (!Tls_Params(host, port, params, failure)) {
             said = Text_Cp1252ToUtf8(failure);
-            return false;
+            co_return false;
         }
         socket.setTls(std::move(params));
     }
-    QEventLoop loop;
     std::string error;
     // Said here, in the check's own line, rather than as a report of the running terminal.
-    QObject::connect(&socket, &Socket::error, &loop, [&error, &loop](int, const QString& description, bool* cancel) {
+    QObject::connect(&socket, &Socket::error, &socket, [&error](int, const QString& description, bool* cancel) {
         *cancel = true;
         error = Text_FromQString(description);
-        loop.quit();
+        Wait_Notify();
     });
-    QObject::connect(&socket, &Socket::connected, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &Socket::closed, &loop, &QEventLoop::quit);
     SocketFailure f;
     if (!socket.connectToRemote(&f)) {
         said = Text_Cp1252ToUtf8(f.description);
-        return false;
+        co_return false;
     }
-    QTimer::singleShot(int(seconds * 1000), &loop, &QEventLoop::quit);
-    if (socket.state() != kSockConnected && error.empty()) loop.exec();
+    // The connect awaited as a request awaits it, on the program's clock.
+    co_await Wait_Until([&] { return socket.state() == kSockConnected || socket.state() == kSockClosed || !error.empty(); },
+                        std::int64_t(seconds * 1000));
     if (socket.state() == kSockConnected) {
         said = tls ? "answered over TLS (certificate verified" + std::string(Cfg_Lookup("TLS\\Pin", "").empty() ? ")" : ", key pinned)")
                    : "answered over TCP";
         socket.close();
-        return true;
+        co_return true;
     }
     if (!socket.tlsFailure().description.empty()) error = socket.tlsFailure().description;
     said = "no answer: " + (error.empty() ? std::string("nothing within " + Num_Text(seconds) + " s") : Text_Cp1252ToUtf8(error));
-    return false;
+    co_return false;
 }
 
 bool ModemPortOpens(std::string& said)
@@ -117,7 +116,12 @@ int Cli_Check(const QStringList& command)
             const KnownSetting* row = Settings_Find(key);
             const bool usable = !address.empty() && !Settings_Problem(*row, key, Text_Cp1252ToUtf8(address));
             if (!address.empty() && !usable) said = "not host:port";
-            const bool answered = usable && CardCentreAnswers(address, seconds > 0 ? seconds : 60, said);
+            bool answered = false;
+            if (usable) {
+                Task<bool> check = CardCentreAnswers(address, seconds > 0 ? seconds : 60, said);
+                Clock_WaitUntil([&check] { return check.done(); }, -1);
+                answered = check.result();
+            }
             all = answered && all;
             std::printf("%s%s%s: %s\n", key, address.empty() ? "" : " ", Text_Cp1252ToUtf8(address).c_str(), said.c_str());
             std::fflush(stdout);
